@@ -1,0 +1,57 @@
+#pragma once
+
+// The core's only door to the file system. The POSIX and Win32 implementations
+// live in their own files; tests wrap it to inject faults.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace sectorsieve {
+
+// A file operation failed; what() is the system's own message.
+class IoError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file opened for reading. While it is open, others may read it but not write it.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  virtual std::int64_t Size() = 0;
+  // Reads up to count bytes at a 0-based offset; fewer only at the end of the file.
+  virtual std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) = 0;
+};
+
+// A new file being written. While it is open, others may read it but not write it.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual const std::string& Path() const = 0;
+  virtual void Write(const char* data, std::size_t count) = 0;
+  // Flushes and closes; a failure here means the file is not complete.
+  virtual void Close() = 0;
+};
+
+// Paths are byte strings in the system's ANSI code page; "\" separates folders on every
+// platform, so the same archive extracts to the same tree everywhere.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
+  // Creates a new, uniquely named file inside folder (which ends in "\"), never an existing one.
+  virtual std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) = 0;
+  // Replaces to, if it exists, with from in one step.
+  virtual void Rename(const std::string& from, const std::string& to) = 0;
+  virtual void Remove(const std::string& path) noexcept = 0;
+  // True for an existing plain file: not a folder, not hidden, not a system file.
+  virtual bool IsPlainFile(const std::string& path) = 0;
+};
+
+// The real file system of the platform the program runs on.
+FileSystem& SystemFileSystem();
+
+}  // namespace sectorsieve

@@ -1,0 +1,120 @@
+// The file-system seam on POSIX systems. "\" in a path is a folder separator, as on Windows.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "file_io.h"
+#include "unique_handle.h"
+
+namespace sectorsieve {
+
+namespace {
+
+struct FdTraits {
+  using pointer = int;
+  static constexpr int invalid() { return -1; }
+  static void close(int fd) { ::close(fd); }
+};
+using unique_fd = unique_handle<FdTraits>;
+
+std::string Native(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+[[noreturn]] void ThrowErrno() { throw IoError(std::strerror(errno)); }
+
+class PosixInputFile final : public InputFile {
+ public:
+  explicit PosixInputFile(unique_fd fd) : fd_(std::move(fd)) {}
+  std::int64_t Size() override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) ThrowErrno();
+    return st.st_size;
+  }
+  std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) override {
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::pread(fd_.get(), data + done, count - done, offset + done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ThrowErrno();
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+
+ private:
+  unique_fd fd_;
+};
+
+class PosixOutputFile final : public OutputFile {
+ public:
+  PosixOutputFile(unique_fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  const std::string& Path() const override { return path_; }
+  void Write(const char* data, std::size_t count) override {
+    while (count > 0) {
+      const ssize_t n = ::write(fd_.get(), data, count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ThrowErrno();
+      data += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+  void Close() override {
+    if (::close(fd_.release()) != 0) ThrowErrno();
+  }
+
+ private:
+  unique_fd fd_;
+  std::string path_;
+};
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
+    unique_fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) ThrowErrno();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) ThrowErrno();
+    if (S_ISDIR(st.st_mode)) throw IoError(std::strerror(EISDIR));
+    return std::make_unique<PosixInputFile>(std::move(fd));
+  }
+
+  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
+    static std::atomic<unsigned> counter{0};
+    while (true) {
+      const std::string path = folder + ".sectorsieve-" + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++) + ".tmp";
+      unique_fd fd(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), path);
+      if (errno != EEXIST) ThrowErrno();
+    }
+  }
+
+  void Rename(const std::string& from, const std::string& to) override {
+    if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) ThrowErrno();
+  }
+
+  void Remove(const std::string& path) noexcept override { ::unlink(Native(path).c_str()); }
+
+  bool IsPlainFile(const std::string& path) override {
+    struct stat st {};
+    return ::stat(Native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace sectorsieve
