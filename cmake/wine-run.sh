@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Runs a Windows test executable under 64-bit Wine with a prefix private to the build tree.
+# Runs a Windows executable under 64-bit Wine with a prefix private to the build tree,
+# on a private virtual display when there is none.
 set -euo pipefail
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 : "${WINEPREFIX:=${SECTORSIEVE_WINEPREFIX:-$PWD/wineprefix}}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
