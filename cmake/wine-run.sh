@@ -7,9 +7,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 : "${WINEPREFIX:=${SECTORSIEVE_WINEPREFIX:-$PWD/wineprefix}}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
-fi
+mkdir -p "$(dirname "$WINEPREFIX")"
+# Tests may start in parallel: only one of them creates the prefix.
+(
+  flock 9
+  if [ ! -d "$WINEPREFIX/drive_c" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+) 9>"$WINEPREFIX.lock"
 exec wine "$@"
