@@ -1,10 +1,10 @@
 #include "modArchive.h"
 
-#include "unique_handle.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+
+#include "unique_handle.h"
 
 namespace sectorsieve {
 
@@ -17,10 +17,9 @@ constexpr std::size_t RECORDS_PER_READ = 2048;
 
 std::int32_t ReadInt32(const char* p) {
   const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) |
-                                   static_cast<std::uint32_t>(b[1]) << 8 |
-                                   static_cast<std::uint32_t>(b[2]) << 16 |
-                                   static_cast<std::uint32_t>(b[3]) << 24);
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+      static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
 }
 
 DirEntry DecodeRecord(const char* record) {
@@ -100,8 +99,8 @@ std::string UnsafeNameReason(std::string_view name) {
     const std::size_t end = name.find_first_of("\\/", start);
     const std::string_view part = name.substr(start, end - start);
     if (end == std::string_view::npos && part.empty()) return "has a name that ends in a folder";
-    // Only-dots components: ".." climbs out, and Windows trims the others to nothing.
-    if (!part.empty() && part.find_first_not_of('.') == std::string_view::npos)
+    // ".." climbs out; Windows trims longer runs of dots to the same thing.
+    if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
       return "has a name that leaves the destination folder";
     if (IsReservedDeviceName(part)) return "has a name reserved for a device";
     if (end == std::string_view::npos) return {};
@@ -123,8 +122,8 @@ void modArchive::LoadDirectory(const std::string& basePath) {
     const std::int64_t records = gDirFile->Size() / DIR_RECORD_SIZE;
     std::vector<char> chunk(RECORDS_PER_READ * DIR_RECORD_SIZE);
     for (std::int64_t first = 0; first < records; first += RECORDS_PER_READ) {
-      const auto n = static_cast<std::size_t>(
-          std::min<std::int64_t>(RECORDS_PER_READ, records - first));
+      const auto n =
+          static_cast<std::size_t>(std::min<std::int64_t>(RECORDS_PER_READ, records - first));
       const std::size_t bytes = n * DIR_RECORD_SIZE;
       if (gDirFile->ReadAt(first * DIR_RECORD_SIZE, chunk.data(), bytes) != bytes)
         throw IoError("the file ended early");

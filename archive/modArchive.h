@@ -35,7 +35,8 @@ static_assert(sizeof(DirEntry) == DIR_RECORD_SIZE, "a directory record is 32 byt
 class EntryError : public std::runtime_error {
  public:
   EntryError(std::string entry, std::string reason)
-      : std::runtime_error(entry + ": " + reason), entry_(std::move(entry)),
+      : std::runtime_error(entry + ": " + reason),
+        entry_(std::move(entry)),
         reason_(std::move(reason)) {}
   const std::string& entry() const { return entry_; }
   const std::string& reason() const { return reason_; }

@@ -1,0 +1,84 @@
+#pragma once
+
+// Helpers shared by the tests: private temporary folders, archives built from annotated
+// records, and a listing of everything below a folder.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sectorsieve::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh, empty folder removed with everything in it when the test ends.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = fs::temp_directory_path() / ("sectorsieve-test-" + std::to_string(rd()));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  // The folder as the program holds it: a byte string ending in the folder separator.
+  std::string Folder() const { return path_.string() + "\\"; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string Int32LE(std::int32_t value) {
+  const auto u = static_cast<std::uint32_t>(value);
+  return {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8 & 0xFF),
+          static_cast<char>(u >> 16 & 0xFF), static_cast<char>(u >> 24 & 0xFF)};
+}
+
+// One 32-byte directory record: offset and size in sectors, then the name field.
+inline std::string Record(std::int32_t offset, std::int32_t size, const std::string& name) {
+  std::string field = name.substr(0, 24);
+  field.resize(24, '\0');
+  return Int32LE(offset) + Int32LE(size) + field;
+}
+
+// Sectors whose bytes tell where they stand, so a wrong offset shows in the output.
+inline std::string PatternBytes(std::size_t count, unsigned seed = 1) {
+  std::string bytes(count, '\0');
+  for (std::size_t i = 0; i < count; ++i)
+    bytes[i] = static_cast<char>((i * 131 + i / 2048 * 7 + seed) & 0xFF);
+  return bytes;
+}
+
+// Every file and folder below root, as paths relative to it ("sub/x"), folders ending in "/".
+inline std::set<std::string> ListTree(const fs::path& root) {
+  std::set<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).generic_string();
+    names.insert(e.is_directory() ? rel + "/" : rel);
+  }
+  return names;
+}
+
+}  // namespace sectorsieve::testing

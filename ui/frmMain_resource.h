@@ -1,0 +1,21 @@
+#pragma once
+
+// Resource and control identifiers of the main window, shared by the resource script, the
+// window and the tests that drive it from outside. Plain defines: the resource compiler
+// reads this file too.
+
+#define IDI_SECTORSIEVE 1
+#define IDR_MAINMENU 100
+
+#define IDM_QUIT 1001
+#define IDM_ABOUT 1002
+
+#define IDC_LABEL3 2001
+#define IDC_LABEL4 2002
+#define IDC_CMDBROWSESOURCE 2003
+#define IDC_CMDBROWSEDESTINATION 2004
+#define IDC_CMDEXTRACT 2005
+#define IDC_LBLSOURCE 2006
+#define IDC_LBLDESTINATION 2007
+
+#define SECTORSIEVE_WINDOW_CLASS L"SectorSieve.frmMain"

@@ -1,0 +1,395 @@
+#include "frmMain_win.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+#include "frmMain_resource.h"
+#include "modBrowseDir.h"
+
+namespace sectorsieve::ui {
+
+namespace {
+
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = 0;
+constexpr int kTwipsPerInch = 1440;
+constexpr int kClientWidth = 8175;  // twips
+constexpr int kClientHeight = 1890;
+
+// One control of the window, placed in twips from the top-left corner of the client area.
+struct ControlLayout {
+  const char* name;
+  int id;
+  const wchar_t* className;
+  const wchar_t* text;
+  int left;
+  int top;
+  int width;
+  int height;
+  DWORD style;
+  DWORD exStyle;
+};
+
+// In focus order: creation order is the order in which Tab moves between the controls.
+constexpr ControlLayout kControls[] = {
+    {"Label3", IDC_LABEL3, WC_STATICW, L"Source :", 60, 60, 2055, 195, SS_LEFT, 0},
+    {"Label4", IDC_LABEL4, WC_STATICW, L"Destination :", 60, 780, 2055, 195, SS_LEFT, 0},
+    {"cmdBrowseSource", IDC_CMDBROWSESOURCE, WC_BUTTONW, L"Browse...", 6660, 300, 1455, 345,
+     BS_PUSHBUTTON | WS_TABSTOP, 0},
+    {"cmdBrowseDestination", IDC_CMDBROWSEDESTINATION, WC_BUTTONW, L"Browse...", 6660, 1020, 1455,
+     345, BS_PUSHBUTTON | WS_TABSTOP, 0},
+    {"cmdExtract", IDC_CMDEXTRACT, WC_BUTTONW, L"Extract", 3360, 1500, 1455, 345,
+     BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
+    {"lblSource", IDC_LBLSOURCE, WC_EDITW, L"[Select an img]", 60, 300, 6555, 315,
+     ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+    {"lblDestination", IDC_LBLDESTINATION, WC_EDITW, L"[Select destination directory]", 60, 1020,
+     6555, 315, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+};
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int n =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
+                        nullptr, nullptr);
+  return text;
+}
+
+std::string WindowText(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return Narrow(text);
+}
+
+// Dots per inch of the window's device context; the screen's when hwnd is null.
+int WindowDpi(HWND hwnd) {
+  HDC dc = ::GetDC(hwnd);
+  scope_exit release([&] { ::ReleaseDC(hwnd, dc); });
+  return ::GetDeviceCaps(dc, LOGPIXELSY);
+}
+
+int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+
+void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExW(instance, SECTORSIEVE_WINDOW_CLASS, &existing)) return;
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
+                                             IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                             ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
+                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszMenuName = MAKEINTRESOURCEW(IDR_MAINMENU);
+  wc.lpszClassName = SECTORSIEVE_WINDOW_CLASS;
+  if (!::RegisterClassExW(&wc)) throw std::runtime_error("The main window's class was refused");
+}
+
+// A click that reaches the window from an enabled button; a WM_COMMAND posted for a disabled
+// one must not start its handler (a second run inside the first, for instance).
+bool Clicked(UINT code, const WinButton& button) { return code == BN_CLICKED && button.Enabled(); }
+
+void RaiseChange(UINT code, TextBox& box) {
+  if (code == EN_CHANGE && box.Change) box.Change();
+}
+
+}  // namespace
+
+std::string WinTextBox::Text() const { return WindowText(hwnd); }
+
+void WinTextBox::SetText(const std::string& text) { ::SetWindowTextW(hwnd, Widen(text).c_str()); }
+
+bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
+
+void WinButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd, enabled); }
+
+frmMainWindow::frmMainWindow(HINSTANCE instance, Version version)
+    : archive_(SystemFileSystem()),
+      frm_({*this, lblSource_, lblDestination_, cmdBrowseSource_, cmdBrowseDestination_,
+            cmdExtract_},
+           archive_, SystemFileSystem(), *this, version) {
+  RegisterWindowClass(instance, WindowProc);
+  const int dpi = WindowDpi(nullptr);
+  RECT frame{0, 0, Pixels(kClientWidth, dpi), Pixels(kClientHeight, dpi)};
+  ::AdjustWindowRectEx(&frame, kStyle, TRUE, kExStyle);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Widen(kStartCaption).c_str(), kStyle,
+                         x, y, width, height, nullptr, nullptr, instance, this))
+    throw std::runtime_error("The main window could not be created");
+}
+
+void frmMainWindow::Show(int showCommand) {
+  ::ShowWindow(hwnd_.get(), showCommand);
+  ::UpdateWindow(hwnd_.get());
+}
+
+bool frmMainWindow::PreTranslateMessage(MSG& msg) {
+  return hwnd_ && ::IsDialogMessageW(hwnd_.get(), &msg);
+}
+
+std::string frmMainWindow::Caption() const { return WindowText(hwnd_.get()); }
+
+void frmMainWindow::SetCaption(const std::string& caption) {
+  ::SetWindowTextW(hwnd_.get(), Widen(caption).c_str());
+}
+
+void frmMainWindow::SetMousePointer(MousePointer pointer) {
+  pointer_ = pointer;
+  // Show the new pointer now, as the next mouse move would, if it is over one of our windows.
+  POINT at{};
+  if (!::GetCursorPos(&at)) return;
+  HWND under = ::WindowFromPoint(at);
+  if (!under || ::GetWindowThreadProcessId(under, nullptr) != ::GetCurrentThreadId()) return;
+  const LRESULT hit = ::SendMessageW(under, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y));
+  ::SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
+                 MAKELPARAM(static_cast<WORD>(hit), WM_MOUSEMOVE));
+}
+
+void frmMainWindow::DoEvents() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Leave it for the message loop, which ends the program.
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (!PreTranslateMessage(msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+}
+
+void frmMainWindow::MsgBox(const std::string& text, const std::string& title) {
+  ::MessageBoxW(hwnd_.get(), Widen(text).c_str(), Widen(title).c_str(), MB_OK);
+}
+
+void frmMainWindow::SetTaskbarProgress(TaskbarProgress state, int done, int total) {
+  ITaskbarList3* taskbar = Taskbar();
+  if (!taskbar || !hwnd_) return;
+  switch (state) {
+    case TaskbarProgress::None:
+      taskbar->SetProgressState(hwnd_.get(), TBPF_NOPROGRESS);
+      break;
+    case TaskbarProgress::Normal:
+      taskbar->SetProgressState(hwnd_.get(), TBPF_NORMAL);
+      if (total > 0) taskbar->SetProgressValue(hwnd_.get(), done, total);
+      break;
+    case TaskbarProgress::Error:
+      taskbar->SetProgressState(hwnd_.get(), TBPF_ERROR);
+      // A run that stopped before it knew its entries shows a full red bar.
+      if (total > 0)
+        taskbar->SetProgressValue(hwnd_.get(), done, total);
+      else
+        taskbar->SetProgressValue(hwnd_.get(), 1, 1);
+      break;
+  }
+}
+
+void frmMainWindow::Unload() { hwnd_.reset(); }
+
+std::string frmMainWindow::BrowseForFile(const std::string& title, const std::string& filter) {
+  return shell::BrowseForFile(title, filter, hwnd_.get());
+}
+
+std::string frmMainWindow::BrowseForFolder(const std::string& title) {
+  return shell::BrowseForFolder(title, hwnd_.get());
+}
+
+// The shell may lack a taskbar (older systems, some Wine setups): then progress is not shown.
+ITaskbarList3* frmMainWindow::Taskbar() {
+  if (!taskbarTried_) {
+    taskbarTried_ = true;
+    ITaskbarList3* taskbar = nullptr;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_PPV_ARGS(&taskbar)))) {
+      taskbar_.reset(taskbar);
+      if (FAILED(taskbar->HrInit())) taskbar_.reset();
+    }
+  }
+  return taskbar_.get();
+}
+
+LRESULT CALLBACK frmMainWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self =
+        static_cast<frmMainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_.reset(hwnd);
+  }
+  auto* self = reinterpret_cast<frmMainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  // No exception may cross the system's frames that called us.
+  try {
+    return self->HandleMessage(hwnd, msg, wParam, lParam);
+  } catch (const std::exception& e) {
+    self->Fail(e.what());
+  } catch (...) {
+    self->Fail("unknown failure");
+  }
+  return 0;
+}
+
+LRESULT frmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    HANDLE_MSG(hwnd, WM_CREATE, OnCreate);
+    HANDLE_MSG(hwnd, WM_COMMAND, OnCommand);
+    HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
+    HANDLE_MSG(hwnd, WM_SETCURSOR, OnSetCursor);
+    HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
+    HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
+    HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
+    case DM_GETDEFID:
+      return OnGetDefId();
+  }
+  return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// WM_CREATE: the controls from the layout table, at the window's own DPI.
+BOOL frmMainWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
+  const int dpi = WindowDpi(hwnd);
+  const HFONT font = GetStockFont(DEFAULT_GUI_FONT);
+  for (const ControlLayout& c : kControls) {
+    HWND control = ::CreateWindowExW(
+        c.exStyle, c.className, c.text, WS_CHILD | WS_VISIBLE | c.style, Pixels(c.left, dpi),
+        Pixels(c.top, dpi), Pixels(c.width, dpi), Pixels(c.height, dpi), hwnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), create->hInstance, nullptr);
+    if (!control) throw std::runtime_error(std::string("The control ") + c.name + " was refused");
+    SetWindowFont(control, font, FALSE);
+  }
+  lblSource_.hwnd = ::GetDlgItem(hwnd, IDC_LBLSOURCE);
+  lblDestination_.hwnd = ::GetDlgItem(hwnd, IDC_LBLDESTINATION);
+  cmdBrowseSource_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSESOURCE);
+  cmdBrowseDestination_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSEDESTINATION);
+  cmdExtract_.hwnd = ::GetDlgItem(hwnd, IDC_CMDEXTRACT);
+  focus_ = cmdBrowseSource_.hwnd;
+  return TRUE;
+}
+
+// WM_COMMAND: control notifications and menu items to their named handlers.
+void frmMainWindow::OnCommand(HWND, int id, HWND, UINT code) {
+  switch (id) {
+    case IDC_CMDBROWSESOURCE:
+      if (Clicked(code, cmdBrowseSource_)) frm_.cmdBrowseSource_Click();
+      break;
+    case IDC_CMDBROWSEDESTINATION:
+      if (Clicked(code, cmdBrowseDestination_)) frm_.cmdBrowseDestination_Click();
+      break;
+    case IDC_CMDEXTRACT:
+      if (Clicked(code, cmdExtract_)) {
+        frm_.cmdExtract_Click();
+        // The disabled button lost the focus during the run; give it back to the keyboard.
+        if (hwnd_ && !::GetFocus() && ::GetActiveWindow() == hwnd_.get())
+          ::SetFocus(cmdExtract_.hwnd);
+      }
+      break;
+    case IDC_LBLSOURCE:
+      RaiseChange(code, lblSource_);
+      break;
+    case IDC_LBLDESTINATION:
+      RaiseChange(code, lblDestination_);
+      break;
+    case IDM_QUIT:
+      frm_.mnuQuit_Click();
+      break;
+    case IDM_ABOUT:
+      frm_.mnuAbout_Click();
+      break;
+  }
+}
+
+// WM_ACTIVATE: keep the focused control across deactivation, as a dialog does.
+void frmMainWindow::OnActivate(HWND hwnd, UINT state, HWND, BOOL minimized) {
+  if (state == WA_INACTIVE) {
+    HWND focus = ::GetFocus();
+    if (focus && ::IsChild(hwnd, focus)) focus_ = focus;
+  } else if (!minimized) {
+    ::SetFocus(focus_ && ::IsWindowEnabled(focus_) ? focus_ : hwnd);
+  }
+}
+
+// WM_SETCURSOR: the hourglass over the whole client area during a run, the controls included
+// (their own WM_SETCURSOR asks us first).
+BOOL frmMainWindow::OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMsg) {
+  if (pointer_ == MousePointer::Hourglass && (hitTest == HTCLIENT || hitTest == HTERROR)) {
+    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    return TRUE;
+  }
+  return FORWARD_WM_SETCURSOR(hwnd, cursorWindow, hitTest, mouseMsg, ::DefWindowProcW);
+}
+
+// DM_GETDEFID, asked by IsDialogMessage on Enter: the focused Browse button, else Extract.
+LRESULT frmMainWindow::OnGetDefId() {
+  HWND focus = ::GetFocus();
+  const int id = focus == cmdBrowseSource_.hwnd        ? IDC_CMDBROWSESOURCE
+                 : focus == cmdBrowseDestination_.hwnd ? IDC_CMDBROWSEDESTINATION
+                                                       : IDC_CMDEXTRACT;
+  return MAKELRESULT(id, DC_HASDEFID);
+}
+
+// WM_CLOSE: close now, or after the entry in hand when a run is going on.
+void frmMainWindow::OnClose(HWND) {
+  if (frm_.QueryUnload()) Unload();
+}
+
+// WM_DESTROY: the only window is gone, so is the program.
+void frmMainWindow::OnDestroy(HWND) { ::PostQuitMessage(0); }
+
+// WM_NCDESTROY: the handle is no longer ours to destroy.
+void frmMainWindow::OnNCDestroy(HWND) { hwnd_.release(); }
+
+void frmMainWindow::Fail(const char* what) {
+  MsgBox(std::string("The program cannot go on and will close:\r\n") + what, "Unexpected failure");
+  if (frm_.QueryUnload()) Unload();
+}
+
+Version ProgramVersion() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<char> record(size);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, record.data())) return {};
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+      length < sizeof *info)
+    return {};
+  return {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS)};
+}
+
+}  // namespace sectorsieve::ui

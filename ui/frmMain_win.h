@@ -1,0 +1,109 @@
+#pragma once
+
+// frmMain on a real Win32 window: the control layer implemented with real controls, so that
+// the handlers of frmMain run unchanged. Texts cross to the W API through the ANSI code page.
+
+#include <shobjidl.h>
+#include <windows.h>
+
+#include <string>
+
+#include "controls.h"
+#include "frmMain.h"
+#include "modArchive.h"
+#include "unique_handle.h"
+
+namespace sectorsieve::ui {
+
+struct WindowTraits {
+  using pointer = HWND;
+  static pointer invalid() { return nullptr; }
+  static void close(HWND hwnd) { ::DestroyWindow(hwnd); }
+};
+using unique_hwnd = unique_handle<WindowTraits>;
+
+template <typename Interface>
+struct ComTraits {
+  using pointer = Interface*;
+  static pointer invalid() { return nullptr; }
+  static void close(Interface* object) { object->Release(); }
+};
+
+// A single-line read-only EDIT: setting its text makes it send EN_CHANGE before SetText returns.
+class WinTextBox final : public TextBox {
+ public:
+  std::string Text() const override;
+  void SetText(const std::string& text) override;
+
+  HWND hwnd = nullptr;
+};
+
+class WinButton final : public CommandButton {
+ public:
+  bool Enabled() const override;
+  void SetEnabled(bool enabled) override;
+
+  HWND hwnd = nullptr;
+};
+
+class frmMainWindow final : public Form, public Pickers {
+ public:
+  // Creates the window with its controls and menu, hidden, sized for the screen's DPI.
+  frmMainWindow(HINSTANCE instance, Version version);
+  frmMainWindow(const frmMainWindow&) = delete;
+  frmMainWindow& operator=(const frmMainWindow&) = delete;
+
+  // Shows the window centred on the screen, with the focus on the source's Browse button.
+  void Show(int showCommand);
+  // Null once the window has been destroyed.
+  HWND Handle() const { return hwnd_.get(); }
+  // Tab, Enter and the other dialog keys between the controls; true when msg was handled.
+  bool PreTranslateMessage(MSG& msg);
+
+  std::string Caption() const override;
+  void SetCaption(const std::string& caption) override;
+  void SetMousePointer(MousePointer pointer) override;
+  void DoEvents() override;
+  void MsgBox(const std::string& text, const std::string& title) override;
+  void SetTaskbarProgress(TaskbarProgress state, int done, int total) override;
+  void Unload() override;
+
+  std::string BrowseForFile(const std::string& title, const std::string& filter) override;
+  std::string BrowseForFolder(const std::string& title) override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+  BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create);
+  void OnCommand(HWND hwnd, int id, HWND control, UINT code);
+  void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
+  BOOL OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMsg);
+  LRESULT OnGetDefId();
+  void OnClose(HWND hwnd);
+  void OnDestroy(HWND hwnd);
+  void OnNCDestroy(HWND hwnd);
+
+  // A failure that no handler expects: say so, then end the program as Quit would.
+  void Fail(const char* what);
+  ITaskbarList3* Taskbar();
+
+  modArchive archive_;
+  WinTextBox lblSource_;
+  WinTextBox lblDestination_;
+  WinButton cmdBrowseSource_;
+  WinButton cmdBrowseDestination_;
+  WinButton cmdExtract_;
+  frmMain frm_;
+
+  unique_hwnd hwnd_;
+  HWND focus_ = nullptr;  // the control that gets the focus back when the window is activated
+  MousePointer pointer_ = MousePointer::Default;
+  unique_handle<ComTraits<ITaskbarList3>> taskbar_;
+  bool taskbarTried_ = false;
+};
+
+// The program's own version (major, minor) from the version record of its executable file.
+Version ProgramVersion();
+
+}  // namespace sectorsieve::ui
