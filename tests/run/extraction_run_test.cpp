@@ -1,0 +1,255 @@
+// The extraction run behind the Extract button, driven through the in-memory window:
+// what the user sees (captions, buttons, pointer, boxes) and the files it writes.
+
+#include <gtest/gtest.h>
+
+#include "memory_window.h"
+#include "test_support.h"
+
+namespace sectorsieve::ui {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ListTree;
+using testing::PatternBytes;
+using testing::ReadBytes;
+using testing::Record;
+using testing::TempDir;
+using testing::WriteBytes;
+
+const std::string kDone = "Extracted! Thanks Sectorsieve!";
+
+struct Entry {
+  std::string name;
+  std::int32_t offset, size;
+};
+
+class ExtractionRunTest : public ::testing::Test {
+ public:
+  void SetUp() override { fs::create_directory(root.path() / "out"); }
+
+  // Writes an archive pair whose data file holds `sectors` sectors of pattern bytes.
+  void Archive(const std::vector<Entry>& entries, std::size_t sectors) {
+    std::string dirBytes;
+    for (const auto& e : entries) dirBytes += Record(e.offset, e.size, e.name);
+    WriteBytes(root.path() / "arc.dir", dirBytes);
+    img = PatternBytes(sectors * SECTOR_SIZE);
+    WriteBytes(root.path() / "arc.img", img);
+  }
+
+  // n entries named file000.bin... of 1 to 3 sectors, one after another.
+  std::vector<Entry> Sequential(int n) {
+    std::vector<Entry> entries;
+    std::int32_t offset = 0;
+    for (int i = 0; i < n; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "file%03d.bin", i);
+      entries.push_back({name, offset, i % 3 + 1});
+      offset += i % 3 + 1;
+    }
+    return entries;
+  }
+
+  std::int32_t Sectors(const std::vector<Entry>& entries) {
+    std::int32_t end = 0;
+    for (const auto& e : entries) end = std::max(end, e.offset + e.size);
+    return end;
+  }
+
+  // Chooses both inputs as the Browse handlers would and presses Extract.
+  void Run(const std::string& destination) {
+    w.lblSource.SetText(root / "arc.img");
+    w.lblDestination.SetText(destination);
+    ASSERT_TRUE(w.cmdExtract.Enabled());
+    w.frm.cmdExtract_Click();
+  }
+  void Run() { Run((root.path() / "out").string()); }
+
+  std::string Contents(const Entry& e) const {
+    return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
+                      static_cast<std::size_t>(e.size) * SECTOR_SIZE);
+  }
+
+  void ExpectIdle() {
+    EXPECT_TRUE(w.cmdExtract.Enabled());
+    EXPECT_TRUE(w.cmdBrowseSource.Enabled());
+    EXPECT_TRUE(w.cmdBrowseDestination.Enabled());
+    EXPECT_EQ(w.form.pointer, MousePointer::Default);
+  }
+
+  TempDir root;
+  std::string img;
+  MemoryWindow w{SystemFileSystem()};
+};
+
+TEST_F(ExtractionRunTest, SeveralHundredEntriesWithTheExactCaptionSequence) {
+  const auto entries = Sequential(300);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  Run();
+
+  std::vector<std::string> expected{kStartCaption};
+  for (const auto& e : entries) expected.push_back("Extracting : " + e.name);
+  expected.push_back(kDone);
+  EXPECT_EQ(w.form.captions, expected);
+  for (const auto& e : entries) EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Contents(e));
+  EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
+  EXPECT_EQ(w.form.doEventsCalls, 300);
+  EXPECT_TRUE(w.form.boxes.empty());
+  EXPECT_EQ(w.form.taskbar, TaskbarProgress::None);
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, EmptyDirectoryGoesStraightToTheEnd) {
+  Archive({}, 0);
+  Run();
+  EXPECT_EQ(w.form.captions, (std::vector<std::string>{kStartCaption, kDone}));
+  EXPECT_TRUE(ListTree(root.path() / "out").empty());
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, DestinationGetsOneTrailingSeparator) {
+  const auto entries = Sequential(2);
+  Archive(entries, 3);
+  const std::string out = (root.path() / "out").string();
+  const struct {
+    std::string chosen, shown;
+    int writesDuringRun;
+  } cases[] = {{out, out + "\\", 1}, {out + "\\", out + "\\", 0}};
+  for (const auto& c : cases) {
+    w.lblDestination.SetText(c.chosen);
+    const int before = w.lblDestination.Writes();
+    Run(c.chosen);
+    EXPECT_EQ(w.lblDestination.Text(), c.shown);
+    EXPECT_EQ(w.lblDestination.Writes() - before - 1, c.writesDuringRun) << c.chosen;
+    EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), Contents(entries[1]));
+  }
+}
+
+TEST_F(ExtractionRunTest, ButtonsStayDisabledAndPointerBusyThroughoutTheRun) {
+  const auto entries = Sequential(5);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  int checks = 0;
+  w.form.pendingEvents = [&](int) {
+    ++checks;
+    // A change of a path box meanwhile must not enable Extract either.
+    w.lblSource.SetText(w.lblSource.Text());
+    EXPECT_FALSE(w.cmdExtract.Enabled());
+    EXPECT_FALSE(w.cmdBrowseSource.Enabled());
+    EXPECT_FALSE(w.cmdBrowseDestination.Enabled());
+    EXPECT_EQ(w.form.pointer, MousePointer::Hourglass);
+    EXPECT_EQ(w.form.taskbar, TaskbarProgress::Normal);
+    EXPECT_EQ(w.form.taskbarDone, checks - 1);
+    EXPECT_EQ(w.form.taskbarTotal, 5);
+  };
+  Run();
+  EXPECT_EQ(checks, 5);
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, OneBadEntryAmongGoodOnesIsReportedAndTheRestWritten) {
+  auto entries = Sequential(6);
+  const std::int32_t sectors = Sectors(entries);
+  entries.insert(entries.begin() + 3, {"broken.bin", sectors + 10, 1});
+  Archive(entries, static_cast<std::size_t>(sectors));
+  Run();
+
+  for (const auto& e : entries) {
+    if (e.name == "broken.bin") continue;
+    EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Contents(e)) << e.name;
+  }
+  EXPECT_FALSE(fs::exists(root.path() / "out" / "broken.bin"));
+  EXPECT_EQ(w.form.captions.back(), "Extracted with 1 error(s)");
+  ASSERT_EQ(w.form.boxes.size(), 1u);
+  EXPECT_EQ(w.form.boxes[0].title, "Extraction errors");
+  EXPECT_EQ(w.form.boxes[0].text,
+            "1 of 7 entries could not be extracted:\r\n\r\n"
+            "broken.bin: lies beyond the end of the archive");
+  EXPECT_EQ(w.form.taskbar, TaskbarProgress::Error);
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, ManyFailuresListTwentyAndCountTheRest) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 25; ++i) entries.push_back({"bad" + std::to_string(i), -1, 1});
+  entries.push_back({"", 0, 1});
+  Archive(entries, 1);
+  Run();
+
+  std::string expected = "26 of 26 entries could not be extracted:\r\n";
+  for (int i = 0; i < 20; ++i)
+    expected += "\r\nbad" + std::to_string(i) + ": has a negative offset";
+  expected += "\r\nand 6 more";
+  ASSERT_EQ(w.form.boxes.size(), 1u);
+  EXPECT_EQ(w.form.boxes[0].text, expected);
+  EXPECT_EQ(w.form.captions.back(), "Extracted with 26 error(s)");
+  // The nameless entry is still announced, with nothing after the colon.
+  EXPECT_EQ(w.form.captions[w.form.captions.size() - 2], "Extracting : ");
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, RunThatCannotGoOnStopsWithOneBox) {
+  const auto entries = Sequential(3);
+  const struct {
+    std::string removed;  // what goes missing before the run
+    std::string named;    // what the box must name
+  } cases[] = {{"arc.dir", "arc.dir"}, {"arc.img", "arc.img"}, {"out", "out\\"}};
+  for (const auto& c : cases) {
+    fs::create_directories(root.path() / "out");
+    Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+    fs::remove(root.path() / c.removed);
+    w.form.boxes.clear();
+    Run();
+    EXPECT_EQ(w.form.captions.back(), "Extraction failed") << c.removed;
+    ASSERT_EQ(w.form.boxes.size(), 1u) << c.removed;
+    EXPECT_EQ(w.form.boxes[0].title, "Extraction failed");
+    EXPECT_NE(w.form.boxes[0].text.find(c.named), std::string::npos) << w.form.boxes[0].text;
+    ExpectIdle();
+    fs::remove_all(root.path() / "out");
+  }
+}
+
+// Closing while the third entry's events are processed: the program ends after two entries.
+void ExpectCloseEndsTheRun(ExtractionRunTest& t, MemoryWindow& w,
+                           const std::function<void()>& close, const std::vector<Entry>& entries) {
+  w.form.pendingEvents = [&](int call) {
+    if (call != 3) return;
+    close();
+    EXPECT_FALSE(w.form.unloaded);
+  };
+  t.Run();
+  EXPECT_TRUE(w.form.unloaded);
+  EXPECT_TRUE(w.form.boxes.empty());
+  EXPECT_EQ(ListTree(t.root.path() / "out"), (std::set<std::string>{"file000.bin", "file001.bin"}));
+  EXPECT_EQ(ReadBytes(t.root.path() / "out" / "file001.bin"), t.Contents(entries[1]));
+}
+
+TEST_F(ExtractionRunTest, ClosingTheWindowDuringTheRunStopsAfterTheEntryInHand) {
+  const auto entries = Sequential(6);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  ExpectCloseEndsTheRun(
+      *this, w, [&] { EXPECT_FALSE(w.frm.QueryUnload()); }, entries);
+}
+
+TEST_F(ExtractionRunTest, QuitDuringTheRunStopsAfterTheEntryInHand) {
+  const auto entries = Sequential(6);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  ExpectCloseEndsTheRun(
+      *this, w, [&] { w.frm.mnuQuit_Click(); }, entries);
+}
+
+TEST_F(ExtractionRunTest, TwoRunsInARowLeaveTheSameFiles) {
+  auto entries = Sequential(20);
+  entries.push_back({"file005.bin", 0, 1});  // a later entry writes over an earlier one
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  Run();
+  const auto first = ListTree(root.path() / "out");
+  const std::string replaced = ReadBytes(root.path() / "out" / "file005.bin");
+  w.frm.cmdExtract_Click();
+  EXPECT_EQ(ListTree(root.path() / "out"), first);
+  EXPECT_EQ(ReadBytes(root.path() / "out" / "file005.bin"), replaced);
+  EXPECT_EQ(replaced, Contents(entries.back()));
+  EXPECT_EQ(w.form.captions.back(), kDone);
+}
+
+}  // namespace
+}  // namespace sectorsieve::ui
