@@ -18,3 +18,5 @@ echo "== test linux-sanitize"
 ctest --preset linux-sanitize -j2
 echo "== test win64 (Wine)"
 ctest --preset win64
+echo "== fuzz (libFuzzer, 2 minutes)"
+scripts/fuzz.sh 120

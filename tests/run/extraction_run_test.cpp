@@ -42,8 +42,8 @@ class ExtractionRunTest : public ::testing::Test {
     std::vector<Entry> entries;
     std::int32_t offset = 0;
     for (int i = 0; i < n; ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "file%03d.bin", i);
+      std::string name = std::to_string(i);
+      name = "file" + std::string(3 - std::min<std::size_t>(3, name.size()), '0') + name + ".bin";
       entries.push_back({name, offset, i % 3 + 1});
       offset += i % 3 + 1;
     }

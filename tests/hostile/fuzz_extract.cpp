@@ -1,0 +1,165 @@
+// libFuzzer target: any bytes become an archive pair, which the whole window extracts into a
+// fresh folder. What must come out is worked out here from the bytes alone, without the
+// archive code, and compared with what the run wrote and told the user.
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "hostile_support.h"
+#include "memory_window.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sectorsieve::hostile;
+
+void Require(bool holds, const std::string& what) {
+  if (holds) return;
+  std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
+  std::abort();
+}
+
+std::int64_t Int32At(std::string_view bytes) {
+  const auto u = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0])) |
+                 static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1])) << 8 |
+                 static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2])) << 16 |
+                 static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[3])) << 24;
+  return static_cast<std::int32_t>(u);
+}
+
+std::string TrimSpaces(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool IsDevice(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// A name that can only be a file directly inside the destination. The destination starts
+// empty and the run makes no folders, so a name with a folder part can never be written.
+bool IsPlainName(const std::string& name) {
+  if (name.empty() || name.find_first_not_of('.') == std::string::npos || IsDevice(name))
+    return false;
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 32 ||
+        std::string_view("<>\"|?*:\\/").find(c) != std::string_view::npos)
+      return false;
+  return true;
+}
+
+struct Expected {
+  std::string caption;  // while the entry is written
+  std::string label;    // in the failure list
+  std::string name;     // of the file it goes to
+  bool written = false;
+  std::string bytes;
+};
+
+std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
+  std::vector<Expected> entries;
+  const auto imgBytes = static_cast<std::int64_t>(img.size());
+  const std::int64_t sectorsEnd = (imgBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  for (std::size_t i = 0; i + 32 <= dir.size(); i += 32) {
+    const std::string_view record = dir.substr(i, 32);
+    const std::int64_t offset = Int32At(record.substr(0, 4));
+    const std::int64_t size = Int32At(record.substr(4, 4));
+    std::string field;
+    for (char c : record.substr(8, 24))
+      if (c != '\0' && c != '\x10') field += c;
+    Expected e;
+    const std::string shown = TrimSpaces(field);
+    e.caption = "Extracting : " + shown;
+    e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
+    e.name = field.substr(0, field.find(' '));
+    const std::int64_t start = offset * kSectorBytes;
+    e.written = offset >= 0 && size >= 0 && IsPlainName(e.name) && start < imgBytes &&
+                size * kSectorBytes <= sectorsEnd - start;
+    if (e.written) e.bytes = EntryBytes(img, offset, size);
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const ArchivePair pair = SplitInput({reinterpret_cast<const char*>(data), size});
+  const std::vector<Expected> entries = Expect(pair.dir, pair.img);
+
+  sectorsieve::testing::TempDir root;
+  const fs::path arc = root.path() / "arc";
+  const fs::path out = root.path() / "out";
+  fs::create_directory(arc);
+  fs::create_directory(out);
+  sectorsieve::testing::WriteBytes(arc / "a.dir", std::string(pair.dir));
+  sectorsieve::testing::WriteBytes(arc / "a.img", std::string(pair.img));
+
+  sectorsieve::ui::MemoryWindow w(sectorsieve::SystemFileSystem());
+  w.lblSource.SetText((arc / "a.img").string());
+  w.lblDestination.SetText(out.string());
+  w.frm.cmdExtract_Click();
+
+  // The window came back, having named every entry in turn.
+  Require(w.cmdExtract.Enabled() && w.cmdBrowseSource.Enabled() &&
+              w.cmdBrowseDestination.Enabled() && !w.frm.Running() &&
+              w.form.pointer == sectorsieve::ui::MousePointer::Default,
+          "the window is usable again");
+  Require(w.form.captions.size() == entries.size() + 2, "one caption per entry");
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    Require(w.form.captions[i + 1] == entries[i].caption, "caption of entry " + std::to_string(i));
+
+  // Exactly the failed entries are reported, in order.
+  std::vector<const Expected*> failed;
+  std::map<std::string, std::string> files;
+  for (const Expected& e : entries) {
+    if (e.written)
+      files[e.name] = e.bytes;
+    else
+      failed.push_back(&e);
+  }
+  if (failed.empty()) {
+    Require(w.form.Caption() == "Extracted! Thanks Sectorsieve!", "success caption");
+    Require(w.form.boxes.empty(), "no box after success");
+  } else {
+    Require(w.form.Caption() == "Extracted with " + std::to_string(failed.size()) + " error(s)",
+            "error caption");
+    Require(w.form.boxes.size() == 1 && w.form.boxes[0].title == "Extraction errors",
+            "one error box");
+    const std::string& text = w.form.boxes[0].text;
+    std::string head = std::to_string(failed.size()) + " of " + std::to_string(entries.size()) +
+                       " entries could not be extracted:\r\n";
+    Require(text.starts_with(head), "error box head");
+    std::size_t at = head.size();
+    for (std::size_t i = 0; i < failed.size() && i < 20; ++i) {
+      const std::string line = "\r\n" + failed[i]->label + ": ";
+      Require(text.compare(at, line.size(), line) == 0, "failure line " + std::to_string(i));
+      at = text.find("\r\n", at + line.size());
+      if (at == std::string::npos) at = text.size();
+    }
+    if (failed.size() > 20)
+      Require(text.compare(at, std::string::npos,
+                           "\r\nand " + std::to_string(failed.size() - 20) + " more") == 0,
+              "failures beyond the twentieth are counted");
+    else
+      Require(at == text.size(), "no further failure lines");
+  }
+
+  // Every file lies in the destination and holds an entry that succeeded; nothing else is left.
+  Require(
+      FolderBytes(root.path()) == std::map<std::string, std::string>{{"arc/", ""}, {"out/", ""}},
+      "only the two folders in the test's folder");
+  Require(FolderBytes(arc) == std::map<std::string, std::string>{{"a.dir", std::string(pair.dir)},
+                                                                 {"a.img", std::string(pair.img)}},
+          "the archive is untouched");
+  Require(FolderBytes(out) == files, "the destination holds exactly the written entries");
+  return 0;
+}
