@@ -15,5 +15,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
+  # With no window manager on the display, Wine waits two seconds for one to confirm each window
+  # it hides; windows that Wine manages itself (and draws with their captions) go at once.
+  if [ ! -e "$WINEPREFIX/.unmanaged" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.unmanaged"
+  fi
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"

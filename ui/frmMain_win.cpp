@@ -83,6 +83,9 @@ int WindowDpi(HWND hwnd) {
   return ::GetDeviceCaps(dc, LOGPIXELSY);
 }
 
+// System cursors are integer resources, the same for both character sets.
+HCURSOR SystemCursor(LPCSTR id) { return ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(id)); }
+
 int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
@@ -100,7 +103,7 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
                                                IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                                ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hCursor = SystemCursor(IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszMenuName = MAKEINTRESOURCEW(IDR_MAINMENU);
   wc.lpszClassName = SECTORSIEVE_WINDOW_CLASS;
@@ -336,8 +339,10 @@ void frmMainWindow::OnActivate(HWND hwnd, UINT state, HWND, BOOL minimized) {
 // WM_SETCURSOR: the hourglass over the whole client area during a run, the controls included
 // (their own WM_SETCURSOR asks us first).
 BOOL frmMainWindow::OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMsg) {
-  if (pointer_ == MousePointer::Hourglass && (hitTest == HTCLIENT || hitTest == HTERROR)) {
-    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+  // The hit-test code is a signed 16-bit value (HTERROR is negative).
+  const int hit = static_cast<short>(hitTest);
+  if (pointer_ == MousePointer::Hourglass && (hit == HTCLIENT || hit == HTERROR)) {
+    ::SetCursor(SystemCursor(IDC_WAIT));
     return TRUE;
   }
   return FORWARD_WM_SETCURSOR(hwnd, cursorWindow, hitTest, mouseMsg, ::DefWindowProcW);

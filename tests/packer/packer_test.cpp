@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imgpack.h"
+#include "modArchive.h"
+#include "test_support.h"
+
+namespace sectorsieve::imgpack {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::PatternBytes;
+using testing::ReadBytes;
+using testing::Record;
+using testing::WriteBytes;
+
+std::string PaddedToSector(std::string bytes) {
+  bytes.resize((bytes.size() + SECTOR_BYTES - 1) / SECTOR_BYTES * SECTOR_BYTES, '\0');
+  return bytes;
+}
+
+class Packer : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directory(In()); }
+
+  fs::path In() const { return root_.path() / "in"; }
+  fs::path Base() const { return root_.path() / "packed"; }
+  fs::path Img() const { return root_.path() / "packed.img"; }
+  fs::path Dir() const { return root_.path() / "packed.dir"; }
+
+  testing::TempDir root_;
+};
+
+TEST_F(Packer, WritesRecordsInNameOrderAndPadsSectors) {
+  const std::string b = PatternBytes(3000, 1);
+  const std::string a = PatternBytes(10, 2);
+  WriteBytes(In() / "b.bin", b);
+  WriteBytes(In() / "a.txt", a);
+
+  PackFolder(In(), Base());
+
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 1, "a.txt") + Record(1, 2, "b.bin"));
+  EXPECT_EQ(ReadBytes(Img()), PaddedToSector(a) + PaddedToSector(b));
+}
+
+TEST_F(Packer, EmptyFileTakesNoSector) {
+  WriteBytes(In() / "empty", "");
+  WriteBytes(In() / "full", PatternBytes(2048, 3));
+
+  PackFolder(In(), Base());
+
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 0, "empty") + Record(0, 1, "full"));
+  EXPECT_EQ(ReadBytes(Img()), PatternBytes(2048, 3));
+}
+
+TEST_F(Packer, NameOfTwentyFourBytesFillsTheField) {
+  const std::string name = "abcdefghijklmnopqrstuvwx";
+  WriteBytes(In() / name, "x");
+
+  PackFolder(In(), Base());
+
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 1, name));
+}
+
+TEST_F(Packer, EmptyFolderGivesEmptyArchive) {
+  PackFolder(In(), Base());
+
+  ASSERT_TRUE(fs::exists(Img()));
+  ASSERT_TRUE(fs::exists(Dir()));
+  EXPECT_EQ(fs::file_size(Img()), 0u);
+  EXPECT_EQ(fs::file_size(Dir()), 0u);
+}
+
+TEST_F(Packer, ExtractionGivesBackEveryFileSectorPadded) {
+  const std::vector<std::pair<std::string, std::size_t>> files = {
+      {"Empty.bin", 0},     {"one.bin", 1},
+      {"under.dat", 2047},  {"exact.dat", 2048},
+      {"over.dat", 2049},   {"big.raw", 3 * 2048 * 1024 + 5},
+      {"Z_upper.txt", 700}, {"abcdefghijklmnopqrstuvwx", 4096},
+  };
+  unsigned seed = 0;
+  for (const auto& [name, size] : files) WriteBytes(In() / name, PatternBytes(size, ++seed));
+
+  PackFolder(In(), Base());
+  const fs::path out = root_.path() / "out";
+  fs::create_directory(out);
+  modArchive archive(SystemFileSystem());
+  archive.LoadDirectory(Base().string());
+  for (const clsImgFile& entry : archive.gEntries) archive.ExtractEntry(entry, out.string() + "\\");
+  archive.CloseArchive();
+
+  ASSERT_EQ(archive.gEntries.Count(), files.size());
+  std::vector<std::string> order;
+  for (const clsImgFile& entry : archive.gEntries) order.push_back(EntryLabel(entry));
+  std::vector<std::string> sorted;
+  for (const auto& file : files) sorted.push_back(file.first);
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(order, sorted);
+  for (const auto& [name, size] : files) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ReadBytes(out / name), PaddedToSector(ReadBytes(In() / name)));
+  }
+}
+
+struct RefusalCase {
+  const char* label;
+  std::string name;
+  bool folder;
+  const char* said;
+};
+
+class PackerRefuses : public Packer, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(PackerRefuses, BeforeWritingAnything) {
+  const RefusalCase& c = GetParam();
+  WriteBytes(In() / "aaa.txt", "fine");
+  if (c.folder)
+    fs::create_directory(In() / c.name);
+  else
+    WriteBytes(In() / c.name, "refused");
+
+  try {
+    PackFolder(In(), Base());
+    FAIL() << "packed " << c.name;
+  } catch (const PackError& e) {
+    EXPECT_NE(std::string(e.what()).find(c.name), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(Img()));
+  EXPECT_FALSE(fs::exists(Dir()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, PackerRefuses,
+                         ::testing::Values(RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy",
+                                                       false, "longer than 24"},
+                                           RefusalCase{"Space", "my file.txt", false, "space"},
+                                           RefusalCase{"Backslash", "a\\b", false, "\\"},
+                                           RefusalCase{"ControlCharacter",
+                                                       "a\x10"
+                                                       "b",
+                                                       false, "characters"},
+                                           RefusalCase{"DeviceName", "con.txt", false, "device"},
+                                           RefusalCase{"SubFolder", "sub", true, "folder"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Packer, PutWritesChosenRecordOverZeroGap) {
+  {
+    ArchiveWriter writer(Base());
+    writer.Append("first", "abc");
+    writer.Put("liar", 3, 100, "xyz");
+    writer.Append("after", "q");
+    writer.Close();
+  }
+
+  EXPECT_EQ(ReadBytes(Dir()),
+            Record(0, 1, "first") + Record(3, 100, "liar") + Record(4, 1, "after"));
+  const std::string expected = PaddedToSector("abc") + std::string(2 * SECTOR_BYTES, '\0') +
+                               PaddedToSector("xyz") + PaddedToSector("q");
+  EXPECT_EQ(ReadBytes(Img()), expected);
+}
+
+TEST_F(Packer, WriterRefusesNameLongerThanField) {
+  ArchiveWriter writer(Base());
+  EXPECT_THROW(writer.Append("abcdefghijklmnopqrstuvwxy", "x"), PackError);
+}
+
+int RunPacker(const std::string& args) {
+  const int status = std::system((std::string(IMGPACK_EXE) + " " + args + " 2>/dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Packer, CommandLineExitCodes) {
+  WriteBytes(In() / "ok.bin", "ok");
+  EXPECT_EQ(RunPacker("'" + In().string() + "' '" + Base().string() + "'"), 0);
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 1, "ok.bin"));
+
+  WriteBytes(In() / "has space", "no");
+  EXPECT_EQ(RunPacker("'" + In().string() + "' '" + (root_.path() / "other").string() + "'"), 1);
+  EXPECT_FALSE(fs::exists(root_.path() / "other.img"));
+
+  EXPECT_EQ(RunPacker("'" + In().string() + "'"), 2);
+}
+
+}  // namespace
+}  // namespace sectorsieve::imgpack

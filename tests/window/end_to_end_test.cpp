@@ -1,0 +1,583 @@
+// Drives the real SectorSieve.exe from another process, as a user would: it clicks the
+// buttons, types into the real open-file dialog, walks the real folder picker, reads what the
+// window shows and checks the files a run writes. Each test starts the program on a virtual
+// desktop of its own, so that screenshots show the window with its frame and caption.
+//
+// With --demo <img> <destination> <screenshot name> it runs one extraction for show instead.
+
+// The common controls' header needs the types of windows.h.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dialog_driver.h"
+#include "frmMain_resource.h"
+#include "test_support.h"
+#include "unique_handle.h"
+
+namespace sectorsieve::testing {
+namespace {
+
+std::wstring g_program;  // full path of SectorSieve.exe
+
+struct KernelHandleTraits {
+  using pointer = HANDLE;
+  static pointer invalid() { return nullptr; }
+  static void close(HANDLE handle) { ::CloseHandle(handle); }
+};
+using unique_kernel_handle = unique_handle<KernelHandleTraits>;
+
+struct DesktopTraits {
+  using pointer = HDESK;
+  static pointer invalid() { return nullptr; }
+  static void close(HDESK desktop) { ::CloseDesktop(desktop); }
+};
+
+constexpr int kPolls = 600;
+constexpr DWORD kPollMilliseconds = 50;
+constexpr UINT kAnswerMilliseconds = 10000;
+
+constexpr const char* kDoneCaption = "Extracted! Thanks Sectorsieve!";
+
+// Polls until done() holds, or gives up after a while and answers what done() says then.
+template <typename Done>
+bool WaitUntil(Done done) {
+  for (int poll = 0; poll < kPolls; ++poll) {
+    if (done()) return true;
+    ::Sleep(kPollMilliseconds);
+  }
+  return done();
+}
+
+std::wstring FullPath(const std::string& path) {
+  std::wstring wide(path.begin(), path.end());
+  std::wstring full(MAX_PATH * 2, L'\0');
+  full.resize(
+      ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  return full;
+}
+
+std::string Narrow(const wchar_t* wide) {
+  const int n = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), n, nullptr, nullptr);
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+// The text of a window of the program, asked from it (an edit keeps its text to itself).
+std::string Text(HWND window) {
+  wchar_t text[1024] = {};
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored);
+  return Narrow(text);
+}
+
+// Memory inside the program's process, for the tree view's requests that carry pointers.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HANDLE process, std::size_t size)
+      : process_(process),
+        address_(static_cast<char*>(
+            ::VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+  ~RemoteBuffer() {
+    if (address_) ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  char* get() const { return address_; }
+
+ private:
+  HANDLE process_;
+  char* address_;
+};
+
+std::string TreeItemText(HANDLE process, HWND tree, HTREEITEM item) {
+  RemoteBuffer remote(process, sizeof(TVITEMW) + MAX_PATH * sizeof(wchar_t));
+  if (!remote.get()) return {};
+  TVITEMW request{};
+  request.mask = TVIF_TEXT;
+  request.hItem = item;
+  request.pszText = reinterpret_cast<wchar_t*>(remote.get() + sizeof request);
+  request.cchTextMax = MAX_PATH;
+  wchar_t text[MAX_PATH + 1] = {};
+  DWORD_PTR ignored = 0;
+  if (!::WriteProcessMemory(process, remote.get(), &request, sizeof request, nullptr) ||
+      !::SendMessageTimeoutW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.get()),
+                             SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored) ||
+      !::ReadProcessMemory(process, request.pszText, text, MAX_PATH * sizeof(wchar_t), nullptr))
+    return {};
+  return Narrow(text);
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& label) {
+  return text.size() >= label.size() &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE,
+                          text.c_str() + text.size() - label.size(), static_cast<int>(label.size()),
+                          label.c_str(), static_cast<int>(label.size())) == CSTR_EQUAL;
+}
+
+HTREEITEM NextItem(HWND tree, UINT relation, HTREEITEM item) {
+  DWORD_PTR result = 0;
+  ::SendMessageTimeoutW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item),
+                        SMTO_ABORTIFHUNG, kAnswerMilliseconds, &result);
+  return reinterpret_cast<HTREEITEM>(result);
+}
+
+// The folder picker's labels down to folder ("C:\a\b" is Desktop, My Computer, (C:), a, b).
+std::vector<std::string> TreeLabels(const std::string& folder) {
+  std::vector<std::string> labels = {"Desktop", "My Computer", "(" + folder.substr(0, 2) + ")"};
+  std::size_t start = 3;
+  while (start < folder.size()) {
+    const std::size_t end = folder.find('\\', start);
+    labels.push_back(folder.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return labels;
+}
+
+// Selects folder in the picker of another process, expanding each item on the way.
+bool SelectFolder(HANDLE process, HWND dialog, const std::string& folder) {
+  const HWND tree = FindControl(dialog, WC_TREEVIEWA);
+  HTREEITEM item = NextItem(tree, TVGN_ROOT, nullptr);
+  HTREEITEM found = nullptr;
+  for (const std::string& label : TreeLabels(folder)) {
+    while (item && !EndsWithIgnoringCase(TreeItemText(process, tree, item), label))
+      item = NextItem(tree, TVGN_NEXT, item);
+    if (!item) return false;
+    found = item;
+    ::SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(found));
+    item = NextItem(tree, TVGN_CHILD, found);
+  }
+  ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
+  return true;
+}
+
+struct MessageBoxSeen {
+  std::string title;
+  std::string text;
+  int buttons = 0;
+  bool icon = false;
+};
+
+// Adds what one control of a message box shows to the MessageBoxSeen at param.
+BOOL CALLBACK ReadMessageBoxControl(HWND child, LPARAM param) {
+  auto& s = *reinterpret_cast<MessageBoxSeen*>(param);
+  if (!::IsWindowVisible(child)) return TRUE;
+  char name[32] = {};
+  ::GetClassNameA(child, name, sizeof name);
+  if (::lstrcmpiA(name, "Button") == 0) ++s.buttons;
+  if (::lstrcmpiA(name, "Static") != 0) return TRUE;
+  if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    // The box keeps its icon control; what counts is whether it shows an icon.
+    DWORD_PTR icon = 0;
+    ::SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kAnswerMilliseconds, &icon);
+    s.icon = s.icon || icon != 0;
+  } else if (const std::string text = Text(child); text.size() > s.text.size()) {
+    s.text = text;
+  }
+  return TRUE;
+}
+
+// Reads the message box shown over owner and presses its OK button.
+MessageBoxSeen AnswerMessageBox(HWND owner, const std::string& screenshot) {
+  MessageBoxSeen seen;
+  const HWND box = WaitForDialog(owner);
+  if (!box) return seen;
+  seen.title = WindowText(box);
+  ::EnumChildWindows(box, ReadMessageBoxControl, reinterpret_cast<LPARAM>(&seen));
+  SaveScreenshot(box, screenshot);
+  Click(::GetDlgItem(box, IDOK));
+  WaitUntil([&] { return !::IsWindow(box); });
+  return seen;
+}
+
+// One SectorSieve.exe, started on a virtual desktop of its own, which this thread joins.
+class Program {
+ public:
+  Program() {
+    static int started = 0;
+    const std::wstring desktop = L"SectorSieveTest" + std::to_wstring(::GetCurrentProcessId()) +
+                                 L"-" + std::to_wstring(++started);
+    std::wstring command =
+        L"explorer.exe /desktop=" + desktop + L",1024x768 \"" + g_program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+      return;
+    explorer_.reset(info.hProcess);
+    unique_kernel_handle thread(info.hThread);
+
+    WaitUntil([&] {
+      desktop_.reset(::OpenDesktopW(desktop.c_str(), 0, FALSE, GENERIC_ALL));
+      return static_cast<bool>(desktop_);
+    });
+    if (!desktop_ || !::SetThreadDesktop(desktop_.get())) return;
+    WaitUntil([&] {
+      window_ = ::FindWindowW(SECTORSIEVE_WINDOW_CLASS, nullptr);
+      return window_ && ::IsWindowVisible(window_);
+    });
+    if (!window_) return;
+    DWORD id = 0;
+    thread_ = ::GetWindowThreadProcessId(window_, &id);
+    process_.reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION |
+                                     PROCESS_TERMINATE | PROCESS_VM_OPERATION | PROCESS_VM_READ |
+                                     PROCESS_VM_WRITE,
+                                 FALSE, id));
+    ::WaitForInputIdle(process_.get(), kAnswerMilliseconds);
+  }
+
+  ~Program() {
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+      ::TerminateProcess(process_.get(), 1);
+    ::SetThreadDesktop(original_);
+    if (explorer_) ::TerminateProcess(explorer_.get(), 0);
+  }
+
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool Started() const { return window_ && process_; }
+  HWND Window() const { return window_; }
+  HWND Control(int id) const { return ::GetDlgItem(window_, id); }
+  HANDLE Process() const { return process_.get(); }
+  std::string Caption() const { return WindowText(window_); }
+
+  HWND Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return ::GetGUIThreadInfo(thread_, &info) ? info.hwndFocus : nullptr;
+  }
+
+  // Waits for the program to end; its exit code, or -1 while it still runs.
+  long ExitCode() const {
+    DWORD code = 0;
+    if (::WaitForSingleObject(process_.get(), kPolls * kPollMilliseconds) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process_.get(), &code))
+      return -1;
+    return static_cast<long>(code);
+  }
+
+  // Chooses file through the real open-file dialog, as typed into its file-name box.
+  bool ChooseSource(const std::string& file, const std::string& screenshot = "") {
+    Click(Control(IDC_CMDBROWSESOURCE));
+    const HWND dialog = WaitForDialog(window_);
+    if (!dialog || WindowText(dialog) != "Select a .img to extract") return false;
+    TypeFileName(dialog, file);
+    if (!screenshot.empty()) SaveScreenshot(dialog, screenshot);
+    Click(::GetDlgItem(dialog, IDOK));
+    return WaitUntil([&] { return !::IsWindow(dialog); });
+  }
+
+  // Chooses folder in the real folder picker by walking its tree.
+  bool ChooseDestination(const std::string& folder, const std::string& screenshot = "") {
+    Click(Control(IDC_CMDBROWSEDESTINATION));
+    const HWND dialog = WaitForDialog(window_);
+    if (!dialog || !FindControl(dialog, "Static", "Select a destination folder")) return false;
+    const bool selected = SelectFolder(process_.get(), dialog, folder);
+    if (!screenshot.empty()) SaveScreenshot(dialog, screenshot);
+    Click(::GetDlgItem(dialog, selected ? IDOK : IDCANCEL));
+    return WaitUntil([&] { return !::IsWindow(dialog); }) && selected;
+  }
+
+  bool WaitForCaption(const std::string& caption) const {
+    return WaitUntil([&] { return Caption() == caption; });
+  }
+
+ private:
+  HDESK original_ = ::GetThreadDesktop(::GetCurrentThreadId());
+  unique_kernel_handle explorer_;
+  unique_handle<DesktopTraits> desktop_;
+  HWND window_ = nullptr;
+  DWORD thread_ = 0;
+  unique_kernel_handle process_;
+};
+
+// A small archive written by the test: entries with their expected output files.
+struct Archive {
+  std::string img;                                         // full path of the .img
+  std::vector<std::pair<std::string, std::string>> files;  // output name, bytes
+};
+
+Archive WriteArchive(const TempDir& folder) {
+  const std::string data = PatternBytes(4 * 2048, 7);
+  WriteBytes(folder.path() / "sample.img", data);
+  WriteBytes(folder.path() / "sample.dir",
+             Record(0, 1, "alpha.txt") +     // sector 0
+                 Record(1, 2, "beta.bin") +  // sectors 1 and 2
+                 Record(3, 0, "empty.dat") +
+                 Record(3, 1, "my file.txt"));  // written as "my": the name ends at its space
+  return {folder / "sample.img",
+          {{"alpha.txt", data.substr(0, 2048)},
+           {"beta.bin", data.substr(2048, 4096)},
+           {"empty.dat", ""},
+           {"my", data.substr(6144, 2048)}}};
+}
+
+std::set<std::string> Names(const Archive& archive) {
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : archive.files) names.insert(name);
+  return names;
+}
+
+class WindowEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(program.Started()) << "SectorSieve.exe did not come up"; }
+  Program program;
+};
+
+// Twips of the window's layout, as drawn by its designer.
+struct ControlPlace {
+  int id;
+  const char* name;
+  int left, top, width, height;
+};
+constexpr ControlPlace kLayout[] = {
+    {IDC_LABEL3, "Label3", 60, 60, 2055, 195},
+    {IDC_LBLSOURCE, "lblSource", 60, 300, 6555, 315},
+    {IDC_CMDBROWSESOURCE, "cmdBrowseSource", 6660, 300, 1455, 345},
+    {IDC_LABEL4, "Label4", 60, 780, 2055, 195},
+    {IDC_LBLDESTINATION, "lblDestination", 60, 1020, 6555, 315},
+    {IDC_CMDBROWSEDESTINATION, "cmdBrowseDestination", 6660, 1020, 1455, 345},
+    {IDC_CMDEXTRACT, "cmdExtract", 3360, 1500, 1455, 345},
+};
+
+int ScreenDpi() {
+  const HDC screen = ::GetDC(nullptr);
+  const scope_exit release([&] { ::ReleaseDC(nullptr, screen); });
+  return ::GetDeviceCaps(screen, LOGPIXELSY);
+}
+
+TEST_F(WindowEndToEnd, StartsInItsInitialState) {
+  const HWND window = program.Window();
+  SaveScreenshot(window, "start");
+  EXPECT_EQ(program.Caption(), "Orlep's Sectorsieve");
+  EXPECT_EQ(Text(program.Control(IDC_LABEL3)), "Source :");
+  EXPECT_EQ(Text(program.Control(IDC_LABEL4)), "Destination :");
+  EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), "[Select an img]");
+  EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), "[Select destination directory]");
+  EXPECT_EQ(Text(program.Control(IDC_CMDBROWSESOURCE)), "Browse...");
+  EXPECT_EQ(Text(program.Control(IDC_CMDBROWSEDESTINATION)), "Browse...");
+  EXPECT_EQ(Text(program.Control(IDC_CMDEXTRACT)), "Extract");
+  EXPECT_TRUE(::IsWindowEnabled(program.Control(IDC_CMDBROWSESOURCE)));
+  EXPECT_TRUE(::IsWindowEnabled(program.Control(IDC_CMDBROWSEDESTINATION)));
+  EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+  EXPECT_EQ(program.Focus(), program.Control(IDC_CMDBROWSESOURCE));
+  EXPECT_NE(::GetMenu(window), nullptr);
+
+  const LONG style = ::GetWindowLongW(window, GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME) << "the border must be fixed";
+  for (int id : {IDC_LBLSOURCE, IDC_LBLDESTINATION})
+    EXPECT_TRUE(::GetWindowLongW(program.Control(id), GWL_STYLE) & ES_READONLY) << id;
+
+  const int dpi = ScreenDpi();
+  RECT client{};
+  ::GetClientRect(window, &client);
+  EXPECT_EQ(client.right, ::MulDiv(8175, dpi, 1440));
+  EXPECT_EQ(client.bottom, ::MulDiv(1890, dpi, 1440));
+  if (dpi == 96) {
+    EXPECT_EQ(client.right, 545);
+    EXPECT_EQ(client.bottom, 126);
+  }
+  for (const ControlPlace& c : kLayout) {
+    SCOPED_TRACE(c.name);
+    RECT r{};
+    ::GetWindowRect(program.Control(c.id), &r);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, ::MulDiv(c.left, dpi, 1440));
+    EXPECT_EQ(r.top, ::MulDiv(c.top, dpi, 1440));
+    EXPECT_EQ(r.right - r.left, ::MulDiv(c.width, dpi, 1440));
+    EXPECT_EQ(r.bottom - r.top, ::MulDiv(c.height, dpi, 1440));
+  }
+
+  RECT frame{};
+  ::GetWindowRect(window, &frame);
+  EXPECT_LE(std::abs((frame.left + frame.right) - 1024), 1) << "centred across the screen";
+  EXPECT_LE(std::abs((frame.top + frame.bottom) - 768), 1) << "centred down the screen";
+}
+
+TEST_F(WindowEndToEnd, TabMovesThroughTheControlsInTheDesignedOrder) {
+  std::vector<int> order;
+  for (HWND child = ::GetWindow(program.Window(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT))
+    order.push_back(::GetDlgCtrlID(child));
+  EXPECT_EQ(order,
+            (std::vector<int>{IDC_LABEL3, IDC_LABEL4, IDC_CMDBROWSESOURCE, IDC_CMDBROWSEDESTINATION,
+                              IDC_CMDEXTRACT, IDC_LBLSOURCE, IDC_LBLDESTINATION}));
+}
+
+TEST_F(WindowEndToEnd, ExtractsAnArchiveChosenThroughTheDialogs) {
+  TempDir source;
+  TempDir destination;
+  const Archive archive = WriteArchive(source);
+
+  ASSERT_TRUE(program.ChooseSource(archive.img, "open-file-dialog"));
+  EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), archive.img);
+  EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT))) << "only the source is chosen";
+
+  const std::string folder = destination.path().string();
+  ASSERT_TRUE(program.ChooseDestination(folder, "folder-picker"));
+  EXPECT_TRUE(EndsWithIgnoringCase(Text(program.Control(IDC_LBLDESTINATION)), folder))
+      << Text(program.Control(IDC_LBLDESTINATION));
+  ASSERT_TRUE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+  SaveScreenshot(program.Window(), "before-run");
+
+  Click(program.Control(IDC_CMDEXTRACT));
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  SaveScreenshot(program.Window(), "after-run");
+
+  EXPECT_EQ(ListTree(destination.path()), Names(archive));
+  for (const auto& [name, bytes] : archive.files)
+    EXPECT_EQ(ReadBytes(destination.path() / name), bytes) << name;
+  EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)).back(), '\\');
+  for (int id : {IDC_CMDEXTRACT, IDC_CMDBROWSESOURCE, IDC_CMDBROWSEDESTINATION})
+    EXPECT_TRUE(::IsWindowEnabled(program.Control(id))) << id;
+  EXPECT_EQ(program.Focus(), program.Control(IDC_CMDEXTRACT)) << "the keyboard can go on";
+}
+
+TEST_F(WindowEndToEnd, RefusesAnImgWithoutItsDir) {
+  TempDir folder;
+  WriteBytes(folder.path() / "lonely.img", PatternBytes(2048));
+
+  Click(program.Control(IDC_CMDBROWSESOURCE));
+  const HWND dialog = WaitForDialog(program.Window());
+  ASSERT_NE(dialog, nullptr);
+  TypeFileName(dialog, folder / "lonely.img");
+  Click(::GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "file-not-found");
+
+  EXPECT_EQ(box.title, "File not found");
+  EXPECT_EQ(box.text,
+            "The associated .dir was not found.\r\n"
+            "Please specify a .img with a .dir of the same name in the same folder.");
+  EXPECT_EQ(box.buttons, 1);
+  EXPECT_FALSE(box.icon);
+  EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), "[Select an img]");
+  EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+}
+
+TEST_F(WindowEndToEnd, AboutShowsTheProgramsVersion) {
+  ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "about");
+  EXPECT_EQ(box.title, "About...");
+  EXPECT_EQ(box.text.rfind("SectorSieve 1.0\r\n\r\n", 0), 0u) << box.text;
+  EXPECT_EQ(box.buttons, 1);
+  EXPECT_FALSE(box.icon);
+  EXPECT_EQ(program.Caption(), "Orlep's Sectorsieve") << "the box changes nothing";
+}
+
+TEST_F(WindowEndToEnd, AboutDuringARunPausesItUntilClosed) {
+  TempDir source;
+  TempDir destination;
+  const Archive archive = WriteArchive(source);
+  ASSERT_TRUE(program.ChooseSource(archive.img));
+  ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+
+  // Both go into the queue in order: the run starts, and its first look at pending events
+  // finds the menu command before any entry is written.
+  Click(program.Control(IDC_CMDEXTRACT));
+  ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+  const HWND box = WaitForDialog(program.Window());
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(ListTree(destination.path()).empty()) << "nothing written while the box is open";
+  for (int id : {IDC_CMDEXTRACT, IDC_CMDBROWSESOURCE, IDC_CMDBROWSEDESTINATION})
+    EXPECT_FALSE(::IsWindowEnabled(program.Control(id))) << id;
+  Click(::GetDlgItem(box, IDOK));
+
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  EXPECT_EQ(ListTree(destination.path()), Names(archive));
+}
+
+TEST_F(WindowEndToEnd, ClosingDuringARunEndsTheProgramBeforeTheNextEntry) {
+  TempDir source;
+  TempDir destination;
+  const Archive archive = WriteArchive(source);
+  ASSERT_TRUE(program.ChooseSource(archive.img));
+  ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+
+  Click(program.Control(IDC_CMDEXTRACT));
+  ::PostMessageW(program.Window(), WM_CLOSE, 0, 0);
+
+  EXPECT_EQ(program.ExitCode(), 0);
+  EXPECT_TRUE(ListTree(destination.path()).empty());
+}
+
+struct QuitCase {
+  const char* how;
+  UINT message;
+  WPARAM wParam;
+};
+
+class WindowQuits : public WindowEndToEnd, public ::testing::WithParamInterface<QuitCase> {};
+
+TEST_P(WindowQuits, EndsTheProgramAtOnce) {
+  ::PostMessageW(program.Window(), GetParam().message, GetParam().wParam, 0);
+  EXPECT_EQ(program.ExitCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, WindowQuits,
+                         ::testing::Values(QuitCase{"FileQuit", WM_COMMAND, IDM_QUIT},
+                                           QuitCase{"CloseBox", WM_SYSCOMMAND, SC_CLOSE},
+                                           QuitCase{"Close", WM_CLOSE, 0}),
+                         [](const auto& info) { return std::string(info.param.how); });
+
+// One extraction for show: the archive through the open-file dialog, the destination through
+// the folder picker, Extract, and a picture of the window afterwards.
+int Demo(const std::string& img, const std::string& destination, const std::string& screenshot) {
+  Program program;
+  if (!program.Started()) {
+    std::fprintf(stderr, "SectorSieve.exe did not come up\n");
+    return 1;
+  }
+  if (!program.ChooseSource(img)) {
+    std::fprintf(stderr, "could not choose %s\n", img.c_str());
+    return 1;
+  }
+  if (!program.ChooseDestination(destination)) {
+    std::fprintf(stderr, "could not choose %s\n", destination.c_str());
+    return 1;
+  }
+  Click(program.Control(IDC_CMDEXTRACT));
+  const bool done = program.WaitForCaption(kDoneCaption);
+  SaveScreenshot(program.Window(), screenshot);
+  std::printf("%s\n", program.Caption().c_str());
+  ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_QUIT, 0), 0);
+  return done && program.ExitCode() == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace sectorsieve::testing
+
+// Usage: window_end_to_end <SectorSieve.exe> [--demo <img> <destination> <screenshot>]
+// [GoogleTest options]
+int main(int argc, char** argv) {
+  // Real pixels: the layout is checked against the DPI the program itself sees.
+  ::SetProcessDPIAware();
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <SectorSieve.exe> [--demo <img> <destination> <name>]\n",
+                 argv[0]);
+    return 2;
+  }
+  sectorsieve::testing::g_program = sectorsieve::testing::FullPath(argv[1]);
+  if (argc == 6 && std::string(argv[2]) == "--demo")
+    return sectorsieve::testing::Demo(argv[3], argv[4], argv[5]);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,107 @@
+// The Win32 binding of the main window, inside the test's own process: what the real controls
+// must do for the handlers to behave as they do in memory.
+
+#include "frmMain_win.h"
+
+#include <gtest/gtest.h>
+
+#include "frmMain_resource.h"
+
+namespace sectorsieve::ui {
+namespace {
+
+HCURSOR SystemCursor(LPCSTR id) { return ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(id)); }
+
+// Runs what is waiting in this thread's queue, as the message loop would.
+void Pump() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+// Drops the WM_QUIT that a destroyed window leaves, so it cannot end a later test's loop.
+void DropQuit() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+}
+
+class RealWindow : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.Unload();
+    DropQuit();
+  }
+  HWND Control(int id) const { return ::GetDlgItem(window.Handle(), id); }
+  bool ExtractEnabled() const { return ::IsWindowEnabled(Control(IDC_CMDEXTRACT)); }
+
+  frmMainWindow window{::GetModuleHandleW(nullptr), Version{1, 0}};
+};
+
+TEST_F(RealWindow, SettingABoxRaisesItsChangeBeforeTheSetReturns) {
+  ::SetWindowTextW(Control(IDC_LBLSOURCE), L"C:\\a\\b.img");
+  EXPECT_FALSE(ExtractEnabled()) << "one filled box is not enough";
+  ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\out");
+  // No message has been pumped: only a change raised inside SetWindowText can have done this.
+  EXPECT_TRUE(ExtractEnabled());
+}
+
+TEST_F(RealWindow, CreatingTheBoxesFillsNeither) {
+  Pump();
+  ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\out");
+  EXPECT_FALSE(ExtractEnabled()) << "the source box counted as filled from its initial text";
+}
+
+TEST_F(RealWindow, CaptionRoundTripsThroughTheAnsiCodePage) {
+  window.SetCaption("Extracting : caf\xE9.txt");
+  EXPECT_EQ(window.Caption(), "Extracting : caf\xE9.txt");
+}
+
+TEST_F(RealWindow, HourglassShowsOverTheControlsDuringARun) {
+  const HWND box = Control(IDC_LBLSOURCE);
+  const auto cursorOver = [&](HWND control) {
+    ::SendMessageW(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control),
+                   MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return ::GetCursor();
+  };
+  window.SetMousePointer(MousePointer::Hourglass);
+  EXPECT_EQ(cursorOver(box), SystemCursor(IDC_WAIT));
+  EXPECT_EQ(cursorOver(window.Handle()), SystemCursor(IDC_WAIT));
+  window.SetMousePointer(MousePointer::Default);
+  EXPECT_EQ(cursorOver(box), SystemCursor(IDC_IBEAM)) << "the box's own pointer comes back";
+}
+
+TEST_F(RealWindow, ClickPostedForTheDisabledExtractStartsNoRun) {
+  ::PostMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXTRACT, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(IDC_CMDEXTRACT)));
+  Pump();
+  EXPECT_EQ(window.Caption(), "Orlep's Sectorsieve");
+}
+
+TEST_F(RealWindow, DoEventsLeavesTheQuitForTheMessageLoop) {
+  ::PostQuitMessage(3);
+  window.DoEvents();
+  MSG msg{};
+  ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST_F(RealWindow, CloseDestroysTheIdleWindowAndEndsTheLoop) {
+  const HWND handle = window.Handle();
+  ::SendMessageW(handle, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(::IsWindow(handle));
+  EXPECT_EQ(window.Handle(), nullptr);
+  MSG msg{};
+  EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(ProgramVersion, ComesFromTheVersionRecord) {
+  const Version version = ProgramVersion();
+  EXPECT_EQ(version.major, 1);
+  EXPECT_EQ(version.minor, 0);
+}
+
+}  // namespace
+}  // namespace sectorsieve::ui

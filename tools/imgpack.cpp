@@ -1,0 +1,160 @@
+#include "imgpack.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <vector>
+
+#include "modArchive.h"
+
+namespace sectorsieve::imgpack {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Files are copied into the data file this much at a time.
+constexpr std::size_t CHUNK_BYTES = 1 << 20;
+
+std::string Quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
+
+std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_BYTES - 1) / SECTOR_BYTES; }
+
+void PutInt32(char* p, std::int32_t value) {
+  const auto u = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+}
+
+std::ofstream Create(const fs::path& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw PackError("cannot create " + Quoted(path));
+  return out;
+}
+
+}  // namespace
+
+ArchiveWriter::ArchiveWriter(const fs::path& basePath)
+    : imgPath_(fs::path(basePath) += ".img"),
+      dirPath_(fs::path(basePath) += ".dir"),
+      img_(Create(imgPath_)),
+      dir_(Create(dirPath_)) {}
+
+std::int32_t ArchiveWriter::CheckedSector(std::int64_t sector, std::string_view name) const {
+  if (sector > std::numeric_limits<std::int32_t>::max())
+    throw PackError("the archive is full: \"" + std::string(name) +
+                    "\" would end beyond the last sector a record can address");
+  return static_cast<std::int32_t>(sector);
+}
+
+void ArchiveWriter::WriteRecord(std::string_view name, std::int32_t lOffset, std::int32_t lSize) {
+  if (name.size() > NAME_BYTES)
+    throw PackError("the name \"" + std::string(name) + "\" is longer than 24 bytes");
+  std::array<char, RECORD_BYTES> record{};
+  PutInt32(record.data(), lOffset);
+  PutInt32(record.data() + 4, lSize);
+  std::copy(name.begin(), name.end(), record.begin() + 8);
+  dir_.write(record.data(), record.size());
+}
+
+void ArchiveWriter::PadToSector() {
+  const std::int64_t end = img_.tellp();
+  const std::int64_t padded = SectorsFor(end) * SECTOR_BYTES;
+  static constexpr std::array<char, SECTOR_BYTES> zeros{};
+  img_.write(zeros.data(), padded - end);
+  nextSector_ = std::max(nextSector_, padded / SECTOR_BYTES);
+}
+
+void ArchiveWriter::Append(std::string_view name, std::string_view bytes) {
+  const std::int64_t sectors = SectorsFor(static_cast<std::int64_t>(bytes.size()));
+  const std::int32_t lOffset = CheckedSector(nextSector_, name);
+  CheckedSector(nextSector_ + sectors, name);
+  WriteRecord(name, lOffset, static_cast<std::int32_t>(sectors));
+  img_.seekp(std::int64_t{lOffset} * SECTOR_BYTES);
+  img_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  PadToSector();
+}
+
+void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw PackError("cannot open " + Quoted(file));
+  const auto size = static_cast<std::int64_t>(fs::file_size(file));
+  const std::int32_t lOffset = CheckedSector(nextSector_, name);
+  CheckedSector(nextSector_ + SectorsFor(size), name);
+  WriteRecord(name, lOffset, static_cast<std::int32_t>(SectorsFor(size)));
+  img_.seekp(std::int64_t{lOffset} * SECTOR_BYTES);
+  std::vector<char> chunk(CHUNK_BYTES);
+  for (std::int64_t done = 0; done < size;) {
+    const auto want = static_cast<std::streamsize>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - done));
+    if (!in.read(chunk.data(), want))
+      throw PackError("cannot read " + Quoted(file) + ": it changed while it was packed");
+    img_.write(chunk.data(), want);
+    done += want;
+  }
+  PadToSector();
+}
+
+void ArchiveWriter::Put(std::string_view name, std::int32_t lOffset, std::int32_t lSize,
+                        std::string_view bytes) {
+  WriteRecord(name, lOffset, lSize);
+  if (bytes.empty()) return;
+  if (lOffset < 0) throw PackError("bytes cannot be written before the start of the data file");
+  const std::int64_t start = std::int64_t{lOffset} * SECTOR_BYTES;
+  img_.seekp(0, std::ios::end);
+  // Seeking past the end does not extend the file, so a gap is written out as zeros.
+  const std::vector<char> gap(
+      static_cast<std::size_t>(std::max<std::int64_t>(0, start - img_.tellp())));
+  img_.write(gap.data(), static_cast<std::streamsize>(gap.size()));
+  img_.seekp(start);
+  img_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  img_.seekp(0, std::ios::end);
+  PadToSector();
+}
+
+void ArchiveWriter::Close() {
+  img_.close();
+  dir_.close();
+  if (img_.fail()) throw PackError("cannot write " + Quoted(imgPath_));
+  if (dir_.fail()) throw PackError("cannot write " + Quoted(dirPath_));
+}
+
+std::string RefusedNameReason(std::string_view name) {
+  if (name.size() > NAME_BYTES) return "its name is longer than 24 bytes";
+  // Extraction ends a name at its first space.
+  if (name.find(' ') != std::string_view::npos) return "its name holds a space";
+  // Extraction reads "\" as a folder separator.
+  if (name.find('\\') != std::string_view::npos) return "its name holds a \"\\\"";
+  if (const std::string reason = UnsafeNameReason(name); !reason.empty())
+    return "it would not be extracted: it " + reason;
+  return {};
+}
+
+void PackFolder(const fs::path& folder, const fs::path& basePath) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) throw PackError(Quoted(folder) + " is not a folder");
+  std::vector<std::string> names;
+  for (const fs::directory_entry& item : fs::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    if (item.is_directory())
+      throw PackError("cannot pack " + Quoted(item.path()) +
+                      ": it is a folder, and only plain files can be packed");
+    if (!item.is_regular_file())
+      throw PackError("cannot pack " + Quoted(item.path()) + ": it is not a plain file");
+    if (const std::string reason = RefusedNameReason(name); !reason.empty())
+      throw PackError("cannot pack " + Quoted(item.path()) + ": " + reason);
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+
+  try {
+    ArchiveWriter writer(basePath);
+    for (const std::string& name : names) writer.AppendFile(name, folder / name);
+    writer.Close();
+  } catch (...) {
+    fs::remove(fs::path(basePath) += ".img", ec);
+    fs::remove(fs::path(basePath) += ".dir", ec);
+    throw;
+  }
+}
+
+}  // namespace sectorsieve::imgpack

@@ -1,0 +1,69 @@
+#pragma once
+
+// Packs files into an archive pair (base + ".img", base + ".dir"). Native paths: this is a
+// developer's tool, not part of the program the user runs.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace sectorsieve::imgpack {
+
+inline constexpr int SECTOR_BYTES = 2048;
+inline constexpr int RECORD_BYTES = 32;
+inline constexpr int NAME_BYTES = 24;
+
+// The folder or the archive cannot be packed; what() says which file and why.
+class PackError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Writes an archive pair record by record. Append lays entries end to end as a packer
+// would; Put writes any record over any bytes, for archives that are meant to be wrong.
+class ArchiveWriter {
+ public:
+  // Creates (or empties) basePath + ".img" and basePath + ".dir".
+  explicit ArchiveWriter(const std::filesystem::path& basePath);
+
+  // Adds bytes as the next entry: at the first sector after everything written so far,
+  // sized in whole sectors with the last one zero-filled.
+  void Append(std::string_view name, std::string_view bytes);
+  // The same for the contents of a file, read piece by piece so that size does not matter.
+  void AppendFile(std::string_view name, const std::filesystem::path& file);
+
+  // Writes bytes at sector lOffset of the data file (gaps read as zeros) and a record that
+  // claims lOffset and lSize, whatever the bytes' length. The name is up to 24 raw bytes.
+  void Put(std::string_view name, std::int32_t lOffset, std::int32_t lSize,
+           std::string_view bytes = {});
+
+  // The first sector after everything written to the data file so far.
+  std::int64_t NextSector() const { return nextSector_; }
+
+  // Flushes both files; throws PackError when they could not be written completely.
+  void Close();
+
+ private:
+  void WriteRecord(std::string_view name, std::int32_t lOffset, std::int32_t lSize);
+  void PadToSector();
+  std::int32_t CheckedSector(std::int64_t sector, std::string_view name) const;
+
+  std::filesystem::path imgPath_;
+  std::filesystem::path dirPath_;
+  std::ofstream img_;
+  std::ofstream dir_;
+  std::int64_t nextSector_ = 0;
+};
+
+// Why name cannot be an entry of a packed folder, or empty when it can.
+std::string RefusedNameReason(std::string_view name);
+
+// Packs every plain file directly inside folder, in sorted name order, into basePath + ".img"
+// and ".dir". Everything is checked before anything is written; on a failure no archive is
+// left behind. Throws PackError.
+void PackFolder(const std::filesystem::path& folder, const std::filesystem::path& basePath);
+
+}  // namespace sectorsieve::imgpack
