@@ -12,6 +12,12 @@ for preset in linux linux-sanitize win64 win32; do
   cmake --build --preset "$preset"
 done
 
+# The i686 program is not run here: check that its resources made it into the file.
+exe=build/win32/app/SectorSieve.exe
+strings -el "$exe" | grep -qx "Extract those .img fast!" &&
+  grep -q "Microsoft.Windows.Common-Controls" "$exe" ||
+  { echo "$exe lacks its version record or manifest" >&2; exit 1; }
+
 echo "== test linux"
 ctest --preset linux -j2
 echo "== test linux-sanitize"
