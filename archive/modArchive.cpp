@@ -170,9 +170,10 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destin
   if (!gImgFile) OpenArchive();
   const std::int64_t start = std::int64_t{gEntry.lOffset} * SECTOR_SIZE;
   const std::int64_t count = std::int64_t{gEntry.lSize} * SECTOR_SIZE;
-  // The final sector may be partial; its missing tail reads as zeros.
+  // The final sector may be partial; its missing tail reads as zeros. An empty entry may
+  // start right at the end, where a writer puts an empty last file.
   const std::int64_t sectorsEnd = (imgSize_ + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
-  if (start >= imgSize_ || count > sectorsEnd - start) fail("lies beyond the end of the archive");
+  if (count > sectorsEnd - start) fail("lies beyond the end of the archive");
 
   std::unique_ptr<OutputFile> gOutFile;
   try {
@@ -202,7 +203,7 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destin
 
 void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out) {
   gBuffer.resize(COPY_BUFFER_SIZE);
-  const std::int64_t stored = std::min(count, imgSize_ - start);
+  const std::int64_t stored = std::clamp<std::int64_t>(imgSize_ - start, 0, count);
   for (std::int64_t done = 0; done < stored;) {
     const auto n = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(gBuffer.size()), stored - done));

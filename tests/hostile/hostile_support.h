@@ -22,8 +22,11 @@ inline constexpr std::int64_t kSectorBytes = 2048;
 inline std::string EntryBytes(std::string_view img, std::int64_t offset, std::int64_t size) {
   const std::int64_t start = offset * kSectorBytes;
   const std::int64_t count = size * kSectorBytes;
-  const std::int64_t stored = std::min(count, static_cast<std::int64_t>(img.size()) - start);
-  std::string bytes(img.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(stored)));
+  const std::int64_t stored =
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(img.size()) - start, 0, count);
+  std::string bytes(
+      stored ? img.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(stored))
+             : std::string_view());
   bytes.resize(static_cast<std::size_t>(count), '\0');
   return bytes;
 }

@@ -1,0 +1,408 @@
+// Times a whole extraction (LoadDirectory, ExtractEntry for every entry, CloseArchive) against
+// `cp -r` of the same tree, pair by pair in one run, and the peak memory of the extraction.
+//
+//   sectorsieve_bench [--workload W1|W2|W3|all] [--pairs N] [--dir PATH]
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imgpack.h"
+#include "modArchive.h"
+#include "unique_handle.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sectorsieve::scope_exit;
+using sectorsieve::unique_handle;
+
+constexpr std::int64_t KiB = 1024;
+constexpr std::int64_t MiB = 1024 * KiB;
+constexpr std::int64_t GiB = 1024 * MiB;
+constexpr double TIME_TARGET = 1.10;
+constexpr std::int64_t MEMORY_TARGET = 32 * MiB;
+
+struct FdTraits {
+  using pointer = int;
+  static constexpr int invalid() { return -1; }
+  static void close(int fd) { ::close(fd); }
+};
+using unique_fd = unique_handle<FdTraits>;
+
+volatile std::sig_atomic_t gStop = 0;
+extern "C" void OnStopSignal(int) { gStop = 1; }
+
+void CheckStop() {
+  if (gStop) throw std::runtime_error("interrupted");
+}
+
+struct Workload {
+  std::string name;
+  std::string shape;
+  std::vector<std::int64_t> sizes;  // bytes, whole sectors
+  bool memoryTarget = false;
+  std::int64_t Total() const {
+    std::int64_t t = 0;
+    for (std::int64_t s : sizes) t += s;
+    return t;
+  }
+};
+
+// Deterministic contents and sizes: the same run gives the same archives every time.
+struct SplitMix64 {
+  std::uint64_t state;
+  std::uint64_t Next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
+};
+
+Workload MakeWorkload(const std::string& name) {
+  const std::int64_t sector = sectorsieve::SECTOR_SIZE;
+  Workload w;
+  w.name = name;
+  SplitMix64 rng{name == "W1" ? 1u : 2u};
+  if (name == "W1") {
+    // Mostly small entries and a few large ones, as archives tend to be: sizes skewed by a
+    // high power so that 5,000 of them come to about 500 MiB; the extremes are always there.
+    w.shape = "5,000 entries of 2 KiB to 4 MiB";
+    const std::int64_t maxSectors = 4 * MiB / sector;
+    for (int i = 0; i < 5000; ++i)
+      w.sizes.push_back(
+          sector * (1 + static_cast<std::int64_t>((maxSectors - 1) * std::pow(rng.Unit(), 39))));
+    w.sizes[0] = sector;
+    w.sizes[1] = maxSectors * sector;
+  } else if (name == "W2") {
+    w.shape = "100,000 entries of 2 to 8 KiB";
+    for (int i = 0; i < 100000; ++i)
+      w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
+  } else {
+    w.shape = "1 entry of 1 GiB";
+    w.sizes.push_back(GiB);
+    w.memoryTarget = true;
+  }
+  return w;
+}
+
+std::string EntryName(std::size_t i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "e%06zu.bin", i);
+  return name;
+}
+
+// Writes the extracted tree that `cp -r` copies and the archive that holds the same bytes.
+void Generate(const Workload& w, const fs::path& tree, const fs::path& base) {
+  fs::create_directory(tree);
+  sectorsieve::imgpack::ArchiveWriter writer(base);
+  std::vector<char> chunk(4 * MiB);
+  for (std::size_t i = 0; i < w.sizes.size(); ++i) {
+    CheckStop();
+    const fs::path file = tree / EntryName(i);
+    {
+      std::ofstream out(file, std::ios::binary);
+      SplitMix64 rng{0x5EC7 + i};
+      for (std::int64_t done = 0; done < w.sizes[i];) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), w.sizes[i] - done));
+        for (std::size_t k = 0; k < n; k += 8) {
+          const std::uint64_t v = rng.Next();
+          std::memcpy(chunk.data() + k, &v, 8);
+        }
+        out.write(chunk.data(), static_cast<std::streamsize>(n));
+        done += static_cast<std::int64_t>(n);
+      }
+      if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+    }
+    writer.AppendFile(EntryName(i), file);
+  }
+  writer.Close();
+}
+
+// Peak resident memory of this process so far, from the kernel's high-water mark.
+std::int64_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.starts_with("VmHWM:")) return std::stoll(line.substr(6)) * KiB;
+  return -1;
+}
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+struct Extraction {
+  double seconds;
+  std::int64_t peakBytes;
+};
+
+// Extracts as the program's run does, in a child process so that its peak memory is its own.
+Extraction TimeExtraction(const fs::path& base, const fs::path& destination) {
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  unique_fd readEnd(fds[0]);
+  unique_fd writeEnd(fds[1]);
+
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    // An interrupt ends the child at once; the parent notices and cleans up.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    int code = 0;
+    try {
+      sectorsieve::modArchive archive(sectorsieve::SystemFileSystem());
+      archive.LoadDirectory(base.string());
+      const std::string folder = destination.string() + "\\";
+      for (const sectorsieve::clsImgFile& entry : archive.gEntries)
+        archive.ExtractEntry(entry, folder);
+      archive.CloseArchive();
+      const std::int64_t peak = PeakResidentBytes();
+      if (::write(writeEnd.get(), &peak, sizeof peak) != sizeof peak) code = 1;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "extraction failed: %s\n", e.what());
+      code = 1;
+    }
+    // Leaves without the parent's cleanup: the parent still owns the folders.
+    std::fflush(stderr);
+    ::_exit(code);
+  }
+  writeEnd.reset();
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  const double seconds = Seconds(Clock::now() - start);
+  std::int64_t peak = -1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      ::read(readEnd.get(), &peak, sizeof peak) != sizeof peak)
+    throw std::runtime_error("the extraction did not finish");
+  return {seconds, peak};
+}
+
+double TimeCopy(const fs::path& tree, const fs::path& destination) {
+  const std::string src = tree.string();
+  const std::string dst = destination.string();
+  char* const args[] = {const_cast<char*>("cp"), const_cast<char*>("-r"),
+                        const_cast<char*>(src.c_str()), const_cast<char*>(dst.c_str()), nullptr};
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, "cp", nullptr, nullptr, args, environ) != 0)
+    throw std::runtime_error("cannot start cp");
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  const double seconds = Seconds(Clock::now() - start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("cp -r failed");
+  return seconds;
+}
+
+// The extraction must give exactly the tree that cp copies, or the race means nothing.
+void CheckSameTree(const Workload& w, const fs::path& tree, const fs::path& extracted) {
+  std::vector<char> a(1 * MiB), b(1 * MiB);
+  std::size_t files = 0;
+  for (const auto& item : fs::directory_iterator(extracted)) {
+    (void)item;
+    ++files;
+  }
+  if (files != w.sizes.size())
+    throw std::runtime_error("the extraction wrote " + std::to_string(files) + " files, not " +
+                             std::to_string(w.sizes.size()));
+  for (std::size_t i = 0; i < w.sizes.size(); ++i) {
+    std::ifstream x(tree / EntryName(i), std::ios::binary);
+    std::ifstream y(extracted / EntryName(i), std::ios::binary);
+    while (x && y) {
+      x.read(a.data(), static_cast<std::streamsize>(a.size()));
+      y.read(b.data(), static_cast<std::streamsize>(b.size()));
+      if (x.gcount() != y.gcount() || !std::equal(a.begin(), a.begin() + x.gcount(), b.begin()))
+        throw std::runtime_error(EntryName(i) + " was extracted with other bytes");
+    }
+  }
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Result {
+  const Workload* workload;
+  double extract;
+  double copy;
+  std::int64_t peakBytes;
+  double Ratio() const { return extract / copy; }
+  bool Met() const {
+    return workload->memoryTarget ? peakBytes < MEMORY_TARGET : Ratio() <= TIME_TARGET;
+  }
+};
+
+Result Run(const Workload& w, const fs::path& root, int pairs) {
+  const fs::path tree = root / "tree";
+  const fs::path base = root / "archive";
+  const fs::path a = root / "a";
+  const fs::path b = root / "b";
+  std::cout << w.name << ": generating " << w.shape << " (" << w.Total() / MiB << " MiB)...\n"
+            << std::flush;
+  Generate(w, tree, base);
+
+  // The sources are written out once, so that no step pays for writing them back.
+  ::sync();
+  std::vector<double> extract, copy;
+  std::int64_t peak = 0;
+  for (int pair = 0; pair <= pairs; ++pair) {
+    // Which step goes first alternates, so that neither always meets what the other left
+    // behind (dirty pages being written back, inodes freed a moment ago).
+    fs::create_directory(a);
+    Extraction x{};
+    double c = 0;
+    if (pair % 2 == 0) {
+      x = TimeExtraction(base, a);
+      CheckStop();
+      c = TimeCopy(tree, b);
+    } else {
+      c = TimeCopy(tree, b);
+      CheckStop();
+      x = TimeExtraction(base, a);
+    }
+    CheckStop();
+    if (pair == 0) {
+      CheckSameTree(w, tree, a);
+      CheckSameTree(w, tree, b);
+      std::cout << "  warm-up  extract " << x.seconds << " s, cp -r " << c << " s (not counted)\n";
+    } else {
+      extract.push_back(x.seconds);
+      copy.push_back(c);
+      peak = std::max(peak, x.peakBytes);
+      std::cout << "  pair " << pair << (pair % 2 == 0 ? " (extract first)" : " (cp -r first)")
+                << "   extract " << x.seconds << " s, cp -r " << c << " s\n";
+    }
+    std::cout << std::flush;
+    // Removed before the copies reach the disk, which costs far less than removing them after.
+    fs::remove_all(a);
+    fs::remove_all(b);
+    ::sync();
+  }
+  fs::remove_all(tree);
+  fs::remove(fs::path(base) += ".img");
+  fs::remove(fs::path(base) += ".dir");
+  return {&w, Median(extract), Median(copy), peak};
+}
+
+void PrintTable(const std::vector<Result>& results, int pairs) {
+  std::printf(
+      "\nMedians of %d pairs, each pair run back to back after one uncounted warm-up pair.\n",
+      pairs);
+  std::printf(
+      "Caches were not dropped: both sides read from a warm page cache. Pairs alternate which\n"
+      "side goes first; sync and removal of both copies happen between pairs, not in a step.\n");
+  std::printf("\n%-4s %-34s %9s %12s %10s %7s %13s  %-26s %s\n", "", "workload", "MiB",
+              "extract (s)", "cp -r (s)", "ratio", "peak RSS MiB", "target", "met");
+  for (const Result& r : results) {
+    const Workload& w = *r.workload;
+    const std::string target = w.memoryTarget ? "peak RSS < 32 MiB" : "ratio <= 1.10";
+    std::printf("%-4s %-34s %9.0f %12.3f %10.3f %7.2f %13.1f  %-26s %s\n", w.name.c_str(),
+                w.shape.c_str(), static_cast<double>(w.Total()) / MiB, r.extract, r.copy, r.Ratio(),
+                static_cast<double>(r.peakBytes) / MiB, target.c_str(), r.Met() ? "yes" : "NO");
+  }
+}
+
+[[noreturn]] void Usage() {
+  std::cerr << "usage: sectorsieve_bench [--workload W1|W2|W3|all] [--pairs N] [--dir PATH]\n"
+               "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
+               "  W2  100,000 entries of 2 to 8 KiB\n"
+               "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
+               "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
+               "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
+  std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string which = "all";
+  int pairs = 5;
+  const char* tmp = std::getenv("TMPDIR");
+  fs::path dir = tmp && *tmp ? tmp : "/tmp";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) Usage();
+    const std::string value = argv[++i];
+    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W3" || value == "all"))
+      which = value;
+    else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
+             !value.empty() && value.size() < 5 && std::stoi(value) > 0)
+      pairs = std::stoi(value);
+    else if (arg == "--dir")
+      dir = value;
+    else
+      Usage();
+  }
+
+  std::vector<Workload> workloads;
+  for (const char* name : {"W1", "W2", "W3"})
+    if (which == "all" || which == name) workloads.push_back(MakeWorkload(name));
+
+  std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::cerr << "sectorsieve_bench: cannot create a folder in " << dir << ": "
+              << std::strerror(errno) << "\n";
+    return 1;
+  }
+  const fs::path root = pattern;
+  scope_exit removeRoot([&] {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  });
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  ::sigaction(SIGINT, &stop, nullptr);
+  ::sigaction(SIGTERM, &stop, nullptr);
+
+  std::vector<Result> results;
+  try {
+    for (const Workload& w : workloads) {
+      // The archive, the tree, and the two copies of one pair exist at once.
+      struct statvfs fsStats {};
+      if (::statvfs(root.c_str(), &fsStats) == 0) {
+        const auto free = static_cast<std::int64_t>(fsStats.f_bavail) *
+                          static_cast<std::int64_t>(fsStats.f_frsize);
+        const std::int64_t needed = 4 * w.Total() + 256 * MiB;
+        if (free < needed) {
+          std::cerr << w.name << ": skipped, it needs " << needed / MiB << " MiB free in " << dir
+                    << " and " << free / MiB << " MiB are free\n";
+          continue;
+        }
+      }
+      results.push_back(Run(w, root, pairs));
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+    return 1;
+  }
+  PrintTable(results, pairs);
+  return 0;
+}
