@@ -44,8 +44,7 @@ bool IsDevice(const std::string& name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
-// A name that can only be a file directly inside the destination. The destination starts
-// empty and the run makes no folders, so a name with a folder part can never be written.
+// A file name directly inside the destination.
 bool IsPlainName(const std::string& name) {
   if (name.empty() || name.find_first_not_of('.') == std::string::npos || IsDevice(name))
     return false;
@@ -54,6 +53,20 @@ bool IsPlainName(const std::string& name) {
         std::string_view("<>\"|?*:\\/").find(c) != std::string_view::npos)
       return false;
   return true;
+}
+
+// The file a name writes, or "" when it cannot be written. The destination starts empty and
+// the run makes no folders, so every folder part must be "." (the destination itself) or
+// empty (a doubled separator), and the name must not start with a separator.
+std::string WrittenFile(const std::string& name) {
+  const std::size_t last = name.find_last_of("\\/");
+  if (last == std::string::npos) return IsPlainName(name) ? name : std::string();
+  if (name[0] == '\\' || name[0] == '/') return {};
+  for (std::size_t i = 0; i < last; ++i)
+    if (name[i] != '.' && name[i] != '\\' && name[i] != '/') return {};
+  if (name.find("..") < last) return {};
+  const std::string file = name.substr(last + 1);
+  return IsPlainName(file) ? file : std::string();
 }
 
 struct Expected {
@@ -79,9 +92,9 @@ std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
     const std::string shown = TrimSpaces(field);
     e.caption = "Extracting : " + shown;
     e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
-    e.name = field.substr(0, field.find(' '));
+    e.name = WrittenFile(field.substr(0, field.find(' ')));
     const std::int64_t start = offset * kSectorBytes;
-    e.written = offset >= 0 && size >= 0 && IsPlainName(e.name) &&
+    e.written = offset >= 0 && size >= 0 && !e.name.empty() &&
                 size * kSectorBytes <= sectorsEnd - start;
     if (e.written) e.bytes = EntryBytes(img, offset, size);
     entries.push_back(std::move(e));
@@ -131,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(w.form.boxes.empty(), "no box after success");
   } else {
     Require(w.form.Caption() == "Extracted with " + std::to_string(failed.size()) + " error(s)",
-            "error caption");
+            "error caption, got \"" + w.form.Caption() + "\" and box:\n" +
+                (w.form.boxes.empty() ? std::string() : w.form.boxes[0].text));
     Require(w.form.boxes.size() == 1 && w.form.boxes[0].title == "Extraction errors",
             "one error box");
     const std::string& text = w.form.boxes[0].text;

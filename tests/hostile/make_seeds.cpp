@@ -95,6 +95,14 @@ int main(int argc, char** argv) {
          w.Put(""s, 0, 1);
          w.Put("123456789012345678901234", 0, 1);
        }},
+      {"dot-folders",
+       [](ArchiveWriter& w) {
+         w.Append(".\\here.bin", Filler(10, 'h'));
+         w.Append("././/here2.bin", Filler(10, 'i'));
+         w.Put(".\\..\\up.bin", 0, 1);
+         w.Put(".\\", 0, 1);
+         w.Put("nosub\\.\\f.bin", 0, 1);
+       }},
       {"empty", [](ArchiveWriter&) {}},
       {"many-failures",
        [](ArchiveWriter& w) {
