@@ -321,7 +321,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
       pairs);
   std::printf(
       "Caches were not dropped: both sides read from a warm page cache. Pairs alternate which\n"
-      "side goes first; every pair writes fresh folders, synced between pairs, removed at the end.\n");
+      "side goes first; every pair writes fresh folders, synced between pairs, removed at the "
+      "end.\n");
   std::printf("\n%-4s %-34s %9s %12s %10s %7s %13s  %-26s %s\n", "", "workload", "MiB",
               "extract (s)", "cp -r (s)", "ratio", "peak RSS MiB", "target", "met");
   for (const Result& r : results) {

@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
+echo "== format"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 for preset in linux linux-sanitize win64 win32; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null

@@ -94,8 +94,8 @@ std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
     e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
     e.name = WrittenFile(field.substr(0, field.find(' ')));
     const std::int64_t start = offset * kSectorBytes;
-    e.written = offset >= 0 && size >= 0 && !e.name.empty() &&
-                size * kSectorBytes <= sectorsEnd - start;
+    e.written =
+        offset >= 0 && size >= 0 && !e.name.empty() && size * kSectorBytes <= sectorsEnd - start;
     if (e.written) e.bytes = EntryBytes(img, offset, size);
     entries.push_back(std::move(e));
   }
