@@ -21,5 +21,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.unmanaged"
   fi
+  # A prefix may stand for a screen of another density (SECTORSIEVE_WINE_DPI, e.g. 144).
+  dpi="${SECTORSIEVE_WINE_DPI:-}"
+  if [ -n "$dpi" ] && [ "$(cat "$WINEPREFIX/.dpi" 2>/dev/null)" != "$dpi" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      >/dev/null 2>&1 && wineserver -w && echo "$dpi" >"$WINEPREFIX/.dpi"
+  fi
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -391,9 +392,16 @@ TEST_F(WindowEndToEnd, StartsInItsInitialState) {
   ::GetClientRect(window, &client);
   EXPECT_EQ(client.right, ::MulDiv(8175, dpi, 1440));
   EXPECT_EQ(client.bottom, ::MulDiv(1890, dpi, 1440));
+  if (const char* wanted = std::getenv("SECTORSIEVE_WINE_DPI")) {
+    ASSERT_EQ(dpi, std::atoi(wanted)) << "the screen has the density the test asked for";
+  }
   if (dpi == 96) {
     EXPECT_EQ(client.right, 545);
     EXPECT_EQ(client.bottom, 126);
+  }
+  if (dpi == 144) {
+    EXPECT_EQ(client.right, 818);
+    EXPECT_EQ(client.bottom, 189);
   }
   for (const ControlPlace& c : kLayout) {
     SCOPED_TRACE(c.name);
