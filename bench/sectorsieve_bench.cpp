@@ -263,6 +263,9 @@ struct Result {
 Result Run(const Workload& w, const fs::path& root, int pairs) {
   const fs::path tree = root / "tree";
   const fs::path base = root / "archive";
+  const auto folder = [&](const char* side, int pair) {
+    return root / (side + std::to_string(pair));
+  };
   std::cout << w.name << ": generating " << w.shape << " (" << w.Total() / MiB << " MiB)...\n"
             << std::flush;
   Generate(w, tree, base);
@@ -274,9 +277,9 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
   for (int pair = 0; pair <= pairs; ++pair) {
     // Which step goes first alternates, so that neither always meets what the other left
     // behind. Every pair writes fresh folders and nothing is removed until the end: on ext4,
-    // creating files soon after a mass removal pays for scanning the freed inodes, at random.
-    const fs::path a = root / ("extracted" + std::to_string(pair));
-    const fs::path b = root / ("copied" + std::to_string(pair));
+    // a step that follows a mass removal took randomly longer.
+    const fs::path a = folder("extracted", pair);
+    const fs::path b = folder("copied", pair);
     fs::create_directory(a);
     Extraction x{};
     double c = 0;
@@ -306,8 +309,8 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
     ::sync();
   }
   for (int pair = 0; pair <= pairs; ++pair) {
-    fs::remove_all(root / ("extracted" + std::to_string(pair)));
-    fs::remove_all(root / ("copied" + std::to_string(pair)));
+    fs::remove_all(folder("extracted", pair));
+    fs::remove_all(folder("copied", pair));
   }
   fs::remove_all(tree);
   fs::remove(fs::path(base) += ".img");
