@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "names.h"
+
 namespace sectorsieve {
 
 // A file operation failed; what() is the system's own message.
@@ -41,6 +43,8 @@ class OutputFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+  // The code page that paths are in: how to tell a "\" from the second byte of a character.
+  virtual const CodePage& Ansi() const = 0;
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Creates a new, uniquely named file inside folder (which ends in "\"), never an existing one.
   virtual std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) = 0;
@@ -51,7 +55,12 @@ class FileSystem {
   virtual bool IsPlainFile(const std::string& path) = 0;
 };
 
-// The real file system of the platform the program runs on.
+// The real file system of the platform the program runs on, in the system's ANSI code page
+// (on Windows the system says which; elsewhere it is 1252).
 FileSystem& SystemFileSystem();
+#ifndef _WIN32
+// The real file system with paths in another code page (Windows has only the system's).
+std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi);
+#endif
 
 }  // namespace sectorsieve

@@ -23,8 +23,11 @@ struct FdTraits {
 };
 using unique_fd = unique_handle<FdTraits>;
 
-std::string Native(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
+// "\" characters become "/"; the second byte of a double-byte character stays what it is.
+std::string Native(std::string path, const CodePage& cp) {
+  for (std::size_t i = FindSeparator(path, 0, cp); i != std::string::npos;
+       i = FindSeparator(path, i + 1, cp))
+    path[i] = '/';
   return path;
 }
 
@@ -78,8 +81,11 @@ class PosixOutputFile final : public OutputFile {
 
 class PosixFileSystem final : public FileSystem {
  public:
+  explicit PosixFileSystem(CodePage ansi) : ansi_(std::move(ansi)) {}
+  const CodePage& Ansi() const override { return ansi_; }
+
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    unique_fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    unique_fd fd(::open(Native(path, ansi_).c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) ThrowErrno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) ThrowErrno();
@@ -92,29 +98,37 @@ class PosixFileSystem final : public FileSystem {
     while (true) {
       const std::string path = folder + ".sectorsieve-" + std::to_string(::getpid()) + "-" +
                                std::to_string(counter++) + ".tmp";
-      unique_fd fd(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      unique_fd fd(
+          ::open(Native(path, ansi_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
       if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), path);
       if (errno != EEXIST) ThrowErrno();
     }
   }
 
   void Rename(const std::string& from, const std::string& to) override {
-    if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) ThrowErrno();
+    if (::rename(Native(from, ansi_).c_str(), Native(to, ansi_).c_str()) != 0) ThrowErrno();
   }
 
-  void Remove(const std::string& path) noexcept override { ::unlink(Native(path).c_str()); }
+  void Remove(const std::string& path) noexcept override { ::unlink(Native(path, ansi_).c_str()); }
 
   bool IsPlainFile(const std::string& path) override {
     struct stat st {};
-    return ::stat(Native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(Native(path, ansi_).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
+
+ private:
+  CodePage ansi_;
 };
 
 }  // namespace
 
 FileSystem& SystemFileSystem() {
-  static PosixFileSystem fs;
+  static PosixFileSystem fs(CodePage::Known(1252));
   return fs;
+}
+
+std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi) {
+  return std::make_unique<PosixFileSystem>(ansi);
 }
 
 }  // namespace sectorsieve

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "file_io.h"
@@ -87,8 +88,30 @@ class WinOutputFile final : public OutputFile {
   std::string path_;
 };
 
+// The system's ANSI code page: its lead bytes, and its superscript digits where it has them.
+CodePage SystemCodePage() {
+  std::array<bool, 256> lead{};
+  CPINFO info{};
+  if (::GetCPInfo(CP_ACP, &info))
+    for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2)
+      for (int b = info.LeadByte[i]; b <= info.LeadByte[i + 1]; ++b)
+        lead[static_cast<std::size_t>(b)] = true;
+  std::array<std::string, 3> superscripts;
+  const wchar_t digits[] = {L'\u00B9', L'\u00B2', L'\u00B3'};
+  for (std::size_t i = 0; i < superscripts.size(); ++i) {
+    char bytes[8] = {};
+    BOOL usedDefault = FALSE;
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &digits[i], 1, bytes,
+                                        sizeof bytes, nullptr, &usedDefault);
+    if (n > 0 && !usedDefault) superscripts[i].assign(bytes, static_cast<std::size_t>(n));
+  }
+  return CodePage(::GetACP(), lead, std::move(superscripts));
+}
+
 class WinFileSystem final : public FileSystem {
  public:
+  const CodePage& Ansi() const override { return ansi_; }
+
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     unique_hfile h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -120,6 +143,9 @@ class WinFileSystem final : public FileSystem {
            !(attributes &
              (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   }
+
+ private:
+  CodePage ansi_ = SystemCodePage();
 };
 
 }  // namespace

@@ -1,8 +1,7 @@
 #include "modArchive.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
+#include <new>
 
 #include "unique_handle.h"
 
@@ -15,113 +14,40 @@ constexpr std::size_t COPY_BUFFER_SIZE = 1 << 20;
 // Directory records are read this many at a time rather than one read per record.
 constexpr std::size_t RECORDS_PER_READ = 2048;
 
-std::int32_t ReadInt32(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-      static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
-}
-
-DirEntry DecodeRecord(const char* record) {
-  DirEntry e;
-  e.lOffset = ReadInt32(record + RECORD_OFFSET_FIELD);
-  e.lSize = ReadInt32(record + RECORD_SIZE_FIELD);
-  std::memcpy(e.sName.data(), record + RECORD_NAME_FIELD, ENTRY_NAME_LENGTH);
-  return e;
-}
-
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
-std::string Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
-}
-
-std::string Upper(std::string_view text) {
-  std::string s(text);
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool IsReservedDeviceName(std::string_view component) {
-  // Windows maps these names to devices in every folder, whatever the extension.
-  const std::string base = Upper(component.substr(0, component.find('.')));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-  for (const char* d : kDevices)
-    if (base == d) return true;
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
-}
 
 }  // namespace
 
-void Catalogue::Add(clsImgFile entry) {
-  index_.emplace(entry.sId(), items_.size());
-  items_.push_back(std::move(entry));
-}
+void Catalogue::Add(clsImgFile entry) { items_.push_back(std::move(entry)); }
 
 const clsImgFile* Catalogue::Item(const std::string& key) const {
-  const auto it = index_.find(key);
-  return it == index_.end() ? nullptr : &items_[it->second];
-}
-
-std::string StripNulls(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text)
-    if (c != '\0' && c != '\x10') result += c;
-  return result;
-}
-
-std::string SpacesToNulls(std::string_view text) {
-  std::string result(text);
-  std::replace(result.begin(), result.end(), ' ', '\0');
-  return result;
-}
-
-std::string EntryLabel(const clsImgFile& entry) {
-  std::string name = Trim(StripNulls(entry.sName()));
-  return name.empty() ? "entry " + entry.sId() : name;
-}
-
-std::string UnsafeNameReason(std::string_view name) {
-  if (name.empty()) return "has no name";
-  if (name.front() == '\\' || name.front() == '/')
-    return "has a name that leaves the destination folder";
-  for (char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || std::strchr("<>\"|?*:", c) != nullptr)
-      return "has a name with characters that file names cannot hold";
-  }
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = name.find_first_of("\\/", start);
-    const std::string_view part = name.substr(start, end - start);
-    if (end == std::string_view::npos && part.empty()) return "has a name that ends in a folder";
-    // ".." climbs out; Windows trims longer runs of dots to the same thing.
-    if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
-      return "has a name that leaves the destination folder";
-    if (IsReservedDeviceName(part)) return "has a name reserved for a device";
-    if (end == std::string_view::npos) return {};
-    start = end + 1;
-  }
+  // Only the canonical decimal form of an index is a key: no sign, no leading zero.
+  if (key.empty() || key.size() > 19 || (key.size() > 1 && key[0] == '0') ||
+      key.find_first_not_of("0123456789") != std::string::npos)
+    return nullptr;
+  const std::size_t index = std::stoull(key);
+  return index < items_.size() ? &items_[index] : nullptr;
 }
 
 modArchive::modArchive(FileSystem& fs) : fs_(fs) {}
 
-void modArchive::LoadDirectory(const std::string& basePath) {
+void modArchive::LoadDirectory(const std::string& basePath,
+                               const std::function<bool()>& keepGoing) {
   gEntries = Catalogue();
   gArchiveBase = basePath;
   CloseArchive();
 
-  const std::string path = basePath + ".dir";
+  const std::string path = ArchivePathsOf(basePath).dir;
   try {
     const auto gDirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
     const std::int64_t records = gDirFile->Size() / DIR_RECORD_SIZE;
     std::vector<char> chunk(RECORDS_PER_READ * DIR_RECORD_SIZE);
     for (std::int64_t first = 0; first < records; first += RECORDS_PER_READ) {
+      if (first > 0 && keepGoing && !keepGoing()) {
+        gEntries = Catalogue();
+        return;
+      }
       const auto n =
           static_cast<std::size_t>(std::min<std::int64_t>(RECORDS_PER_READ, records - first));
       const std::size_t bytes = n * DIR_RECORD_SIZE;
@@ -139,11 +65,14 @@ void modArchive::LoadDirectory(const std::string& basePath) {
     }
   } catch (const IoError& e) {
     throw RunError("The directory file " + Quoted(path) + " could not be read: " + e.what());
+  } catch (const std::bad_alloc&) {
+    gEntries = Catalogue();
+    throw RunError("There is not enough memory to read the directory file " + Quoted(path) + ".");
   }
 }
 
 void modArchive::OpenArchive() {
-  const std::string path = gArchiveBase + ".img";
+  const std::string path = ArchivePathsOf(gArchiveBase).img;
   try {
     gImgFile = fs_.OpenRead(path);
     imgSize_ = gImgFile->Size();
@@ -165,7 +94,7 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destin
   const auto fail = [&](const std::string& reason) { throw EntryError(EntryLabel(entry), reason); };
   if (gEntry.lOffset < 0) fail("has a negative offset");
   if (gEntry.lSize < 0) fail("has a negative size");
-  if (const std::string reason = UnsafeNameReason(name); !reason.empty()) fail(reason);
+  if (const std::string reason = UnsafeNameReason(name, fs_.Ansi()); !reason.empty()) fail(reason);
 
   if (!gImgFile) OpenArchive();
   const std::int64_t start = std::int64_t{gEntry.lOffset} * SECTOR_SIZE;
@@ -211,11 +140,11 @@ void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& o
     try {
       got = gImgFile->ReadAt(start + done, gBuffer.data(), n);
     } catch (const IoError& e) {
-      throw RunError("The archive " + Quoted(gArchiveBase + ".img") +
+      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
                      " could not be read: " + e.what());
     }
     if (got != n)
-      throw RunError("The archive " + Quoted(gArchiveBase + ".img") +
+      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
                      " could not be read: it became shorter during the extraction");
     out.Write(gBuffer.data(), n);
     done += static_cast<std::int64_t>(n);

@@ -1,35 +1,18 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "clsImgFile.h"
 #include "file_io.h"
+#include "format.h"
+#include "names.h"
 
 namespace sectorsieve {
-
-inline constexpr int SECTOR_SIZE = 2048;
-inline constexpr int DIR_RECORD_SIZE = 32;
-inline constexpr int ENTRY_NAME_LENGTH = 24;
-
-// Byte offsets of the fields inside a directory record (little-endian).
-inline constexpr int RECORD_OFFSET_FIELD = 0;
-inline constexpr int RECORD_SIZE_FIELD = 4;
-inline constexpr int RECORD_NAME_FIELD = 8;
-
-// One directory record, decoded field by field.
-struct DirEntry {
-  std::int32_t lOffset = 0;  // first sector of the entry in the data file
-  std::int32_t lSize = 0;    // length in sectors
-  std::array<char, ENTRY_NAME_LENGTH> sName{};
-};
-static_assert(sizeof(DirEntry) == DIR_RECORD_SIZE, "a directory record is 32 bytes");
 
 // One entry could not be extracted; the run goes on with the next one.
 class EntryError : public std::runtime_error {
@@ -62,8 +45,8 @@ class Catalogue {
   auto end() const { return items_.end(); }
 
  private:
+  // An entry's key is its index as decimal text, so the index needs no table of its own.
   std::vector<clsImgFile> items_;
-  std::unordered_map<std::string, std::size_t> index_;
 };
 
 // Archive access. Names starting with "g" are the module-level state of the archive
@@ -72,9 +55,10 @@ class modArchive {
  public:
   explicit modArchive(FileSystem& fs);
 
-  // Replaces gEntries with one entry per whole record of basePath + ".dir".
-  // Throws RunError when the directory file cannot be opened or read.
-  void LoadDirectory(const std::string& basePath);
+  // Replaces gEntries with one entry per whole record of basePath + ".dir". keepGoing is
+  // asked between pieces of a long directory; when it says no, gEntries is left empty.
+  // Throws RunError when the directory file cannot be opened or read, or memory runs out.
+  void LoadDirectory(const std::string& basePath, const std::function<bool()>& keepGoing = {});
 
   // Writes one entry into destination (ending in "\") under its name up to the first space.
   // The file appears complete or not at all. Throws EntryError for a fault of this entry,
@@ -97,14 +81,5 @@ class modArchive {
   std::unique_ptr<InputFile> gImgFile;
   std::int64_t imgSize_ = 0;
 };
-
-// Returns text without its NUL (0) and DLE (16) characters.
-std::string StripNulls(std::string_view text);
-// Returns text with every space replaced by a NUL.
-std::string SpacesToNulls(std::string_view text);
-// The name an entry is shown and reported under: its name without padding, or its index.
-std::string EntryLabel(const clsImgFile& entry);
-// Why name cannot be written inside the destination folder, or empty when it is safe.
-std::string UnsafeNameReason(std::string_view name);
 
 }  // namespace sectorsieve

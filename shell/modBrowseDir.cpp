@@ -5,7 +5,9 @@
 
 #include <cstddef>
 
-#include "modArchive.h"
+#include "ansi_text.h"
+#include "file_io.h"
+#include "names.h"
 #include "unique_handle.h"
 
 namespace sectorsieve::shell {
@@ -28,10 +30,52 @@ struct ItemListTraits {
 };
 using unique_item_list = unique_handle<ItemListTraits>;
 
-std::string_view TrimSpaces(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+struct FindTraits {
+  using pointer = HANDLE;
+  static pointer invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(HANDLE h) { ::FindClose(h); }
+};
+
+const CodePage& Ansi() { return SystemFileSystem().Ansi(); }
+
+// True when folder (ending in "\") holds an entry whose name the code page cannot hold but
+// whose look-alike conversion is name: the dialog may have meant that entry.
+bool HasLookAlike(const std::string& folder, const std::string& name) {
+  WIN32_FIND_DATAW found{};
+  const unique_handle<FindTraits> search(::FindFirstFileW((Widen(folder) + L"*").c_str(), &found));
+  if (!search) return false;
+  const std::wstring wanted = Widen(name);
+  do {
+    const int n =
+        ::WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, nullptr, 0, nullptr, nullptr);
+    std::string bestFit(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, bestFit.data(), n, nullptr, nullptr);
+    bestFit.resize(bestFit.size() - 1);
+    if (::CompareStringOrdinal(Widen(bestFit).c_str(), -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL)
+      continue;
+    try {
+      ExactAnsi(found.cFileName);
+    } catch (const UnconvertibleText&) {
+      return true;
+    }
+  } while (::FindNextFileW(search.get(), &found));
+  return false;
+}
+
+// The open-file dialog hands its path over in the ANSI code page only. Refuses it when any of
+// its parts may stand for a name that did not convert: "." and ".." (a full path never holds
+// them) or a name that another entry of the same folder looks like.
+void CheckDialogPath(const std::string& path) {
+  const std::size_t root = FindSeparator(path, 0, Ansi());
+  if (root == std::string::npos) return;
+  for (std::size_t start = root + 1; start < path.size();) {
+    std::size_t end = FindSeparator(path, start, Ansi());
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "." || part == ".." || HasLookAlike(path.substr(0, start), part))
+      throw UnconvertibleText(path);
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -87,7 +131,7 @@ std::string ExecutableFolder() {
     }
     path.resize(path.size() * 2);
   }
-  const auto slash = path.rfind('\\');
+  const auto slash = LastSeparator(path, Ansi());
   if (slash == std::string::npos) return "";
   // "C:" without its "\" would name the drive's current folder, not its root.
   const bool driveRoot = slash == 2 && path[1] == ':';
@@ -102,13 +146,23 @@ std::string BrowseForFolder(const std::string& title, HWND owner) {
   std::vector<char> path(MAX_PATH + 1, ' ');
   path.back() = '\0';
   ::SHGetPathFromIDListA(chosen.get(), path.data());
-  return FolderFromBuffer({path.data(), MAX_PATH});
+  const std::string folder = FolderFromBuffer({path.data(), MAX_PATH});
+  // The system also gives the folder exactly; the ANSI path must be that folder, not a
+  // look-alike of it.
+  std::wstring wide(MAX_PATH + 1, L'\0');
+  if (!folder.empty() && ::SHGetPathFromIDListW(chosen.get(), wide.data())) {
+    wide.resize(wide.find(L'\0'));
+    if (ExactAnsi(wide) != folder) throw UnconvertibleText(folder);
+  }
+  return folder;
 }
 
 std::string BrowseForFile(const std::string& title, const std::string& filter, HWND owner) {
   FileRequest request(title, filter, owner);
   if (!::GetOpenFileNameA(&request.info)) return "";
-  return FileFromBuffer({request.file.data(), request.file.size() - 1});
+  const std::string path = FileFromBuffer({request.file.data(), request.file.size() - 1});
+  CheckDialogPath(path);
+  return path;
 }
 
 ComApartment::ComApartment()

@@ -1,7 +1,8 @@
 #pragma once
 
 // The two pickers through which the user chooses the program's inputs, in their ANSI forms.
-// Each returns the chosen path, or "" when nothing was chosen (cancel or failure alike).
+// Each returns the chosen path, or "" when nothing was chosen (cancel or failure alike), and
+// throws UnconvertibleText for a path the ANSI code page cannot name exactly.
 
 #include <windows.h>
 // The dialogs' headers build on windows.h.

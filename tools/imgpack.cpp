@@ -5,7 +5,8 @@
 #include <limits>
 #include <vector>
 
-#include "modArchive.h"
+#include "format.h"
+#include "names.h"
 
 namespace sectorsieve::imgpack {
 
@@ -18,12 +19,7 @@ constexpr std::size_t CHUNK_BYTES = 1 << 20;
 
 std::string Quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
 
-std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_BYTES - 1) / SECTOR_BYTES; }
-
-void PutInt32(char* p, std::int32_t value) {
-  const auto u = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
-}
+std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
 
 std::ofstream Create(const fs::path& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -47,21 +43,21 @@ std::int32_t ArchiveWriter::CheckedSector(std::int64_t sector, std::string_view 
 }
 
 void ArchiveWriter::WriteRecord(std::string_view name, std::int32_t lOffset, std::int32_t lSize) {
-  if (name.size() > NAME_BYTES)
+  if (name.size() > ENTRY_NAME_LENGTH)
     throw PackError("the name \"" + std::string(name) + "\" is longer than 24 bytes");
-  std::array<char, RECORD_BYTES> record{};
-  PutInt32(record.data(), lOffset);
-  PutInt32(record.data() + 4, lSize);
-  std::copy(name.begin(), name.end(), record.begin() + 8);
+  DirEntry entry{lOffset, lSize, {}};
+  std::copy(name.begin(), name.end(), entry.sName.begin());
+  std::array<char, DIR_RECORD_SIZE> record{};
+  EncodeRecord(entry, record.data());
   dir_.write(record.data(), record.size());
 }
 
 void ArchiveWriter::PadToSector() {
   const std::int64_t end = img_.tellp();
-  const std::int64_t padded = SectorsFor(end) * SECTOR_BYTES;
-  static constexpr std::array<char, SECTOR_BYTES> zeros{};
+  const std::int64_t padded = SectorsFor(end) * SECTOR_SIZE;
+  static constexpr std::array<char, SECTOR_SIZE> zeros{};
   img_.write(zeros.data(), padded - end);
-  nextSector_ = std::max(nextSector_, padded / SECTOR_BYTES);
+  nextSector_ = std::max(nextSector_, padded / SECTOR_SIZE);
 }
 
 void ArchiveWriter::Append(std::string_view name, std::string_view bytes) {
@@ -69,7 +65,7 @@ void ArchiveWriter::Append(std::string_view name, std::string_view bytes) {
   const std::int32_t lOffset = CheckedSector(nextSector_, name);
   CheckedSector(nextSector_ + sectors, name);
   WriteRecord(name, lOffset, static_cast<std::int32_t>(sectors));
-  img_.seekp(std::int64_t{lOffset} * SECTOR_BYTES);
+  img_.seekp(std::int64_t{lOffset} * SECTOR_SIZE);
   img_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   PadToSector();
 }
@@ -81,7 +77,7 @@ void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file) {
   const std::int32_t lOffset = CheckedSector(nextSector_, name);
   CheckedSector(nextSector_ + SectorsFor(size), name);
   WriteRecord(name, lOffset, static_cast<std::int32_t>(SectorsFor(size)));
-  img_.seekp(std::int64_t{lOffset} * SECTOR_BYTES);
+  img_.seekp(std::int64_t{lOffset} * SECTOR_SIZE);
   std::vector<char> chunk(CHUNK_BYTES);
   for (std::int64_t done = 0; done < size;) {
     const auto want = static_cast<std::streamsize>(
@@ -99,7 +95,7 @@ void ArchiveWriter::Put(std::string_view name, std::int32_t lOffset, std::int32_
   WriteRecord(name, lOffset, lSize);
   if (bytes.empty()) return;
   if (lOffset < 0) throw PackError("bytes cannot be written before the start of the data file");
-  const std::int64_t start = std::int64_t{lOffset} * SECTOR_BYTES;
+  const std::int64_t start = std::int64_t{lOffset} * SECTOR_SIZE;
   img_.seekp(0, std::ios::end);
   // Seeking past the end does not extend the file, so a gap is written out as zeros.
   const std::vector<char> gap(
@@ -119,12 +115,12 @@ void ArchiveWriter::Close() {
 }
 
 std::string RefusedNameReason(std::string_view name) {
-  if (name.size() > NAME_BYTES) return "its name is longer than 24 bytes";
+  if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
   // Extraction ends a name at its first space.
   if (name.find(' ') != std::string_view::npos) return "its name holds a space";
   // Extraction reads "\" as a folder separator.
   if (name.find('\\') != std::string_view::npos) return "its name holds a \"\\\"";
-  if (const std::string reason = UnsafeNameReason(name); !reason.empty())
+  if (const std::string reason = UnsafeNameReason(name, CodePage::Known(1252)); !reason.empty())
     return "it would not be extracted: it " + reason;
   return {};
 }

@@ -12,10 +12,6 @@
 
 namespace sectorsieve::imgpack {
 
-inline constexpr int SECTOR_BYTES = 2048;
-inline constexpr int RECORD_BYTES = 32;
-inline constexpr int NAME_BYTES = 24;
-
 // The folder or the archive cannot be packed; what() says which file and why.
 class PackError : public std::runtime_error {
  public:

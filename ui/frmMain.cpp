@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include <new>
 #include <vector>
 
 namespace sectorsieve::ui {
@@ -10,11 +11,13 @@ constexpr const char* kNewLine = "\r\n";
 constexpr std::size_t kMaxListedFailures = 20;
 // A path box whose Tag holds this counts as filled.
 const std::string kFilled = "1";
+constexpr const char* kUnusableNameTitle = "Name not usable";
 
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+// A path that reached us through Unicode with characters the ANSI code page lacks.
+std::string UnusableNameMessage(const char* kind, const std::string& shown) {
+  return std::string("The ") + kind + " \"" + shown +
+         "\" has characters in its name that this program cannot use." + kNewLine +
+         "Please choose another " + kind + ".";
 }
 
 std::string FailureReport(const std::vector<EntryError>& failures, std::size_t entries) {
@@ -37,9 +40,16 @@ frmMain::frmMain(const frmMainControls& controls, modArchive& archive, FileSyste
 }
 
 void frmMain::cmdBrowseSource_Click() {
-  const std::string path = pickers_.BrowseForFile("Select a .img to extract", "*.img");
-  if (path.empty() || !path.ends_with(".img")) return;
-  if (fs_.IsPlainFile(path.substr(0, path.size() - 4) + ".dir")) {
+  std::string path;
+  try {
+    path = pickers_.BrowseForFile("Select a .img to extract", "*.img");
+  } catch (const UnconvertibleText& e) {
+    c_.form.MsgBox(UnusableNameMessage("file", e.shown()), kUnusableNameTitle);
+    return;
+  }
+  const auto archive = ArchiveOfDataFile(path, fs_.Ansi());
+  if (!archive) return;
+  if (fs_.IsPlainFile(archive->dir)) {
     c_.lblSource.SetText(path);
   } else {
     c_.form.MsgBox(std::string("The associated .dir was not found.") + kNewLine +
@@ -49,7 +59,13 @@ void frmMain::cmdBrowseSource_Click() {
 }
 
 void frmMain::cmdBrowseDestination_Click() {
-  const std::string folder = pickers_.BrowseForFolder("Select a destination folder");
+  std::string folder;
+  try {
+    folder = pickers_.BrowseForFolder("Select a destination folder");
+  } catch (const UnconvertibleText& e) {
+    c_.form.MsgBox(UnusableNameMessage("folder", e.shown()), kUnusableNameTitle);
+    return;
+  }
   if (!folder.empty()) c_.lblDestination.SetText(folder);
 }
 
@@ -83,29 +99,17 @@ void frmMain::cmdExtract_Click() {
   std::string stopReason;
   std::size_t entries = 0;
   int done = 0;
+  // Every failure ends here, classified or not, so the window always comes back to the user.
   try {
-    const std::string source = c_.lblSource.Text();
-    if (source.size() < 4)
-      throw RunError("\"" + source + "\" does not name an archive's .img file");
-    archive_.LoadDirectory(source.substr(0, source.size() - 4));
-    if (!c_.lblDestination.Text().ends_with('\\'))
-      c_.lblDestination.SetText(c_.lblDestination.Text() + "\\");
-
-    entries = archive_.gEntries.Count();
-    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, static_cast<int>(entries));
-    for (const clsImgFile& entry : archive_.gEntries) {
-      c_.form.DoEvents();
-      if (unloadRequested_) break;
-      c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
-      try {
-        archive_.ExtractEntry(entry, c_.lblDestination.Text());
-      } catch (const EntryError& e) {
-        failures.push_back(e);
-      }
-      c_.form.SetTaskbarProgress(TaskbarProgress::Normal, ++done, static_cast<int>(entries));
-    }
+    ExtractAll(failures, entries, done);
   } catch (const RunError& e) {
     stopReason = e.what();
+  } catch (const UnusablePath& e) {
+    stopReason = UnusableNameMessage(e.kind, e.text.shown());
+  } catch (const std::bad_alloc&) {
+    stopReason = "There is not enough memory to go on.";
+  } catch (const std::exception& e) {
+    stopReason = std::string("The extraction stopped: ") + e.what();
   }
   archive_.CloseArchive();
 
@@ -128,6 +132,42 @@ void frmMain::cmdExtract_Click() {
     c_.form.MsgBox(stopReason, "Extraction failed");
   } else if (!failures.empty()) {
     c_.form.MsgBox(FailureReport(failures, entries), "Extraction errors");
+  }
+}
+
+std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
+  try {
+    return box.Text();
+  } catch (const UnconvertibleText& e) {
+    throw UnusablePath{kind, e};
+  }
+}
+
+void frmMain::ExtractAll(std::vector<EntryError>& failures, std::size_t& entries, int& done) {
+  const std::string source = PathBoxText(c_.lblSource, "file");
+  const auto archive = ArchiveOfDataFile(source, fs_.Ansi());
+  if (!archive) throw RunError("\"" + source + "\" does not name an archive's .img file");
+  std::string destination = PathBoxText(c_.lblDestination, "folder");
+  // A long directory loads in pieces, with the window's events handled between them.
+  archive_.LoadDirectory(archive->base, [this] {
+    c_.form.DoEvents();
+    return !unloadRequested_;
+  });
+  if (unloadRequested_) return;
+  if (!EndsInBackslash(destination, fs_.Ansi())) c_.lblDestination.SetText(destination + "\\");
+
+  entries = archive_.gEntries.Count();
+  c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, static_cast<int>(entries));
+  for (const clsImgFile& entry : archive_.gEntries) {
+    c_.form.DoEvents();
+    if (unloadRequested_) break;
+    c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
+    try {
+      archive_.ExtractEntry(entry, PathBoxText(c_.lblDestination, "folder"));
+    } catch (const EntryError& e) {
+      failures.push_back(e);
+    }
+    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, ++done, static_cast<int>(entries));
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "controls.h"
 #include "modArchive.h"
 
@@ -41,6 +43,14 @@ class frmMain {
   bool Running() const { return running_; }
 
  private:
+  // A path box whose text does not convert exactly to the ANSI code page.
+  struct UnusablePath {
+    const char* kind;  // "file" or "folder"
+    UnconvertibleText text;
+  };
+  std::string PathBoxText(TextBox& box, const char* kind);
+  // The run's work; its failures are the caller's to report.
+  void ExtractAll(std::vector<EntryError>& failures, std::size_t& entries, int& done);
   void UpdateExtractButton();
   void EnableButtons(bool enabled);
 

@@ -7,12 +7,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "ansi_text.h"
 #include "frmMain_resource.h"
 #include "modBrowseDir.h"
 
 namespace sectorsieve::ui {
 
 namespace {
+
+using shell::Widen;
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = 0;
@@ -50,30 +53,11 @@ constexpr ControlLayout kControls[] = {
      6555, 315, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
 };
 
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
-                        nullptr, nullptr);
-  return text;
-}
-
 std::string WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
   text.resize(
       static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-  return Narrow(text);
+  return shell::ExactAnsi(text);
 }
 
 // Dots per inch of the window's device context; the screen's when hwnd is null.

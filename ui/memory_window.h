@@ -14,9 +14,12 @@ namespace sectorsieve::ui {
 class MemoryTextBox final : public TextBox {
  public:
   explicit MemoryTextBox(std::string text) : text_(std::move(text)) {}
-  std::string Text() const override { return text_; }
+  std::string Text() const override;
   void SetText(const std::string& text) override;
   int Writes() const { return writes_; }
+
+  // Stands for a box whose Unicode text the ANSI code page cannot hold: Text() refuses it.
+  bool unconvertible = false;
 
  private:
   std::string text_;
@@ -75,12 +78,14 @@ class ScriptedPickers final : public Pickers {
   std::vector<std::string> files;
   std::vector<std::string> folders;
   std::vector<std::string> requests;  // "file:<title>|<filter>" or "folder:<title>"
+  // When set, the next picker refuses a choice the ANSI code page cannot hold, shown so.
+  std::string unconvertible;
 };
 
 // The whole window in memory, wired to its handlers as the Win32 window is.
 class MemoryWindow {
  public:
-  MemoryWindow(FileSystem& fs, Version version = {1, 0});
+  explicit MemoryWindow(FileSystem& fs, Version version = {1, 0});
 
   MemoryForm form;
   MemoryTextBox lblSource{"[Select an img]"};

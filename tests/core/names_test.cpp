@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "modArchive.h"
 #include "test_support.h"
 
@@ -24,76 +27,112 @@ const std::string kLeaves = "has a name that leaves the destination folder";
 const std::string kCharacters = "has a name with characters that file names cannot hold";
 const std::string kDevice = "has a name reserved for a device";
 
+const std::string kEndsInFolder = "has a name that ends in a folder";
+// Two characters of code page 932 whose second byte is that of "\\" and of "|".
+const std::string kOmote = "\x95\x5C";
+const std::string kSo = "\x83\x7C";
+
 struct NameCase {
-  std::string field;   // the name field as stored
-  std::string reason;  // why it is refused, or "" when it is written
+  std::string field;      // the name field as stored
+  std::string reason;     // why it is refused, or "" when it is written
+  std::string written;    // where it lands inside the destination, "/" between folders
+  unsigned codePage = 0;  // the only code page the case is about; 0 for all of them
 };
 
 const NameCase kNames[] = {
-    {"", "has no name"},
-    {" leading", "has no name"},
-    {"sub\\", "has a name that ends in a folder"},
-    {"\\rooted", kLeaves},
-    {"/rooted", kLeaves},
-    {"\\\\server\\share", kLeaves},
-    {"..\\up", kLeaves},
-    {"../up", kLeaves},
-    {"a\\..\\..\\up", kLeaves},
-    {"a/../b", kLeaves},
-    {"..", kLeaves},
-    {"...", kLeaves},
-    {"C:x", kCharacters},
-    {"C:\\x", kCharacters},
-    {"a:stream", kCharacters},
-    {"a<b", kCharacters},
-    {"a>b", kCharacters},
-    {"a\"b", kCharacters},
-    {"a|b", kCharacters},
-    {"a?b", kCharacters},
-    {"a*b", kCharacters},
-    {"a\x01"
-     "b",
-     kCharacters},
+    {"", "has no name", ""},
+    {" leading", "has no name", ""},
+    {"sub\\", kEndsInFolder, ""},
+    {"\\rooted", kLeaves, ""},
+    {"/rooted", kLeaves, ""},
+    {"\\\\server\\share", kLeaves, ""},
+    {"..\\up", kLeaves, ""},
+    {"../up", kLeaves, ""},
+    {"a\\..\\..\\up", kLeaves, ""},
+    {"a/../b", kLeaves, ""},
+    {"..", kLeaves, ""},
+    {"...", kLeaves, ""},
+    {"C:x", kCharacters, ""},
+    {"C:\\x", kCharacters, ""},
+    {"a:stream", kCharacters, ""},
+    {"a<b", kCharacters, ""},
+    {"a>b", kCharacters, ""},
+    {"a\"b", kCharacters, ""},
+    {"a|b", kCharacters, ""},
+    {"a?b", kCharacters, ""},
+    {"a*b", kCharacters, ""},
+    {"a\x01b", kCharacters, ""},
     {"a\x1f"
      "b",
-     kCharacters},
-    {"CON", kDevice},
-    {"con.txt", kDevice},
-    {"Prn.x", kDevice},
-    {"aux", kDevice},
-    {"NUL.tar.gz", kDevice},
-    {"COM1", kDevice},
-    {"com9.log", kDevice},
-    {"LPT1", kDevice},
-    {"lpt9", kDevice},
-    {"sub\\CON.dat", kDevice},
-    {"COM0", ""},
-    {"LPT10", ""},
-    {"console.txt", ""},
+     kCharacters, ""},
+    {"CON", kDevice, ""},
+    {"con.txt", kDevice, ""},
+    {"Prn.x", kDevice, ""},
+    {"aux", kDevice, ""},
+    {"NUL.tar.gz", kDevice, ""},
+    {"COM1", kDevice, ""},
+    {"com9.log", kDevice, ""},
+    {"LPT1", kDevice, ""},
+    {"lpt9", kDevice, ""},
+    {"sub\\CON.dat", kDevice, ""},
+    {"COM0", "", "COM0"},
+    {"LPT10", "", "LPT10"},
+    {"console.txt", "", "console.txt"},
+    // Code 16 is dropped when the directory is read.
     {"a\x10"
      "b",
-     ""},  // code 16 is dropped when the directory is read: the file is "ab"
-    {"...x", ""},
-    {"sub\\.\\dot.bin", ""},
-    {"a.b.c", ""},
+     "", "ab"},
+    {"...x", "", "...x"},
+    {"sub\\.\\dot.bin", "", "sub/dot.bin"},
+    {"a.b.c", "", "a.b.c"},
+    // Superscript digits name devices too, in the code pages that have them.
+    {"COM\xB9", kDevice, "", 1252},
+    {"lpt\xB2.txt", kDevice, "", 1252},
+    {"Com\xB3", kDevice, "", 1252},
+    {"LPT\xB9.log", kDevice, "", 1252},
+    {"COM\xB9", "", "COM\xB9", 932},
+    // A second byte is not a separator, nor a "|", where the code page makes it one.
+    {kOmote, "", kOmote, 932},
+    {kOmote + ".txt", "", kOmote + ".txt", 932},
+    {kSo + ".txt", "", kSo + ".txt", 932},
+    {"sub\\" + kOmote, "", "sub/" + kOmote, 932},
+    {kOmote + "\\..\\..\\up", kLeaves, "", 932},
+    {"a\x95", kCharacters, "", 932},
+    {kOmote, kEndsInFolder, "", 1252},
+    {kSo + ".txt", kCharacters, "", 1252},
 };
 
-TEST(EntryNames, OnlySafeNamesAreWrittenAndNothingLandsOutsideTheDestination) {
+class EntryNamesInCodePage : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(EntryNamesInCodePage, OnlySafeNamesAreWrittenAndNothingLandsOutsideTheDestination) {
+  const unsigned codePage = GetParam();
+#ifdef _WIN32
+  FileSystem& files = SystemFileSystem();
+  if (files.Ansi().Id() != codePage) GTEST_SKIP() << "the system's code page differs";
+#else
+  const auto owned = SystemFileSystem(CodePage::Known(codePage));
+  FileSystem& files = *owned;
+#endif
+  std::vector<NameCase> cases;
+  for (const auto& c : kNames)
+    if (c.codePage == 0 || c.codePage == codePage) cases.push_back(c);
+
   TempDir root;
   fs::create_directories(root.path() / "out" / "sub");
   std::string dirBytes;
-  for (const auto& c : kNames) dirBytes += Record(0, 1, c.field);
+  for (const auto& c : cases) dirBytes += Record(0, 1, c.field);
   WriteBytes(root.path() / "arc.dir", dirBytes);
   WriteBytes(root.path() / "arc.img", PatternBytes(SECTOR_SIZE));
   const auto before = ListTree(root.path());
 
-  modArchive archive(SystemFileSystem());
+  modArchive archive(files);
   archive.LoadDirectory(root / "arc");
+  const std::string out = (root.path() / "out").string() + "\\";
   std::size_t i = 0;
   for (const clsImgFile& entry : archive.gEntries) {
-    const NameCase& c = kNames[i++];
+    const NameCase& c = cases[i++];
     try {
-      archive.ExtractEntry(entry, (root.path() / "out").string() + "\\");
+      archive.ExtractEntry(entry, out);
       EXPECT_EQ(c.reason, "") << "written: " << c.field;
     } catch (const EntryError& e) {
       EXPECT_EQ(e.reason(), c.reason) << c.field;
@@ -103,11 +142,55 @@ TEST(EntryNames, OnlySafeNamesAreWrittenAndNothingLandsOutsideTheDestination) {
     }
   }
 
-  auto expected = before;
-  for (const char* written : {"out/COM0", "out/LPT10", "out/console.txt", "out/ab", "out/...x",
-                              "out/sub/dot.bin", "out/a.b.c"})
-    expected.insert(written);
-  EXPECT_EQ(ListTree(root.path()), expected);
+  std::size_t written = 0;
+  for (const auto& c : cases) {
+    if (c.written.empty()) continue;
+    ++written;
+    std::string path = out + c.written;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    EXPECT_TRUE(files.IsPlainFile(path)) << c.written;
+  }
+  // Nothing else appeared, inside the destination or beside it.
+  EXPECT_EQ(ListTree(root.path()).size(), before.size() + written);
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, EntryNamesInCodePage, ::testing::Values(1252u, 932u));
+
+struct PathCase {
+  unsigned codePage;
+  std::string path;
+  std::size_t lastSeparator;  // npos when there is none
+  bool endsInBackslash;
+  std::string archiveBase;  // "" when the path is not an archive's data file
+};
+
+const PathCase kPaths[] = {
+    {1252, "C:\\out\\", 6, true, ""},
+    {1252, "C:\\out", 2, false, ""},
+    {1252, "C:/out/a.img", 6, false, "C:/out/a"},
+    {1252, "C:\\" + kOmote, 4, true, ""},
+    {932, "C:\\" + kOmote, 2, false, ""},
+    {932, "C:\\" + kOmote + "\\", 5, true, ""},
+    {932, "C:\\" + kOmote + "\\a.img", 5, false, "C:\\" + kOmote + "\\a"},
+    {932, "C:\\x\\" + kOmote + ".img", 4, false, "C:\\x\\" + kOmote},
+    {932, "C:\\a.IMG", 2, false, ""},
+    {932, "C:\\a.img.dir", 2, false, ""},
+    {932, "", std::string::npos, false, ""},
+    {932, "\x95", std::string::npos, false, ""},
+};
+
+TEST(ArchivePaths, SeparatorsAreFoundByCharacterNotByByte) {
+  for (const auto& c : kPaths) {
+    const CodePage cp = CodePage::Known(c.codePage);
+    EXPECT_EQ(LastSeparator(c.path, cp), c.lastSeparator) << c.codePage << " " << c.path;
+    EXPECT_EQ(EndsInBackslash(c.path, cp), c.endsInBackslash) << c.codePage << " " << c.path;
+    const auto archive = ArchiveOfDataFile(c.path, cp);
+    EXPECT_EQ(archive ? archive->base : "", c.archiveBase) << c.path;
+    if (archive) {
+      EXPECT_EQ(archive->dir, c.archiveBase + ".dir");
+      EXPECT_EQ(archive->img, c.path);
+    }
+  }
 }
 
 TEST(EntryNames, NameBytesFollowTheAnsiCodePage) {

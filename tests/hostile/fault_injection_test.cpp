@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <set>
+#include <stdexcept>
 
 #include "faulty_file_system.h"
 #include "hostile_support.h"
@@ -339,6 +341,51 @@ INSTANTIATE_TEST_SUITE_P(
                    true}),
     [](const auto& info) { return "Entry" + std::to_string(info.param.beforeEntry); });
 #endif
+
+// ---- Failures that no disk reports: out of memory, a broken invariant ----
+
+class UnexpectedFailure : public FaultTest {};
+
+TEST_F(UnexpectedFailure, EndsTheRunWithItsBoxAndTheWindowStillCloses) {
+  const struct {
+    FileOp op;
+    int nth;
+    std::function<void()> failure;
+    std::string message;
+    std::set<int> written;
+  } cases[] = {
+      {FileOp::ReadAt,
+       1,
+       [] { throw std::bad_alloc(); },
+       "There is not enough memory to read the directory file \"" + Base() + ".dir\".",
+       {}},
+      {FileOp::CreateTemp,
+       3,
+       [] { throw std::bad_alloc(); },
+       "There is not enough memory to go on.",
+       {0, 1}},
+      {FileOp::Rename,
+       2,
+       [] { throw std::logic_error("a broken invariant"); },
+       "The extraction stopped: a broken invariant",
+       {0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    FaultyFileSystem files(c.op, c.nth);
+    files.failure = c.failure;
+    ui::MemoryWindow w(files);
+    Run(w, files);
+    ASSERT_TRUE(files.fired);
+    ExpectReported(w, {true, c.message}, files.faultedEntry);
+    ExpectWindowBack(w);
+    ExpectWritten(c.written);
+    w.frm.mnuQuit_Click();
+    EXPECT_TRUE(w.form.unloaded);
+    fs::remove_all(root.path() / "out");
+    fs::create_directory(root.path() / "out");
+  }
+}
 
 }  // namespace
 }  // namespace sectorsieve::hostile

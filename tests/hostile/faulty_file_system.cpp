@@ -69,7 +69,9 @@ bool FaultyFileSystem::Strikes(FileOp op, const std::string& path) {
 }
 
 void FaultyFileSystem::Count(FileOp op, const std::string& path, const char* message) {
-  if (Strikes(op, path)) throw IoError(message);
+  if (!Strikes(op, path)) return;
+  if (failure) failure();
+  throw IoError(message);
 }
 
 std::unique_ptr<InputFile> FaultyFileSystem::OpenRead(const std::string& path) {

@@ -4,6 +4,7 @@
 // operation fails, the way a failing disk or a full one would.
 
 #include <array>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -27,6 +28,8 @@ class FaultyFileSystem final : public FileSystem {
   // nth counts from 1; 0 never fails and only counts.
   FaultyFileSystem(FileOp op, int nth);
 
+  const CodePage& Ansi() const override { return real_.Ansi(); }
+
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override;
   void Rename(const std::string& from, const std::string& to) override;
@@ -42,6 +45,9 @@ class FaultyFileSystem final : public FileSystem {
   bool fired = false;
   int faultedEntry = -1;
   std::string faultedPath;  // the file the failing call was about
+  // When set, the chosen call runs this instead of failing as a disk would (to throw what no
+  // disk throws: std::bad_alloc, a logic error).
+  std::function<void()> failure;
 
   // Counts a call of op on path and throws IoError(message) when it is the chosen one.
   void Count(FileOp op, const std::string& path, const char* message);

@@ -22,7 +22,7 @@ using testing::Record;
 using testing::WriteBytes;
 
 std::string PaddedToSector(std::string bytes) {
-  bytes.resize((bytes.size() + SECTOR_BYTES - 1) / SECTOR_BYTES * SECTOR_BYTES, '\0');
+  bytes.resize((bytes.size() + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE, '\0');
   return bytes;
 }
 
@@ -161,7 +161,7 @@ TEST_F(Packer, PutWritesChosenRecordOverZeroGap) {
 
   EXPECT_EQ(ReadBytes(Dir()),
             Record(0, 1, "first") + Record(3, 100, "liar") + Record(4, 1, "after"));
-  const std::string expected = PaddedToSector("abc") + std::string(2 * SECTOR_BYTES, '\0') +
+  const std::string expected = PaddedToSector("abc") + std::string(2 * SECTOR_SIZE, '\0') +
                                PaddedToSector("xyz") + PaddedToSector("q");
   EXPECT_EQ(ReadBytes(Img()), expected);
 }

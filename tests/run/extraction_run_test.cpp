@@ -251,5 +251,63 @@ TEST_F(ExtractionRunTest, TwoRunsInARowLeaveTheSameFiles) {
   EXPECT_EQ(w.form.captions.back(), kDone);
 }
 
+TEST_F(ExtractionRunTest, APathBoxTheCodePageCannotHoldStopsTheRunBeforeAnyWrite) {
+  const auto entries = Sequential(3);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  const struct {
+    MemoryTextBox& box;
+    std::string kind;
+  } cases[] = {{w.lblSource, "file"}, {w.lblDestination, "folder"}};
+  for (const auto& c : cases) {
+    w.form.boxes.clear();
+    w.lblSource.SetText(root / "arc.img");
+    w.lblDestination.SetText((root.path() / "out").string());
+    const std::string shown = c.box.Text();
+    c.box.unconvertible = true;
+    w.frm.cmdExtract_Click();
+    c.box.unconvertible = false;
+    EXPECT_EQ(w.form.captions.back(), "Extraction failed");
+    ASSERT_EQ(w.form.boxes.size(), 1u);
+    EXPECT_EQ(w.form.boxes[0].title, "Extraction failed");
+    EXPECT_EQ(w.form.boxes[0].text, "The " + c.kind + " \"" + shown +
+                                        "\" has characters in its name that this program "
+                                        "cannot use.\r\nPlease choose another " +
+                                        c.kind + ".");
+    EXPECT_TRUE(ListTree(root.path() / "out").empty());
+    ExpectIdle();
+  }
+}
+
+TEST_F(ExtractionRunTest, AFolderEndingInADoubleByteCharacterGetsItsOwnSeparator) {
+  // The second byte of this character of code page 932 is that of "\\".
+  const std::string omote = "\x95\x5C";
+  const auto files932 = SystemFileSystem(CodePage::Known(932));
+  MemoryWindow w932(*files932);
+  const auto entries = Sequential(2);
+  Archive(entries, 3);
+  fs::create_directory(root.path() / omote);
+  const std::string destination = (root.path() / omote).string();
+  w932.lblSource.SetText(root / "arc.img");
+  w932.lblDestination.SetText(destination);
+  w932.frm.cmdExtract_Click();
+
+  EXPECT_EQ(w932.form.captions.back(), kDone);
+  EXPECT_EQ(w932.lblDestination.Text(), destination + "\\");
+  EXPECT_EQ(ListTree(root.path() / omote), (std::set<std::string>{"file000.bin", "file001.bin"}));
+  EXPECT_EQ(ReadBytes(root.path() / omote / "file001.bin"), Contents(entries[1]));
+}
+
+TEST_F(ExtractionRunTest, ClosingWhileALongDirectoryLoadsEndsAtOnceAndWritesNothing) {
+  // Enough records that the directory loads in several pieces.
+  const auto entries = Sequential(5000);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  w.form.pendingEvents = [&](int) { EXPECT_FALSE(w.frm.QueryUnload()); };
+  Run();
+  EXPECT_TRUE(w.form.unloaded);
+  EXPECT_EQ(w.form.doEventsCalls, 1);
+  EXPECT_TRUE(w.form.boxes.empty());
+  EXPECT_TRUE(ListTree(root.path() / "out").empty());
+}
+
 }  // namespace
 }  // namespace sectorsieve::ui

@@ -92,6 +92,37 @@ INSTANTIATE_TEST_SUITE_P(
                       PickerCase{"Folder", false, "folder:Select a destination folder"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A choice whose name the ANSI code page cannot hold names another file: refused with a box,
+// and the box keeps what it had.
+class UnusableChoice : public MainWindowTest, public ::testing::WithParamInterface<PickerCase> {};
+
+TEST_P(UnusableChoice, IsRefusedWithABoxThatNamesIt) {
+  ChooseSource(Archive("arc"));
+  const std::string source = w.lblSource.Text();
+  w.pickers.unconvertible = "C:\\??\\x";
+  if (GetParam().source)
+    w.frm.cmdBrowseSource_Click();
+  else
+    w.frm.cmdBrowseDestination_Click();
+
+  const std::string kind = GetParam().source ? "file" : "folder";
+  ASSERT_EQ(w.form.boxes.size(), 1u);
+  EXPECT_EQ(w.form.boxes[0].title, "Name not usable");
+  EXPECT_EQ(w.form.boxes[0].text, "The " + kind +
+                                      " \"C:\\??\\x\" has characters in its name that this "
+                                      "program cannot use.\r\nPlease choose another " +
+                                      kind + ".");
+  EXPECT_EQ(w.lblSource.Text(), source);
+  EXPECT_EQ(w.lblDestination.Text(), kDestinationText);
+  EXPECT_EQ(w.lblDestination.Tag, "");
+  EXPECT_FALSE(w.cmdExtract.Enabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pickers, UnusableChoice,
+                         ::testing::Values(PickerCase{"OpenFile", true, ""},
+                                           PickerCase{"Folder", false, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(MainWindowTest, AnImgWithItsDirFillsTheSourceBox) {
   const std::string img = Archive("x");
   ChooseSource(img);

@@ -1,0 +1,168 @@
+#include "names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace sectorsieve {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Start of the last character of text, or npos for an empty text.
+std::size_t LastCharStart(std::string_view text, const CodePage& cp) {
+  std::size_t last = std::string_view::npos;
+  for (std::size_t i = 0; i < text.size(); i += cp.CharLength(text, i)) last = i;
+  return last;
+}
+
+std::string Upper(std::string_view text) {
+  std::string s(text);
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool IsReservedDeviceName(std::string_view component, const CodePage& cp) {
+  // Windows maps these names to devices in every folder, whatever the extension.
+  std::size_t dot = 0;
+  while (dot < component.size() && component[dot] != '.') dot += cp.CharLength(component, dot);
+  const std::string base = Upper(component.substr(0, dot));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* d : kDevices)
+    if (base == d) return true;
+  if (!base.starts_with("COM") && !base.starts_with("LPT")) return false;
+  const std::string_view number = std::string_view(base).substr(3);
+  if (number.size() == 1 && number[0] >= '1' && number[0] <= '9') return true;
+  const auto& sup = cp.Superscripts();
+  return std::any_of(sup.begin(), sup.end(),
+                     [&](const std::string& s) { return !s.empty() && number == s; });
+}
+
+}  // namespace
+
+CodePage CodePage::Known(unsigned id) {
+  std::array<bool, 256> lead{};
+  const auto leadRange = [&](int first, int last) {
+    for (int b = first; b <= last; ++b) lead[static_cast<std::size_t>(b)] = true;
+  };
+  std::array<std::string, 3> sup;
+  switch (id) {
+    case 932:
+      leadRange(0x81, 0x9F);
+      leadRange(0xE0, 0xFC);
+      break;
+    case 949:
+      leadRange(0x81, 0xFE);
+      sup = {"\xA9\xF6", "\xA9\xF7", "\xA9\xF8"};
+      break;
+    case 936:
+    case 950:
+      leadRange(0x81, 0xFE);
+      break;
+    case 1253:
+      sup = {"", "\xB2", "\xB3"};
+      break;
+    case 1252:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+    case 1258:
+      sup = {"\xB9", "\xB2", "\xB3"};
+      break;
+  }
+  return CodePage(id, lead, std::move(sup));
+}
+
+CodePage::CodePage(unsigned id, const std::array<bool, 256>& leadBytes,
+                   std::array<std::string, 3> superscripts)
+    : id_(id), lead_(leadBytes), superscripts_(std::move(superscripts)) {}
+
+std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePage& cp) {
+  for (std::size_t i = from; i < text.size(); i += cp.CharLength(text, i))
+    if (IsSeparator(text[i])) return i;
+  return std::string_view::npos;
+}
+
+std::size_t LastSeparator(std::string_view text, const CodePage& cp) {
+  std::size_t last = std::string_view::npos;
+  for (std::size_t i = FindSeparator(text, 0, cp); i != std::string_view::npos;
+       i = FindSeparator(text, i + 1, cp))
+    last = i;
+  return last;
+}
+
+bool EndsInBackslash(std::string_view text, const CodePage& cp) {
+  const std::size_t last = LastCharStart(text, cp);
+  return last != std::string_view::npos && last == text.size() - 1 && text[last] == '\\';
+}
+
+ArchivePaths ArchivePathsOf(std::string_view base) {
+  const std::string b(base);
+  return {b, b + ".dir", b + ".img"};
+}
+
+std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp) {
+  constexpr std::string_view kExtension = ".img";
+  if (!imgPath.ends_with(kExtension)) return std::nullopt;
+  // The extension must start a character, not end a double-byte one.
+  const std::size_t at = imgPath.size() - kExtension.size();
+  std::size_t i = 0;
+  while (i < at) i += cp.CharLength(imgPath, i);
+  if (i != at) return std::nullopt;
+  return ArchivePathsOf(imgPath.substr(0, at));
+}
+
+std::string StripNulls(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text)
+    if (c != '\0' && c != '\x10') result += c;
+  return result;
+}
+
+std::string SpacesToNulls(std::string_view text) {
+  std::string result(text);
+  std::replace(result.begin(), result.end(), ' ', '\0');
+  return result;
+}
+
+std::string TrimSpaces(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+std::string EntryLabel(const clsImgFile& entry) {
+  std::string name = TrimSpaces(StripNulls(entry.sName()));
+  return name.empty() ? "entry " + entry.sId() : name;
+}
+
+std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
+  if (name.empty()) return "has no name";
+  if (IsSeparator(name.front())) return "has a name that leaves the destination folder";
+  for (std::size_t i = 0; i < name.size(); i += cp.CharLength(name, i)) {
+    const char c = name[i];
+    // A lead byte with nothing after it has no character for Windows to make of it.
+    const bool dangling = cp.IsLeadByte(c) && i + 1 == name.size();
+    const bool singleByte = cp.CharLength(name, i) == 1;
+    if (dangling || (singleByte &&
+                     (static_cast<unsigned char>(c) < 32 || std::strchr("<>\"|?*:", c) != nullptr)))
+      return "has a name with characters that file names cannot hold";
+  }
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = FindSeparator(name, start, cp);
+    const std::string_view part = name.substr(start, end - start);
+    if (end == std::string_view::npos && part.empty()) return "has a name that ends in a folder";
+    // ".." climbs out; Windows trims longer runs of dots to the same thing.
+    if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
+      return "has a name that leaves the destination folder";
+    if (IsReservedDeviceName(part, cp)) return "has a name reserved for a device";
+    if (end == std::string_view::npos) return {};
+    start = end + 1;
+  }
+}
+
+}  // namespace sectorsieve

@@ -1,0 +1,84 @@
+#pragma once
+
+// Entry names and paths as Windows reads them: byte strings in an ANSI code page. In the
+// double-byte code pages the second byte of a character may be 0x5C, the byte of "\", so
+// every search for a separator walks characters, never bytes.
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "clsImgFile.h"
+
+namespace sectorsieve {
+
+class CodePage {
+ public:
+  // A code page this build knows by number: 932, 936, 949 and 950 are double-byte, the rest
+  // single-byte. On Windows the file seam asks the system instead.
+  static CodePage Known(unsigned id);
+
+  // leadBytes marks the bytes that start a two-byte character; superscripts holds "¹", "²"
+  // and "³" in this code page, "" for one it lacks.
+  CodePage(unsigned id, const std::array<bool, 256>& leadBytes,
+           std::array<std::string, 3> superscripts);
+
+  unsigned Id() const { return id_; }
+  bool IsLeadByte(char c) const { return lead_[static_cast<unsigned char>(c)]; }
+  // Bytes of the character that starts at text[at]: a lead byte takes the byte after it.
+  std::size_t CharLength(std::string_view text, std::size_t at) const {
+    return IsLeadByte(text[at]) && at + 1 < text.size() ? 2 : 1;
+  }
+  const std::array<std::string, 3>& Superscripts() const { return superscripts_; }
+
+ private:
+  unsigned id_;
+  std::array<bool, 256> lead_;
+  std::array<std::string, 3> superscripts_;
+};
+
+// A text from the system's Unicode side has characters the ANSI code page cannot hold, so it
+// would name another file; shown() is the text with those characters as "?".
+class UnconvertibleText : public std::runtime_error {
+ public:
+  explicit UnconvertibleText(std::string shown)
+      : std::runtime_error("\"" + shown + "\" has characters the ANSI code page cannot hold"),
+        shown_(std::move(shown)) {}
+  const std::string& shown() const { return shown_; }
+
+ private:
+  std::string shown_;
+};
+
+// Position of the first "\" or "/" character at or after from (a character start), or npos.
+std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePage& cp);
+// Position of the last "\" or "/" character, or npos.
+std::size_t LastSeparator(std::string_view text, const CodePage& cp);
+// True when the last character of text is "\".
+bool EndsInBackslash(std::string_view text, const CodePage& cp);
+
+// The two files of one archive: the base path is the ".img" path without its extension.
+struct ArchivePaths {
+  std::string base;
+  std::string dir;
+  std::string img;
+};
+ArchivePaths ArchivePathsOf(std::string_view base);
+// The archive whose data file is imgPath, or nothing when imgPath does not end in ".img".
+std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp);
+
+// Returns text without its NUL (0) and DLE (16) characters.
+std::string StripNulls(std::string_view text);
+// Returns text with every space replaced by a NUL.
+std::string SpacesToNulls(std::string_view text);
+// Returns text without leading and trailing spaces.
+std::string TrimSpaces(std::string_view text);
+// The name an entry is shown and reported under: its name without padding, or its index.
+std::string EntryLabel(const clsImgFile& entry);
+// Why name cannot be written inside the destination folder, or empty when it is safe.
+std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
+
+}  // namespace sectorsieve
