@@ -8,6 +8,17 @@ fi
 : "${WINEPREFIX:=${SECTORSIEVE_WINEPREFIX:-$PWD/wineprefix}}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
+# A prefix may stand for a system in another language (SECTORSIEVE_WINE_LANG, e.g. ja_JP.UTF-8):
+# Wine takes its ANSI code page from the locale, which is built beside the prefix.
+lang="${SECTORSIEVE_WINE_LANG:-}"
+if [ -n "$lang" ]; then
+  export LOCPATH="$WINEPREFIX.locales"
+  if [ ! -d "$LOCPATH/$lang" ]; then
+    mkdir -p "$LOCPATH"
+    localedef -i "${lang%%.*}" -f "${lang#*.}" "$LOCPATH/$lang" || true
+  fi
+  export LANG="$lang" LC_ALL="$lang"
+fi
 # Tests may start in parallel: only one of them creates the prefix.
 (
   flock 9
