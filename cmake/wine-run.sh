@@ -13,11 +13,15 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 lang="${SECTORSIEVE_WINE_LANG:-}"
 if [ -n "$lang" ]; then
   export LOCPATH="$WINEPREFIX.locales"
-  if [ ! -d "$LOCPATH/$lang" ]; then
-    mkdir -p "$LOCPATH"
-    localedef -i "${lang%%.*}" -f "${lang#*.}" "$LOCPATH/$lang" || true
-  fi
-  export LANG="$lang" LC_ALL="$lang"
+  for l in "$lang" en_US.UTF-8; do
+    if [ ! -d "$LOCPATH/$l" ]; then
+      mkdir -p "$LOCPATH"
+      localedef -i "${l%%.*}" -f "${l#*.}" "$LOCPATH/$l" || true
+    fi
+  done
+  # The code page follows the characters' locale; the shell's own names stay in English.
+  unset LC_ALL
+  export LANG=en_US.UTF-8 LC_CTYPE="$lang"
 fi
 # Tests may start in parallel: only one of them creates the prefix.
 (
