@@ -19,6 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   try {
     sectorsieve::ui::frmMainWindow window(instance, sectorsieve::ui::ProgramVersion());
     window.Show(showCommand);
+    window.OpenCommandLine(::GetCommandLineW());
     MSG msg{};
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
       if (!window.PreTranslateMessage(msg)) {

@@ -53,6 +53,7 @@ class FileSystem {
   virtual void Remove(const std::string& path) noexcept = 0;
   // True for an existing plain file: not a folder, not hidden, not a system file.
   virtual bool IsPlainFile(const std::string& path) = 0;
+  virtual bool IsFolder(const std::string& path) = 0;
 };
 
 // The real file system of the platform the program runs on, in the system's ANSI code page

@@ -116,6 +116,11 @@ class PosixFileSystem final : public FileSystem {
     return ::stat(Native(path, ansi_).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
+  bool IsFolder(const std::string& path) override {
+    struct stat st {};
+    return ::stat(Native(path, ansi_).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
  private:
   CodePage ansi_;
 };

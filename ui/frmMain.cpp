@@ -44,9 +44,13 @@ void frmMain::cmdBrowseSource_Click() {
   try {
     path = pickers_.BrowseForFile("Select a .img to extract", "*.img");
   } catch (const UnconvertibleText& e) {
-    c_.form.MsgBox(UnusableNameMessage("file", e.shown()), kUnusableNameTitle);
+    RefuseUnusableName("file", e.shown());
     return;
   }
+  AcceptSource(path);
+}
+
+void frmMain::AcceptSource(const std::string& path) {
   const auto archive = ArchiveOfDataFile(path, fs_.Ansi());
   if (!archive) return;
   if (fs_.IsPlainFile(archive->dir)) {
@@ -63,10 +67,33 @@ void frmMain::cmdBrowseDestination_Click() {
   try {
     folder = pickers_.BrowseForFolder("Select a destination folder");
   } catch (const UnconvertibleText& e) {
-    c_.form.MsgBox(UnusableNameMessage("folder", e.shown()), kUnusableNameTitle);
+    RefuseUnusableName("folder", e.shown());
     return;
   }
   if (!folder.empty()) c_.lblDestination.SetText(folder);
+}
+
+void frmMain::AcceptDestination(const std::string& folder) {
+  if (fs_.IsFolder(folder))
+    c_.lblDestination.SetText(folder);
+  else
+    c_.form.MsgBox("The folder \"" + folder + "\" does not exist." + kNewLine +
+                       "Please choose a folder that exists.",
+                   "Folder not found");
+}
+
+void frmMain::DropPaths(const std::vector<std::string>& paths) {
+  if (running_) return;
+  for (const std::string& path : paths) {
+    if (fs_.IsFolder(path))
+      AcceptDestination(path);
+    else if (ArchiveOfDataFile(path, fs_.Ansi()))
+      AcceptSource(path);
+  }
+}
+
+void frmMain::RefuseUnusableName(const char* kind, const std::string& shown) {
+  c_.form.MsgBox(UnusableNameMessage(kind, shown), kUnusableNameTitle);
 }
 
 void frmMain::lblSource_Change() {

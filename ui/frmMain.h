@@ -32,6 +32,16 @@ class frmMain {
   void cmdBrowseSource_Click();
   void cmdBrowseDestination_Click();
   void cmdExtract_Click();
+  // Paths that arrive other than through the pickers (command line, drop) go through the
+  // same checks. The source must end in ".img" (else it is ignored) and have its ".dir".
+  void AcceptSource(const std::string& path);
+  // An existing folder fills the destination; any other path is refused with a box.
+  void AcceptDestination(const std::string& folder);
+  // Files and folders dropped on the window: a ".img" is the source, a folder the destination,
+  // anything else is ignored; nothing is taken during a run.
+  void DropPaths(const std::vector<std::string>& paths);
+  // A path that the ANSI code page cannot name exactly: refused with a box.
+  void RefuseUnusableName(const char* kind, const std::string& shown);
   void lblSource_Change();
   void lblDestination_Change();
   void mnuAbout_Click();

@@ -1,6 +1,7 @@
 #include "frmMain_win.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <exception>
@@ -18,7 +19,7 @@ namespace {
 using shell::Widen;
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kExStyle = 0;
+constexpr DWORD kExStyle = WS_EX_ACCEPTFILES;
 constexpr int kTwipsPerInch = 1440;
 constexpr int kClientWidth = 8175;  // twips
 constexpr int kClientHeight = 1890;
@@ -94,6 +95,31 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   if (!::RegisterClassExW(&wc)) throw std::runtime_error("The main window's class was refused");
 }
 
+struct LocalTraits {
+  using pointer = LPWSTR*;
+  static pointer invalid() { return nullptr; }
+  static void close(LPWSTR* memory) { ::LocalFree(memory); }
+};
+
+// A path handed over in Unicode, made full against the working folder and converted exactly
+// to the ANSI code page; throws UnconvertibleText.
+std::string FullAnsiPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n >= full.size()) {
+    full.resize(n);
+    n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  full.resize(n < full.size() ? n : 0);
+  return shell::ExactAnsi(full.empty() ? path : full);
+}
+
+const char* PathKind(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder"
+                                                                                          : "file";
+}
+
 // A click that reaches the window from an enabled button; a WM_COMMAND posted for a disabled
 // one must not start its handler (a second run inside the first, for instance).
 bool Clicked(UINT code, const WinButton& button) { return code == BN_CLICKED && button.Enabled(); }
@@ -133,6 +159,25 @@ frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs
 void frmMainWindow::Show(int showCommand) {
   ::ShowWindow(hwnd_.get(), showCommand);
   ::UpdateWindow(hwnd_.get());
+}
+
+void frmMainWindow::OpenCommandLine(const wchar_t* commandLine) {
+  int count = 0;
+  const unique_handle<LocalTraits> args(::CommandLineToArgvW(commandLine, &count));
+  if (!args) return;
+  // The first argument is the program itself.
+  for (int i = 1; i < count && i <= 2; ++i) {
+    const bool source = i == 1;
+    try {
+      const std::string path = FullAnsiPath(args.get()[i]);
+      if (source)
+        frm_.AcceptSource(path);
+      else
+        frm_.AcceptDestination(path);
+    } catch (const UnconvertibleText& e) {
+      frm_.RefuseUnusableName(source ? "file" : "folder", e.shown());
+    }
+  }
 }
 
 bool frmMainWindow::PreTranslateMessage(MSG& msg) {
@@ -248,6 +293,7 @@ LRESULT frmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     HANDLE_MSG(hwnd, WM_COMMAND, OnCommand);
     HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
     HANDLE_MSG(hwnd, WM_SETCURSOR, OnSetCursor);
+    HANDLE_MSG(hwnd, WM_DROPFILES, OnDropFiles);
     HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
     HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
     HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
@@ -339,6 +385,24 @@ LRESULT frmMainWindow::OnGetDefId() {
                  : focus == cmdBrowseDestination_.hwnd ? IDC_CMDBROWSEDESTINATION
                                                        : IDC_CMDEXTRACT;
   return MAKELRESULT(id, DC_HASDEFID);
+}
+
+// WM_DROPFILES: dropped files and folders, as the Browse buttons would take them.
+void frmMainWindow::OnDropFiles(HWND, HDROP drop) {
+  const scope_exit finish([&] { ::DragFinish(drop); });
+  if (frm_.Running()) return;
+  std::vector<std::string> paths;
+  const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+    try {
+      paths.push_back(shell::ExactAnsi(path));
+    } catch (const UnconvertibleText& e) {
+      frm_.RefuseUnusableName(PathKind(path), e.shown());
+    }
+  }
+  frm_.DropPaths(paths);
 }
 
 // WM_CLOSE: close now, or after the entry in hand when a run is going on.

@@ -3,8 +3,10 @@
 // frmMain on a real Win32 window: the control layer implemented with real controls, so that
 // the handlers of frmMain run unchanged. Texts cross to the W API through the ANSI code page.
 
-#include <shobjidl.h>
 #include <windows.h>
+// The shell's headers build on windows.h.
+#include <shellapi.h>
+#include <shobjidl.h>
 
 #include <string>
 
@@ -57,6 +59,9 @@ class frmMainWindow final : public Form, public Pickers {
   void Show(int showCommand);
   // Null once the window has been destroyed.
   HWND Handle() const { return hwnd_.get(); }
+  // Takes the archive and the folder named on commandLine ("program [archive.img [folder]]")
+  // as the Browse buttons would; call once the window is visible, for the boxes it may show.
+  void OpenCommandLine(const wchar_t* commandLine);
   // Tab, Enter and the other dialog keys between the controls; true when msg was handled.
   bool PreTranslateMessage(MSG& msg);
 
@@ -80,6 +85,7 @@ class frmMainWindow final : public Form, public Pickers {
   void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
   BOOL OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMsg);
   LRESULT OnGetDefId();
+  void OnDropFiles(HWND hwnd, HDROP drop);
   void OnClose(HWND hwnd);
   void OnDestroy(HWND hwnd);
   void OnNCDestroy(HWND hwnd);

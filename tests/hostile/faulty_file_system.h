@@ -35,6 +35,7 @@ class FaultyFileSystem final : public FileSystem {
   void Rename(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) noexcept override;
   bool IsPlainFile(const std::string& path) override;
+  bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
 
   int Calls(FileOp op) const { return calls_[static_cast<int>(op)]; }
   // Lets every further call through, as a disk does once it has room again.

@@ -209,17 +209,18 @@ MessageBoxSeen AnswerMessageBox(HWND owner, const std::string& screenshot) {
 // One SectorSieve.exe, started on a virtual desktop of its own, which this thread joins.
 class Program {
  public:
-  Program() {
+  // args follow the program on its command line; folder is its working folder ("": ours).
+  explicit Program(const std::wstring& args = L"", const std::wstring& folder = L"") {
     static int started = 0;
     const std::wstring desktop = L"SectorSieveTest" + std::to_wstring(::GetCurrentProcessId()) +
                                  L"-" + std::to_wstring(++started);
     std::wstring command =
-        L"explorer.exe /desktop=" + desktop + L",1024x768 \"" + g_program + L"\"";
+        L"explorer.exe /desktop=" + desktop + L",1024x768 \"" + g_program + L"\" " + args;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
       return;
     explorer_.reset(info.hProcess);
     unique_kernel_handle thread(info.hThread);
@@ -509,6 +510,47 @@ TEST_F(WindowEndToEnd, RefusesAFolderWhoseNameTheCodePageCannotHold) {
                           "Please choose another folder.");
   EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), "[Select destination directory]");
   EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+}
+
+// "SectorSieve.exe [archive.img [folder]]": what a shortcut, "Open with" or a drop on the
+// program's icon hands over takes the Browse buttons' checks, and no run starts by itself.
+TEST(WindowCommandLine, FillsTheBoxesAsTheBrowseButtonsWould) {
+  TempDir source;
+  const Archive archive = WriteArchive(source);
+  WriteBytes(source.path() / "lonely.img", PatternBytes(2048));
+  WriteBytes(source.path() / "upper.IMG", PatternBytes(2048));
+  WriteBytes(source.path() / "upper.dir", Record(0, 1, "a"));
+  fs::create_directory(source.path() / "out");
+  const std::string out = (source.path() / "out").string();
+  const std::wstring folder = source.path().wstring();
+  const struct {
+    const char* name;
+    std::wstring args, workingFolder;
+    std::string sourceBox, destinationBox, boxTitle;
+  } cases[] = {
+      {"full-paths", L"\"" + folder + L"\\sample.img\" \"" + folder + L"\\out\"", L"", archive.img,
+       out, ""},
+      {"relative-paths", L"sample.img out", folder, archive.img, out, ""},
+      {"missing-dir", L"lonely.img", folder, "[Select an img]", "[Select destination directory]",
+       "File not found"},
+      {"upper-case-extension", L"upper.IMG out", folder, "[Select an img]", out, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program program(c.args, c.workingFolder);
+    ASSERT_TRUE(program.Started());
+    if (!c.boxTitle.empty()) {
+      EXPECT_EQ(AnswerMessageBox(program.Window(), std::string("command-line-") + c.name).title,
+                c.boxTitle);
+    }
+    ASSERT_TRUE(
+        WaitUntil([&] { return Text(program.Control(IDC_LBLDESTINATION)) == c.destinationBox; }));
+    EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), c.sourceBox);
+    SaveScreenshot(program.Window(), std::string("command-line-") + c.name);
+    const bool both = c.sourceBox == archive.img && c.destinationBox == out;
+    EXPECT_EQ(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)) != FALSE, both);
+    EXPECT_EQ(program.Caption(), "Orlep's Sectorsieve") << "no run starts by itself";
+  }
 }
 
 TEST_F(WindowEndToEnd, RefusesAnImgWithoutItsDir) {

@@ -123,6 +123,55 @@ INSTANTIATE_TEST_SUITE_P(Pickers, UnusableChoice,
                                            PickerCase{"Folder", false, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Paths dropped on the window (or named on the command line) take the Browse buttons' checks.
+TEST_F(MainWindowTest, DroppedPathsFillTheBoxesTheyBelongTo) {
+  const std::string img = Archive("arc");
+  WriteBytes(root.path() / "lonely.img", PatternBytes(SECTOR_SIZE));
+  const std::string lonely = root / "lonely.img";
+  const std::string folder = Folder("out");
+  const std::string other = root / "arc.dir";
+  const struct {
+    std::vector<std::string> dropped;
+    std::string source, destination;
+    std::size_t boxes;
+  } cases[] = {
+      {{img}, img, kDestinationText, 0},
+      {{folder}, kSourceText, folder, 0},
+      {{folder, img}, img, folder, 0},
+      {{other}, kSourceText, kDestinationText, 0},
+      {{lonely}, kSourceText, kDestinationText, 1},
+  };
+  for (const auto& c : cases) {
+    MemoryWindow fresh(SystemFileSystem());
+    fresh.frm.DropPaths(c.dropped);
+    EXPECT_EQ(fresh.lblSource.Text(), c.source) << c.dropped[0];
+    EXPECT_EQ(fresh.lblDestination.Text(), c.destination) << c.dropped[0];
+    EXPECT_EQ(fresh.form.boxes.size(), c.boxes) << c.dropped[0];
+    EXPECT_EQ(fresh.cmdExtract.Enabled(), c.dropped.size() == 2);
+  }
+}
+
+TEST_F(MainWindowTest, NothingDroppedIsTakenDuringARun) {
+  const std::string img = Archive("arc");
+  ChooseSource(img);
+  ChooseDestination(Folder("out"));
+  const std::string other = Archive("other");
+  w.form.pendingEvents = [&](int) { w.frm.DropPaths({other, Folder("elsewhere")}); };
+  w.frm.cmdExtract_Click();
+  EXPECT_EQ(w.lblSource.Text(), img);
+  EXPECT_EQ(w.lblDestination.Text(), (root.path() / "out").string() + "\\");
+}
+
+TEST_F(MainWindowTest, AFolderThatDoesNotExistIsRefusedWithABox) {
+  const std::string missing = root / "missing";
+  w.frm.AcceptDestination(missing);
+  ASSERT_EQ(w.form.boxes.size(), 1u);
+  EXPECT_EQ(w.form.boxes[0].title, "Folder not found");
+  EXPECT_EQ(w.form.boxes[0].text, "The folder \"" + missing +
+                                      "\" does not exist.\r\nPlease choose a folder that exists.");
+  EXPECT_EQ(w.lblDestination.Text(), kDestinationText);
+}
+
 TEST_F(MainWindowTest, AnImgWithItsDirFillsTheSourceBox) {
   const std::string img = Archive("x");
   ChooseSource(img);
