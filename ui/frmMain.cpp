@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "extraction_run.h"
+
 namespace sectorsieve::ui {
 
 namespace {
@@ -79,10 +81,10 @@ void frmMain::cmdExtract_Click() {
   EnableButtons(false);
   c_.form.SetMousePointer(MousePointer::Hourglass);
 
+  ExtractionRun run(archive_);
   std::vector<EntryError> failures;
   std::string stopReason;
   std::size_t entries = 0;
-  int done = 0;
   try {
     const std::string source = c_.lblSource.Text();
     if (source.size() < 4)
@@ -93,21 +95,19 @@ void frmMain::cmdExtract_Click() {
 
     entries = archive_.gEntries.Count();
     c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, static_cast<int>(entries));
-    for (const clsImgFile& entry : archive_.gEntries) {
+    failures = run.Run(c_.lblDestination.Text(), [&](std::size_t done, const clsImgFile& entry) {
+      c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
+                                 static_cast<int>(entries));
       c_.form.DoEvents();
-      if (unloadRequested_) break;
-      c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
-      try {
-        archive_.ExtractEntry(entry, c_.lblDestination.Text());
-      } catch (const EntryError& e) {
-        failures.push_back(e);
-      }
-      c_.form.SetTaskbarProgress(TaskbarProgress::Normal, ++done, static_cast<int>(entries));
-    }
+      if (unloadRequested_)
+        run.RequestStop();
+      else
+        c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
+    });
   } catch (const RunError& e) {
     stopReason = e.what();
   }
-  archive_.CloseArchive();
+  const auto done = static_cast<int>(run.Processed());
 
   const bool failed = !stopReason.empty() || !failures.empty();
   if (!stopReason.empty())

@@ -35,7 +35,7 @@ class frmMain {
   void mnuAbout_Click();
   void mnuQuit_Click();
   // The window is asked to close (Close box, system menu). Returns true when it may go now;
-  // during a run it goes once the entry in hand is written.
+  // during a run it goes once the entries in flight are finished.
   bool QueryUnload();
 
   bool Running() const { return running_; }
