@@ -83,7 +83,7 @@ bool FaultyFileSystem::WaitFor(const std::function<bool()>& ready) {
 }
 
 bool FaultyFileSystem::WaitForCalls(FileOp op, int count) {
-  return WaitFor([&] { return fired || calls_[static_cast<int>(op)] >= count; });
+  return WaitFor([&] { return calls_[static_cast<int>(op)] >= count; });
 }
 
 bool FaultyFileSystem::WaitForFault() {

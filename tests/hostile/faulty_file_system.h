@@ -43,8 +43,8 @@ class FaultyFileSystem final : public FileSystem {
   // Lets every further call through, as a disk does once it has room again.
   void Disarm();
 
-  // Waits until op has been called count times, or the fault has fired; false when neither
-  // happens within a long while (the run did not go on meanwhile).
+  // Wait until op has been called count times, or until the fault has fired; false when that
+  // does not happen within a long while (the run did not go on meanwhile).
   bool WaitForCalls(FileOp op, int count);
   bool WaitForFault();
 
