@@ -31,7 +31,17 @@ std::string Native(std::string path, const CodePage& cp) {
   return path;
 }
 
-[[noreturn]] void ThrowErrno() { throw IoError(std::strerror(errno)); }
+// strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the buffer.
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* ErrorText(int failed, const char* buffer) {
+  return failed ? "Unknown error" : buffer;
+}
+
+// Files are closed and renamed on several threads at once: strerror's buffer is not theirs.
+[[noreturn]] void ThrowErrno(int code = errno) {
+  char buffer[256] = {};
+  throw IoError(ErrorText(::strerror_r(code, buffer, sizeof buffer), buffer));
+}
 
 class PosixInputFile final : public InputFile {
  public:
@@ -89,7 +99,9 @@ class PosixFileSystem final : public FileSystem {
     if (!fd) ThrowErrno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) ThrowErrno();
-    if (S_ISDIR(st.st_mode)) throw IoError(std::strerror(EISDIR));
+    if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+    // A hint only: the data file is read front to back, so read ahead further.
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixInputFile>(std::move(fd));
   }
 

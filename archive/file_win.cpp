@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "file_io.h"
@@ -120,7 +121,7 @@ class WinFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     while (true) {
       const std::string path = folder + ".sectorsieve-" + std::to_string(::GetCurrentProcessId()) +
                                "-" + std::to_string(counter++) + ".tmp";

@@ -5,8 +5,6 @@
 #include <limits>
 #include <new>
 
-#include "unique_handle.h"
-
 namespace sectorsieve {
 
 namespace {
@@ -90,6 +88,10 @@ void modArchive::OpenArchive() {
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destination) {
+  WriteEntry(entry, destination).Finish();
+}
+
+WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, const std::string& destination) {
   gEntry.lOffset = entry.lOffset();
   gEntry.lSize = entry.lSize();
   const std::string fixedName = SpacesToNulls(entry.sName());
@@ -118,23 +120,13 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destin
     throw RunError("The destination folder " + Quoted(destination) +
                    " could not be written: " + e.what());
   }
-  const std::string tempPath = gOutFile->Path();
-  scope_exit removeTemp([&] {
-    gOutFile.reset();
-    fs_.Remove(tempPath);
-  });
+  WrittenEntry written(fs_, std::move(gOutFile), destination + name, EntryLabel(entry));
   try {
-    CopyEntry(start, count, *gOutFile);
-    gOutFile->Close();
+    CopyEntry(start, count, written.File());
   } catch (const IoError& e) {
     fail(std::string("could not be written: ") + e.what());
   }
-  try {
-    fs_.Rename(tempPath, destination + name);
-  } catch (const IoError& e) {
-    fail("could not be saved as " + Quoted(destination + name) + ": " + e.what());
-  }
-  removeTemp.release();
+  return written;
 }
 
 void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out) {

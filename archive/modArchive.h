@@ -11,6 +11,7 @@
 #include "file_io.h"
 #include "format.h"
 #include "names.h"
+#include "written_entry.h"
 
 namespace sectorsieve {
 
@@ -65,6 +66,8 @@ class modArchive {
   // The file appears complete or not at all. Throws EntryError for a fault of this entry,
   // RunError when the data file or the destination folder cannot be used.
   void ExtractEntry(const clsImgFile& entry, const std::string& destination);
+  // ExtractEntry up to the entry's bytes: its file is left to finish, on any thread.
+  WrittenEntry WriteEntry(const clsImgFile& entry, const std::string& destination);
 
   // Closes the data file that ExtractEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds every flavour warning-free and runs every test:
-# native, native under AddressSanitizer/UBSan, and the Windows x86_64 build under Wine.
+# native, native under AddressSanitizer/UBSan, the run's tests under ThreadSanitizer, and the
+# Windows x86_64 build under Wine.
 # The i686 Windows build is compiled and checked, not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ scripts/setup.sh
 echo "== format"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
-for preset in linux linux-sanitize win64 win32; do
+for preset in linux linux-sanitize linux-tsan win64 win32; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
@@ -25,6 +26,8 @@ echo "== test linux"
 ctest --preset linux -j2
 echo "== test linux-sanitize"
 ctest --preset linux-sanitize -j2
+echo "== test linux-tsan"
+ctest --preset linux-tsan -j2
 echo "== test win64 (Wine)"
 ctest --preset win64
 echo "== fuzz (libFuzzer, 2 minutes)"

@@ -3,6 +3,8 @@
 #include <new>
 #include <vector>
 
+#include "extraction_run.h"
+
 namespace sectorsieve::ui {
 
 namespace {
@@ -122,13 +124,13 @@ void frmMain::cmdExtract_Click() {
   EnableButtons(false);
   c_.form.SetMousePointer(MousePointer::Hourglass);
 
+  ExtractionRun run(archive_);
   std::vector<EntryError> failures;
   std::string stopReason;
   std::size_t entries = 0;
-  int done = 0;
   // Every failure ends here, classified or not, so the window always comes back to the user.
   try {
-    ExtractAll(failures, entries, done);
+    ExtractAll(run, failures, entries);
   } catch (const RunError& e) {
     stopReason = e.what();
   } catch (const UnusablePath& e) {
@@ -138,7 +140,7 @@ void frmMain::cmdExtract_Click() {
   } catch (const std::exception& e) {
     stopReason = std::string("The extraction stopped: ") + e.what();
   }
-  archive_.CloseArchive();
+  const auto done = static_cast<int>(run.Processed());
 
   const bool failed = !stopReason.empty() || !failures.empty();
   if (!stopReason.empty())
@@ -170,7 +172,8 @@ std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
   }
 }
 
-void frmMain::ExtractAll(std::vector<EntryError>& failures, std::size_t& entries, int& done) {
+void frmMain::ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures,
+                         std::size_t& entries) {
   const std::string source = PathBoxText(c_.lblSource, "file");
   const auto archive = ArchiveOfDataFile(source, fs_.Ansi());
   if (!archive) throw RunError("\"" + source + "\" does not name an archive's .img file");
@@ -181,21 +184,22 @@ void frmMain::ExtractAll(std::vector<EntryError>& failures, std::size_t& entries
     return !unloadRequested_;
   });
   if (unloadRequested_) return;
-  if (!EndsInBackslash(destination, fs_.Ansi())) c_.lblDestination.SetText(destination + "\\");
+  if (!EndsInBackslash(destination, fs_.Ansi())) {
+    destination += "\\";
+    c_.lblDestination.SetText(destination);
+  }
 
   entries = archive_.gEntries.Count();
   c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, static_cast<int>(entries));
-  for (const clsImgFile& entry : archive_.gEntries) {
+  failures = run.Run(destination, [&](std::size_t done, const clsImgFile& entry) {
+    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
+                               static_cast<int>(entries));
     c_.form.DoEvents();
-    if (unloadRequested_) break;
-    c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
-    try {
-      archive_.ExtractEntry(entry, PathBoxText(c_.lblDestination, "folder"));
-    } catch (const EntryError& e) {
-      failures.push_back(e);
-    }
-    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, ++done, static_cast<int>(entries));
-  }
+    if (unloadRequested_)
+      run.RequestStop();
+    else
+      c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
+  });
 }
 
 void frmMain::mnuAbout_Click() {

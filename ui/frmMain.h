@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "controls.h"
+#include "extraction_run.h"
 #include "modArchive.h"
 
 namespace sectorsieve::ui {
@@ -47,7 +48,7 @@ class frmMain {
   void mnuAbout_Click();
   void mnuQuit_Click();
   // The window is asked to close (Close box, system menu). Returns true when it may go now;
-  // during a run it goes once the entry in hand is written.
+  // during a run it goes once the entries in flight are finished.
   bool QueryUnload();
 
   bool Running() const { return running_; }
@@ -60,7 +61,7 @@ class frmMain {
   };
   std::string PathBoxText(TextBox& box, const char* kind);
   // The run's work; its failures are the caller's to report.
-  void ExtractAll(std::vector<EntryError>& failures, std::size_t& entries, int& done);
+  void ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures, std::size_t& entries);
   void UpdateExtractButton();
   void EnableButtons(bool enabled);
 

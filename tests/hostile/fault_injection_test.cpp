@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <new>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "faulty_file_system.h"
 #include "hostile_support.h"
@@ -223,7 +226,120 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, FailingCall,
                                            FileOp::Close, FileOp::Rename),
                          [](const auto& info) { return std::string(FileOpName(info.param)); });
 
+// ---- A file fails to finish on the pool while later entries are being written ----
+
+struct FinishFault {
+  FileOp op;
+  int file;  // numbered as created, from 1: entry file - 1
+};
+
+void PrintTo(const FinishFault& f, std::ostream* os) {
+  *os << FileOpName(f.op) << " of file " << f.file;
+}
+
+class FinishingFails : public FaultTest, public ::testing::WithParamInterface<FinishFault> {};
+
+TEST_P(FinishingFails, IsReportedWithTheOthersAndTheRestIsWritten) {
+  const FinishFault& f = GetParam();
+  FaultyFileSystem files(f.op, f.file);
+  ui::MemoryWindow w(files);
+  // The failing file is held until the next entry's file exists: it fails while later
+  // entries are being written.
+  std::atomic<bool> overlapped = false;
+  files.beforeClose = [&](int file) {
+    if (file == f.file) overlapped = files.WaitForCalls(FileOp::CreateTemp, file + 1);
+  };
+  Run(w, files);
+
+  EXPECT_TRUE(overlapped);
+  ASSERT_TRUE(files.fired);
+  EXPECT_EQ(files.faultedEntry, f.file - 1);
+  const std::string reason = f.op == FileOp::Close
+                                 ? std::string("could not be written: ") + kIoFailure
+                                 : "could not be saved as \"" + Destination() +
+                                       kEntries[f.file - 1].name + "\": " + kAccessDenied;
+  ExpectReported(w, {false, reason}, f.file - 1);
+  ExpectWindowBack(w);
+  std::set<int> written{0, 1, 2, 3, 4};
+  written.erase(f.file - 1);
+  ExpectWritten(written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OnThePool, FinishingFails,
+    ::testing::Values(FinishFault{FileOp::Close, 1}, FinishFault{FileOp::Close, 3},
+                      FinishFault{FileOp::Close, 4}, FinishFault{FileOp::Rename, 1},
+                      FinishFault{FileOp::Rename, 2}, FinishFault{FileOp::Rename, 4}),
+    [](const auto& info) {
+      return std::string(FileOpName(info.param.op)) + "OfFile" + std::to_string(info.param.file);
+    });
+
+// ---- The run fails with entries in flight ----
+
+struct InFlightFault {
+  FileOp op;
+  int nth;
+  int entry;  // the entry the fault meets; those before it are in flight
+  std::string message;
+};
+
+void PrintTo(const InFlightFault& f, std::ostream* os) {
+  *os << FileOpName(f.op) << " call " << f.nth;
+}
+
+class RunFailsInFlight : public FaultTest, public ::testing::WithParamInterface<InFlightFault> {};
+
+TEST_P(RunFailsInFlight, WaitsForThemAndReportsTheFailure) {
+  const InFlightFault& f = GetParam();
+  FaultyFileSystem files(f.op, f.nth);
+  ui::MemoryWindow w(files);
+  // Every file is held open until the fault has struck.
+  std::atomic<int> heldUntilFault = 0;
+  files.beforeClose = [&](int) {
+    if (files.WaitForFault()) ++heldUntilFault;
+  };
+  Run(w, files);
+
+  ASSERT_TRUE(files.fired);
+  EXPECT_EQ(files.faultedEntry, f.entry);
+  EXPECT_EQ(heldUntilFault, f.entry);
+  const std::string message =
+      (f.op == FileOp::CreateTemp ? "The destination folder \"" + Destination() + "\""
+                                  : "The archive \"" + Base() + ".img\"") +
+      f.message;
+  ExpectReported(w, {true, message}, f.entry);
+  ExpectWindowBack(w);
+  std::set<int> written;
+  for (int i = 0; i < f.entry; ++i) written.insert(i);
+  ExpectWritten(written);
+}
+
+// ReadAt calls: the directory, first.bin, two for big.dat (1 MiB at a time), then notes.txt.
+INSTANTIATE_TEST_SUITE_P(
+    OnThePool, RunFailsInFlight,
+    ::testing::Values(InFlightFault{FileOp::CreateTemp, 3, 2,
+                                    std::string(" could not be written: ") + kAccessDenied},
+                      InFlightFault{FileOp::CreateTemp, 5, 4,
+                                    std::string(" could not be written: ") + kAccessDenied},
+                      InFlightFault{FileOp::ReadAt, 5, 3,
+                                    std::string(" could not be read: ") + kIoFailure}),
+    [](const auto& info) {
+      return std::string(FileOpName(info.param.op)) + "AtEntry" + std::to_string(info.param.entry);
+    });
+
 // ---- The destination folder disappears before an entry ----
+
+// Windows removes no file that is open: the files still in flight are finished in a moment,
+// so the removal is tried again until they are.
+void RemoveFolder(const fs::path& folder) {
+  for (int attempt = 0;; ++attempt) {
+    std::error_code error;
+    fs::remove_all(folder, error);
+    if (!error) return;
+    if (attempt == 1000) throw fs::filesystem_error("cannot remove the folder", folder, error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 class FolderRemoved : public FaultTest, public ::testing::WithParamInterface<int> {};
 
@@ -232,7 +348,7 @@ TEST_P(FolderRemoved, StopsTheRunWithoutRecreatingIt) {
   FaultyFileSystem files(FileOp::Write, 0);
   ui::MemoryWindow w(files);
   meanwhile = [&](int entry) {
-    if (entry == k) fs::remove_all(root.path() / "out");
+    if (entry == k) RemoveFolder(root.path() / "out");
   };
   Run(w, files);
 

@@ -1,19 +1,24 @@
 #include "faulty_file_system.h"
 
+#include <chrono>
+
 namespace sectorsieve::hostile {
 
 namespace {
+
+// Far longer than any run here takes; only a run that stopped going on reaches it.
+constexpr auto kPatience = std::chrono::seconds(30);
 
 class FaultyInputFile final : public InputFile {
  public:
   FaultyInputFile(std::unique_ptr<InputFile> real, std::string path, FaultyFileSystem& fs)
       : real_(std::move(real)), path_(std::move(path)), fs_(fs) {}
   std::int64_t Size() override {
-    fs_.Count(FileOp::Size, path_, kIoFailure);
+    fs_.Count(FileOp::Size, path_, kIoFailure, fs_.entryInProgress);
     return real_->Size();
   }
   std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) override {
-    fs_.Count(FileOp::ReadAt, path_, kIoFailure);
+    fs_.Count(FileOp::ReadAt, path_, kIoFailure, fs_.entryInProgress);
     return real_->ReadAt(offset, data, count);
   }
 
@@ -25,11 +30,11 @@ class FaultyInputFile final : public InputFile {
 
 class FaultyOutputFile final : public OutputFile {
  public:
-  FaultyOutputFile(std::unique_ptr<OutputFile> real, FaultyFileSystem& fs)
-      : real_(std::move(real)), fs_(fs) {}
+  FaultyOutputFile(std::unique_ptr<OutputFile> real, FaultyFileSystem& fs, int number, int entry)
+      : real_(std::move(real)), fs_(fs), number_(number), entry_(entry) {}
   const std::string& Path() const override { return real_->Path(); }
   void Write(const char* data, std::size_t count) override {
-    if (fs_.Strikes(FileOp::Write, Path())) {
+    if (fs_.Strikes(FileOp::Write, Path(), entry_)) {
       // A full disk takes part of the data before it refuses the rest.
       real_->Write(data, count / 2);
       throw IoError(kDiskFull);
@@ -37,7 +42,8 @@ class FaultyOutputFile final : public OutputFile {
     real_->Write(data, count);
   }
   void Close() override {
-    const bool strikes = fs_.Strikes(FileOp::Close, Path());
+    if (fs_.beforeClose) fs_.beforeClose(number_);
+    const bool strikes = fs_.Strikes(FileOp::Close, Path(), entry_, number_);
     // The handle is gone either way; only the data's fate is in doubt.
     real_->Close();
     if (strikes) throw IoError(kIoFailure);
@@ -46,6 +52,8 @@ class FaultyOutputFile final : public OutputFile {
  private:
   std::unique_ptr<OutputFile> real_;
   FaultyFileSystem& fs_;
+  int number_;
+  int entry_;
 };
 
 }  // namespace
@@ -59,33 +67,74 @@ const char* FileOpName(FileOp op) {
 FaultyFileSystem::FaultyFileSystem(FileOp op, int nth)
     : real_(SystemFileSystem()), op_(op), nth_(nth) {}
 
-bool FaultyFileSystem::Strikes(FileOp op, const std::string& path) {
-  const int call = ++calls_[static_cast<int>(op)];
-  if (op != op_ || call != nth_) return false;
-  fired = true;
-  faultedEntry = entryInProgress;
-  faultedPath = path;
-  return true;
+int FaultyFileSystem::Calls(FileOp op) const {
+  std::lock_guard lock(mutex_);
+  return calls_[static_cast<int>(op)];
 }
 
-void FaultyFileSystem::Count(FileOp op, const std::string& path, const char* message) {
-  if (!Strikes(op, path)) return;
+void FaultyFileSystem::Disarm() {
+  std::lock_guard lock(mutex_);
+  nth_ = 0;
+}
+
+bool FaultyFileSystem::WaitFor(const std::function<bool()>& ready) {
+  std::unique_lock lock(mutex_);
+  return called_.wait_for(lock, kPatience, [&] { return ready(); });
+}
+
+bool FaultyFileSystem::WaitForCalls(FileOp op, int count) {
+  return WaitFor([&] { return calls_[static_cast<int>(op)] >= count; });
+}
+
+bool FaultyFileSystem::WaitForFault() {
+  return WaitFor([&] { return fired; });
+}
+
+bool FaultyFileSystem::Strikes(FileOp op, const std::string& path, int entry, int nth) {
+  bool strikes = false;
+  {
+    std::lock_guard lock(mutex_);
+    const int call = ++calls_[static_cast<int>(op)];
+    strikes = op == op_ && (nth ? nth : call) == nth_;
+    if (strikes) {
+      fired = true;
+      faultedEntry = entry;
+      faultedPath = path;
+    }
+  }
+  called_.notify_all();
+  return strikes;
+}
+
+void FaultyFileSystem::Count(FileOp op, const std::string& path, const char* message, int entry,
+                             int nth) {
+  if (!Strikes(op, path, entry, nth)) return;
   if (failure) failure();
   throw IoError(message);
 }
 
 std::unique_ptr<InputFile> FaultyFileSystem::OpenRead(const std::string& path) {
-  Count(path.ends_with(".dir") ? FileOp::OpenDirectory : FileOp::OpenArchive, path, kAccessDenied);
+  Count(path.ends_with(".dir") ? FileOp::OpenDirectory : FileOp::OpenArchive, path, kAccessDenied,
+        entryInProgress);
   return std::make_unique<FaultyInputFile>(real_.OpenRead(path), path, *this);
 }
 
 std::unique_ptr<OutputFile> FaultyFileSystem::CreateTemp(const std::string& folder) {
-  Count(FileOp::CreateTemp, folder, kAccessDenied);
-  return std::make_unique<FaultyOutputFile>(real_.CreateTemp(folder), *this);
+  Count(FileOp::CreateTemp, folder, kAccessDenied, entryInProgress);
+  auto file = real_.CreateTemp(folder);
+  std::lock_guard lock(mutex_);
+  const Created created{++files_, entryInProgress};
+  created_[file->Path()] = created;
+  return std::make_unique<FaultyOutputFile>(std::move(file), *this, created.number, created.entry);
 }
 
 void FaultyFileSystem::Rename(const std::string& from, const std::string& to) {
-  Count(FileOp::Rename, to, kAccessDenied);
+  Created created{};
+  {
+    std::lock_guard lock(mutex_);
+    created = created_.at(from);
+  }
+  Count(FileOp::Rename, to, kAccessDenied, created.entry, created.number);
   real_.Rename(from, to);
 }
 

@@ -1,10 +1,15 @@
 #pragma once
 
 // A file system that behaves like the real one except that the nth call of one chosen
-// operation fails, the way a failing disk or a full one would.
+// operation fails, the way a failing disk or a full one would. Files are closed and renamed
+// on the run's finishing threads, in whatever order they get there: for Close and Rename the
+// nth call is that of the nth file created, as it is when files are finished in series.
 
 #include <array>
+#include <condition_variable>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -37,12 +42,23 @@ class FaultyFileSystem final : public FileSystem {
   bool IsPlainFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
 
-  int Calls(FileOp op) const { return calls_[static_cast<int>(op)]; }
+  int Calls(FileOp op) const;
   // Lets every further call through, as a disk does once it has room again.
-  void Disarm() { nth_ = 0; }
+  void Disarm();
 
-  // The test sets this to the index of the entry in hand; a fault records it.
+  // Wait until op has been called count times, or until the fault has fired; false when that
+  // does not happen within a long while (the run did not go on meanwhile).
+  bool WaitForCalls(FileOp op, int count);
+  bool WaitForFault();
+
+  // The test sets this to the index of the entry in hand, on the run's thread; a file
+  // created meanwhile belongs to that entry, and so do faults of its Close and Rename.
   int entryInProgress = -1;
+  // Runs on the thread that closes a file, before it closes, with the file's number (1 for
+  // the first created): lets a test hold a file in flight.
+  std::function<void(int file)> beforeClose;
+
+  // Read once the run is over.
   bool fired = false;
   int faultedEntry = -1;
   std::string faultedPath;  // the file the failing call was about
@@ -50,16 +66,28 @@ class FaultyFileSystem final : public FileSystem {
   // disk throws: std::bad_alloc, a logic error).
   std::function<void()> failure;
 
-  // Counts a call of op on path and throws IoError(message) when it is the chosen one.
-  void Count(FileOp op, const std::string& path, const char* message);
+  // Counts a call of op and throws IoError(message) when it is the chosen one. nth is the
+  // call's number, or 0 to take the next number.
+  void Count(FileOp op, const std::string& path, const char* message, int entry, int nth = 0);
   // True (and recorded) when this call of op is the one to fail; the caller then fails it.
-  bool Strikes(FileOp op, const std::string& path);
+  bool Strikes(FileOp op, const std::string& path, int entry, int nth = 0);
 
  private:
+  struct Created {
+    int number;
+    int entry;
+  };
+
+  bool WaitFor(const std::function<bool()>& ready);
+
   FileSystem& real_;
   FileOp op_;
   int nth_;
+  mutable std::mutex mutex_;
+  std::condition_variable called_;
   std::array<int, kFileOpCount> calls_{};
+  int files_ = 0;
+  std::map<std::string, Created> created_;  // by temporary path
 };
 
 }  // namespace sectorsieve::hostile

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "finish_pool.h"
+#include "modArchive.h"
+
+namespace sectorsieve {
+
+// One extraction of every entry of a loaded directory, in directory order. The calling thread
+// writes each entry's bytes; a pool of finishers closes and renames the files meanwhile.
+// The window, the benchmark and the tests all extract through this object, one run each.
+class ExtractionRun {
+ public:
+  // At most this many entries are written and not yet finished at any time.
+  static constexpr std::size_t kMaxEntriesInFlight = 64;
+
+  // Runs on the calling thread before each entry, with the entry's index in the directory.
+  using BeforeEntry = std::function<void(std::size_t index, const clsImgFile& entry)>;
+
+  // finishers: threads that close and rename files; 0 finishes each entry on the calling
+  // thread before the next one starts.
+  explicit ExtractionRun(modArchive& archive, unsigned finishers = DefaultFinishers());
+
+  // Extracts archive.gEntries into destination (ending in "\"). Returns once every entry it
+  // started is finished, with the entries that could not be extracted, in directory order.
+  // Throws RunError when the run cannot go on, after the entries in flight are finished.
+  // Closes the data file on every path.
+  std::vector<EntryError> Run(const std::string& destination, const BeforeEntry& before = {});
+
+  // No entry starts after this call (from any thread); those in flight are still finished.
+  void RequestStop() { stopRequested_ = true; }
+
+  // Entries taken through to the end of their writing, failed ones included.
+  std::size_t Processed() const { return processed_; }
+
+ private:
+  modArchive& archive_;
+  unsigned finishers_;
+  std::atomic<bool> stopRequested_{false};
+  std::size_t processed_ = 0;
+};
+
+}  // namespace sectorsieve

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "modArchive.h"
+#include "written_entry.h"
+
+namespace sectorsieve {
+
+// Finishes written entries (close, then rename) on worker threads while the run writes the
+// next ones. Closing is where a system flushes and scans a new file, so it is the slow part
+// of a small entry. The queue is bounded, so open files and memory stay bounded too.
+//
+// Shared state is the queue, the names in flight and the results, behind one mutex; the
+// workers touch nothing else but the entry they hold.
+class FinishPool {
+ public:
+  // With no workers, Submit finishes each entry at once on the calling thread.
+  FinishPool(unsigned workers, std::size_t maxInFlight);
+  FinishPool(const FinishPool&) = delete;
+  FinishPool& operator=(const FinishPool&) = delete;
+  // Finishes everything queued, then joins the workers.
+  ~FinishPool() = default;
+
+  // Queues entry number index. Waits while the queue is full, and while an entry of the same
+  // final name is in flight: renames of one name must land in the order they were written.
+  // Rethrows what escaped a worker other than an EntryError.
+  void Submit(std::size_t index, WrittenEntry entry);
+
+  // Waits until every submitted entry is finished. Returns the failures, by index; rethrows
+  // what escaped a worker other than an EntryError.
+  std::vector<std::pair<std::size_t, EntryError>> Wait();
+
+ private:
+  struct Job {
+    std::size_t index;
+    std::string key;
+    WrittenEntry entry;
+  };
+
+  void Work(std::stop_token stop);
+  // Finishes one entry and records how it went.
+  void Finish(Job job);
+  void RethrowUnexpected();
+
+  const std::size_t maxInFlight_;
+  std::mutex mutex_;
+  std::condition_variable_any queued_;  // a job was queued, or the pool closes
+  std::condition_variable finished_;    // a job was finished
+  std::deque<Job> queue_;
+  std::unordered_map<std::string, int> namesInFlight_;
+  std::size_t inFlight_ = 0;  // queued or being finished
+  std::vector<std::pair<std::size_t, EntryError>> failures_;
+  std::exception_ptr unexpected_;
+  // Last, so the workers are joined before the state they use goes.
+  std::vector<std::jthread> workers_;
+};
+
+// One core's worth of workers each, at least 4 (closing waits on the disk more than on a
+// core) and at most 8.
+unsigned DefaultFinishers();
+
+}  // namespace sectorsieve

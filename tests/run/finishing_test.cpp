@@ -1,0 +1,215 @@
+// The run object on its own, with each number of finishers: files are closed and renamed off
+// the writing thread, yet the destination ends as if every entry had been finished in turn.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "extraction_run.h"
+#include "hooked_file_system.h"
+#include "test_support.h"
+
+namespace sectorsieve {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HookedFileSystem;
+using testing::ListTree;
+using testing::PatternBytes;
+using testing::ReadBytes;
+using testing::Record;
+using testing::TempDir;
+using testing::WriteBytes;
+
+struct Entry {
+  std::string name;
+  std::int32_t offset, size;
+};
+
+// A close that takes a while, varying from file to file, so that finishers overtake each other.
+void UnevenClose(int file) {
+  std::this_thread::sleep_for(std::chrono::microseconds(file * 37 % 900));
+}
+
+class FinishingTest : public ::testing::TestWithParam<unsigned> {
+ protected:
+  void SetUp() override { fs::create_directory(root.path() / "out"); }
+
+  void Archive(const std::vector<Entry>& entries, std::size_t sectors) {
+    std::string dir;
+    for (const Entry& e : entries) dir += Record(e.offset, e.size, e.name);
+    WriteBytes(root.path() / "arc.dir", dir);
+    img = PatternBytes(sectors * SECTOR_SIZE);
+    WriteBytes(root.path() / "arc.img", img);
+    archive.LoadDirectory(root / "arc");
+  }
+
+  std::vector<EntryError> Run(const ExtractionRun::BeforeEntry& before = {}) {
+    return run.Run((root.path() / "out").string() + "\\", before);
+  }
+
+  std::string Bytes(const Entry& e) const {
+    return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
+                      static_cast<std::size_t>(e.size) * SECTOR_SIZE);
+  }
+
+  // The destination holds exactly these entries, each whole, and no temporary file.
+  void ExpectWritten(const std::vector<Entry>& entries) const {
+    std::set<std::string> names;
+    for (const Entry& e : entries) {
+      names.insert(e.name);
+      EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Bytes(e)) << e.name;
+    }
+    EXPECT_EQ(ListTree(root.path() / "out"), names);
+  }
+
+  static std::vector<std::string> Reported(const std::vector<EntryError>& failures) {
+    std::vector<std::string> lines;
+    for (const EntryError& e : failures) lines.push_back(e.entry() + ": " + e.reason());
+    return lines;
+  }
+
+  TempDir root;
+  std::string img;
+  HookedFileSystem files;
+  modArchive archive{files};
+  ExtractionRun run{archive, GetParam()};
+};
+
+TEST_P(FinishingTest, FailuresOfWritingAndOfFinishingAreReportedInDirectoryOrder) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 40; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1 + i % 3});
+  entries[3].offset = -1;
+  entries[17].name = "..\\up.bin";
+  entries[31].offset = 500;
+  Archive(entries, 42);
+  // Files are numbered as created; entries 3 and 17 create none.
+  files.beforeClose = [](int file) {
+    UnevenClose(file);
+    if (file == 6 || file == 28) throw IoError("Input/output error");
+  };
+  files.renameTo = [&](const std::string& to) {
+    if (to.ends_with("f10.bin")) throw IoError("Access is denied");
+    return to;
+  };
+
+  const auto failures = Run();
+
+  const std::string out = (root.path() / "out").string() + "\\";
+  EXPECT_EQ(Reported(failures),
+            (std::vector<std::string>{
+                "f3.bin: has a negative offset",
+                "f6.bin: could not be written: Input/output error",
+                "f10.bin: could not be saved as \"" + out + "f10.bin\": Access is denied",
+                "..\\up.bin: has a name that leaves the destination folder",
+                "f29.bin: could not be written: Input/output error",
+                "f31.bin: lies beyond the end of the archive",
+            }));
+  std::vector<Entry> written;
+  for (int i = 0; i < 40; ++i)
+    if (i != 3 && i != 6 && i != 10 && i != 17 && i != 29 && i != 31) written.push_back(entries[i]);
+  ExpectWritten(written);
+  EXPECT_EQ(run.Processed(), 40u);
+}
+
+TEST_P(FinishingTest, LaterEntryOfTheSameNameWinsWhateverTheFinishersDo) {
+  // Windows takes these for one file; here the renames are made to land on one name as they
+  // would there.
+  const char* const names[] = {"same.bin", "SAME.BIN", "Same.Bin.", "same.BIN.."};
+  std::vector<Entry> entries;
+  for (int i = 0; i < 60; ++i) entries.push_back({names[i % 4], i, 1});
+  entries.push_back({"other.bin", 60, 1});
+  Archive(entries, 61);
+  // The last entry's file closes at once, the others slowly: finishers left alone would
+  // rename it before those still in flight.
+  files.beforeClose = [](int file) {
+    if (file != 60) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
+  files.renameTo = [](std::string to) {
+    const std::size_t name = to.find_last_of('\\') + 1;
+    while (to.back() == '.' || to.back() == ' ') to.pop_back();
+    for (std::size_t i = name; i < to.size(); ++i)
+      to[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(to[i])));
+    return to;
+  };
+
+  EXPECT_TRUE(Run().empty());
+
+  EXPECT_EQ(ListTree(root.path() / "out"), (std::set<std::string>{"same.bin", "other.bin"}));
+  EXPECT_EQ(ReadBytes(root.path() / "out" / "same.bin"), Bytes(entries[59]));
+}
+
+TEST_P(FinishingTest, StopRequestEndsTheRunOnceTheEntriesInFlightAreFinished) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 30; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1});
+  Archive(entries, 30);
+  files.beforeClose = UnevenClose;
+  std::vector<std::size_t> announced;
+
+  const auto failures = Run([&](std::size_t index, const clsImgFile& entry) {
+    EXPECT_EQ(entry.sName().substr(0, entries[index].name.size()), entries[index].name);
+    announced.push_back(index);
+    if (index == 12) run.RequestStop();
+  });
+
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(announced.size(), 13u);
+  EXPECT_EQ(run.Processed(), 12u);
+  ExpectWritten(std::vector<Entry>(entries.begin(), entries.begin() + 12));
+}
+
+TEST_P(FinishingTest, RunFailureWaitsForTheEntriesInFlightAndLeavesNoTemporaryFile) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 20; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1});
+  Archive(entries, 20);
+  files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+  files.beforeCreate = [](int file) {
+    if (file == 9) throw IoError("Access is denied");
+  };
+
+  EXPECT_THROW(Run(), RunError);
+
+  EXPECT_EQ(run.Processed(), 8u);
+  ExpectWritten(std::vector<Entry>(entries.begin(), entries.begin() + 8));
+}
+
+TEST_P(FinishingTest, UnexpectedFailureOfAFinisherStopsTheRunAndIsRethrown) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 200; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i % 4, 1});
+  Archive(entries, 4);
+  files.beforeClose = [](int file) {
+    if (file == 5) throw std::length_error("out of room");
+  };
+
+  EXPECT_THROW(Run(), std::length_error);
+
+  // Entries stop soon after the failure: at most those the queue held then.
+  EXPECT_LE(run.Processed(), 5 + ExtractionRun::kMaxEntriesInFlight + 1);
+  for (const std::string& name : ListTree(root.path() / "out"))
+    EXPECT_TRUE(name.starts_with("f") && name.ends_with(".bin")) << name;
+  EXPECT_FALSE(fs::exists(root.path() / "out" / "f4.bin"));
+}
+
+TEST_P(FinishingTest, FilesAreFinishedOnTheFinishersAndOpenFilesStayBounded) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 150; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i % 8, 1});
+  Archive(entries, 8);
+  files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+
+  EXPECT_TRUE(Run().empty());
+
+  const auto closers = files.Closers();
+  ASSERT_EQ(closers.size(), entries.size());
+  const auto here = std::this_thread::get_id();
+  const auto onCaller = std::count(closers.begin(), closers.end(), here);
+  EXPECT_EQ(onCaller, GetParam() == 0 ? 150 : 0);
+  // One file being written beside those queued or being finished.
+  EXPECT_LE(files.PeakOpen(), static_cast<int>(ExtractionRun::kMaxEntriesInFlight) + 1);
+  EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Finishers, FinishingTest, ::testing::Values(0u, 1u, 4u, 8u),
+                         [](const auto& info) { return "Pool" + std::to_string(info.param); });
+
+}  // namespace
+}  // namespace sectorsieve
