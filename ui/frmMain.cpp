@@ -121,6 +121,7 @@ void frmMain::EnableButtons(bool enabled) {
 
 void frmMain::cmdExtract_Click() {
   running_ = true;
+  stopRequested_ = false;
   EnableButtons(false);
   c_.form.SetMousePointer(MousePointer::Hourglass);
 
@@ -142,8 +143,12 @@ void frmMain::cmdExtract_Click() {
   }
   const auto done = static_cast<int>(run.Processed());
 
-  const bool failed = !stopReason.empty() || !failures.empty();
-  if (!stopReason.empty())
+  // A stop the user asked for is neither a failure nor a success, and needs no box.
+  const bool stopped = stopRequested_ && stopReason.empty();
+  const bool failed = !stopped && (!stopReason.empty() || !failures.empty());
+  if (stopped)
+    c_.form.SetCaption("Extraction stopped");
+  else if (!stopReason.empty())
     c_.form.SetCaption("Extraction failed");
   else if (!failures.empty())
     c_.form.SetCaption("Extracted with " + std::to_string(failures.size()) + " error(s)");
@@ -159,7 +164,7 @@ void frmMain::cmdExtract_Click() {
     c_.form.Unload();
   } else if (!stopReason.empty()) {
     c_.form.MsgBox(stopReason, "Extraction failed");
-  } else if (!failures.empty()) {
+  } else if (!failures.empty() && !stopped) {
     c_.form.MsgBox(FailureReport(failures, entries), "Extraction errors");
   }
 }
@@ -181,9 +186,9 @@ void frmMain::ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures,
   // A long directory loads in pieces, with the window's events handled between them.
   archive_.LoadDirectory(archive->base, [this] {
     c_.form.DoEvents();
-    return !unloadRequested_;
+    return !unloadRequested_ && !stopRequested_;
   });
-  if (unloadRequested_) return;
+  if (unloadRequested_ || stopRequested_) return;
   if (!EndsInBackslash(destination, fs_.Ansi())) {
     destination += "\\";
     c_.lblDestination.SetText(destination);
@@ -195,7 +200,7 @@ void frmMain::ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures,
     c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
                                static_cast<int>(entries));
     c_.form.DoEvents();
-    if (unloadRequested_)
+    if (unloadRequested_ || stopRequested_)
       run.RequestStop();
     else
       c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
@@ -213,6 +218,10 @@ void frmMain::mnuAbout_Click() {
 
 void frmMain::mnuQuit_Click() {
   if (QueryUnload()) c_.form.Unload();
+}
+
+void frmMain::Form_KeyEscape() {
+  if (running_) stopRequested_ = true;
 }
 
 bool frmMain::QueryUnload() {

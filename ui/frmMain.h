@@ -47,6 +47,8 @@ class frmMain {
   void lblDestination_Change();
   void mnuAbout_Click();
   void mnuQuit_Click();
+  // Escape: a run stops after the entry in hand; with no run going on, nothing happens.
+  void Form_KeyEscape();
   // The window is asked to close (Close box, system menu). Returns true when it may go now;
   // during a run it goes once the entries in flight are finished.
   bool QueryUnload();
@@ -72,6 +74,7 @@ class frmMain {
   Version version_;
   bool running_ = false;
   bool unloadRequested_ = false;
+  bool stopRequested_ = false;
 };
 
 }  // namespace sectorsieve::ui

@@ -1,6 +1,8 @@
 #include "frmMain_win.h"
 
 #include <commctrl.h>
+#include <initguid.h>
+#include <oleacc.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -118,6 +120,19 @@ const char* PathKind(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder"
                                                                                           : "file";
+}
+
+// An edit takes its accessible name from the static just before it in creation order, and the
+// designed tab order puts buttons there: the name is given to it instead. Without the
+// accessibility service (some Wine setups) the box stays nameless, as before.
+void NameForScreenReaders(HWND control, const wchar_t* name) {
+  IAccPropServices* services = nullptr;
+  if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&services))))
+    return;
+  const unique_handle<ComTraits<IAccPropServices>> owner(services);
+  services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
+                           name);
 }
 
 // A click that reaches the window from an enabled button; a WM_COMMAND posted for a disabled
@@ -321,6 +336,8 @@ BOOL frmMainWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   cmdBrowseDestination_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSEDESTINATION);
   cmdExtract_.hwnd = ::GetDlgItem(hwnd, IDC_CMDEXTRACT);
   focus_ = cmdBrowseSource_.hwnd;
+  NameForScreenReaders(lblSource_.hwnd, L"Source");
+  NameForScreenReaders(lblDestination_.hwnd, L"Destination");
   return TRUE;
 }
 
@@ -346,6 +363,9 @@ void frmMainWindow::OnCommand(HWND, int id, HWND, UINT code) {
       break;
     case IDC_LBLDESTINATION:
       RaiseChange(code, lblDestination_);
+      break;
+    case IDCANCEL:  // Escape, as IsDialogMessage reports it
+      frm_.Form_KeyEscape();
       break;
     case IDM_QUIT:
       frm_.mnuQuit_Click();

@@ -331,5 +331,28 @@ TEST_F(ExtractionRunTest, ClosingWhileALongDirectoryLoadsEndsAtOnceAndWritesNoth
   EXPECT_TRUE(ListTree(root.path() / "out").empty());
 }
 
+TEST_F(ExtractionRunTest, EscapeStopsTheRunAfterTheEntryInHandAndNothingElse) {
+  const auto entries = Sequential(6);
+  Archive(entries, static_cast<std::size_t>(Sectors(entries)));
+  w.frm.Form_KeyEscape();  // with no run going on: nothing at all
+  EXPECT_FALSE(w.form.unloaded);
+  w.form.pendingEvents = [&](int call) {
+    if (call == 3) w.frm.Form_KeyEscape();
+  };
+  Run();
+  EXPECT_EQ(w.form.captions.back(), "Extraction stopped");
+  EXPECT_TRUE(w.form.boxes.empty());
+  EXPECT_FALSE(w.form.unloaded);
+  EXPECT_EQ(w.form.taskbar, TaskbarProgress::None);
+  EXPECT_EQ(ListTree(root.path() / "out"), (std::set<std::string>{"file000.bin", "file001.bin"}));
+  EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), Contents(entries[1]));
+  ExpectIdle();
+
+  w.form.pendingEvents = nullptr;
+  w.frm.cmdExtract_Click();
+  EXPECT_EQ(w.form.captions.back(), kDone);
+  EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
+}
+
 }  // namespace
 }  // namespace sectorsieve::ui

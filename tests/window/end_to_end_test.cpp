@@ -553,6 +553,40 @@ TEST(WindowCommandLine, FillsTheBoxesAsTheBrowseButtonsWould) {
   }
 }
 
+TEST_F(WindowEndToEnd, EscapeStopsALongRunAndTheNextRunFinishes) {
+  constexpr int kEntries = 3000;
+  TempDir source;
+  TempDir destination;
+  std::string records;
+  for (int i = 0; i < kEntries; ++i) records += Record(i, 1, "e" + std::to_string(i) + ".bin");
+  WriteBytes(source.path() / "long.dir", records);
+  const std::string data = PatternBytes(std::size_t{kEntries} * 2048, 3);
+  WriteBytes(source.path() / "long.img", data);
+  ASSERT_TRUE(program.ChooseSource(source / "long.img"));
+  ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+
+  Click(program.Control(IDC_CMDEXTRACT));
+  ASSERT_TRUE(WaitUntil([&] { return program.Caption().starts_with("Extracting : e2"); }))
+      << program.Caption();
+  // Escape reaches the window as a key, as the keyboard would send it.
+  ::PostMessageW(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+  ASSERT_TRUE(program.WaitForCaption("Extraction stopped")) << program.Caption();
+  SaveScreenshot(program.Window(), "escape-stopped");
+  for (int id : {IDC_CMDEXTRACT, IDC_CMDBROWSESOURCE, IDC_CMDBROWSEDESTINATION})
+    EXPECT_TRUE(::IsWindowEnabled(program.Control(id))) << id;
+  const auto written = ListTree(destination.path());
+  EXPECT_LT(written.size(), std::size_t{kEntries});
+  for (const std::string& name : written) {
+    ASSERT_TRUE(name.starts_with("e") && name.ends_with(".bin")) << "left behind: " << name;
+    const std::size_t i = std::stoul(name.substr(1));
+    EXPECT_EQ(ReadBytes(destination.path() / name), data.substr(i * 2048, 2048)) << name;
+  }
+
+  Click(program.Control(IDC_CMDEXTRACT));
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  EXPECT_EQ(ListTree(destination.path()).size(), std::size_t{kEntries});
+}
+
 TEST_F(WindowEndToEnd, RefusesAnImgWithoutItsDir) {
   TempDir folder;
   WriteBytes(folder.path() / "lonely.img", PatternBytes(2048));

@@ -4,6 +4,7 @@
 #include "frmMain_win.h"
 
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <new>
 #include <stdexcept>
@@ -33,6 +34,14 @@ void DropQuit() {
   while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
 }
+
+// Accessibility and the taskbar are COM services of the window's thread, as in the program.
+class ComApartment : public ::testing::Environment {
+ public:
+  void SetUp() override { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+  void TearDown() override { ::CoUninitialize(); }
+};
+[[maybe_unused]] const auto* const kCom = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 class RealWindow : public ::testing::Test {
  protected:
@@ -108,6 +117,17 @@ struct SeenBox {
   std::string text;
 };
 
+// Keeps in the std::string at param the text of child, when it is a longer static.
+BOOL CALLBACK KeepLongestStatic(HWND child, LPARAM param) {
+  auto& text = *reinterpret_cast<std::string*>(param);
+  char name[16] = {};
+  ::GetClassNameA(child, name, sizeof name);
+  if (const std::string t = testing::WindowText(child);
+      ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
+    text = t;
+  return TRUE;
+}
+
 // Presses Extract and answers the message box the run ends with, from a helper thread.
 SeenBox ExtractAndAnswer(frmMainWindow& window) {
   SeenBox seen;
@@ -116,18 +136,7 @@ SeenBox ExtractAndAnswer(frmMainWindow& window) {
     if (!box) return;
     seen.title = testing::WindowText(box);
     // The box's text is its longest static; another one holds the (absent) icon.
-    ::EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) {
-          auto& text = *reinterpret_cast<std::string*>(param);
-          char name[16] = {};
-          ::GetClassNameA(child, name, sizeof name);
-          if (const std::string t = testing::WindowText(child);
-              ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
-            text = t;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&seen.text));
+    ::EnumChildWindows(box, KeepLongestStatic, reinterpret_cast<LPARAM>(&seen.text));
     testing::Click(::GetDlgItem(box, IDOK));
   });
   ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXTRACT, BN_CLICKED),
@@ -173,6 +182,27 @@ TEST(RealWindowFailure, EndsTheRunAndTheWindowStillCloses) {
     ::SendMessageW(handle, WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(handle));
     DropQuit();
+  }
+}
+
+TEST_F(RealWindow, ScreenReadersNameThePathBoxes) {
+  const struct {
+    int id;
+    const wchar_t* name;
+  } boxes[] = {{IDC_LBLSOURCE, L"Source"}, {IDC_LBLDESTINATION, L"Destination"}};
+  for (const auto& box : boxes) {
+    IAccessible* accessible = nullptr;
+    ASSERT_EQ(::AccessibleObjectFromWindow(Control(box.id), static_cast<DWORD>(OBJID_CLIENT),
+                                           IID_IAccessible, reinterpret_cast<void**>(&accessible)),
+              S_OK);
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    accessible->get_accName(self, &name);
+    EXPECT_STREQ(name ? name : L"", box.name);
+    ::SysFreeString(name);
+    accessible->Release();
   }
 }
 
