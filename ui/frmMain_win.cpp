@@ -40,18 +40,20 @@ struct ControlLayout {
   DWORD exStyle;
 };
 
-// In focus order: creation order is the order in which Tab moves between the controls.
+// In creation order, which is the order in which Tab moves between the controls that take the
+// focus. Each label comes right before its box: an edit takes its accessible name from the
+// static before it, where no annotation names it (Wine applies none).
 constexpr ControlLayout kControls[] = {
-    {"Label3", IDC_LABEL3, WC_STATICW, L"Source :", 60, 60, 2055, 195, SS_LEFT, 0},
-    {"Label4", IDC_LABEL4, WC_STATICW, L"Destination :", 60, 780, 2055, 195, SS_LEFT, 0},
     {"cmdBrowseSource", IDC_CMDBROWSESOURCE, WC_BUTTONW, L"Browse...", 6660, 300, 1455, 345,
      BS_PUSHBUTTON | WS_TABSTOP, 0},
     {"cmdBrowseDestination", IDC_CMDBROWSEDESTINATION, WC_BUTTONW, L"Browse...", 6660, 1020, 1455,
      345, BS_PUSHBUTTON | WS_TABSTOP, 0},
     {"cmdExtract", IDC_CMDEXTRACT, WC_BUTTONW, L"Extract", 3360, 1500, 1455, 345,
      BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0},
+    {"Label3", IDC_LABEL3, WC_STATICW, L"Source :", 60, 60, 2055, 195, SS_LEFT, 0},
     {"lblSource", IDC_LBLSOURCE, WC_EDITW, L"[Select an img]", 60, 300, 6555, 315,
      ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
+    {"Label4", IDC_LABEL4, WC_STATICW, L"Destination :", 60, 780, 2055, 195, SS_LEFT, 0},
     {"lblDestination", IDC_LBLDESTINATION, WC_EDITW, L"[Select destination directory]", 60, 1020,
      6555, 315, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
 };
@@ -128,7 +130,7 @@ const char* PathKind(const std::wstring& path) {
 void NameForScreenReaders(HWND control, const wchar_t* name) {
   IAccPropServices* services = nullptr;
   if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&services))))
+                                IID_IAccPropServices, reinterpret_cast<void**>(&services))))
     return;
   const unique_handle<ComTraits<IAccPropServices>> owner(services);
   services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
