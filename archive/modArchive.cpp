@@ -1,6 +1,8 @@
 #include "modArchive.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <limits>
 #include <new>
 
 #include "unique_handle.h"
@@ -42,6 +44,11 @@ void modArchive::LoadDirectory(const std::string& basePath,
     const auto gDirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
     const std::int64_t records = gDirFile->Size() / DIR_RECORD_SIZE;
+    // More records than this machine can address cannot be held, whatever memory is free.
+    if (records > std::numeric_limits<std::ptrdiff_t>::max() / DIR_RECORD_SIZE)
+      throw std::bad_alloc();
+    // Growing by doubling would need half as much again at its peak.
+    gEntries.Reserve(static_cast<std::size_t>(records));
     std::vector<char> chunk(RECORDS_PER_READ * DIR_RECORD_SIZE);
     for (std::int64_t first = 0; first < records; first += RECORDS_PER_READ) {
       if (first > 0 && keepGoing && !keepGoing()) {

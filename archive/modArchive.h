@@ -39,6 +39,7 @@ class RunError : public std::runtime_error {
 class Catalogue {
  public:
   void Add(clsImgFile entry);
+  void Reserve(std::size_t count) { items_.reserve(count); }
   const clsImgFile* Item(const std::string& key) const;
   std::size_t Count() const { return items_.size(); }
   auto begin() const { return items_.begin(); }

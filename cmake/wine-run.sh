@@ -8,6 +8,21 @@ fi
 : "${WINEPREFIX:=${SECTORSIEVE_WINEPREFIX:-$PWD/wineprefix}}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
+# A prefix may stand for a system in another language (SECTORSIEVE_WINE_LANG, e.g. ja_JP.UTF-8):
+# Wine takes its ANSI code page from the locale, which is built beside the prefix.
+lang="${SECTORSIEVE_WINE_LANG:-}"
+if [ -n "$lang" ]; then
+  export LOCPATH="$WINEPREFIX.locales"
+  for l in "$lang" en_US.UTF-8; do
+    if [ ! -d "$LOCPATH/$l" ]; then
+      mkdir -p "$LOCPATH"
+      localedef -i "${l%%.*}" -f "${l#*.}" "$LOCPATH/$l" || true
+    fi
+  done
+  # The code page follows the characters' locale; the shell's own names stay in English.
+  unset LC_ALL
+  export LANG=en_US.UTF-8 LC_CTYPE="$lang"
+fi
 # Tests may start in parallel: only one of them creates the prefix.
 (
   flock 9

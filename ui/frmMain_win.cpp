@@ -112,11 +112,11 @@ bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
 
 void WinButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd, enabled); }
 
-frmMainWindow::frmMainWindow(HINSTANCE instance, Version version)
-    : archive_(SystemFileSystem()),
+frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs)
+    : archive_(fs),
       frm_({*this, lblSource_, lblDestination_, cmdBrowseSource_, cmdBrowseDestination_,
             cmdExtract_},
-           archive_, SystemFileSystem(), *this, version) {
+           archive_, fs, *this, version) {
   RegisterWindowClass(instance, WindowProc);
   const int dpi = WindowDpi(nullptr);
   RECT frame{0, 0, Pixels(kClientWidth, dpi), Pixels(kClientHeight, dpi)};

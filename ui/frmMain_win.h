@@ -49,7 +49,7 @@ class WinButton final : public CommandButton {
 class frmMainWindow final : public Form, public Pickers {
  public:
   // Creates the window with its controls and menu, hidden, sized for the screen's DPI.
-  frmMainWindow(HINSTANCE instance, Version version);
+  frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs = SystemFileSystem());
   frmMainWindow(const frmMainWindow&) = delete;
   frmMainWindow& operator=(const frmMainWindow&) = delete;
 

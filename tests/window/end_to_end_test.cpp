@@ -20,12 +20,15 @@
 #include <vector>
 
 #include "dialog_driver.h"
+#include "file_io.h"
 #include "frmMain_resource.h"
 #include "test_support.h"
 #include "unique_handle.h"
 
 namespace sectorsieve::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::wstring g_program;  // full path of SectorSieve.exe
 
@@ -139,7 +142,7 @@ std::vector<std::string> TreeLabels(const std::string& folder) {
   std::vector<std::string> labels = {"Desktop", "My Computer", "(" + folder.substr(0, 2) + ")"};
   std::size_t start = 3;
   while (start < folder.size()) {
-    const std::size_t end = folder.find('\\', start);
+    const std::size_t end = FindSeparator(folder, start, SystemFileSystem().Ansi());
     labels.push_back(folder.substr(start, end - start));
     if (end == std::string::npos) break;
     start = end + 1;
@@ -457,6 +460,55 @@ TEST_F(WindowEndToEnd, ExtractsAnArchiveChosenThroughTheDialogs) {
   for (int id : {IDC_CMDEXTRACT, IDC_CMDBROWSESOURCE, IDC_CMDBROWSEDESTINATION})
     EXPECT_TRUE(::IsWindowEnabled(program.Control(id))) << id;
   EXPECT_EQ(program.Focus(), program.Control(IDC_CMDEXTRACT)) << "the keyboard can go on";
+}
+
+// "表" in code page 932: its second byte is that of "\\".
+const std::string kOmote = "\x95\x5C";
+
+TEST_F(WindowEndToEnd, ExtractsIntoAFolderNamedWithADoubleByteCharacter) {
+  if (::GetACP() != 932) GTEST_SKIP() << "needs a system whose code page is 932";
+  TempDir source;
+  TempDir destination;
+  WriteBytes(source.path() / "kanji.dir", Record(0, 1, kOmote) + Record(1, 1, kOmote + ".txt"));
+  const std::string data = PatternBytes(2 * 2048, 5);
+  WriteBytes(source.path() / "kanji.img", data);
+  const fs::path folder = destination.path() / L"\u8868";
+  fs::create_directory(folder);
+
+  ASSERT_TRUE(program.ChooseSource(source / "kanji.img"));
+  ASSERT_TRUE(
+      program.ChooseDestination(destination.path().string() + "\\" + kOmote, "cp932-picker"));
+  Click(program.Control(IDC_CMDEXTRACT));
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  SaveScreenshot(program.Window(), "cp932-after-run");
+
+  EXPECT_TRUE(EndsWithIgnoringCase(Text(program.Control(IDC_LBLDESTINATION)), kOmote + "\\"));
+  EXPECT_EQ(ReadBytes(folder / L"\u8868"), data.substr(0, 2048));
+  EXPECT_EQ(ReadBytes(folder / L"\u8868.txt"), data.substr(2048));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(destination.path()), fs::directory_iterator()), 1)
+      << "nothing lands beside the folder";
+}
+
+TEST_F(WindowEndToEnd, RefusesAFolderWhoseNameTheCodePageCannotHold) {
+  // Two fullwidth full stops, whose look-alike ".." names the parent folder.
+  const std::wstring dots = L"\uFF0E\uFF0E";
+  BOOL inexact = FALSE;
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, dots.c_str(), -1, nullptr, 0, nullptr,
+                        &inexact);
+  if (!inexact) GTEST_SKIP() << "this code page holds the name";
+  TempDir destination;
+  fs::create_directory(destination.path() / dots);
+
+  ASSERT_TRUE(program.ChooseDestination(destination.path().string() + "\\" + Narrow(dots.c_str()),
+                                        "unusable-folder-picker"));
+  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "unusable-folder");
+  EXPECT_EQ(box.title, "Name not usable");
+  EXPECT_EQ(box.text, "The folder \"" + destination.path().string() +
+                          "\\??\" has characters in its name that this program cannot use.\r\n"
+                          "Please choose another folder.");
+  EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), "[Select destination directory]");
+  EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
 }
 
 TEST_F(WindowEndToEnd, RefusesAnImgWithoutItsDir) {

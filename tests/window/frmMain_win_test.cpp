@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+#include <thread>
+
+#include "dialog_driver.h"
+#include "faulty_file_system.h"
 #include "frmMain_resource.h"
 
 namespace sectorsieve::ui {
@@ -95,6 +101,79 @@ TEST_F(RealWindow, CloseDestroysTheIdleWindowAndEndsTheLoop) {
   EXPECT_EQ(window.Handle(), nullptr);
   MSG msg{};
   EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+struct SeenBox {
+  std::string title;
+  std::string text;
+};
+
+// Presses Extract and answers the message box the run ends with, from a helper thread.
+SeenBox ExtractAndAnswer(frmMainWindow& window) {
+  SeenBox seen;
+  std::jthread answer([&] {
+    const HWND box = testing::WaitForDialog(window.Handle());
+    if (!box) return;
+    seen.title = testing::WindowText(box);
+    // The box's text is its longest static; another one holds the (absent) icon.
+    ::EnumChildWindows(
+        box,
+        [](HWND child, LPARAM param) {
+          auto& text = *reinterpret_cast<std::string*>(param);
+          char name[16] = {};
+          ::GetClassNameA(child, name, sizeof name);
+          if (const std::string t = testing::WindowText(child);
+              ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
+            text = t;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&seen.text));
+    testing::Click(::GetDlgItem(box, IDOK));
+  });
+  ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXTRACT, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(window.Handle(), IDC_CMDEXTRACT)));
+  return seen;
+}
+
+TEST_F(RealWindow, APathTheCodePageCannotHoldStopsTheRunWithItsBox) {
+  ::SetWindowTextW(Control(IDC_LBLSOURCE), L"C:\\a\\b.img");
+  // Two fullwidth full stops: their look-alike ".." would name the parent folder.
+  ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\a\\\uFF0E\uFF0E");
+  const SeenBox box = ExtractAndAnswer(window);
+  EXPECT_EQ(box.title, "Extraction failed");
+  EXPECT_EQ(box.text,
+            "The folder \"C:\\a\\??\" has characters in its name that this program cannot "
+            "use.\r\nPlease choose another folder.");
+  EXPECT_EQ(window.Caption(), "Extraction failed");
+  EXPECT_TRUE(ExtractEnabled());
+}
+
+// Failures that no disk reports still end the run, and the window then closes as always.
+TEST(RealWindowFailure, EndsTheRunAndTheWindowStillCloses) {
+  const struct {
+    std::function<void()> failure;
+    std::string text;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); },
+       "There is not enough memory to read the directory file \"C:\\a\\b.dir\"."},
+      {[] { throw std::logic_error("a broken invariant"); },
+       "The extraction stopped: a broken invariant"},
+  };
+  for (const auto& c : cases) {
+    hostile::FaultyFileSystem files(hostile::FileOp::OpenDirectory, 1);
+    files.failure = c.failure;
+    frmMainWindow window(::GetModuleHandleW(nullptr), Version{1, 0}, files);
+    ::SetWindowTextW(::GetDlgItem(window.Handle(), IDC_LBLSOURCE), L"C:\\a\\b.img");
+    ::SetWindowTextW(::GetDlgItem(window.Handle(), IDC_LBLDESTINATION), L"C:\\out");
+    const SeenBox box = ExtractAndAnswer(window);
+    EXPECT_EQ(box.title, "Extraction failed");
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(window.Handle(), IDC_CMDBROWSESOURCE)));
+    const HWND handle = window.Handle();
+    ::SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(handle));
+    DropQuit();
+  }
 }
 
 TEST(ProgramVersion, ComesFromTheVersionRecord) {
