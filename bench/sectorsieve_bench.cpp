@@ -1,7 +1,8 @@
 // Times a whole extraction (LoadDirectory, ExtractEntry for every entry, CloseArchive) against
 // `cp -r` of the same tree, pair by pair in one run, and the peak memory of the extraction.
+// W2cli times W2 through the command line program, a whole process as a user starts it.
 //
-//   sectorsieve_bench [--workload W1|W2|W3|all] [--pairs N] [--dir PATH]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W3|all] [--pairs N] [--dir PATH]
 
 #include <fcntl.h>
 #include <signal.h>
@@ -41,6 +42,8 @@ constexpr std::int64_t KiB = 1024;
 constexpr std::int64_t MiB = 1024 * KiB;
 constexpr std::int64_t GiB = 1024 * MiB;
 constexpr double TIME_TARGET = 1.10;
+// The command line adds nothing a user would wait for: it must keep up with cp -r.
+constexpr double PROGRAM_TIME_TARGET = 1.00;
 constexpr std::int64_t MEMORY_TARGET = 32 * MiB;
 
 struct FdTraits {
@@ -62,6 +65,7 @@ struct Workload {
   std::string shape;
   std::vector<std::int64_t> sizes;  // bytes, whole sectors
   bool memoryTarget = false;
+  bool throughProgram = false;  // extracted by `sectorsieve extract`, not by the core in a child
   std::int64_t Total() const {
     std::int64_t t = 0;
     for (std::int64_t s : sizes) t += s;
@@ -96,8 +100,10 @@ Workload MakeWorkload(const std::string& name) {
           sector * (1 + static_cast<std::int64_t>((maxSectors - 1) * std::pow(rng.Unit(), 39))));
     w.sizes[0] = sector;
     w.sizes[1] = maxSectors * sector;
-  } else if (name == "W2") {
-    w.shape = "100,000 entries of 2 to 8 KiB";
+  } else if (name == "W2" || name == "W2cli") {
+    // W2cli has W2's seed, so both extract the same archive.
+    w.shape = name == "W2" ? "100,000 entries of 2 to 8 KiB" : "W2 through sectorsieve extract";
+    w.throughProgram = name == "W2cli";
     for (int i = 0; i < 100000; ++i)
       w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
   } else {
@@ -203,6 +209,31 @@ Extraction TimeExtraction(const fs::path& base, const fs::path& destination) {
   return {seconds, peak};
 }
 
+// Runs `sectorsieve extract --quiet` as a whole process; its peak memory comes from wait4.
+Extraction TimeProgram(const fs::path& base, const fs::path& destination) {
+  const std::string img = (fs::path(base) += ".img").string();
+  const std::string dst = destination.string();
+  char* const args[] = {const_cast<char*>(SECTORSIEVE_CLI), const_cast<char*>("extract"),
+                        const_cast<char*>("--quiet"),       const_cast<char*>(img.c_str()),
+                        const_cast<char*>(dst.c_str()),     nullptr};
+  posix_spawn_file_actions_t quiet;
+  ::posix_spawn_file_actions_init(&quiet);
+  ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  scope_exit destroy([&] { ::posix_spawn_file_actions_destroy(&quiet); });
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, SECTORSIEVE_CLI, &quiet, nullptr, args, environ) != 0)
+    throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
+  int status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0)
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
+  const double seconds = Seconds(Clock::now() - start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("sectorsieve extract did not finish");
+  return {seconds, static_cast<std::int64_t>(usage.ru_maxrss) * KiB};
+}
+
 double TimeCopy(const fs::path& tree, const fs::path& destination) {
   const std::string src = tree.string();
   const std::string dst = destination.string();
@@ -255,8 +286,9 @@ struct Result {
   double copy;
   std::int64_t peakBytes;
   double Ratio() const { return extract / copy; }
+  double TimeTarget() const { return workload->throughProgram ? PROGRAM_TIME_TARGET : TIME_TARGET; }
   bool Met() const {
-    return workload->memoryTarget ? peakBytes < MEMORY_TARGET : Ratio() <= TIME_TARGET;
+    return workload->memoryTarget ? peakBytes < MEMORY_TARGET : Ratio() <= TimeTarget();
   }
 };
 
@@ -274,6 +306,7 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
   ::sync();
   std::vector<double> extract, copy;
   std::int64_t peak = 0;
+  const auto timeExtraction = w.throughProgram ? TimeProgram : TimeExtraction;
   for (int pair = 0; pair <= pairs; ++pair) {
     // Which step goes first alternates, so that neither always meets what the other left
     // behind. Every pair writes fresh folders and nothing is removed until the end: on ext4,
@@ -284,13 +317,13 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
     Extraction x{};
     double c = 0;
     if (pair % 2 == 0) {
-      x = TimeExtraction(base, a);
+      x = timeExtraction(base, a);
       CheckStop();
       c = TimeCopy(tree, b);
     } else {
       c = TimeCopy(tree, b);
       CheckStop();
-      x = TimeExtraction(base, a);
+      x = timeExtraction(base, a);
     }
     CheckStop();
     if (pair == 0) {
@@ -330,7 +363,9 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
               "extract (s)", "cp -r (s)", "ratio", "peak RSS MiB", "target", "met");
   for (const Result& r : results) {
     const Workload& w = *r.workload;
-    const std::string target = w.memoryTarget ? "peak RSS < 32 MiB" : "ratio <= 1.10";
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "ratio <= %.2f", r.TimeTarget());
+    const std::string target = w.memoryTarget ? "peak RSS < 32 MiB" : ratio;
     std::printf("%-4s %-34s %9.0f %12.3f %10.3f %7.2f %13.1f  %-26s %s\n", w.name.c_str(),
                 w.shape.c_str(), static_cast<double>(w.Total()) / MiB, r.extract, r.copy, r.Ratio(),
                 static_cast<double>(r.peakBytes) / MiB, target.c_str(), r.Met() ? "yes" : "NO");
@@ -338,10 +373,11 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 }
 
 [[noreturn]] void Usage() {
-  std::cerr << "usage: sectorsieve_bench [--workload W1|W2|W3|all] [--pairs N] [--dir PATH]\n"
-               "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
-               "  W2  100,000 entries of 2 to 8 KiB\n"
-               "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
+  std::cerr << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|all] [--pairs N] [--dir PATH]\n"
+               "  W1     5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
+               "  W2     100,000 entries of 2 to 8 KiB\n"
+               "  W2cli  W2 through `sectorsieve extract --quiet`, a whole process\n"
+               "  W3     1 entry of 1 GiB, with the extraction's peak resident memory\n"
                "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
                "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
@@ -358,7 +394,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
-    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W3" || value == "all"))
+    if (arg == "--workload" &&
+        (value == "W1" || value == "W2" || value == "W2cli" || value == "W3" || value == "all"))
       which = value;
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -370,7 +407,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Workload> workloads;
-  for (const char* name : {"W1", "W2", "W3"})
+  for (const char* name : {"W1", "W2", "W2cli", "W3"})
     if (which == "all" || which == name) workloads.push_back(MakeWorkload(name));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
