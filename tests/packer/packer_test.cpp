@@ -119,12 +119,16 @@ struct RefusalCase {
   std::string name;
   bool folder;
   const char* said;
+  bool windowsCanNameIt = true;  // Windows has no file of some of these names to pack
 };
 
 class PackerRefuses : public Packer, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(PackerRefuses, BeforeWritingAnything) {
   const RefusalCase& c = GetParam();
+#ifdef _WIN32
+  if (!c.windowsCanNameIt) GTEST_SKIP() << "Windows cannot name a file " << c.label;
+#endif
   WriteBytes(In() / "aaa.txt", "fine");
   if (c.folder)
     fs::create_directory(In() / c.name);
@@ -142,18 +146,18 @@ TEST_P(PackerRefuses, BeforeWritingAnything) {
   EXPECT_FALSE(fs::exists(Dir()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, PackerRefuses,
-                         ::testing::Values(RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy",
-                                                       false, "longer than 24"},
-                                           RefusalCase{"Space", "my file.txt", false, "space"},
-                                           RefusalCase{"Backslash", "a\\b", false, "\\"},
-                                           RefusalCase{"ControlCharacter",
-                                                       "a\x10"
-                                                       "b",
-                                                       false, "characters"},
-                                           RefusalCase{"DeviceName", "con.txt", false, "device"},
-                                           RefusalCase{"SubFolder", "sub", true, "folder"}),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, PackerRefuses,
+    ::testing::Values(RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy", false, "longer than 24"},
+                      RefusalCase{"Space", "my file.txt", false, "space"},
+                      RefusalCase{"Backslash", "a\\b", false, "\\", false},
+                      RefusalCase{"ControlCharacter",
+                                  "a\x10"
+                                  "b",
+                                  false, "characters", false},
+                      RefusalCase{"DeviceName", "con.txt", false, "device", false},
+                      RefusalCase{"SubFolder", "sub", true, "folder"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Packer, PutWritesChosenRecordOverZeroGap) {
   {
