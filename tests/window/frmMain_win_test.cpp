@@ -108,6 +108,17 @@ struct SeenBox {
   std::string text;
 };
 
+// A named callback: the i686 system calls it with its own convention, which lambdas lack.
+BOOL CALLBACK KeepLongestStatic(HWND child, LPARAM param) {
+  auto& text = *reinterpret_cast<std::string*>(param);
+  char name[16] = {};
+  ::GetClassNameA(child, name, sizeof name);
+  if (const std::string t = testing::WindowText(child);
+      ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
+    text = t;
+  return TRUE;
+}
+
 // Presses Extract and answers the message box the run ends with, from a helper thread.
 SeenBox ExtractAndAnswer(frmMainWindow& window) {
   SeenBox seen;
@@ -116,18 +127,7 @@ SeenBox ExtractAndAnswer(frmMainWindow& window) {
     if (!box) return;
     seen.title = testing::WindowText(box);
     // The box's text is its longest static; another one holds the (absent) icon.
-    ::EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) {
-          auto& text = *reinterpret_cast<std::string*>(param);
-          char name[16] = {};
-          ::GetClassNameA(child, name, sizeof name);
-          if (const std::string t = testing::WindowText(child);
-              ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
-            text = t;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&seen.text));
+    ::EnumChildWindows(box, KeepLongestStatic, reinterpret_cast<LPARAM>(&seen.text));
     testing::Click(::GetDlgItem(box, IDOK));
   });
   ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_CMDEXTRACT, BN_CLICKED),
