@@ -1,9 +1,10 @@
 // Times a whole extraction (LoadDirectory, then an ExtractionRun as the window makes it) against
 // `cp -r` of the same tree, pair by pair in one run, and the peak memory of the extraction.
+// W2cli times W2 through the command line program, a whole process as a user starts it.
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-//   sectorsieve_bench [--workload W1|W2|W3|W4|D1|all] [--pairs N] [--dir PATH]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--dir PATH]
 
 #include <fcntl.h>
 #include <signal.h>
@@ -79,6 +80,7 @@ struct Workload {
   std::string shape;
   std::vector<std::int64_t> sizes;  // bytes, whole sectors
   bool memoryTarget = false;
+  bool throughProgram = false;  // extracted by `sectorsieve extract`, not by the core in a child
   Extractor extractor;
   // The other side of each pair: `cp -r` of the tree, or the same extraction done otherwise.
   std::optional<Extractor> baseline;
@@ -116,9 +118,13 @@ Workload MakeWorkload(const std::string& name) {
           sector * (1 + static_cast<std::int64_t>((maxSectors - 1) * std::pow(rng.Unit(), 39))));
     w.sizes[0] = sector;
     w.sizes[1] = maxSectors * sector;
-  } else if (name == "W2" || name == "W4") {
-    const int count = name == "W2" ? 100000 : 20000;
-    w.shape = name == "W2" ? "100,000 entries of 2 to 8 KiB" : "20,000 of 2-8 KiB, 2 ms per close";
+  } else if (name == "W2" || name == "W2cli" || name == "W4") {
+    // W2cli has W2's seed, so both extract the same archive.
+    const int count = name == "W4" ? 20000 : 100000;
+    w.shape = name == "W2"   ? "100,000 entries of 2 to 8 KiB"
+              : name == "W4" ? "20,000 of 2-8 KiB, 2 ms per close"
+                             : "W2 through sectorsieve extract";
+    w.throughProgram = name == "W2cli";
     for (int i = 0; i < count; ++i)
       w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
     if (name == "W4") {
@@ -269,6 +275,31 @@ Extraction TimeExtraction(const fs::path& base, const fs::path& destination, Ext
   });
 }
 
+// Runs `sectorsieve extract --quiet` as a whole process; its peak memory comes from wait4.
+Extraction TimeProgram(const fs::path& base, const fs::path& destination) {
+  const std::string img = (fs::path(base) += ".img").string();
+  const std::string dst = destination.string();
+  char* const args[] = {const_cast<char*>(SECTORSIEVE_CLI), const_cast<char*>("extract"),
+                        const_cast<char*>("--quiet"),       const_cast<char*>(img.c_str()),
+                        const_cast<char*>(dst.c_str()),     nullptr};
+  posix_spawn_file_actions_t quiet;
+  ::posix_spawn_file_actions_init(&quiet);
+  ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  scope_exit destroy([&] { ::posix_spawn_file_actions_destroy(&quiet); });
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, SECTORSIEVE_CLI, &quiet, nullptr, args, environ) != 0)
+    throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
+  int status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0)
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
+  const double seconds = Seconds(Clock::now() - start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("sectorsieve extract did not finish");
+  return {seconds, static_cast<std::int64_t>(usage.ru_maxrss) * KiB};
+}
+
 // D1: a directory of a million records (a hostile one may have 33 million) loaded as the run
 // loads it, asking to go on between pieces as the window does.
 constexpr int DIRECTORY_RECORDS = 1000000;
@@ -378,6 +409,10 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
   const std::string against = Against(w);
   std::vector<double> extract, baseline;
   std::int64_t peak = 0;
+  const auto extractInto = [&](const fs::path& destination) {
+    return w.throughProgram ? TimeProgram(base, destination)
+                            : TimeExtraction(base, destination, w.extractor);
+  };
   for (int pair = 0; pair <= pairs; ++pair) {
     // Which step goes first alternates, so that neither always meets what the other left
     // behind. Every pair writes fresh folders and nothing is removed until the end: on ext4,
@@ -388,13 +423,13 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
     Extraction x{};
     double c = 0;
     if (pair % 2 == 0) {
-      x = TimeExtraction(base, a, w.extractor);
+      x = extractInto(a);
       CheckStop();
       c = TimeBaseline(w, tree, base, b);
     } else {
       c = TimeBaseline(w, tree, base, b);
       CheckStop();
-      x = TimeExtraction(base, a, w.extractor);
+      x = extractInto(a);
     }
     CheckStop();
     if (pair == 0) {
@@ -454,15 +489,17 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 }
 
 [[noreturn]] void Usage() {
-  std::cerr << "usage: sectorsieve_bench [--workload W1|W2|W3|W4|D1|all] [--pairs N] [--dir PATH]\n"
-               "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
-               "  W2  100,000 entries of 2 to 8 KiB\n"
-               "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
-               "  W4  20,000 entries of 2 to 8 KiB, each close taking 2 ms longer: finishing on\n"
-               "      a pool of 8 against finishing in series\n"
-               "  D1  loading a directory of 1,000,000 records: time and peak resident memory\n"
-               "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
-               "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
+  std::cerr
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--dir PATH]\n"
+         "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
+         "  W2  100,000 entries of 2 to 8 KiB\n"
+         "  W2cli  W2 through `sectorsieve extract --quiet`, a whole process\n"
+         "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
+         "  W4  20,000 entries of 2 to 8 KiB, each close taking 2 ms longer: finishing on\n"
+         "      a pool of 8 against finishing in series\n"
+         "  D1  loading a directory of 1,000,000 records: time and peak resident memory\n"
+         "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
+         "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
 }
 
@@ -490,7 +527,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Workload> workloads;
-  for (const char* name : {"W1", "W2", "W3", "W4"})
+  for (const char* name : {"W1", "W2", "W2cli", "W3", "W4"})
     if (which == "all" || which == name) workloads.push_back(MakeWorkload(name));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();

@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks to build and test every flavour.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine wine64 xvfb xdotool x11-utils imagemagick python3 locales
 )

@@ -19,7 +19,7 @@ scripts/setup.sh
 cmake --preset win64 -B "$win64"
 cmake --build "$win64" -j2
 cmake --preset linux -B "$linux"
-cmake --build "$linux" -j2 --target imgpack
+cmake --build "$linux" -j2 --target sectorsieve_cli
 
 export WINEPREFIX="$win64/wineprefix"
 program="$win64/app/SectorSieve.exe"
@@ -36,7 +36,7 @@ mkdir -p "$demo/files" "$demo/out"
 printf 'Unpacked by Orlep'"'"'s Sectorsieve.\n' >"$demo/files/readme.txt"
 seq 1 5000 >"$demo/files/numbers.txt"
 head -c 10000 /dev/urandom >"$demo/files/noise.bin"
-"$linux/tools/imgpack" "$demo/files" "$demo/sample"
+"$linux/cli/sectorsieve" pack "$demo/files" "$demo/sample.img" >/dev/null
 
 artifacts="$win64/artifacts/demo"
 mkdir -p "$artifacts"

@@ -22,6 +22,10 @@ strings -el "$exe" | grep -qx "Extract those .img fast!" &&
   grep -q "Microsoft.Windows.Common-Controls" "$exe" ||
   { echo "$exe lacks its version record or manifest" >&2; exit 1; }
 
+echo "== release packages"
+scripts/check_package.sh win64
+scripts/check_package.sh win32
+
 echo "== test linux"
 ctest --preset linux -j2
 echo "== test linux-sanitize"

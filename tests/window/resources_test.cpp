@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sectorsieve_version.h"
+
 namespace {
 
 std::wstring ProgramPath() {
@@ -67,8 +69,10 @@ TEST_F(ProgramResources, VersionRecordHoldsTheProductTexts) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1));
+  // The project's version, set once in CMakeLists.txt.
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(SECTORSIEVE_VERSION_MINOR, SECTORSIEVE_VERSION_MAJOR));
+  EXPECT_EQ(fixed->dwProductVersionMS,
+            MAKELONG(SECTORSIEVE_VERSION_MINOR, SECTORSIEVE_VERSION_MAJOR));
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
   const struct {
@@ -78,8 +82,8 @@ TEST_F(ProgramResources, VersionRecordHoldsTheProductTexts) {
       {L"Comments", L"Extract those .img fast!"},
       {L"FileDescription", L"Sectorsieve Executable"},
       {L"ProductName", L"Orlep's Sectorsieve"},
-      {L"FileVersion", L"1.00"},
-      {L"ProductVersion", L"1.00"},
+      {L"FileVersion", L"" SECTORSIEVE_VERSION_TEXT},
+      {L"ProductVersion", L"" SECTORSIEVE_VERSION_TEXT},
       {L"InternalName", L"SectorSieve"},
       {L"OriginalFilename", L"SectorSieve.exe"},
   };

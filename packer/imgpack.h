@@ -1,14 +1,18 @@
 #pragma once
 
-// Packs files into an archive pair (base + ".img", base + ".dir"). Native paths: this is a
-// developer's tool, not part of the program the user runs.
+// Packs files into an archive pair (base + ".img", base + ".dir"). Paths are the platform's
+// own; entry names are bytes in an ANSI code page.
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "names.h"
 
 namespace sectorsieve::imgpack {
 
@@ -54,12 +58,18 @@ class ArchiveWriter {
   std::int64_t nextSector_ = 0;
 };
 
-// Why name cannot be an entry of a packed folder, or empty when it can.
-std::string RefusedNameReason(std::string_view name);
+// Why name (bytes in code page cp) cannot be an entry of a packed folder, or empty when it can.
+std::string RefusedNameReason(std::string_view name, const CodePage& cp);
 
-// Packs every plain file directly inside folder, in sorted name order, into basePath + ".img"
-// and ".dir". Everything is checked before anything is written; on a failure no archive is
-// left behind. Throws PackError.
-void PackFolder(const std::filesystem::path& folder, const std::filesystem::path& basePath);
+// A file's name as an entry name in the archive's code page, or nothing when it has no exact
+// form there.
+using EntryNamer = std::function<std::optional<std::string>(const std::filesystem::path& file)>;
+
+// Packs every plain file directly inside folder, in sorted entry-name order, into basePath +
+// ".img" and ".dir", with names in code page cp. Everything is checked before anything is
+// written; on a failure no archive is left behind. Returns how many files it packed; throws
+// PackError.
+std::size_t PackFolder(const std::filesystem::path& folder, const std::filesystem::path& basePath,
+                       const CodePage& cp, const EntryNamer& entryName);
 
 }  // namespace sectorsieve::imgpack

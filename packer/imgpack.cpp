@@ -114,43 +114,50 @@ void ArchiveWriter::Close() {
   if (dir_.fail()) throw PackError("cannot write " + Quoted(dirPath_));
 }
 
-std::string RefusedNameReason(std::string_view name) {
+std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  // Extraction ends a name at its first space.
+  // Extraction ends a name at its first space; no trail byte of a double-byte character is one.
   if (name.find(' ') != std::string_view::npos) return "its name holds a space";
-  // Extraction reads "\" as a folder separator.
-  if (name.find('\\') != std::string_view::npos) return "its name holds a \"\\\"";
-  if (const std::string reason = UnsafeNameReason(name, CodePage::Known(1252)); !reason.empty())
+  // Extraction reads "\\" as a folder separator.
+  if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
+  if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
     return "it would not be extracted: it " + reason;
   return {};
 }
 
-void PackFolder(const fs::path& folder, const fs::path& basePath) {
+std::size_t PackFolder(const fs::path& folder, const fs::path& basePath, const CodePage& cp,
+                       const EntryNamer& entryName) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) throw PackError(Quoted(folder) + " is not a folder");
-  std::vector<std::string> names;
+  // Entry name and the file it comes from, sorted by entry name.
+  std::vector<std::pair<std::string, fs::path>> entries;
   for (const fs::directory_entry& item : fs::directory_iterator(folder)) {
-    const std::string name = item.path().filename().string();
     if (item.is_directory())
       throw PackError("cannot pack " + Quoted(item.path()) +
                       ": it is a folder, and only plain files can be packed");
     if (!item.is_regular_file())
       throw PackError("cannot pack " + Quoted(item.path()) + ": it is not a plain file");
-    if (const std::string reason = RefusedNameReason(name); !reason.empty())
+    const std::optional<std::string> name = entryName(item.path().filename());
+    if (!name)
+      throw PackError("cannot pack " + Quoted(item.path()) +
+                      ": its name has characters that code page " + std::to_string(cp.Id()) +
+                      " cannot hold");
+    if (const std::string reason = RefusedNameReason(*name, cp); !reason.empty())
       throw PackError("cannot pack " + Quoted(item.path()) + ": " + reason);
-    names.push_back(name);
+    entries.emplace_back(*name, item.path());
   }
-  std::sort(names.begin(), names.end());
+  std::sort(entries.begin(), entries.end());
 
   try {
     ArchiveWriter writer(basePath);
-    for (const std::string& name : names) writer.AppendFile(name, folder / name);
+    for (const auto& [name, file] : entries) writer.AppendFile(name, file);
     writer.Close();
   } catch (...) {
     fs::remove(fs::path(basePath) += ".img", ec);
     fs::remove(fs::path(basePath) += ".dir", ec);
     throw;
   }
+  return entries.size();
 }
 
 }  // namespace sectorsieve::imgpack

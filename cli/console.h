@@ -1,0 +1,35 @@
+#pragma once
+
+// What the command line needs of the console it runs in.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace sectorsieve::cli {
+
+// From now on Ctrl+C (and Ctrl+Break on Windows) only raises the flag returned: the run
+// stops after the entry in hand.
+const std::atomic<bool>& CatchInterrupts();
+
+// True when standard error is a terminal (a console on Windows) that a person watches.
+bool StderrIsTerminal();
+
+// For as long as it lives, the console shows text in the code page names are written in
+// (on Windows, the ANSI code page rather than the console's own); elsewhere it does nothing.
+class ConsoleText {
+ public:
+  ConsoleText();
+  ~ConsoleText();
+  ConsoleText(const ConsoleText&) = delete;
+  ConsoleText& operator=(const ConsoleText&) = delete;
+
+ private:
+  unsigned saved_ = 0;
+};
+
+// The arguments after the program's name. On Windows they are taken exactly from the
+// Unicode command line; one the ANSI code page cannot hold throws std::invalid_argument.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+}  // namespace sectorsieve::cli

@@ -1,0 +1,36 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include "console.h"
+
+namespace sectorsieve::cli {
+
+namespace {
+
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted = true; }
+
+}  // namespace
+
+const std::atomic<bool>& CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  ::sigemptyset(&action.sa_mask);
+  // Reads and writes in hand go on; the seam retries what the signal interrupts anyway.
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  return gInterrupted;
+}
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+ConsoleText::ConsoleText() = default;
+ConsoleText::~ConsoleText() = default;
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace sectorsieve::cli

@@ -1,0 +1,67 @@
+#include <windows.h>
+// The shell's header needs the types of windows.h.
+#include <shellapi.h>
+
+#include <stdexcept>
+
+#include "ansi_text.h"
+#include "console.h"
+#include "names.h"
+#include "unique_handle.h"
+
+namespace sectorsieve::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  gInterrupted = true;
+  return TRUE;
+}
+
+struct LocalTraits {
+  using pointer = LPWSTR*;
+  static pointer invalid() { return nullptr; }
+  static void close(LPWSTR* p) { ::LocalFree(p); }
+};
+
+}  // namespace
+
+const std::atomic<bool>& CatchInterrupts() {
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  return gInterrupted;
+}
+
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+ConsoleText::ConsoleText() : saved_(::GetConsoleOutputCP()) {
+  if (saved_ != 0) ::SetConsoleOutputCP(::GetACP());
+}
+
+ConsoleText::~ConsoleText() {
+  if (saved_ != 0) ::SetConsoleOutputCP(saved_);
+}
+
+std::vector<std::string> Arguments(int, char**) {
+  int count = 0;
+  const unique_handle<LocalTraits> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (!wide) throw std::invalid_argument("the command line could not be read");
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) {
+    try {
+      args.push_back(shell::ExactAnsi(wide.get()[i]));
+    } catch (const UnconvertibleText& e) {
+      throw std::invalid_argument("the argument \"" + e.shown() +
+                                  "\" has characters that this program cannot use");
+    }
+  }
+  return args;
+}
+
+}  // namespace sectorsieve::cli

@@ -1,0 +1,66 @@
+#include "extraction.h"
+
+#include <new>
+
+#include "extraction_run.h"
+#include "unique_handle.h"
+
+namespace sectorsieve::cli {
+
+namespace {
+
+// The window's run: files are finished on the run's pool while the next entries are written.
+void ExtractEntries(modArchive& archive, const std::string& destination,
+                    const std::atomic<bool>& stop, RunObserver& observer, RunOutcome& outcome) {
+  ExtractionRun run(archive);
+  std::int64_t inHand = 0;  // bytes of the entry being written
+  outcome.failures = run.Run(destination, [&](std::size_t done, const clsImgFile& entry) {
+    outcome.done = done;
+    outcome.bytes += inHand;
+    if (done > 0) observer.EntryDone(outcome);
+    inHand = std::int64_t{entry.lSize()} * SECTOR_SIZE;
+    if (stop) {
+      outcome.interrupted = true;
+      run.RequestStop();
+    }
+  });
+  for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);
+  if (outcome.interrupted) return;
+  outcome.done = run.Processed();
+  outcome.bytes += inHand;
+  observer.EntryDone(outcome);
+}
+
+}  // namespace
+
+int ExitStatus(const RunOutcome& outcome) {
+  if (outcome.interrupted) return EXIT_INTERRUPTED;
+  if (!outcome.stopReason.empty()) return EXIT_RUN_FAILED;
+  return outcome.failures.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
+}
+
+RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+                          const std::string& destination, const std::atomic<bool>& stop,
+                          RunObserver& observer) {
+  RunOutcome outcome;
+  scope_exit close([&] { archive.CloseArchive(); });
+  // Every failure ends here, classified or not, as in the window's run.
+  try {
+    archive.LoadDirectory(base, [&] { return !stop; });
+    if (stop) {
+      outcome.interrupted = true;
+      return outcome;
+    }
+    outcome.entries = archive.gEntries.Count();
+    ExtractEntries(archive, destination, stop, observer, outcome);
+  } catch (const RunError& e) {
+    outcome.stopReason = e.what();
+  } catch (const std::bad_alloc&) {
+    outcome.stopReason = "There is not enough memory to go on.";
+  } catch (const std::exception& e) {
+    outcome.stopReason = std::string("The extraction stopped: ") + e.what();
+  }
+  return outcome;
+}
+
+}  // namespace sectorsieve::cli

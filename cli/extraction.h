@@ -1,0 +1,46 @@
+#pragma once
+
+// The extract command: the window's run without the window, with the same rules and outcomes.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "modArchive.h"
+
+namespace sectorsieve::cli {
+
+struct RunOutcome {
+  std::size_t entries = 0;  // in the directory
+  std::size_t done = 0;     // written or failed
+  std::int64_t bytes = 0;   // of the entries gone through
+  std::vector<EntryError> failures;
+  std::string stopReason;  // why the run could not go on, or empty
+  bool interrupted = false;
+};
+
+// Exit statuses a script can tell apart.
+inline constexpr int EXIT_ALL_WRITTEN = 0;
+inline constexpr int EXIT_SOME_FAILED = 1;
+inline constexpr int EXIT_RUN_FAILED = 2;
+inline constexpr int EXIT_INTERRUPTED = 130;  // as a shell reports a process ended by SIGINT
+
+int ExitStatus(const RunOutcome& outcome);
+
+// Told of each entry as the run finishes it.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void EntryDone(const RunOutcome& soFar) = 0;
+  virtual void EntryFailed(const EntryError& failure) = 0;
+};
+
+// Loads the directory of the archive whose base path is base and extracts every entry into
+// destination (ending in a separator). stop is looked at between entries: the entry in hand
+// is finished, the rest are left.
+RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+                          const std::string& destination, const std::atomic<bool>& stop,
+                          RunObserver& observer);
+
+}  // namespace sectorsieve::cli

@@ -1,0 +1,76 @@
+// Entry names on POSIX systems: converted with the C library's iconv, exactly or not at all.
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "native_names.h"
+
+namespace sectorsieve::cli {
+
+namespace {
+
+// Converts all of text with cd; nothing when a character has no exact match or is cut short.
+std::optional<std::string> Convert(iconv_t cd, std::string_view text) {
+  // Back to the initial state: a failed conversion may have left one behind.
+  ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string in(text);
+  // A byte of a single-byte code page gives at most 3 bytes of UTF-8, and no UTF-8 sequence
+  // gives more bytes in an ANSI code page than it has.
+  std::string out(in.size() * 4 + 4, '\0');
+  char* inPtr = in.data();
+  std::size_t inLeft = in.size();
+  char* outPtr = out.data();
+  std::size_t outLeft = out.size();
+  if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+      ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
+    return std::nullopt;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+unique_handle<IconvTraits> Open(const std::string& to, const std::string& from, unsigned id) {
+  unique_handle<IconvTraits> cd(::iconv_open(to.c_str(), from.c_str()));
+  if (!cd)
+    throw std::invalid_argument("code page " + std::to_string(id) +
+                                " is not one this system can convert names from");
+  return cd;
+}
+
+}  // namespace
+
+NameCodec::NameCodec(unsigned codePage)
+    : cp_(CodePage::Known(codePage)),
+      toUtf8_(Open("UTF-8", "CP" + std::to_string(codePage), codePage)),
+      fromUtf8_(Open("CP" + std::to_string(codePage), "UTF-8", codePage)) {}
+
+std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
+  return Convert(toUtf8_.get(), name);
+}
+
+std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
+  return Convert(fromUtf8_.get(), file.native());
+}
+
+std::string NameCodec::Shown(std::string_view name) const {
+  if (auto utf8 = ToUtf8(name)) return *utf8;
+  // Character by character, so that one bad byte does not hide the rest of the name.
+  std::string shown;
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t n = cp_.CharLength(name, i);
+    if (auto c = ToUtf8(name.substr(i, n))) {
+      shown += *c;
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      for (std::size_t k = i; k < i + n; ++k) {
+        const auto b = static_cast<unsigned char>(name[k]);
+        shown += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+      }
+    }
+    i += n;
+  }
+  return shown;
+}
+
+std::filesystem::path PathOf(const std::string& text) { return text; }
+
+}  // namespace sectorsieve::cli

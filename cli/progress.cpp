@@ -1,0 +1,116 @@
+#include "progress.h"
+
+namespace sectorsieve::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Often enough to look alive, rarely enough to cost nothing next to small entries.
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+std::string Fixed1(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t n = b < 0x80         ? 1
+                          : (b >> 5) == 6  ? 2
+                          : (b >> 4) == 14 ? 3
+                          : (b >> 3) == 30 ? 4
+                                           : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+RunReport::RunReport(std::FILE* err, bool showProgress, const NameCodec& names)
+    : err_(err), showProgress_(showProgress), names_(names) {}
+
+double RunReport::Seconds() const {
+  return std::chrono::duration<double>(Clock::now() - start_).count();
+}
+
+void RunReport::Draw(const std::string& text) {
+  // Spaces rub out what a longer line left; the console needs no escape sequences for that.
+  const std::size_t width = line_.size();
+  std::string out = "\r" + text;
+  if (text.size() < width) out += std::string(width - text.size(), ' ') + "\r" + text;
+  std::fputs(out.c_str(), err_);
+  std::fflush(err_);
+  line_ = text;
+}
+
+void RunReport::EntryDone(const RunOutcome& soFar) {
+  if (!showProgress_) return;
+  const auto now = Clock::now();
+  if (soFar.done != soFar.entries && now - lastDrawn_ < kRedrawEvery) return;
+  lastDrawn_ = now;
+  Draw(ProgressText(soFar, Seconds()));
+}
+
+void RunReport::EntryFailed(const EntryError& failure) {
+  const std::string progress = line_;
+  Finish();
+  std::fputs(
+      (names_.Shown(failure.entry()) + ": " + Displayed(failure.reason(), names_) + "\n").c_str(),
+      err_);
+  if (!progress.empty()) Draw(progress);
+  std::fflush(err_);
+}
+
+void RunReport::Finish() {
+  if (line_.empty()) return;
+  Draw("");
+  line_.clear();
+}
+
+std::string SizeText(std::int64_t bytes) {
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit) value /= 1024;
+  return Fixed1(value) + " " + kUnits[unit];
+}
+
+std::string ProgressText(const RunOutcome& soFar, double seconds) {
+  std::string text = std::to_string(soFar.done) + " of " + std::to_string(soFar.entries) +
+                     " entries, " + SizeText(soFar.bytes);
+  if (seconds > 0)
+    text += ", " + SizeText(static_cast<std::int64_t>(static_cast<double>(soFar.bytes) / seconds)) +
+            "/s";
+  return text;
+}
+
+std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds) {
+  const std::string written = std::to_string(outcome.done - outcome.failures.size()) + " of " +
+                              std::to_string(outcome.entries) + " entries (" +
+                              SizeText(outcome.bytes) + ") into " + destination;
+  const std::string took = " in " + Fixed1(seconds) + " s.";
+  switch (ExitStatus(outcome)) {
+    case EXIT_ALL_WRITTEN:
+      return "Extracted " + written + took;
+    case EXIT_SOME_FAILED:
+      return "Extracted " + written + took + " " + std::to_string(outcome.failures.size()) +
+             " could not be extracted.";
+    case EXIT_INTERRUPTED:
+      return "Interrupted: extracted " + written + took;
+    default:
+      return "Extraction failed: extracted " + written + took;
+  }
+}
+
+std::string Displayed(const std::string& text, const NameCodec& names) {
+  return IsUtf8(text) ? text : names.Shown(text);
+}
+
+}  // namespace sectorsieve::cli

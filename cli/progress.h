@@ -1,0 +1,47 @@
+#pragma once
+
+// What the extract command tells the person or script that runs it.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "extraction.h"
+#include "native_names.h"
+
+namespace sectorsieve::cli {
+
+// Failures as "name: reason" lines on err, and on a terminal one progress line that updates
+// in place between them.
+class RunReport final : public RunObserver {
+ public:
+  RunReport(std::FILE* err, bool showProgress, const NameCodec& names);
+
+  void EntryDone(const RunOutcome& soFar) override;
+  void EntryFailed(const EntryError& failure) override;
+  // Clears the progress line, so that what follows starts on a clean line.
+  void Finish();
+  double Seconds() const;
+
+ private:
+  void Draw(const std::string& text);
+
+  std::FILE* err_;
+  bool showProgress_;
+  const NameCodec& names_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDrawn_{};
+  std::string line_;  // the progress line as last drawn
+};
+
+// "1,5 MiB" and the like: bytes in the largest unit that keeps a number of at least 1.
+std::string SizeText(std::int64_t bytes);
+// "12 of 40 entries, 96.0 KiB, 1.2 MiB/s".
+std::string ProgressText(const RunOutcome& soFar, double seconds);
+// One line that says how the run ended.
+std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds);
+// text that may mix UTF-8 with a name in names' code page, as the console shows it.
+std::string Displayed(const std::string& text, const NameCodec& names);
+
+}  // namespace sectorsieve::cli

@@ -1,0 +1,101 @@
+// sectorsieve: the command line's list, extract and pack, over the same core as the window.
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include "commands.h"
+#include "console.h"
+#include "extraction.h"
+#include "sectorsieve_version.h"
+
+namespace {
+
+using namespace sectorsieve::cli;
+
+// The names of the archive's entries: on Linux in the code page asked for, on Windows in the
+// system's, as the window reads them.
+std::unique_ptr<NameCodec> CodecFor(const std::optional<unsigned>& codePage) {
+#ifdef _WIN32
+  if (codePage)
+    throw std::invalid_argument(
+        "--codepage is for Linux only; on Windows, names are in the system's ANSI code page");
+  return std::make_unique<NameCodec>();
+#else
+  return std::make_unique<NameCodec>(codePage.value_or(1252));
+#endif
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app(
+      "Lists, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
+      ".dir file of the same name beside it.",
+      "sectorsieve");
+  app.set_version_flag("--version", "sectorsieve " SECTORSIEVE_VERSION_TEXT);
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 when everything was done, 1 when some entries could not be extracted,\n"
+      "2 when the command could not be carried out, 130 when interrupted by Ctrl+C.");
+
+  std::string archive;
+  std::string folder;
+  bool json = false;
+  bool quiet = false;
+  std::optional<unsigned> codePage;
+  const auto addCodePage = [&](CLI::App* command) {
+    command
+        ->add_option("--codepage", codePage,
+                     "the ANSI code page of the system that made the archive (default 1252); "
+                     "Linux only")
+        ->check(CLI::Range(1u, 65535u));
+  };
+
+  CLI::App* list = app.add_subcommand("list", "print the entries of ARCHIVE, one line each");
+  list->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  list->add_flag("--json", json, "print one JSON array instead");
+  addCodePage(list);
+
+  CLI::App* extract =
+      app.add_subcommand("extract", "write every entry of ARCHIVE into FOLDER, as the window does");
+  extract->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  extract->add_option("FOLDER", folder, "the folder to write into")->required();
+  extract->add_flag("-q,--quiet", quiet, "no progress line");
+  addCodePage(extract);
+
+  CLI::App* pack = app.add_subcommand(
+      "pack", "pack the files of FOLDER into ARCHIVE and the .dir file beside it");
+  pack->add_option("FOLDER", folder, "the folder whose files are packed")->required();
+  pack->add_option("ARCHIVE", archive, "the .img file to write")->required();
+  addCodePage(pack);
+
+  try {
+    std::vector<std::string> args = Arguments(argc, argv);
+    // CLI11 takes the arguments last first.
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::fprintf(stderr, "sectorsieve: %s\nRun \"sectorsieve --help\" for more.\n", e.what());
+    return EXIT_RUN_FAILED;
+  }
+
+  const std::unique_ptr<NameCodec> names = CodecFor(codePage);
+  const ConsoleText consoleText;
+  if (list->parsed()) return List(archive, json, *names);
+  if (extract->parsed()) return Extract(archive, folder, quiet, *names, CatchInterrupts());
+  return Pack(folder, archive, *names);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "sectorsieve: %s\n", e.what());
+    return EXIT_RUN_FAILED;
+  }
+}

@@ -1,0 +1,172 @@
+// The command line on Linux: on a terminal, under Ctrl+C, and with names in other code pages.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "imgpack.h"
+#include "program.h"
+#include "test_support.h"
+
+namespace sectorsieve::testing {
+namespace {
+
+class CommandLinePosix : public ::testing::Test {
+ protected:
+  std::string Img() const { return dir_ / "archive.img"; }
+  fs::path Out() const { return dir_.path() / "out"; }
+
+  // count entries of one sector each, named e0.bin, e1.bin, ...
+  void WriteEntries(int count) const {
+    imgpack::ArchiveWriter writer(dir_.path() / "archive");
+    for (int i = 0; i < count; ++i)
+      writer.Append("e" + std::to_string(i) + ".bin", PatternBytes(2048, static_cast<unsigned>(i)));
+    writer.Close();
+    fs::create_directory(Out());
+  }
+
+  TempDir dir_;
+};
+
+// Runs the program on a pseudo-terminal; returns its exit status and all it wrote there.
+std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args) {
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<std::string> argv = {SECTORSIEVE_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    ::execv(SECTORSIEVE_CLI, pointers.data());
+    ::_exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  // The terminal reads as failed once the program has gone and its output is drained.
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seen};
+}
+
+TEST_F(CommandLinePosix, ProgressLineOnlyOnATerminal) {
+  WriteEntries(3);
+
+  const auto [status, seen] = RunOnTerminal({"extract", Img(), Out().string()});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(seen.find("\r3 of 3 entries, 6.0 KiB"), std::string::npos) << seen;
+
+  const auto [quietStatus, quietSeen] =
+      RunOnTerminal({"extract", "--quiet", Img(), (dir_.path() / "out").string()});
+  EXPECT_EQ(quietStatus, 0);
+  EXPECT_EQ(quietSeen.find(" entries, "), std::string::npos) << quietSeen;
+  EXPECT_NE(quietSeen.find("Extracted 3 of 3 entries"), std::string::npos) << quietSeen;
+
+  const Output piped = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(piped.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CommandLinePosix, InterruptStopsAfterTheEntryInHandLeavingOnlyWholeFiles) {
+  constexpr int kEntries = 20000;
+  WriteEntries(kEntries);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(SECTORSIEVE_CLI, SECTORSIEVE_CLI, "extract", Img().c_str(), Out().c_str(), nullptr);
+    ::_exit(127);
+  }
+  // Interrupted once the run has written something, long before it could be done.
+  int status = 0;
+  pid_t ended = 0;
+  while (fs::is_empty(Out()) && (ended = ::waitpid(pid, &status, WNOHANG)) == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ASSERT_EQ(ended, 0) << "the program ended before it wrote anything";
+  ::kill(pid, SIGINT);
+  ::waitpid(pid, &status, 0);
+
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  const std::set<std::string> written = ListTree(Out());
+  EXPECT_LT(written.size(), static_cast<std::size_t>(kEntries));
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string name = "e" + std::to_string(i) + ".bin";
+    if (!written.count(name)) continue;
+    EXPECT_EQ(ReadBytes(Out() / name), PatternBytes(2048, static_cast<unsigned>(i))) << name;
+  }
+  for (const std::string& name : written) EXPECT_TRUE(name.ends_with(".bin")) << name;
+}
+
+struct CodePageCase {
+  const char* label;
+  std::string codePage;
+  std::string entryName;  // bytes in the code page
+  std::string fileName;   // UTF-8, or "" when the name must not convert
+};
+
+class CommandLineCodePages : public CommandLinePosix,
+                             public ::testing::WithParamInterface<CodePageCase> {};
+
+TEST_P(CommandLineCodePages, NamesBecomeUtf8FileNames) {
+  const CodePageCase& c = GetParam();
+  WriteBytes(dir_.path() / "archive.dir", Record(0, 1, "plain.bin") + Record(0, 1, c.entryName));
+  WriteBytes(Img(), PatternBytes(2048));
+  fs::create_directory(Out());
+
+  const Output listed = RunProgram({"list", "--json", "--codepage", c.codePage, Img()});
+  const Output run = RunProgram({"extract", "--codepage", c.codePage, Img(), Out().string()});
+
+  if (!c.fileName.empty()) {
+    EXPECT_NE(listed.out.find("\"name\": \"" + c.fileName + "\""), std::string::npos) << listed.out;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ListTree(Out()), (std::set<std::string>{"plain.bin", c.fileName}));
+  } else {
+    const std::string why = "its name does not convert from code page " + c.codePage + " to UTF-8";
+    EXPECT_NE(listed.out.find("\"refusal\": \"" + why + "\""), std::string::npos) << listed.out;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+    EXPECT_EQ(ListTree(Out()), std::set<std::string>{"plain.bin"});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CommandLineCodePages,
+    ::testing::Values(CodePageCase{"Accent1252", "1252", "caf\xE9.txt", "caf\xC3\xA9.txt"},
+                      // The second byte of "表" is that of "\": it must not split the name.
+                      CodePageCase{"TrailBackslash932", "932", "\x95\x5C.txt", "\xE8\xA1\xA8.txt"},
+                      CodePageCase{"Undefined1252", "1252", "bad\x81.bin", ""},
+                      CodePageCase{"BadTrail932", "932", "x\x81\x7F", ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLinePosix, PackWritesNamesInTheCodePageAskedFor) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / "\xE8\xA1\xA8.txt", "x");  // "表.txt"
+  fs::create_directory(Out());
+
+  ASSERT_EQ(RunProgram({"pack", "--codepage", "932", in.string(), Img()}).status, 0);
+  EXPECT_EQ(ReadBytes(dir_.path() / "archive.dir"), Record(0, 1, "\x95\x5C.txt"));
+  EXPECT_EQ(RunProgram({"extract", "--codepage", "932", Img(), Out().string()}).status, 0);
+  EXPECT_EQ(ReadBytes(Out() / "\xE8\xA1\xA8.txt"), "x" + std::string(2047, '\0'));
+}
+
+TEST_F(CommandLinePosix, UnknownCodePageIsRefusedInPlainWords) {
+  WriteEntries(1);
+  const Output run = RunProgram({"list", "--codepage", "77", Img()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("code page 77 is not one this system can convert"), std::string::npos)
+      << run.err;
+}
+
+}  // namespace
+}  // namespace sectorsieve::testing

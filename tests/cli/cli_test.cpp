@@ -1,0 +1,210 @@
+// The command line as a user runs it, on every platform: list, extract and pack.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "imgpack.h"
+#include "program.h"
+#include "sectorsieve_version.h"
+#include "test_support.h"
+
+namespace sectorsieve::testing {
+namespace {
+
+std::string Padded(std::string bytes) {
+  bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0');
+  return bytes;
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  std::string Img() const { return dir_ / "archive.img"; }
+  std::string Out() const { return (dir_.path() / "out").string(); }
+  void MakeOut() const { fs::create_directory(Out()); }
+
+  // An archive of the given records over the given data file, built field by field.
+  void WriteArchive(const std::string& records, const std::string& data) const {
+    WriteBytes(dir_ / "archive.dir", records);
+    WriteBytes(Img(), data);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(CommandLine, ListsWhatPackWroteInDirectoryOrder) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / "b.bin", PatternBytes(5000));
+  WriteBytes(in / "a.txt", "hello");
+  ASSERT_EQ(RunProgram({"pack", in.string(), Img()}).status, 0);
+
+  const Output text = RunProgram({"list", Img()});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "     0  a.txt                               0         2048\n"
+            "     1  b.bin                            2048         6144\n");
+
+  const Output json = RunProgram({"list", "--json", Img()});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out,
+            "[\n"
+            "  {\"index\": 0, \"name\": \"a.txt\", \"offset\": 0, \"size\": 2048, \"refusal\": "
+            "null},\n"
+            "  {\"index\": 1, \"name\": \"b.bin\", \"offset\": 2048, \"size\": 6144, \"refusal\": "
+            "null}\n"
+            "]\n");
+}
+
+TEST_F(CommandLine, ListOfAnEmptyArchiveIsAnEmptyArray) {
+  WriteArchive("", "");
+  EXPECT_EQ(RunProgram({"list", "--json", Img()}).out, "[]\n");
+  EXPECT_EQ(RunProgram({"list", Img()}).out, "");
+}
+
+struct RefusalCase {
+  const char* label;
+  std::string record;
+  std::string shownName;  // as list and extract name the entry
+  std::string reason;
+};
+
+class CommandLineRefuses : public CommandLine, public ::testing::WithParamInterface<RefusalCase> {};
+
+// list says why extraction would refuse an entry, in the words extraction then uses.
+TEST_P(CommandLineRefuses, ListAndExtractGiveTheSameReason) {
+  const RefusalCase& c = GetParam();
+  WriteArchive(Record(0, 1, "good.bin") + c.record, PatternBytes(2 * 2048));
+  MakeOut();
+
+  const Output listed = RunProgram({"list", "--json", Img()});
+  EXPECT_NE(listed.out.find("\"refusal\": \"" + c.reason + "\"}"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("\"refusal\": null"), std::string::npos) << listed.out;
+
+  const Output extracted = RunProgram({"extract", Img(), Out()});
+  EXPECT_EQ(extracted.status, 1);
+  EXPECT_EQ(extracted.err, c.shownName + ": " + c.reason + "\n");
+  EXPECT_EQ(ListTree(Out()), std::set<std::string>{"good.bin"});
+  EXPECT_NE(extracted.out.find("1 could not be extracted"), std::string::npos) << extracted.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, CommandLineRefuses,
+    ::testing::Values(
+        RefusalCase{"NegativeOffset", Record(-1, 1, "neg.bin"), "neg.bin", "has a negative offset"},
+        RefusalCase{"NegativeSize", Record(0, -1, "neg.bin"), "neg.bin", "has a negative size"},
+        RefusalCase{"ParentFolder", Record(0, 1, "..\\up.bin"), "..\\up.bin",
+                    "has a name that leaves the destination folder"},
+        RefusalCase{"Device", Record(0, 1, "aux.txt"), "aux.txt",
+                    "has a name reserved for a device"},
+        RefusalCase{"NoName", Record(0, 1, ""), "entry 1", "has no name"},
+        RefusalCase{"BeyondTheEnd", Record(1, 2, "long.bin"), "long.bin",
+                    "lies beyond the end of the archive"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, ExtractWritesEveryEntryQuietlyWhenNotOnATerminal) {
+  const std::string data = PatternBytes(3 * 2048);
+  WriteArchive(Record(0, 1, "one.bin") + Record(1, 2, "two.bin"), data);
+  MakeOut();
+
+  const Output run = RunProgram({"extract", Img(), Out()});
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out.rfind("Extracted 2 of 2 entries (6.0 KiB) into " + Out() + " in ", 0), 0u)
+      << run.out;
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "one.bin"), data.substr(0, 2048));
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "two.bin"), data.substr(2048));
+  EXPECT_EQ(ListTree(Out()), (std::set<std::string>{"one.bin", "two.bin"}));
+}
+
+TEST_F(CommandLine, LaterOfTwoSameNamedEntriesWins) {
+  WriteArchive(Record(0, 1, "same.bin") + Record(1, 1, "same.bin"), PatternBytes(2 * 2048));
+  MakeOut();
+
+  EXPECT_EQ(RunProgram({"extract", Img(), Out()}).status, 0);
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "same.bin"), PatternBytes(2 * 2048).substr(2048));
+}
+
+struct RunFailureCase {
+  const char* label;
+  std::vector<std::string> args;  // "@" stands for the test's folder
+  std::string said;
+};
+
+class CommandLineCannotGoOn : public CommandLine,
+                              public ::testing::WithParamInterface<RunFailureCase> {};
+
+TEST_P(CommandLineCannotGoOn, ExitsWithTwoAndSaysWhyNamingTheFile) {
+  WriteArchive(Record(0, 1, "a.bin"), PatternBytes(2048));
+  std::vector<std::string> args;
+  for (std::string a : GetParam().args) {
+    if (a.starts_with("@")) a = (dir_.path() / a.substr(1)).string();
+    args.push_back(a);
+  }
+
+  const Output run = RunProgram(args);
+
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find(GetParam().said), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CommandLineCannotGoOn,
+    ::testing::Values(
+        RunFailureCase{"NoDirectoryFile", {"extract", "@missing.img", "@"}, "missing.dir\""},
+        RunFailureCase{"NotAnImgFile", {"list", "@archive.dir"}, "archive.dir\" does not name"},
+        RunFailureCase{"NoDestination", {"extract", "@archive.img", "@nowhere"}, "nowhere"},
+        RunFailureCase{"NoDataFileToList", {"list", "@lonely.img"}, "lonely.dir"},
+        RunFailureCase{"UnknownVerb", {"unpack", "@archive.img"}, "--help"},
+        RunFailureCase{"MissingFolder", {"extract", "@archive.img"}, "FOLDER"},
+        RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "nothing\" is not"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, PackRefusalLeavesNoArchive) {
+  fs::create_directory(dir_.path() / "in");
+  WriteBytes(dir_.path() / "in" / "has space", "x");
+
+  const Output run = RunProgram({"pack", (dir_.path() / "in").string(), dir_ / "packed.img"});
+
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("has space\": its name holds a space"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir_.path() / "packed.img"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "packed.dir"));
+}
+
+TEST_F(CommandLine, PackThenExtractGivesBackEveryFile) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  const std::vector<std::pair<std::string, std::size_t>> files = {
+      {"empty", 0}, {"sector.bin", 2048}, {"odd.dat", 2049}, {"big.raw", 5 * 1024 * 1024}};
+  unsigned seed = 0;
+  for (const auto& [name, size] : files) WriteBytes(in / name, PatternBytes(size, ++seed));
+  MakeOut();
+
+  ASSERT_EQ(RunProgram({"pack", in.string(), Img()}).status, 0);
+  const Output run = RunProgram({"extract", Img(), Out()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const auto& [name, size] : files) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ReadBytes(fs::path(Out()) / name), Padded(ReadBytes(in / name)));
+  }
+}
+
+TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
+  const Output run = RunProgram({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string("sectorsieve ") + SECTORSIEVE_VERSION_TEXT + "\n");
+}
+
+TEST_F(CommandLine, HelpNamesEveryVerb) {
+  const Output run = RunProgram({"--help"});
+  EXPECT_EQ(run.status, 0);
+  for (const char* verb : {"list", "extract", "pack"})
+    EXPECT_NE(run.out.find(verb), std::string::npos) << verb;
+}
+
+}  // namespace
+}  // namespace sectorsieve::testing

@@ -1,0 +1,72 @@
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "program.h"
+#include "test_support.h"
+#include "unique_handle.h"
+
+namespace sectorsieve::testing {
+
+namespace {
+
+struct KernelTraits {
+  using pointer = HANDLE;
+  static pointer invalid() { return nullptr; }
+  static void close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FileTraits {
+  using pointer = HANDLE;
+  static pointer invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(HANDLE h) { ::CloseHandle(h); }
+};
+
+std::wstring Wide(const std::string& text) { return fs::path(text).wstring(); }
+
+unique_handle<FileTraits> Inheritable(const fs::path& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return unique_handle<FileTraits>(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                 &inherit, CREATE_ALWAYS, 0, nullptr));
+}
+
+}  // namespace
+
+Output RunProgram(const std::vector<std::string>& args) {
+  const TempDir files;
+  const fs::path out = files.path() / "out";
+  const fs::path err = files.path() / "err";
+  Output result;
+  {
+    const auto outFile = Inheritable(out);
+    const auto errFile = Inheritable(err);
+    std::wstring program(MAX_PATH * 2, L'\0');
+    program.resize(::GetFullPathNameW(Wide(SECTORSIEVE_CLI).c_str(),
+                                      static_cast<DWORD>(program.size()), program.data(), nullptr));
+    // Arguments in tests hold no quotes and end in no backslash, so quoting is enough.
+    std::wstring command = L"\"" + program + L"\"";
+    for (const std::string& a : args) command += L" \"" + Wide(a) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outFile.get();
+    startup.hStdError = errFile.get();
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &info))
+      throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
+    const unique_handle<KernelTraits> process(info.hProcess);
+    const unique_handle<KernelTraits> thread(info.hThread);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    result.status = static_cast<int>(code);
+  }
+  result.out = ReadBytes(out);
+  result.err = ReadBytes(err);
+  // The console program writes lines as the system does.
+  for (std::string* text : {&result.out, &result.err})
+    for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;) text->erase(at, 1);
+  return result;
+}
+
+}  // namespace sectorsieve::testing
