@@ -21,8 +21,15 @@ std::string NameKey(const std::string& path) {
 
 FinishPool::FinishPool(unsigned workers, std::size_t maxInFlight) : maxInFlight_(maxInFlight) {
   workers_.reserve(workers);
-  for (unsigned i = 0; i < workers; ++i)
-    workers_.emplace_back([this](std::stop_token stop) { Work(stop); });
+  for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+FinishPool::~FinishPool() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  queued_.notify_all();
 }
 
 void FinishPool::Submit(std::size_t index, WrittenEntry entry) {
@@ -56,11 +63,12 @@ std::vector<std::pair<std::size_t, EntryError>> FinishPool::Wait() {
   return failures;
 }
 
-void FinishPool::Work(std::stop_token stop) {
+void FinishPool::Work() {
   while (true) {
     std::unique_lock lock(mutex_);
-    // A stop finishes what is queued first: nothing written is dropped.
-    if (!queued_.wait(lock, stop, [&] { return !queue_.empty(); })) return;
+    queued_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+    // Closing finishes what is queued first: nothing written is dropped.
+    if (queue_.empty()) return;
     Job job = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();

@@ -5,7 +5,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -30,7 +29,7 @@ class FinishPool {
   FinishPool(const FinishPool&) = delete;
   FinishPool& operator=(const FinishPool&) = delete;
   // Finishes everything queued, then joins the workers.
-  ~FinishPool() = default;
+  ~FinishPool();
 
   // Queues entry number index. Waits while the queue is full, and while an entry of the same
   // final name is in flight: renames of one name must land in the order they were written.
@@ -48,20 +47,23 @@ class FinishPool {
     WrittenEntry entry;
   };
 
-  void Work(std::stop_token stop);
+  void Work();
   // Finishes one entry and records how it went.
   void Finish(Job job);
   void RethrowUnexpected();
 
   const std::size_t maxInFlight_;
   std::mutex mutex_;
-  std::condition_variable_any queued_;  // a job was queued, or the pool closes
-  std::condition_variable finished_;    // a job was finished
+  // Plain condition variables: with mingw-w64's GCC 12 runtime, waits that a stop token
+  // ends now and then never woke.
+  std::condition_variable queued_;    // a job was queued, or the pool closes
+  std::condition_variable finished_;  // a job was finished
   std::deque<Job> queue_;
   std::unordered_map<std::string, int> namesInFlight_;
   std::size_t inFlight_ = 0;  // queued or being finished
   std::vector<std::pair<std::size_t, EntryError>> failures_;
   std::exception_ptr unexpected_;
+  bool closing_ = false;
   // Last, so the workers are joined before the state they use goes.
   std::vector<std::jthread> workers_;
 };

@@ -44,9 +44,7 @@ class FinishingTest : public ::testing::TestWithParam<unsigned> {
     archive.LoadDirectory(root / "arc");
   }
 
-  std::vector<EntryError> Run(const ExtractionRun::BeforeEntry& before = {}) {
-    return run.Run((root.path() / "out").string() + "\\", before);
-  }
+  std::vector<EntryError> Run() { return run.Run((root.path() / "out").string() + "\\"); }
 
   std::string Bytes(const Entry& e) const {
     return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
@@ -139,40 +137,6 @@ TEST_P(FinishingTest, LaterEntryOfTheSameNameWinsWhateverTheFinishersDo) {
   EXPECT_EQ(ReadBytes(root.path() / "out" / "same.bin"), Bytes(entries[59]));
 }
 
-TEST_P(FinishingTest, StopRequestEndsTheRunOnceTheEntriesInFlightAreFinished) {
-  std::vector<Entry> entries;
-  for (int i = 0; i < 30; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1});
-  Archive(entries, 30);
-  files.beforeClose = UnevenClose;
-  std::vector<std::size_t> announced;
-
-  const auto failures = Run([&](std::size_t index, const clsImgFile& entry) {
-    EXPECT_EQ(entry.sName().substr(0, entries[index].name.size()), entries[index].name);
-    announced.push_back(index);
-    if (index == 12) run.RequestStop();
-  });
-
-  EXPECT_TRUE(failures.empty());
-  EXPECT_EQ(announced.size(), 13u);
-  EXPECT_EQ(run.Processed(), 12u);
-  ExpectWritten(std::vector<Entry>(entries.begin(), entries.begin() + 12));
-}
-
-TEST_P(FinishingTest, RunFailureWaitsForTheEntriesInFlightAndLeavesNoTemporaryFile) {
-  std::vector<Entry> entries;
-  for (int i = 0; i < 20; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1});
-  Archive(entries, 20);
-  files.beforeClose = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
-  files.beforeCreate = [](int file) {
-    if (file == 9) throw IoError("Access is denied");
-  };
-
-  EXPECT_THROW(Run(), RunError);
-
-  EXPECT_EQ(run.Processed(), 8u);
-  ExpectWritten(std::vector<Entry>(entries.begin(), entries.begin() + 8));
-}
-
 TEST_P(FinishingTest, UnexpectedFailureOfAFinisherStopsTheRunAndIsRethrown) {
   std::vector<Entry> entries;
   for (int i = 0; i < 200; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i % 4, 1});
@@ -198,13 +162,12 @@ TEST_P(FinishingTest, FilesAreFinishedOnTheFinishersAndOpenFilesStayBounded) {
 
   EXPECT_TRUE(Run().empty());
 
-  const auto closers = files.Closers();
-  ASSERT_EQ(closers.size(), entries.size());
-  const auto here = std::this_thread::get_id();
-  const auto onCaller = std::count(closers.begin(), closers.end(), here);
+  ASSERT_EQ(files.closers.size(), entries.size());
+  const auto onCaller =
+      std::count(files.closers.begin(), files.closers.end(), std::this_thread::get_id());
   EXPECT_EQ(onCaller, GetParam() == 0 ? 150 : 0);
   // One file being written beside those queued or being finished.
-  EXPECT_LE(files.PeakOpen(), static_cast<int>(ExtractionRun::kMaxEntriesInFlight) + 1);
+  EXPECT_LE(files.peakOpen, static_cast<int>(ExtractionRun::kMaxEntriesInFlight) + 1);
   EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
 }
 

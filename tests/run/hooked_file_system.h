@@ -1,10 +1,8 @@
 #pragma once
 
-// The real file system with a test's hand on every new file: what creating, closing or
-// renaming it costs or throws, and how many are open at once.
+// The real file system with a test's hand on every new file: what closing or renaming it
+// costs or throws, which threads close files, and how many are open at once.
 
-#include <algorithm>
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,25 +15,20 @@ namespace sectorsieve::testing {
 
 class HookedFileSystem final : public FileSystem {
  public:
-  // Each runs on the thread making the call, with the file's number (1 for the first created),
-  // before the real call; each may throw.
-  std::function<void(int file)> beforeCreate;
+  // Runs before each close on the closing thread, with the file's number (1 for the first
+  // created); may throw.
   std::function<void(int file)> beforeClose;
-  // The name a file is renamed to instead of the one asked for.
+  // The name a file is renamed to instead of the one asked for; may throw.
   std::function<std::string(const std::string& to)> renameTo;
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
   }
   std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
-    const int number = ++created_;
-    if (beforeCreate) beforeCreate(number);
-    auto file = std::make_unique<File>(real_.CreateTemp(folder), *this, number);
-    const int open = ++open_;
-    int peak = peakOpen_;
-    while (open > peak && !peakOpen_.compare_exchange_weak(peak, open)) {
-    }
-    return file;
+    auto real = real_.CreateTemp(folder);
+    std::lock_guard lock(mutex_);
+    peakOpen = std::max(peakOpen, ++open_);
+    return std::make_unique<File>(std::move(real), *this, ++created_);
   }
   void Rename(const std::string& from, const std::string& to) override {
     real_.Rename(from, renameTo ? renameTo(to) : to);
@@ -45,13 +38,9 @@ class HookedFileSystem final : public FileSystem {
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
   const CodePage& Ansi() const override { return real_.Ansi(); }
 
-  // The most files written and not yet closed at any one time.
-  int PeakOpen() const { return peakOpen_; }
-  // The threads that closed files, one entry per close.
-  std::vector<std::thread::id> Closers() const {
-    std::lock_guard lock(mutex_);
-    return closers_;
-  }
+  // Read once the run is over: the most files open at one time, and who closed each file.
+  int peakOpen = 0;
+  std::vector<std::thread::id> closers;
 
  private:
   class File final : public OutputFile {
@@ -59,34 +48,30 @@ class HookedFileSystem final : public FileSystem {
     File(std::unique_ptr<OutputFile> real, HookedFileSystem& fs, int number)
         : real_(std::move(real)), fs_(fs), number_(number) {}
     ~File() override {
-      if (!closed_) --fs_.open_;
+      std::lock_guard lock(fs_.mutex_);
+      --fs_.open_;
     }
     const std::string& Path() const override { return real_->Path(); }
     void Write(const char* data, std::size_t count) override { real_->Write(data, count); }
     void Close() override {
       {
         std::lock_guard lock(fs_.mutex_);
-        fs_.closers_.push_back(std::this_thread::get_id());
+        fs_.closers.push_back(std::this_thread::get_id());
       }
       if (fs_.beforeClose) fs_.beforeClose(number_);
       real_->Close();
-      closed_ = true;
-      --fs_.open_;
     }
 
    private:
     std::unique_ptr<OutputFile> real_;
     HookedFileSystem& fs_;
     int number_;
-    bool closed_ = false;
   };
 
   FileSystem& real_ = SystemFileSystem();
-  std::atomic<int> created_{0};
-  std::atomic<int> open_{0};
-  std::atomic<int> peakOpen_{0};
-  mutable std::mutex mutex_;
-  std::vector<std::thread::id> closers_;
+  std::mutex mutex_;
+  int open_ = 0;
+  int created_ = 0;
 };
 
 }  // namespace sectorsieve::testing
