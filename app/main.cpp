@@ -9,24 +9,19 @@
 #include <exception>
 
 #include "frmMain_win.h"
-#include "modBrowseDir.h"
+#include "program.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // The folder picker needs COM on this thread for as long as the window may show it.
-  sectorsieve::shell::ComApartment com;
+  sectorsieve::app::ComApartment com;
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   try {
-    sectorsieve::ui::frmMainWindow window(instance, sectorsieve::ui::ProgramVersion());
+    sectorsieve::ui::frmMainWindow window(instance, sectorsieve::app::ProgramVersion());
     window.Show(showCommand);
     window.OpenCommandLine(::GetCommandLineW());
     MSG msg{};
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      if (!window.PreTranslateMessage(msg)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-      }
-    }
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) window.Dispatch(msg);
     return static_cast<int>(msg.wParam);
   } catch (const std::exception& e) {
     ::MessageBoxA(nullptr, e.what(), "Orlep's Sectorsieve", MB_OK);

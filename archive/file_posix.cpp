@@ -10,18 +10,12 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "posix_handles.h"
 #include "unique_handle.h"
 
 namespace sectorsieve {
 
 namespace {
-
-struct FdTraits {
-  using pointer = int;
-  static constexpr int invalid() { return -1; }
-  static void close(int fd) { ::close(fd); }
-};
-using unique_fd = unique_handle<FdTraits>;
 
 // "\" characters become "/"; the second byte of a double-byte character stays what it is.
 std::string Native(std::string path, const CodePage& cp) {

@@ -9,18 +9,11 @@
 #include <string>
 
 #include "file_io.h"
-#include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve {
 
 namespace {
-
-struct FileHandleTraits {
-  using pointer = HANDLE;
-  static pointer invalid() { return INVALID_HANDLE_VALUE; }
-  static void close(HANDLE h) { ::CloseHandle(h); }
-};
-using unique_hfile = unique_handle<FileHandleTraits>;
 
 [[noreturn]] void ThrowLastError() {
   const DWORD code = ::GetLastError();

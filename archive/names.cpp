@@ -100,14 +100,13 @@ bool EndsInBackslash(std::string_view text, const CodePage& cp) {
 
 ArchivePaths ArchivePathsOf(std::string_view base) {
   const std::string b(base);
-  return {b, b + ".dir", b + ".img"};
+  return {b, b + std::string(kDirectoryExtension), b + std::string(kDataExtension)};
 }
 
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp) {
-  constexpr std::string_view kExtension = ".img";
-  if (!imgPath.ends_with(kExtension)) return std::nullopt;
+  if (!imgPath.ends_with(kDataExtension)) return std::nullopt;
   // The extension must start a character, not end a double-byte one.
-  const std::size_t at = imgPath.size() - kExtension.size();
+  const std::size_t at = imgPath.size() - kDataExtension.size();
   std::size_t i = 0;
   while (i < at) i += cp.CharLength(imgPath, i);
   if (i != at) return std::nullopt;

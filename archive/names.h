@@ -60,7 +60,9 @@ std::size_t LastSeparator(std::string_view text, const CodePage& cp);
 // True when the last character of text is "\".
 bool EndsInBackslash(std::string_view text, const CodePage& cp);
 
-// The two files of one archive: the base path is the ".img" path without its extension.
+// The two files of one archive share a base path: the data file's path without its extension.
+inline constexpr std::string_view kDataExtension = ".img";
+inline constexpr std::string_view kDirectoryExtension = ".dir";
 struct ArchivePaths {
   std::string base;
   std::string dir;

@@ -36,12 +36,14 @@
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
+#include "posix_handles.h"
 #include "unique_handle.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using sectorsieve::scope_exit;
+using sectorsieve::unique_fd;
 using sectorsieve::unique_handle;
 
 constexpr std::int64_t KiB = 1024;
@@ -54,13 +56,6 @@ constexpr std::int64_t MEMORY_TARGET = 32 * MiB;
 constexpr auto SLOW_CLOSE = std::chrono::milliseconds(2);
 constexpr double POOL_SPEEDUP_TARGET = 4.0;
 constexpr unsigned POOL_FINISHERS = 8;
-
-struct FdTraits {
-  using pointer = int;
-  static constexpr int invalid() { return -1; }
-  static void close(int fd) { ::close(fd); }
-};
-using unique_fd = unique_handle<FdTraits>;
 
 volatile std::sig_atomic_t gStop = 0;
 extern "C" void OnStopSignal(int) { gStop = 1; }

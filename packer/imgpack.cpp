@@ -30,8 +30,8 @@ std::ofstream Create(const fs::path& path) {
 }  // namespace
 
 ArchiveWriter::ArchiveWriter(const fs::path& basePath)
-    : imgPath_(fs::path(basePath) += ".img"),
-      dirPath_(fs::path(basePath) += ".dir"),
+    : imgPath_(fs::path(basePath) += kDataExtension),
+      dirPath_(fs::path(basePath) += kDirectoryExtension),
       img_(Create(imgPath_)),
       dir_(Create(dirPath_)) {}
 
@@ -153,8 +153,8 @@ std::size_t PackFolder(const fs::path& folder, const fs::path& basePath, const C
     for (const auto& [name, file] : entries) writer.AppendFile(name, file);
     writer.Close();
   } catch (...) {
-    fs::remove(fs::path(basePath) += ".img", ec);
-    fs::remove(fs::path(basePath) += ".dir", ec);
+    fs::remove(fs::path(basePath) += kDataExtension, ec);
+    fs::remove(fs::path(basePath) += kDirectoryExtension, ec);
     throw;
   }
   return entries.size();

@@ -40,9 +40,6 @@ class ArchiveWriter {
   void Put(std::string_view name, std::int32_t lOffset, std::int32_t lSize,
            std::string_view bytes = {});
 
-  // The first sector after everything written to the data file so far.
-  std::int64_t NextSector() const { return nextSector_; }
-
   // Flushes both files; throws PackError when they could not be written completely.
   void Close();
 

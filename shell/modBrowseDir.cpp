@@ -8,7 +8,9 @@
 #include "ansi_text.h"
 #include "file_io.h"
 #include "names.h"
+#include "program_file.h"
 #include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::shell {
 
@@ -30,19 +32,13 @@ struct ItemListTraits {
 };
 using unique_item_list = unique_handle<ItemListTraits>;
 
-struct FindTraits {
-  using pointer = HANDLE;
-  static pointer invalid() { return INVALID_HANDLE_VALUE; }
-  static void close(HANDLE h) { ::FindClose(h); }
-};
-
 const CodePage& Ansi() { return SystemFileSystem().Ansi(); }
 
 // True when folder (ending in "\") holds an entry whose name the code page cannot hold but
 // whose look-alike conversion is name: the dialog may have meant that entry.
 bool HasLookAlike(const std::string& folder, const std::string& name) {
   WIN32_FIND_DATAW found{};
-  const unique_handle<FindTraits> search(::FindFirstFileW((Widen(folder) + L"*").c_str(), &found));
+  const unique_find search(::FindFirstFileW((Widen(folder) + L"*").c_str(), &found));
   if (!search) return false;
   const std::wstring wanted = Widen(name);
   do {
@@ -121,15 +117,11 @@ std::string FolderFromBuffer(std::string_view buffer) {
 std::string FileFromBuffer(std::string_view buffer) { return StripNulls(TrimSpaces(buffer)); }
 
 std::string ExecutableFolder() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length =
-        ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
+  std::string path;
+  try {
+    path = ExactAnsi(ProgramFile());
+  } catch (const UnconvertibleText&) {
+    return "";  // the dialog then starts in a folder of its own choosing
   }
   const auto slash = LastSeparator(path, Ansi());
   if (slash == std::string::npos) return "";
@@ -163,15 +155,6 @@ std::string BrowseForFile(const std::string& title, const std::string& filter, H
   const std::string path = FileFromBuffer({request.file.data(), request.file.size() - 1});
   CheckDialogPath(path);
   return path;
-}
-
-ComApartment::ComApartment()
-    : initialised_(
-          SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
-}
-
-ComApartment::~ComApartment() {
-  if (initialised_) ::CoUninitialize();
 }
 
 }  // namespace sectorsieve::shell

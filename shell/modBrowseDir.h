@@ -18,18 +18,6 @@ namespace sectorsieve::shell {
 std::string BrowseForFolder(const std::string& title, HWND owner);
 std::string BrowseForFile(const std::string& title, const std::string& filter, HWND owner);
 
-// COM in a single-threaded apartment for the GUI thread, for the lifetime of this object.
-class ComApartment {
- public:
-  ComApartment();
-  ~ComApartment();
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialised_ = false;
-};
-
 // Bytes of the buffer the open-file dialog writes the chosen path into, its terminating NUL
 // included: a longer path does not fit and the dialog fails.
 inline constexpr DWORD FILE_BUFFER_SIZE = 255;

@@ -197,8 +197,11 @@ void frmMainWindow::OpenCommandLine(const wchar_t* commandLine) {
   }
 }
 
-bool frmMainWindow::PreTranslateMessage(MSG& msg) {
-  return hwnd_ && ::IsDialogMessageW(hwnd_.get(), &msg);
+void frmMainWindow::Dispatch(const MSG& msg) {
+  MSG copy = msg;
+  if (hwnd_ && ::IsDialogMessageW(hwnd_.get(), &copy)) return;
+  ::TranslateMessage(&copy);
+  ::DispatchMessageW(&copy);
 }
 
 std::string frmMainWindow::Caption() const { return WindowText(hwnd_.get()); }
@@ -227,10 +230,7 @@ void frmMainWindow::DoEvents() {
       ::PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
-    if (!PreTranslateMessage(msg)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
+    Dispatch(msg);
   }
 }
 
@@ -441,30 +441,6 @@ void frmMainWindow::OnNCDestroy(HWND) { hwnd_.release(); }
 void frmMainWindow::Fail(const char* what) {
   MsgBox(std::string("The program cannot go on and will close:\r\n") + what, "Unexpected failure");
   if (frm_.QueryUnload()) Unload();
-}
-
-Version ProgramVersion() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return {};
-  std::vector<char> record(size);
-  if (!::GetFileVersionInfoW(path.c_str(), 0, size, record.data())) return {};
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-      length < sizeof *info)
-    return {};
-  return {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS)};
 }
 
 }  // namespace sectorsieve::ui

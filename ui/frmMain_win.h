@@ -14,15 +14,9 @@
 #include "frmMain.h"
 #include "modArchive.h"
 #include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::ui {
-
-struct WindowTraits {
-  using pointer = HWND;
-  static pointer invalid() { return nullptr; }
-  static void close(HWND hwnd) { ::DestroyWindow(hwnd); }
-};
-using unique_hwnd = unique_handle<WindowTraits>;
 
 template <typename Interface>
 struct ComTraits {
@@ -62,8 +56,9 @@ class frmMainWindow final : public Form, public Pickers {
   // Takes the archive and the folder named on commandLine ("program [archive.img [folder]]")
   // as the Browse buttons would; call once the window is visible, for the boxes it may show.
   void OpenCommandLine(const wchar_t* commandLine);
-  // Tab, Enter and the other dialog keys between the controls; true when msg was handled.
-  bool PreTranslateMessage(MSG& msg);
+  // Handles one message taken from the queue: the dialog keys (Tab, Enter, Escape) between the
+  // controls, anything else to its window. The message loop and DoEvents both use it.
+  void Dispatch(const MSG& msg);
 
   std::string Caption() const override;
   void SetCaption(const std::string& caption) override;
@@ -108,8 +103,5 @@ class frmMainWindow final : public Form, public Pickers {
   unique_handle<ComTraits<ITaskbarList3>> taskbar_;
   bool taskbarTried_ = false;
 };
-
-// The program's own version (major, minor) from the version record of its executable file.
-Version ProgramVersion();
 
 }  // namespace sectorsieve::ui

@@ -4,29 +4,18 @@
 
 #include "program.h"
 #include "test_support.h"
-#include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::testing {
 
 namespace {
 
-struct KernelTraits {
-  using pointer = HANDLE;
-  static pointer invalid() { return nullptr; }
-  static void close(HANDLE h) { ::CloseHandle(h); }
-};
-struct FileTraits {
-  using pointer = HANDLE;
-  static pointer invalid() { return INVALID_HANDLE_VALUE; }
-  static void close(HANDLE h) { ::CloseHandle(h); }
-};
-
 std::wstring Wide(const std::string& text) { return fs::path(text).wstring(); }
 
-unique_handle<FileTraits> Inheritable(const fs::path& path) {
+unique_hfile Inheritable(const fs::path& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return unique_handle<FileTraits>(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                 &inherit, CREATE_ALWAYS, 0, nullptr));
+  return unique_hfile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, 0, nullptr));
 }
 
 }  // namespace
@@ -54,8 +43,8 @@ Output RunProgram(const std::vector<std::string>& args) {
     if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                           nullptr, nullptr, &startup, &info))
       throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
-    const unique_handle<KernelTraits> process(info.hProcess);
-    const unique_handle<KernelTraits> thread(info.hThread);
+    const unique_kernel_handle process(info.hProcess);
+    const unique_kernel_handle thread(info.hThread);
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);

@@ -30,12 +30,6 @@ std::int64_t Int32At(std::string_view bytes) {
   return static_cast<std::int32_t>(u);
 }
 
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 bool IsDevice(const std::string& name) {
   std::string base = name.substr(0, name.find('.'));
   for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

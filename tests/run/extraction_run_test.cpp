@@ -23,10 +23,7 @@ using testing::WriteBytes;
 
 const std::string kDone = "Extracted! Thanks Sectorsieve!";
 
-struct Entry {
-  std::string name;
-  std::int32_t offset, size;
-};
+using testing::Entry;
 
 class ExtractionRunTest : public ::testing::Test {
  public:
@@ -34,11 +31,7 @@ class ExtractionRunTest : public ::testing::Test {
 
   // Writes an archive pair whose data file holds `sectors` sectors of pattern bytes.
   void Archive(const std::vector<Entry>& entries, std::size_t sectors) {
-    std::string dirBytes;
-    for (const auto& e : entries) dirBytes += Record(e.offset, e.size, e.name);
-    WriteBytes(root.path() / "arc.dir", dirBytes);
-    img = PatternBytes(sectors * SECTOR_SIZE);
-    WriteBytes(root.path() / "arc.img", img);
+    img = testing::WriteArchive(root.path() / "arc", entries, sectors);
   }
 
   // n entries named file000.bin... of 1 to 3 sectors, one after another.

@@ -21,10 +21,7 @@ using testing::Record;
 using testing::TempDir;
 using testing::WriteBytes;
 
-struct Entry {
-  std::string name;
-  std::int32_t offset, size;
-};
+using testing::Entry;
 
 // A close that takes a while, varying from file to file, so that finishers overtake each other.
 void UnevenClose(int file) {
@@ -36,11 +33,7 @@ class FinishingTest : public ::testing::TestWithParam<unsigned> {
   void SetUp() override { fs::create_directory(root.path() / "out"); }
 
   void Archive(const std::vector<Entry>& entries, std::size_t sectors) {
-    std::string dir;
-    for (const Entry& e : entries) dir += Record(e.offset, e.size, e.name);
-    WriteBytes(root.path() / "arc.dir", dir);
-    img = PatternBytes(sectors * SECTOR_SIZE);
-    WriteBytes(root.path() / "arc.img", img);
+    img = testing::WriteArchive(root.path() / "arc", entries, sectors);
     archive.LoadDirectory(root / "arc");
   }
 

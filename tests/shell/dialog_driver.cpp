@@ -46,6 +46,8 @@ std::string ClassName(HWND window) {
   return name;
 }
 
+}  // namespace
+
 std::string TreeItemText(HWND tree, HTREEITEM item) {
   char text[MAX_PATH] = {};
   TVITEMA request{};
@@ -57,14 +59,21 @@ std::string TreeItemText(HWND tree, HTREEITEM item) {
   return text;
 }
 
-bool Matches(const std::string& text, const std::string& label) {
+bool EndsWithIgnoringCase(const std::string& text, const std::string& label) {
   return text.size() >= label.size() &&
-         text.compare(text.size() - label.size(), label.size(), label) == 0;
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE,
+                          text.c_str() + text.size() - label.size(), static_cast<int>(label.size()),
+                          label.c_str(), static_cast<int>(label.size())) == CSTR_EQUAL;
 }
 
+namespace {
+
+// Asks with a time-out: the tree may belong to another process.
 HTREEITEM NextItem(HWND tree, UINT relation, HTREEITEM item) {
-  return reinterpret_cast<HTREEITEM>(
-      ::SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+  DWORD_PTR result = 0;
+  ::SendMessageTimeoutW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item),
+                        SMTO_ABORTIFHUNG, 10000, &result);
+  return reinterpret_cast<HTREEITEM>(result);
 }
 
 BOOL CALLBACK Collect(HWND window, LPARAM windows) {
@@ -185,12 +194,13 @@ bool SelectListItem(HWND dialog, const std::string& name) {
   return true;
 }
 
-bool SelectTreePath(HWND dialog, const std::vector<std::string>& labels) {
+bool SelectTreePath(HWND dialog, const std::vector<std::string>& labels,
+                    const TreeItemReader& read) {
   const HWND tree = FindControl(dialog, WC_TREEVIEWA);
   HTREEITEM item = NextItem(tree, TVGN_ROOT, nullptr);
   HTREEITEM found = nullptr;
   for (const std::string& label : labels) {
-    while (item && !Matches(TreeItemText(tree, item), label))
+    while (item && !EndsWithIgnoringCase(read(tree, item), label))
       item = NextItem(tree, TVGN_NEXT, item);
     if (!item) return false;
     found = item;

@@ -4,20 +4,17 @@
 // process, while the test's own thread is blocked inside the call that shows them.
 
 #include <windows.h>
+// The tree view's types need those of windows.h.
+#include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::testing {
-
-struct WindowTraits {
-  using pointer = HWND;
-  static pointer invalid() { return nullptr; }
-  static void close(HWND window) { ::DestroyWindow(window); }
-};
 
 // A plain visible top-level window for the dialogs to be shown over.
 class OwnerWindow {
@@ -26,7 +23,7 @@ class OwnerWindow {
   HWND get() const { return window_.get(); }
 
  private:
-  unique_handle<WindowTraits> window_;
+  unique_hwnd window_;
 };
 
 // The first visible dialog owned by owner (in any process), once the thread that shows it
@@ -53,9 +50,18 @@ std::vector<std::string> ListedItems(HWND dialog);
 // Selects the listed item of that name, as a click on it would; false when it is not listed.
 bool SelectListItem(HWND dialog, const std::string& name);
 
+// The text of a tree view's item, asked of the tree; a tree of another process needs it read
+// through memory of that process.
+using TreeItemReader = std::function<std::string(HWND tree, HTREEITEM item)>;
+std::string TreeItemText(HWND tree, HTREEITEM item);
+
+// True when text ends with label, compared as Windows compares names: ignoring case.
+bool EndsWithIgnoringCase(const std::string& text, const std::string& label);
+
 // Walks the folder picker's tree from its top, expanding each item on the way; each label
 // matches an item whose text equals it or ends with it. Returns false when one is missing.
-bool SelectTreePath(HWND dialog, const std::vector<std::string>& labels);
+bool SelectTreePath(HWND dialog, const std::vector<std::string>& labels,
+                    const TreeItemReader& read = TreeItemText);
 
 // Writes a picture of window, as the screen shows it, to <name>.bmp in the folder named by
 // SECTORSIEVE_ARTIFACTS (by default the folder the test started in).

@@ -13,9 +13,12 @@
 
 #include "dialog_driver.h"
 #include "modBrowseDir.h"
+#include "program.h"
 
 namespace sectorsieve::shell {
 namespace {
+
+using app::ComApartment;
 
 using sectorsieve::testing::Click;
 using sectorsieve::testing::FileTypes;

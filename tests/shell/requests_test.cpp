@@ -7,10 +7,13 @@
 #include <thread>
 
 #include "modBrowseDir.h"
+#include "program.h"
 #include "unique_handle.h"
 
 namespace sectorsieve::shell {
 namespace {
+
+using app::ComApartment;
 
 using namespace std::string_literals;
 

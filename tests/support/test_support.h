@@ -72,6 +72,24 @@ inline std::string PatternBytes(std::size_t count, unsigned seed = 1) {
 }
 
 // Every file and folder below root, as paths relative to it ("sub/x"), folders ending in "/".
+// One directory record of an archive a test writes.
+struct Entry {
+  std::string name;
+  std::int32_t offset, size;
+};
+
+// Writes base.dir with entries and base.img of `sectors` sectors of pattern bytes; returns
+// the data file's bytes.
+inline std::string WriteArchive(const fs::path& base, const std::vector<Entry>& entries,
+                                std::size_t sectors) {
+  std::string dir;
+  for (const Entry& e : entries) dir += Record(e.offset, e.size, e.name);
+  WriteBytes(fs::path(base) += ".dir", dir);
+  std::string img = PatternBytes(sectors * 2048);
+  WriteBytes(fs::path(base) += ".img", img);
+  return img;
+}
+
 inline std::set<std::string> ListTree(const fs::path& root) {
   std::set<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(root)) {

@@ -24,6 +24,7 @@
 #include "frmMain_resource.h"
 #include "test_support.h"
 #include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::testing {
 namespace {
@@ -31,13 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::wstring g_program;  // full path of SectorSieve.exe
-
-struct KernelHandleTraits {
-  using pointer = HANDLE;
-  static pointer invalid() { return nullptr; }
-  static void close(HANDLE handle) { ::CloseHandle(handle); }
-};
-using unique_kernel_handle = unique_handle<KernelHandleTraits>;
 
 struct DesktopTraits {
   using pointer = HDESK;
@@ -123,20 +117,6 @@ std::string TreeItemText(HANDLE process, HWND tree, HTREEITEM item) {
   return Narrow(text);
 }
 
-bool EndsWithIgnoringCase(const std::string& text, const std::string& label) {
-  return text.size() >= label.size() &&
-         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE,
-                          text.c_str() + text.size() - label.size(), static_cast<int>(label.size()),
-                          label.c_str(), static_cast<int>(label.size())) == CSTR_EQUAL;
-}
-
-HTREEITEM NextItem(HWND tree, UINT relation, HTREEITEM item) {
-  DWORD_PTR result = 0;
-  ::SendMessageTimeoutW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item),
-                        SMTO_ABORTIFHUNG, kAnswerMilliseconds, &result);
-  return reinterpret_cast<HTREEITEM>(result);
-}
-
 // The folder picker's labels down to folder ("C:\a\b" is Desktop, My Computer, (C:), a, b).
 std::vector<std::string> TreeLabels(const std::string& folder) {
   std::vector<std::string> labels = {"Desktop", "My Computer", "(" + folder.substr(0, 2) + ")"};
@@ -152,19 +132,9 @@ std::vector<std::string> TreeLabels(const std::string& folder) {
 
 // Selects folder in the picker of another process, expanding each item on the way.
 bool SelectFolder(HANDLE process, HWND dialog, const std::string& folder) {
-  const HWND tree = FindControl(dialog, WC_TREEVIEWA);
-  HTREEITEM item = NextItem(tree, TVGN_ROOT, nullptr);
-  HTREEITEM found = nullptr;
-  for (const std::string& label : TreeLabels(folder)) {
-    while (item && !EndsWithIgnoringCase(TreeItemText(process, tree, item), label))
-      item = NextItem(tree, TVGN_NEXT, item);
-    if (!item) return false;
-    found = item;
-    ::SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(found));
-    item = NextItem(tree, TVGN_CHILD, found);
-  }
-  ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
-  return true;
+  return SelectTreePath(dialog, TreeLabels(folder), [&](HWND tree, HTREEITEM item) {
+    return TreeItemText(process, tree, item);
+  });
 }
 
 struct MessageBoxSeen {

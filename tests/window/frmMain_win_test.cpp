@@ -7,12 +7,14 @@
 #include <oleacc.h>
 
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "dialog_driver.h"
 #include "faulty_file_system.h"
 #include "frmMain_resource.h"
+#include "program.h"
 
 namespace sectorsieve::ui {
 namespace {
@@ -36,12 +38,15 @@ void DropQuit() {
 }
 
 // Accessibility and the taskbar are COM services of the window's thread, as in the program.
-class ComApartment : public ::testing::Environment {
+class ComEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  void TearDown() override { ::CoUninitialize(); }
+  void SetUp() override { com_.emplace(); }
+  void TearDown() override { com_.reset(); }
+
+ private:
+  std::optional<app::ComApartment> com_;
 };
-[[maybe_unused]] const auto* const kCom = ::testing::AddGlobalTestEnvironment(new ComApartment);
+[[maybe_unused]] const auto* const kCom = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 class RealWindow : public ::testing::Test {
  protected:
@@ -209,7 +214,7 @@ TEST_F(RealWindow, ScreenReadersNameThePathBoxes) {
 }
 
 TEST(ProgramVersion, ComesFromTheVersionRecord) {
-  const Version version = ProgramVersion();
+  const Version version = app::ProgramVersion();
   EXPECT_EQ(version.major, 1);
   EXPECT_EQ(version.minor, 0);
 }
