@@ -1,6 +1,8 @@
 #include "program.h"
 
 #include <windows.h>
+// COM's and the version record's headers build on windows.h.
+#include <objbase.h>
 
 #include <vector>
 
