@@ -4,7 +4,8 @@
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--dir PATH]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--finishers N]
+//                     [--dir PATH]
 
 #include <fcntl.h>
 #include <signal.h>
@@ -98,10 +99,12 @@ struct SplitMix64 {
   double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
 };
 
-Workload MakeWorkload(const std::string& name) {
+// finishers: the pool of W1 to W3's extractions; W4 sets both sides itself.
+Workload MakeWorkload(const std::string& name, unsigned finishers) {
   const std::int64_t sector = sectorsieve::SECTOR_SIZE;
   Workload w;
   w.name = name;
+  w.extractor.finishers = finishers;
   SplitMix64 rng{name == "W1" ? 1u : name == "W4" ? 4u : 2u};
   if (name == "W1") {
     // Mostly small entries and a few large ones, as archives tend to be: sizes skewed by a
@@ -461,11 +464,11 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
       "Caches were not dropped: both sides read from a warm page cache. Pairs alternate which\n"
       "side goes first; every pair writes fresh folders, synced between pairs, removed at the "
       "end.\n");
-  std::printf(
-      "The extraction finishes files on its default pool (%u threads here), W4's on a pool of "
-      "%u;\nthe baseline is `cp -r` of the extracted tree, or for W4 the same extraction "
-      "finishing in series.\n",
-      sectorsieve::DefaultFinishers(), POOL_FINISHERS);
+  if (!results.empty())
+    std::printf(
+        "W1 to W3 finish files on a pool of %u, W4 on a pool of %u; the baseline is `cp -r` of "
+        "the\nextracted tree, or for W4 the same extraction finishing in series.\n",
+        results.front().workload->extractor.finishers, POOL_FINISHERS);
   std::printf("\n%-4s %-34s %9s %12s %-10s %12s %7s %13s  %-19s %s\n", "", "workload", "MiB",
               "extract (s)", "baseline", "baseline (s)", "ratio", "peak RSS MiB", "target", "met");
   for (const Result& r : results) {
@@ -485,7 +488,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--dir PATH]\n"
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] "
+         "[--finishers N] [--dir PATH]\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
          "  W2  100,000 entries of 2 to 8 KiB\n"
          "  W2cli  W2 through `sectorsieve extract --quiet`, a whole process\n"
@@ -494,6 +498,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "      a pool of 8 against finishing in series\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory\n"
          "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
+         "  --finishers  threads finishing files in W1 to W3 (default: one per core, 4 to 8;\n"
+         "               0 finishes each file before the next)\n"
          "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
 }
@@ -503,6 +509,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 int main(int argc, char** argv) {
   std::string which = "all";
   int pairs = 5;
+  unsigned finishers = sectorsieve::DefaultFinishers();
   const char* tmp = std::getenv("TMPDIR");
   fs::path dir = tmp && *tmp ? tmp : "/tmp";
   for (int i = 1; i < argc; ++i) {
@@ -515,6 +522,9 @@ int main(int argc, char** argv) {
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
       pairs = std::stoi(value);
+    else if (arg == "--finishers" && value.find_first_not_of("0123456789") == std::string::npos &&
+             !value.empty() && value.size() < 3)
+      finishers = static_cast<unsigned>(std::stoi(value));
     else if (arg == "--dir")
       dir = value;
     else
@@ -523,7 +533,7 @@ int main(int argc, char** argv) {
 
   std::vector<Workload> workloads;
   for (const char* name : {"W1", "W2", "W2cli", "W3", "W4"})
-    if (which == "all" || which == name) workloads.push_back(MakeWorkload(name));
+    if (which == "all" || which == name) workloads.push_back(MakeWorkload(name, finishers));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {

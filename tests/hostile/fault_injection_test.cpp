@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, FailingCall,
 
 struct FinishFault {
   FileOp op;
-  int file;  // numbered as created, from 1: entry file - 1
+  int file;  // numbered as created, from 1; it holds entry file - 1
 };
 
 void PrintTo(const FinishFault& f, std::ostream* os) {
