@@ -4,6 +4,7 @@
 // platform's own file names are UTF-8 on Linux and in the system's ANSI code page on Windows.
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,9 +49,11 @@ class NameCodec {
  private:
   CodePage cp_;
 #ifndef _WIN32
-  // iconv keeps a state per conversion direction, so each direction has its own.
+  // iconv keeps a state per conversion direction, so each direction has its own; files are
+  // finished on the run's worker threads, so one conversion runs at a time.
   unique_handle<IconvTraits> toUtf8_;
   unique_handle<IconvTraits> fromUtf8_;
+  mutable std::mutex iconvMutex_;
 #endif
 };
 

@@ -44,10 +44,12 @@ NameCodec::NameCodec(unsigned codePage)
       fromUtf8_(Open("CP" + std::to_string(codePage), "UTF-8", codePage)) {}
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
+  const std::lock_guard lock(iconvMutex_);
   return Convert(toUtf8_.get(), name);
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
+  const std::lock_guard lock(iconvMutex_);
   return Convert(fromUtf8_.get(), file.native());
 }
 

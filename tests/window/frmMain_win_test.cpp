@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <oleacc.h>
+#include <shlobj.h>
 
+#include <cstring>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -15,6 +18,7 @@
 #include "faulty_file_system.h"
 #include "frmMain_resource.h"
 #include "program.h"
+#include "test_support.h"
 
 namespace sectorsieve::ui {
 namespace {
@@ -211,6 +215,42 @@ TEST_F(RealWindow, ScreenReadersNameThePathBoxes) {
     ::SysFreeString(name);
     accessible->Release();
   }
+}
+
+// A drop as the shell hands it over: a DROPFILES header, then the wide paths, each ended by a
+// NUL and the list by another. The window frees it, as a drop's receiver must.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (const std::wstring& path : paths) list += path + L'\0';
+  list += L'\0';
+  const std::size_t bytes = list.size() * sizeof(wchar_t);
+  const HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
+  auto* header = static_cast<DROPFILES*>(::GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(), bytes);
+  ::GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+TEST_F(RealWindow, DroppedArchiveAndFolderFillBothBoxes) {
+  testing::TempDir root;
+  testing::WriteArchive(root.path() / "dropped", {{"a.bin", 0, 1}}, 1);
+  std::filesystem::create_directory(root.path() / "out");
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  ::SendMessageW(window.Handle(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop(
+                     {(root.path() / "dropped.img").wstring(), (root.path() / "out").wstring()})),
+                 0);
+  EXPECT_EQ(window.Caption(), "Orlep's Sectorsieve");
+  wchar_t text[MAX_PATH] = {};
+  ::GetWindowTextW(Control(IDC_LBLSOURCE), text, MAX_PATH);
+  EXPECT_EQ(std::wstring(text), (root.path() / "dropped.img").wstring());
+  ::GetWindowTextW(Control(IDC_LBLDESTINATION), text, MAX_PATH);
+  EXPECT_EQ(std::wstring(text), (root.path() / "out").wstring());
+  EXPECT_TRUE(ExtractEnabled());
+  Pump();
+  testing::SaveScreenshot(window.Handle(), "dropped");
 }
 
 TEST(ProgramVersion, ComesFromTheVersionRecord) {
