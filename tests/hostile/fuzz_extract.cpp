@@ -83,7 +83,7 @@ std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
     for (char c : record.substr(8, 24))
       if (c != '\0' && c != '\x10') field += c;
     Expected e;
-    const std::string shown = TrimSpaces(field);
+    const std::string shown = sectorsieve::TrimSpaces(field);
     e.caption = "Extracting : " + shown;
     e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
     e.name = WrittenFile(field.substr(0, field.find(' ')));
