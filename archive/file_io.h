@@ -34,6 +34,14 @@ class OutputFile {
   virtual ~OutputFile() = default;
   virtual const std::string& Path() const = 0;
   virtual void Write(const char* data, std::size_t count) = 0;
+  // Appends up to count bytes of source, from offset, without passing them through this
+  // process where the system can. Returns how many it appended: fewer, or none, for any
+  // reason at all, failures included; the caller writes the rest itself, and meets there
+  // whatever went wrong.
+  virtual std::int64_t CopyFrom(InputFile& /*source*/, std::int64_t /*offset*/,
+                                std::int64_t /*count*/) {
+    return 0;
+  }
   // Flushes and closes; a failure here means the file is not complete.
   virtual void Close() = 0;
 };

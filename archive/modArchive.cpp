@@ -132,7 +132,9 @@ WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, const std::string& 
 void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out) {
   gBuffer.resize(COPY_BUFFER_SIZE);
   const std::int64_t stored = std::clamp<std::int64_t>(imgSize_ - start, 0, count);
-  for (std::int64_t done = 0; done < stored;) {
+  // What the system does not copy by itself goes through the buffer, where a failure is told
+  // apart as the archive's or the output's.
+  for (std::int64_t done = out.CopyFrom(*gImgFile, start, stored); done < stored;) {
     const auto n = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(gBuffer.size()), stored - done));
     std::size_t got = 0;

@@ -164,6 +164,22 @@ TEST_P(FinishingTest, FilesAreFinishedOnTheFinishersAndOpenFilesStayBounded) {
   EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
 }
 
+TEST_P(FinishingTest, EntriesAreExactHoweverMuchTheSystemCopiesByItself) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 12; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, i % 3 + 1});
+  Archive(entries, 14);
+  // None, one byte, a sector and a bit, or all of each entry.
+  for (const std::int64_t most : {std::int64_t{0}, std::int64_t{1}, std::int64_t{2053},
+                                  std::numeric_limits<std::int64_t>::max()}) {
+    SCOPED_TRACE(most);
+    files.copyAtMost = most;
+    fs::remove_all(root.path() / "out");
+    fs::create_directory(root.path() / "out");
+    EXPECT_TRUE(ExtractionRun(archive, GetParam()).Run((root / "out") + "\\").empty());
+    ExpectWritten(entries);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Finishers, FinishingTest, ::testing::Values(0u, 1u, 4u, 8u),
                          [](const auto& info) { return "Pool" + std::to_string(info.param); });
 

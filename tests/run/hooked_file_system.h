@@ -3,7 +3,9 @@
 // The real file system with a test's hand on every new file: what closing or renaming it
 // costs or throws, which threads close files, and how many are open at once.
 
+#include <algorithm>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +22,8 @@ class HookedFileSystem final : public FileSystem {
   std::function<void(int file)> beforeClose;
   // The name a file is renamed to instead of the one asked for; may throw.
   std::function<std::string(const std::string& to)> renameTo;
+  // The most bytes of an entry the system may copy by itself; the run writes the rest.
+  std::int64_t copyAtMost = std::numeric_limits<std::int64_t>::max();
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
@@ -53,6 +57,9 @@ class HookedFileSystem final : public FileSystem {
     }
     const std::string& Path() const override { return real_->Path(); }
     void Write(const char* data, std::size_t count) override { real_->Write(data, count); }
+    std::int64_t CopyFrom(InputFile& source, std::int64_t offset, std::int64_t count) override {
+      return real_->CopyFrom(source, offset, std::min(count, fs_.copyAtMost));
+    }
     void Close() override {
       {
         std::lock_guard lock(fs_.mutex_);
