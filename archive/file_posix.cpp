@@ -149,6 +149,11 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
+// Closing a file costs little here, and every rename and create in one folder takes that
+// folder's lock: more finishers only wait on each other. On ext4, 30,000 small entries took
+// 2.0 s with one finisher, 2.4 s with four or eight, and 2.5 s finished in turn.
+unsigned DefaultFinishers() { return 1; }
+
 FileSystem& SystemFileSystem() {
   static PosixFileSystem fs(CodePage::Known(1252));
   return fs;

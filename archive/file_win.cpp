@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include "file_io.h"
 #include "win_handles.h"
@@ -148,6 +149,10 @@ class WinFileSystem final : public FileSystem {
 };
 
 }  // namespace
+
+// Closing a new file is where on-access scanners look at it, which takes milliseconds:
+// finishers mostly wait, so a few more than the cores still help.
+unsigned DefaultFinishers() { return std::clamp(std::thread::hardware_concurrency(), 4u, 8u); }
 
 FileSystem& SystemFileSystem() {
   static WinFileSystem fs;

@@ -109,6 +109,4 @@ void FinishPool::RethrowUnexpected() {
   if (unexpected_) std::rethrow_exception(unexpected_);
 }
 
-unsigned DefaultFinishers() { return std::clamp(std::thread::hardware_concurrency(), 4u, 8u); }
-
 }  // namespace sectorsieve

@@ -68,8 +68,4 @@ class FinishPool {
   std::vector<std::jthread> workers_;
 };
 
-// One core's worth of workers each, at least 4 (closing waits on the disk more than on a
-// core) and at most 8.
-unsigned DefaultFinishers();
-
 }  // namespace sectorsieve

@@ -501,7 +501,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "      a pool of 8 against finishing in series\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory\n"
          "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
-         "  --finishers  threads finishing files in W1 to W3 (default: one per core, 4 to 8;\n"
+         "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 here;\n"
          "               0 finishes each file before the next)\n"
          "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
