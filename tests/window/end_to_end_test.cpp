@@ -48,10 +48,10 @@ constexpr int kDemoPolls = 20 * 60 * 20;  // 20 minutes
 
 constexpr const char* kDoneCaption = "Extracted! Thanks Sectorsieve!";
 
-// Polls until done() holds, or gives up after a while and answers what done() says then.
+// Polls until done() holds, or gives up after polls tries and answers what done() says then.
 template <typename Done>
-bool WaitUntil(Done done) {
-  for (int poll = 0; poll < kPolls; ++poll) {
+bool WaitUntil(Done done, int polls = kPolls) {
+  for (int poll = 0; poll < polls; ++poll) {
     if (done()) return true;
     ::Sleep(kPollMilliseconds);
   }
@@ -665,11 +665,7 @@ int Demo(const std::string& img, const std::string& destination, const std::stri
   const auto clicked = std::chrono::steady_clock::now();
   Click(program.Control(IDC_CMDEXTRACT));
   // A big archive takes minutes under Wine: longer than the tests wait for a caption.
-  bool done = false;
-  for (int poll = 0; poll < kDemoPolls && !done; ++poll) {
-    done = program.Caption() == kDoneCaption;
-    if (!done) ::Sleep(kPollMilliseconds);
-  }
+  const bool done = WaitUntil([&] { return program.Caption() == kDoneCaption; }, kDemoPolls);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - clicked;
   SaveScreenshot(program.Window(), screenshot);
   std::printf("%s\n%.2f s from the click on Extract to this caption\n", program.Caption().c_str(),
