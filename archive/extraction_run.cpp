@@ -13,6 +13,7 @@ std::vector<EntryError> ExtractionRun::Run(const std::string& destination,
                                            const BeforeEntry& before) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
   std::vector<std::pair<std::size_t, EntryError>> failures;
+  Destination folder = archive_.OpenDestination(destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
   for (const clsImgFile& entry : archive_.gEntries) {
@@ -20,7 +21,7 @@ std::vector<EntryError> ExtractionRun::Run(const std::string& destination,
     if (before) before(processed_, entry);
     if (stopRequested_) break;
     try {
-      pool.Submit(processed_, archive_.WriteEntry(entry, destination));
+      pool.Submit(processed_, archive_.WriteEntry(entry, folder));
     } catch (const EntryError& e) {
       failures.emplace_back(processed_, e);
     }

@@ -19,6 +19,17 @@ class IoError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A folder part of an entry's name is a link, junction or other reparse point: writing
+// through it could land anywhere. link() is that part of the name, as it was given.
+class LinkInTheWay : public IoError {
+ public:
+  explicit LinkInTheWay(std::string link) : IoError("\"" + link + "\" is a link"), link_(link) {}
+  const std::string& link() const { return link_; }
+
+ private:
+  std::string link_;
+};
+
 // A file opened for reading. While it is open, others may read it but not write it.
 class InputFile {
  public:
@@ -32,7 +43,8 @@ class InputFile {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  virtual const std::string& Path() const = 0;
+  // Its temporary name in the folder that made it.
+  virtual const std::string& Name() const = 0;
   virtual void Write(const char* data, std::size_t count) = 0;
   // Appends up to count bytes of source, from offset, without passing them through this
   // process where the system can. Returns how many it appended: fewer, or none, for any
@@ -46,19 +58,34 @@ class OutputFile {
   virtual void Close() = 0;
 };
 
+// A destination folder, opened once: every file is made and named relative to it, so the
+// folder stays the one opened even if its path comes to lead elsewhere. Names inside it are
+// bytes in the code page, "\" or "/" between folders, and no folder part is followed
+// through a link. Every call may come from any thread.
+class OutputFolder {
+ public:
+  virtual ~OutputFolder() = default;
+  // Creates a new file in the folder itself, under a name no entry can have.
+  virtual std::unique_ptr<OutputFile> CreateTemp() = 0;
+  // Gives the closed temporary file the name name, replacing what is there in one step (a
+  // link at name itself included, which is replaced, not followed). Throws LinkInTheWay
+  // when one of name's folder parts is a link.
+  virtual void Rename(const std::string& temp, const std::string& name) = 0;
+  // Removes a temporary file this folder made; never follows a link.
+  virtual void Remove(const std::string& temp) noexcept = 0;
+};
+
 // Paths are byte strings in the system's ANSI code page; "\" separates folders on every
-// platform, so the same archive extracts to the same tree everywhere.
+// platform, so the same archive extracts to the same tree everywhere. The calls that take a
+// path are for the thread that runs the extraction; an OutputFolder says what it allows.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
   // The code page that paths are in: how to tell a "\" from the second byte of a character.
   virtual const CodePage& Ansi() const = 0;
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
-  // Creates a new, uniquely named file inside folder (which ends in "\"), never an existing one.
-  virtual std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) = 0;
-  // Replaces to, if it exists, with from in one step.
-  virtual void Rename(const std::string& from, const std::string& to) = 0;
-  virtual void Remove(const std::string& path) noexcept = 0;
+  // Opens an existing folder to write into; the path itself may lead through links.
+  virtual std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) = 0;
   // True for an existing plain file: not a folder, not hidden, not a system file.
   virtual bool IsPlainFile(const std::string& path) = 0;
   virtual bool IsFolder(const std::string& path) = 0;
@@ -71,9 +98,15 @@ unsigned DefaultFinishers();
 // The real file system of the platform the program runs on, in the system's ANSI code page
 // (on Windows the system says which; elsewhere it is 1252).
 FileSystem& SystemFileSystem();
-#ifndef _WIN32
+#ifdef _WIN32
+// Code page id as the system describes it: its lead bytes and superscript digits.
+CodePage WindowsCodePage(unsigned id);
+#else
 // The real file system with paths in another code page (Windows has only the system's).
 std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi);
+// The same, but the paths of archives and folders are the platform's own, byte for byte: a
+// "\" in them is a character. Entry names inside a folder still separate at "\" and "/".
+std::unique_ptr<FileSystem> NativeFileSystem(const CodePage& ansi);
 #endif
 
 }  // namespace sectorsieve

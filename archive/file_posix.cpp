@@ -1,6 +1,8 @@
-// The file-system seam on POSIX systems. "\" in a path is a folder separator, as on Windows.
+// The file-system seam on POSIX systems. In the window's paths "\" is a folder separator, as
+// on Windows; the command line's paths are the system's own.
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +20,7 @@ namespace sectorsieve {
 namespace {
 
 // "\" characters become "/"; the second byte of a double-byte character stays what it is.
-std::string Native(std::string path, const CodePage& cp) {
+std::string WithSlashes(std::string path, const CodePage& cp) {
   for (std::size_t i = FindSeparator(path, 0, cp); i != std::string::npos;
        i = FindSeparator(path, i + 1, cp))
     path[i] = '/';
@@ -64,8 +66,8 @@ class PosixInputFile final : public InputFile {
 
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(unique_fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
-  const std::string& Path() const override { return path_; }
+  PosixOutputFile(unique_fd fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}
+  const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {
       const ssize_t n = ::write(fd_.get(), data, count);
@@ -96,16 +98,75 @@ class PosixOutputFile final : public OutputFile {
 
  private:
   unique_fd fd_;
-  std::string path_;
+  std::string name_;
+};
+
+// The secret behind this process's temporary names, drawn once.
+std::uint64_t TempKey() {
+  static const std::uint64_t key = [] {
+    std::uint64_t k = 0;
+    if (::getrandom(&k, sizeof k, 0) != static_cast<ssize_t>(sizeof k)) ThrowErrno();
+    return k;
+  }();
+  return key;
+}
+
+class PosixFolder final : public OutputFolder {
+ public:
+  PosixFolder(unique_fd dir, CodePage ansi) : dir_(std::move(dir)), ansi_(std::move(ansi)) {}
+
+  std::unique_ptr<OutputFile> CreateTemp() override {
+    static std::atomic<std::uint64_t> counter{0};
+    while (true) {
+      std::string name = TempFileName(TempKey(), counter++);
+      unique_fd fd(::openat(dir_.get(), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::move(name));
+      if (errno != EEXIST) ThrowErrno();
+    }
+  }
+
+  void Rename(const std::string& temp, const std::string& name) override {
+    // Folder by folder from the one opened, never following a link.
+    unique_fd part;
+    int at = dir_.get();
+    std::size_t start = 0;
+    for (std::size_t end = FindSeparator(name, 0, ansi_); end != std::string::npos;
+         start = end + 1, end = FindSeparator(name, start, ansi_)) {
+      const std::string folder = name.substr(start, end - start);
+      if (folder.empty() || folder == ".") continue;
+      unique_fd next(::openat(at, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!next) {
+        const int code = errno;
+        struct stat st {};
+        if ((code == ELOOP || code == ENOTDIR) &&
+            ::fstatat(at, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+          throw LinkInTheWay(name.substr(0, end));
+        ThrowErrno(code);
+      }
+      part = std::move(next);
+      at = part.get();
+    }
+    if (::renameat(dir_.get(), temp.c_str(), at, name.substr(start).c_str()) != 0) ThrowErrno();
+  }
+
+  void Remove(const std::string& temp) noexcept override {
+    ::unlinkat(dir_.get(), temp.c_str(), 0);
+  }
+
+ private:
+  unique_fd dir_;
+  CodePage ansi_;
 };
 
 class PosixFileSystem final : public FileSystem {
  public:
-  explicit PosixFileSystem(CodePage ansi) : ansi_(std::move(ansi)) {}
+  PosixFileSystem(CodePage ansi, bool windowsPaths)
+      : ansi_(std::move(ansi)), windowsPaths_(windowsPaths) {}
   const CodePage& Ansi() const override { return ansi_; }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    unique_fd fd(::open(Native(path, ansi_).c_str(), O_RDONLY | O_CLOEXEC));
+    unique_fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) ThrowErrno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) ThrowErrno();
@@ -115,36 +176,29 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixInputFile>(std::move(fd));
   }
 
-  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
-    static std::atomic<unsigned> counter{0};
-    while (true) {
-      const std::string path = folder + ".sectorsieve-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++) + ".tmp";
-      unique_fd fd(
-          ::open(Native(path, ansi_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), path);
-      if (errno != EEXIST) ThrowErrno();
-    }
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
+    unique_fd fd(::open(Native(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) ThrowErrno();
+    return std::make_unique<PosixFolder>(std::move(fd), ansi_);
   }
-
-  void Rename(const std::string& from, const std::string& to) override {
-    if (::rename(Native(from, ansi_).c_str(), Native(to, ansi_).c_str()) != 0) ThrowErrno();
-  }
-
-  void Remove(const std::string& path) noexcept override { ::unlink(Native(path, ansi_).c_str()); }
 
   bool IsPlainFile(const std::string& path) override {
     struct stat st {};
-    return ::stat(Native(path, ansi_).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(Native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
   bool IsFolder(const std::string& path) override {
     struct stat st {};
-    return ::stat(Native(path, ansi_).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
 
  private:
+  std::string Native(const std::string& path) const {
+    return windowsPaths_ ? WithSlashes(path, ansi_) : path;
+  }
+
   CodePage ansi_;
+  bool windowsPaths_;
 };
 
 }  // namespace
@@ -155,12 +209,16 @@ class PosixFileSystem final : public FileSystem {
 unsigned DefaultFinishers() { return 1; }
 
 FileSystem& SystemFileSystem() {
-  static PosixFileSystem fs(CodePage::Known(1252));
+  static PosixFileSystem fs(CodePage::Known(1252), true);
   return fs;
 }
 
 std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi) {
-  return std::make_unique<PosixFileSystem>(ansi);
+  return std::make_unique<PosixFileSystem>(ansi, true);
+}
+
+std::unique_ptr<FileSystem> NativeFileSystem(const CodePage& ansi) {
+  return std::make_unique<PosixFileSystem>(ansi, false);
 }
 
 }  // namespace sectorsieve

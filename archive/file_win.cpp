@@ -2,6 +2,8 @@
 // bytes become the same file name that any ANSI program would create.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <algorithm>
 #include <array>
@@ -63,8 +65,8 @@ class WinInputFile final : public InputFile {
 
 class WinOutputFile final : public OutputFile {
  public:
-  WinOutputFile(unique_hfile h, std::string path) : h_(std::move(h)), path_(std::move(path)) {}
-  const std::string& Path() const override { return path_; }
+  WinOutputFile(unique_hfile h, std::string name) : h_(std::move(h)), name_(std::move(name)) {}
+  const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
@@ -80,28 +82,83 @@ class WinOutputFile final : public OutputFile {
 
  private:
   unique_hfile h_;
-  std::string path_;
+  std::string name_;
 };
 
-// The system's ANSI code page: its lead bytes, and its superscript digits where it has them.
-CodePage SystemCodePage() {
+// The secret behind this process's temporary names, drawn once.
+std::uint64_t TempKey() {
+  static const std::uint64_t key = [] {
+    std::uint64_t k = 0;
+    if (::BCryptGenRandom(nullptr, reinterpret_cast<UCHAR*>(&k), sizeof k,
+                          BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+      throw IoError("the system gave no random numbers");
+    return k;
+  }();
+  return key;
+}
+
+class WinFolder final : public OutputFolder {
+ public:
+  // dir keeps the folder from being renamed or removed while it is open.
+  WinFolder(unique_hfile dir, std::string path, CodePage ansi)
+      : dir_(std::move(dir)), path_(std::move(path)), ansi_(std::move(ansi)) {}
+
+  std::unique_ptr<OutputFile> CreateTemp() override {
+    static std::atomic<std::uint64_t> counter{0};
+    while (true) {
+      std::string name = TempFileName(TempKey(), counter++);
+      unique_hfile h(::CreateFileA((path_ + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (h) return std::make_unique<WinOutputFile>(std::move(h), std::move(name));
+      if (::GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
+    }
+  }
+
+  void Rename(const std::string& temp, const std::string& name) override {
+    // Junctions and links look like folders to the path functions: ask each folder part.
+    for (std::size_t end = FindSeparator(name, 0, ansi_); end != std::string::npos;
+         end = FindSeparator(name, end + 1, ansi_)) {
+      const DWORD attributes = ::GetFileAttributesA((path_ + name.substr(0, end)).c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw LinkInTheWay(name.substr(0, end));
+    }
+    if (!::MoveFileExA((path_ + temp).c_str(), (path_ + name).c_str(), MOVEFILE_REPLACE_EXISTING))
+      ThrowLastError();
+  }
+
+  // The temporary name is one no entry can have, so nothing can have put a link there.
+  void Remove(const std::string& temp) noexcept override { ::DeleteFileA((path_ + temp).c_str()); }
+
+ private:
+  unique_hfile dir_;
+  std::string path_;  // ends in "\"
+  CodePage ansi_;
+};
+
+}  // namespace
+
+CodePage WindowsCodePage(unsigned id) {
   std::array<bool, 256> lead{};
   CPINFO info{};
-  if (::GetCPInfo(CP_ACP, &info))
+  if (::GetCPInfo(id, &info))
     for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2)
       for (int b = info.LeadByte[i]; b <= info.LeadByte[i + 1]; ++b)
         lead[static_cast<std::size_t>(b)] = true;
+  // UTF-8 converts every character exactly, and refuses both the flag and the question.
+  const bool utf8 = id == CP_UTF8;
   std::array<std::string, 3> superscripts;
   const wchar_t digits[] = {L'\u00B9', L'\u00B2', L'\u00B3'};
   for (std::size_t i = 0; i < superscripts.size(); ++i) {
     char bytes[8] = {};
     BOOL usedDefault = FALSE;
-    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &digits[i], 1, bytes,
-                                        sizeof bytes, nullptr, &usedDefault);
+    const int n = ::WideCharToMultiByte(id, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, &digits[i], 1, bytes,
+                                        sizeof bytes, nullptr, utf8 ? nullptr : &usedDefault);
     if (n > 0 && !usedDefault) superscripts[i].assign(bytes, static_cast<std::size_t>(n));
   }
-  return CodePage(::GetACP(), lead, std::move(superscripts));
+  return CodePage(id, lead, std::move(superscripts));
 }
+
+namespace {
 
 class WinFileSystem final : public FileSystem {
  public:
@@ -114,23 +171,22 @@ class WinFileSystem final : public FileSystem {
     return std::make_unique<WinInputFile>(std::move(h));
   }
 
-  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
-    static std::atomic<unsigned> counter{0};
-    while (true) {
-      const std::string path = folder + ".sectorsieve-" + std::to_string(::GetCurrentProcessId()) +
-                               "-" + std::to_string(counter++) + ".tmp";
-      unique_hfile h(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (h) return std::make_unique<WinOutputFile>(std::move(h), path);
-      if (::GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
+    std::string folder = path;
+    if (!EndsInBackslash(folder, ansi_)) folder += '\\';
+    // Without FILE_SHARE_DELETE, no one renames or removes the folder while the run has it.
+    unique_hfile h(::CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) ThrowLastError();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h.get(), &info)) ThrowLastError();
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ::SetLastError(ERROR_DIRECTORY);
+      ThrowLastError();
     }
+    return std::make_unique<WinFolder>(std::move(h), std::move(folder), ansi_);
   }
-
-  void Rename(const std::string& from, const std::string& to) override {
-    if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) ThrowLastError();
-  }
-
-  void Remove(const std::string& path) noexcept override { ::DeleteFileA(path.c_str()); }
 
   bool IsPlainFile(const std::string& path) override {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -145,7 +201,7 @@ class WinFileSystem final : public FileSystem {
   }
 
  private:
-  CodePage ansi_ = SystemCodePage();
+  CodePage ansi_ = WindowsCodePage(::GetACP());
 };
 
 }  // namespace

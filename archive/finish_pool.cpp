@@ -1,23 +1,8 @@
 #include "finish_pool.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace sectorsieve {
-
-namespace {
-
-// Names that Windows takes for one file share a key: case, trailing dots and trailing spaces
-// make no difference there. A key only orders renames, so two files taken for one cost a
-// wait and never a wrong file; hence only the last part of the path counts.
-std::string NameKey(const std::string& path) {
-  std::string name = path.substr(path.find_last_of("\\/") + 1);
-  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name;
-}
-
-}  // namespace
 
 FinishPool::FinishPool(unsigned workers, std::size_t maxInFlight) : maxInFlight_(maxInFlight) {
   workers_.reserve(workers);
@@ -33,22 +18,19 @@ FinishPool::~FinishPool() {
 }
 
 void FinishPool::Submit(std::size_t index, WrittenEntry entry) {
-  std::string key = NameKey(entry.FinalPath());
   std::unique_lock lock(mutex_);
-  finished_.wait(lock, [&] {
-    return unexpected_ || (inFlight_ < maxInFlight_ && !namesInFlight_.contains(key));
-  });
+  finished_.wait(lock, [&] { return unexpected_ || inFlight_ < maxInFlight_; });
   RethrowUnexpected();
   ++inFlight_;
-  ++namesInFlight_[key];
+  const std::size_t turn = submitted_++;
   if (workers_.empty()) {
     lock.unlock();
-    Finish({index, std::move(key), std::move(entry)});
+    Finish({index, turn, std::move(entry)});
     lock.lock();
     RethrowUnexpected();
     return;
   }
-  queue_.push_back({index, std::move(key), std::move(entry)});
+  queue_.push_back({index, turn, std::move(entry)});
   lock.unlock();
   queued_.notify_one();
 }
@@ -82,15 +64,30 @@ void FinishPool::Finish(Job job) {
     // Gone before the entry counts as finished: a failed entry leaves no temporary file.
     WrittenEntry entry = std::move(job.entry);
     try {
-      entry.Finish();
+      entry.Close();
     } catch (...) {
       outcome = std::current_exception();
     }
+    // Every earlier job is being finished or done, since jobs leave the queue in order, so
+    // the turn comes; a job whose close failed still passes it on.
+    std::unique_lock lock(mutex_);
+    renamed_.wait(lock, [&] { return renameTurn_ == job.turn; });
+    lock.unlock();
+    if (!outcome) {
+      try {
+        entry.Rename();
+      } catch (...) {
+        outcome = std::current_exception();
+      }
+    }
+    lock.lock();
+    ++renameTurn_;
+    lock.unlock();
+    renamed_.notify_all();
   }
   {
     std::lock_guard lock(mutex_);
     --inFlight_;
-    if (const auto it = namesInFlight_.find(job.key); --it->second == 0) namesInFlight_.erase(it);
     try {
       try {
         if (outcome) std::rethrow_exception(outcome);

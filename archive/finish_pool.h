@@ -7,7 +7,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -18,10 +17,13 @@ namespace sectorsieve {
 
 // Finishes written entries (close, then rename) on worker threads while the run writes the
 // next ones. Closing is where a system flushes and scans a new file, so it is the slow part
-// of a small entry. The queue is bounded, so open files and memory stay bounded too.
+// of a small entry, and files are closed in parallel. Renames happen one at a time in the
+// order the entries came: of two entries that the file system takes for one name, whatever
+// its rules for that, the later wins. The queue is bounded, so open files and memory stay
+// bounded too.
 //
-// Shared state is the queue, the names in flight and the results, behind one mutex; the
-// workers touch nothing else but the entry they hold.
+// Shared state is the queue, the rename turn and the results, behind one mutex; the workers
+// touch nothing else but the entry they hold.
 class FinishPool {
  public:
   // With no workers, Submit finishes each entry at once on the calling thread.
@@ -31,9 +33,8 @@ class FinishPool {
   // Finishes everything queued, then joins the workers.
   ~FinishPool();
 
-  // Queues entry number index. Waits while the queue is full, and while an entry of the same
-  // final name is in flight: renames of one name must land in the order they were written.
-  // Rethrows what escaped a worker other than an EntryError.
+  // Queues entry number index. Waits while the queue is full. Rethrows what escaped a worker
+  // other than an EntryError.
   void Submit(std::size_t index, WrittenEntry entry);
 
   // Waits until every submitted entry is finished. Returns the failures, by index; rethrows
@@ -43,7 +44,7 @@ class FinishPool {
  private:
   struct Job {
     std::size_t index;
-    std::string key;
+    std::size_t turn;  // its place in the order of renames
     WrittenEntry entry;
   };
 
@@ -58,9 +59,11 @@ class FinishPool {
   // ends now and then never woke.
   std::condition_variable queued_;    // a job was queued, or the pool closes
   std::condition_variable finished_;  // a job was finished
+  std::condition_variable renamed_;   // the turn to rename moved on
   std::deque<Job> queue_;
-  std::unordered_map<std::string, int> namesInFlight_;
-  std::size_t inFlight_ = 0;  // queued or being finished
+  std::size_t submitted_ = 0;
+  std::size_t renameTurn_ = 0;  // the turn of the next job to rename
+  std::size_t inFlight_ = 0;    // queued or being finished
   std::vector<std::pair<std::size_t, EntryError>> failures_;
   std::exception_ptr unexpected_;
   bool closing_ = false;

@@ -88,10 +88,20 @@ void modArchive::OpenArchive() {
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destination) {
-  WriteEntry(entry, destination).Finish();
+  Destination folder = OpenDestination(destination);
+  WriteEntry(entry, folder).Finish();
 }
 
-WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, const std::string& destination) {
+Destination modArchive::OpenDestination(const std::string& destination) {
+  try {
+    return {destination, fs_.OpenFolder(destination)};
+  } catch (const IoError& e) {
+    throw RunError("The destination folder " + Quoted(destination) +
+                   " could not be opened: " + e.what());
+  }
+}
+
+WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destination) {
   gEntry.lOffset = entry.lOffset();
   gEntry.lSize = entry.lSize();
   const std::string fixedName = SpacesToNulls(entry.sName());
@@ -115,12 +125,12 @@ WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, const std::string& 
 
   std::unique_ptr<OutputFile> gOutFile;
   try {
-    gOutFile = fs_.CreateTemp(destination);
+    gOutFile = destination.folder->CreateTemp();
   } catch (const IoError& e) {
-    throw RunError("The destination folder " + Quoted(destination) +
+    throw RunError("The destination folder " + Quoted(destination.path) +
                    " could not be written: " + e.what());
   }
-  WrittenEntry written(fs_, std::move(gOutFile), destination + name, EntryLabel(entry));
+  WrittenEntry written(destination, std::move(gOutFile), name, EntryLabel(entry));
   try {
     CopyEntry(start, count, written.File());
   } catch (const IoError& e) {

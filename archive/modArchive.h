@@ -66,8 +66,10 @@ class modArchive {
   // The file appears complete or not at all. Throws EntryError for a fault of this entry,
   // RunError when the data file or the destination folder cannot be used.
   void ExtractEntry(const clsImgFile& entry, const std::string& destination);
+  // Opens the folder that a run's entries are written into. Throws RunError when it cannot.
+  Destination OpenDestination(const std::string& destination);
   // ExtractEntry up to the entry's bytes: its file is left to finish, on any thread.
-  WrittenEntry WriteEntry(const clsImgFile& entry, const std::string& destination);
+  WrittenEntry WriteEntry(const clsImgFile& entry, Destination& destination);
 
   // Closes the data file that ExtractEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }

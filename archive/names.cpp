@@ -28,7 +28,7 @@ bool IsReservedDeviceName(std::string_view component, const CodePage& cp) {
   std::size_t dot = 0;
   while (dot < component.size() && component[dot] != '.') dot += cp.CharLength(component, dot);
   const std::string base = Upper(component.substr(0, dot));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* d : kDevices)
     if (base == d) return true;
   if (!base.starts_with("COM") && !base.starts_with("LPT")) return false;
@@ -39,7 +39,26 @@ bool IsReservedDeviceName(std::string_view component, const CodePage& cp) {
                      [&](const std::string& s) { return !s.empty() && number == s; });
 }
 
+constexpr std::string_view kTempPrefix = ".SECTORSIEVE-";
+constexpr std::string_view kTempSuffix = ".TMP";
+
+// A temporary file's name, or the short 8.3 name Windows may give one (SECTOR~1.TMP,
+// SE12AB~1.TMP): a later entry renamed there would take an earlier entry's place. Case,
+// trailing dots and trailing spaces make no difference to Windows.
+bool IsTempFileName(std::string_view part) {
+  while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
+  const std::string name = Upper(part);
+  if (!name.ends_with(kTempSuffix)) return false;
+  if (name.starts_with(kTempPrefix)) return true;
+  return name.size() <= 12 && name.starts_with("SE") && name.find('~') != std::string::npos;
+}
+
 }  // namespace
+
+bool CodePage::IsKnown(unsigned id) {
+  return id == 874 || id == 932 || id == 936 || id == 949 || id == 950 ||
+         (id >= 1250 && id <= 1258);
+}
 
 CodePage CodePage::Known(unsigned id) {
   std::array<bool, 256> lead{};
@@ -138,6 +157,18 @@ std::string EntryLabel(const clsImgFile& entry) {
   return name.empty() ? "entry " + entry.sId() : name;
 }
 
+std::string TempFileName(std::uint64_t key, std::uint64_t n) {
+  // The finishing step of SplitMix64: a bijection, so distinct numbers give distinct names.
+  std::uint64_t z = key + n * 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = ".sectorsieve-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(z >> shift) & 15];
+  return name + ".tmp";
+}
+
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
   if (name.empty()) return "has no name";
   if (IsSeparator(name.front())) return "has a name that leaves the destination folder";
@@ -159,7 +190,9 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
     if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
       return "has a name that leaves the destination folder";
     if (IsReservedDeviceName(part, cp)) return "has a name reserved for a device";
-    if (end == std::string_view::npos) return {};
+    if (end == std::string_view::npos)
+      return IsTempFileName(part) ? "has a name kept for this program's temporary files"
+                                  : std::string();
     start = end + 1;
   }
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +21,10 @@ class CodePage {
   // A code page this build knows by number: 932, 936, 949 and 950 are double-byte, the rest
   // single-byte. On Windows the file seam asks the system instead.
   static CodePage Known(unsigned id);
+  // True for the Windows ANSI code pages that Known describes: 874, 932, 936, 949, 950 and
+  // 1250 to 1258. Names in any other cannot be read safely.
+  static bool IsKnown(unsigned id);
+  static constexpr const char* kKnownList = "874, 932, 936, 949, 950 and 1250 to 1258";
 
   // leadBytes marks the bytes that start a two-byte character; superscripts holds "¹", "²"
   // and "³" in this code page, "" for one it lacks.
@@ -80,6 +85,10 @@ std::string SpacesToNulls(std::string_view text);
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.
 std::string EntryLabel(const clsImgFile& entry);
+// The name of temporary file number n of a process whose random secret is key: different
+// numbers never give the same name, and no archive can foresee one. UnsafeNameReason refuses
+// every name of this form anyway.
+std::string TempFileName(std::uint64_t key, std::uint64_t n);
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
 

@@ -6,19 +6,19 @@
 
 namespace sectorsieve {
 
-WrittenEntry::WrittenEntry(FileSystem& fs, std::unique_ptr<OutputFile> file, std::string finalPath,
-                           std::string label)
-    : fs_(fs),
+WrittenEntry::WrittenEntry(Destination& destination, std::unique_ptr<OutputFile> file,
+                           std::string name, std::string label)
+    : destination_(destination),
       file_(std::move(file)),
-      tempPath_(file_->Path()),
-      finalPath_(std::move(finalPath)),
+      tempName_(file_->Name()),
+      name_(std::move(name)),
       label_(std::move(label)) {}
 
 WrittenEntry::WrittenEntry(WrittenEntry&& other) noexcept
-    : fs_(other.fs_),
+    : destination_(other.destination_),
       file_(std::move(other.file_)),
-      tempPath_(std::move(other.tempPath_)),
-      finalPath_(std::move(other.finalPath_)),
+      tempName_(std::move(other.tempName_)),
+      name_(std::move(other.name_)),
       label_(std::move(other.label_)),
       pending_(std::exchange(other.pending_, false)) {}
 
@@ -26,19 +26,26 @@ WrittenEntry::~WrittenEntry() {
   if (!pending_) return;
   // Windows removes no file that is still open.
   file_.reset();
-  fs_.Remove(tempPath_);
+  destination_.folder->Remove(tempName_);
 }
 
-void WrittenEntry::Finish() {
+void WrittenEntry::Close() {
   try {
     file_->Close();
   } catch (const IoError& e) {
     throw EntryError(label_, std::string("could not be written: ") + e.what());
   }
+}
+
+void WrittenEntry::Rename() {
   try {
-    fs_.Rename(tempPath_, finalPath_);
+    destination_.folder->Rename(tempName_, name_);
+  } catch (const LinkInTheWay& e) {
+    throw EntryError(label_, "is not written through \"" + destination_.path + e.link() +
+                                 "\", which is a link and could lead outside the folder");
   } catch (const IoError& e) {
-    throw EntryError(label_, "could not be saved as \"" + finalPath_ + "\": " + e.what());
+    throw EntryError(label_,
+                     "could not be saved as \"" + destination_.path + name_ + "\": " + e.what());
   }
   pending_ = false;
 }

@@ -7,29 +7,41 @@
 
 namespace sectorsieve {
 
+// The folder a run writes into: its path as the user gave it, for messages, and the folder
+// opened once, through which every file is made and named.
+struct Destination {
+  std::string path;  // ends in a separator
+  std::unique_ptr<OutputFolder> folder;
+};
+
 // An entry whose bytes are in a temporary file in the destination, not yet under its name.
-// Finishing it (closing and renaming) may happen on another thread than the writing; until it
-// has succeeded, the temporary file is removed when this object goes.
+// Finishing it (closing, then renaming) may happen on another thread than the writing; until
+// it has succeeded, the temporary file is removed when this object goes.
 class WrittenEntry {
  public:
-  WrittenEntry(FileSystem& fs, std::unique_ptr<OutputFile> file, std::string finalPath,
+  WrittenEntry(Destination& destination, std::unique_ptr<OutputFile> file, std::string name,
                std::string label);
   WrittenEntry(WrittenEntry&& other) noexcept;
   WrittenEntry& operator=(WrittenEntry&&) = delete;
   ~WrittenEntry();
 
   OutputFile& File() { return *file_; }
-  const std::string& FinalPath() const { return finalPath_; }
 
-  // Closes the file and renames it over its final name, so that the file appears complete or
-  // not at all. Throws EntryError when either step fails.
-  void Finish();
+  // Flushes and closes the file. Throws EntryError when it is not complete.
+  void Close();
+  // Renames the closed file over its name, so that the file appears complete or not at all.
+  // Throws EntryError when it cannot, a link on the way included.
+  void Rename();
+  void Finish() {
+    Close();
+    Rename();
+  }
 
  private:
-  FileSystem& fs_;
+  Destination& destination_;
   std::unique_ptr<OutputFile> file_;
-  std::string tempPath_;
-  std::string finalPath_;
+  std::string tempName_;
+  std::string name_;
   std::string label_;
   bool pending_ = true;  // the temporary file exists and is ours to remove
 };

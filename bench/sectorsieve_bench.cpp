@@ -186,11 +186,9 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
   std::unique_ptr<sectorsieve::InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
   }
-  std::unique_ptr<sectorsieve::OutputFile> CreateTemp(const std::string& folder) override {
-    return std::make_unique<SlowCloseFile>(real_.CreateTemp(folder));
+  std::unique_ptr<sectorsieve::OutputFolder> OpenFolder(const std::string& path) override {
+    return std::make_unique<SlowCloseFolder>(real_.OpenFolder(path));
   }
-  void Rename(const std::string& from, const std::string& to) override { real_.Rename(from, to); }
-  void Remove(const std::string& path) noexcept override { real_.Remove(path); }
   bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
   const sectorsieve::CodePage& Ansi() const override { return real_.Ansi(); }
@@ -200,7 +198,7 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
    public:
     explicit SlowCloseFile(std::unique_ptr<sectorsieve::OutputFile> real)
         : real_(std::move(real)) {}
-    const std::string& Path() const override { return real_->Path(); }
+    const std::string& Name() const override { return real_->Name(); }
     void Write(const char* data, std::size_t count) override { real_->Write(data, count); }
     void Close() override {
       std::this_thread::sleep_for(SLOW_CLOSE);
@@ -209,6 +207,22 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
 
    private:
     std::unique_ptr<sectorsieve::OutputFile> real_;
+  };
+
+  class SlowCloseFolder final : public sectorsieve::OutputFolder {
+   public:
+    explicit SlowCloseFolder(std::unique_ptr<sectorsieve::OutputFolder> real)
+        : real_(std::move(real)) {}
+    std::unique_ptr<sectorsieve::OutputFile> CreateTemp() override {
+      return std::make_unique<SlowCloseFile>(real_->CreateTemp());
+    }
+    void Rename(const std::string& temp, const std::string& name) override {
+      real_->Rename(temp, name);
+    }
+    void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+
+   private:
+    std::unique_ptr<sectorsieve::OutputFolder> real_;
   };
 
   sectorsieve::FileSystem& real_ = sectorsieve::SystemFileSystem();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "command_files.h"
 #include "console.h"
 #include "extraction.h"
 #include "file_io.h"
@@ -10,19 +11,9 @@
 #include "listing.h"
 #include "progress.h"
 
-#ifndef _WIN32
-#include "utf8_file_system.h"
-#endif
-
 namespace sectorsieve::cli {
 
 namespace {
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
 
 int Failed(const std::string& reason, const NameCodec& names) {
   std::fputs(("sectorsieve: " + Displayed(reason, names) + "\n").c_str(), stderr);
@@ -34,35 +25,30 @@ std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
   return ArchiveOfDataFile(imgPath, SystemFileSystem().Ansi());
 }
 
-std::string NotAnArchive(const std::string& imgPath) {
-  return "\"" + imgPath + "\" does not name an archive's .img file";
-}
-
-// Why the platform cannot take a name the core accepts: on Linux, one that is not UTF-8.
-std::string PlatformRefusal([[maybe_unused]] std::string_view name,
-                            [[maybe_unused]] const NameCodec& names) {
-#ifndef _WIN32
-  try {
-    Utf8Name(name, names);
-  } catch (const IoError& e) {
-    return e.what();
-  }
-#endif
+// Why the command cannot start with these paths, or empty. An empty path is no path: taken
+// as the current folder or as "/", it would write somewhere no one asked for.
+std::string PathRefusal(const std::string& imgPath, const std::string* folder, FileSystem& files) {
+  if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
+  if (!ArchiveOf(imgPath)) return "\"" + imgPath + "\" does not name an archive's .img file";
+  if (!folder) return {};
+  if (folder->empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
+  if (!files.IsFolder(*folder)) return "\"" + *folder + "\" is not a folder that exists";
   return {};
 }
 
 }  // namespace
 
 int List(const std::string& imgPath, bool json, const NameCodec& names) {
+  const auto files = CommandFiles(names);
+  if (const std::string refusal = PathRefusal(imgPath, nullptr, *files); !refusal.empty())
+    return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
-  if (!paths) return Failed(NotAnArchive(imgPath), names);
-  FileSystem& system = SystemFileSystem();
-  modArchive archive(system);
+  modArchive archive(*files);
   std::int64_t imgSize = 0;
   try {
     archive.LoadDirectory(paths->base);
     try {
-      imgSize = system.OpenRead(paths->img)->Size();
+      imgSize = files->OpenRead(paths->img)->Size();
     } catch (const IoError& e) {
       throw RunError("The archive \"" + paths->img + "\" could not be opened: " + e.what());
     }
@@ -79,21 +65,14 @@ int List(const std::string& imgPath, bool json, const NameCodec& names) {
 
 int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
             const NameCodec& names, const std::atomic<bool>& stop) {
+  const auto files = CommandFiles(names);
+  if (const std::string refusal = PathRefusal(imgPath, &folder, *files); !refusal.empty())
+    return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
-  if (!paths) return Failed(NotAnArchive(imgPath), names);
-  FileSystem& system = SystemFileSystem();
-  std::string destination = folder;
-  if (!destination.ends_with('/') && !EndsInBackslash(destination, system.Ansi()))
-    destination += kSeparator;
-#ifdef _WIN32
-  FileSystem& fs = system;
-#else
-  Utf8FileSystem utf8(system, names, destination);
-  FileSystem& fs = utf8;
-#endif
-  modArchive archive(fs);
+  modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names);
-  const RunOutcome outcome = ExtractArchive(archive, paths->base, destination, stop, report);
+  const RunOutcome outcome = ExtractArchive(
+      archive, paths->base, AsFolder(folder, SystemFileSystem().Ansi()), stop, report);
   report.Finish();
   if (!outcome.stopReason.empty()) Failed(outcome.stopReason, names);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());
@@ -101,13 +80,16 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
 }
 
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names) {
+  if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
+  const auto files = CommandFiles(names);
+  if (const std::string refusal = PathRefusal(imgPath, nullptr, *files); !refusal.empty())
+    return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
-  if (!paths) return Failed(NotAnArchive(imgPath), names);
   try {
-    const std::size_t files = imgpack::PackFolder(
+    const std::size_t packed = imgpack::PackFolder(
         PathOf(folder), PathOf(paths->base), names.Ansi(),
         [&](const std::filesystem::path& file) { return names.EntryName(file); });
-    std::puts(("Packed " + std::to_string(files) + " files into " + paths->img + " and " +
+    std::puts(("Packed " + std::to_string(packed) + " files into " + paths->img + " and " +
                paths->dir + ".")
                   .c_str());
   } catch (const std::exception& e) {

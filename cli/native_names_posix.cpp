@@ -36,10 +36,20 @@ unique_handle<IconvTraits> Open(const std::string& to, const std::string& from, 
   return cd;
 }
 
+// Only the pages whose lead bytes and superscripts this program knows: in others (EBCDIC's,
+// say) "K" reads as "." and "a" as "/", and every check made in the code page means nothing.
+CodePage KnownOnly(unsigned id) {
+  if (!CodePage::IsKnown(id))
+    throw std::invalid_argument("code page " + std::to_string(id) +
+                                " is not one this program knows; use one of " +
+                                CodePage::kKnownList);
+  return CodePage::Known(id);
+}
+
 }  // namespace
 
 NameCodec::NameCodec(unsigned codePage)
-    : cp_(CodePage::Known(codePage)),
+    : cp_(KnownOnly(codePage)),
       toUtf8_(Open("UTF-8", "CP" + std::to_string(codePage), codePage)),
       fromUtf8_(Open("CP" + std::to_string(codePage), "UTF-8", codePage)) {}
 

@@ -48,8 +48,8 @@ int Run(int argc, char** argv) {
   const auto addCodePage = [&](CLI::App* command) {
     command
         ->add_option("--codepage", codePage,
-                     "the ANSI code page of the system that made the archive (default 1252); "
-                     "Linux only")
+                     std::string("the ANSI code page of the system that made the archive (") +
+                         sectorsieve::CodePage::kKnownList + "; default 1252); Linux only")
         ->check(CLI::Range(1u, 65535u));
   };
 

@@ -1,9 +1,38 @@
 #include "utf8_file_system.h"
 
+#include <algorithm>
+
 namespace sectorsieve::cli {
 
-Utf8FileSystem::Utf8FileSystem(FileSystem& inner, const NameCodec& names, std::string folder)
-    : inner_(inner), names_(names), folder_(std::move(folder)) {}
+namespace {
+
+class Utf8Folder final : public OutputFolder {
+ public:
+  Utf8Folder(std::unique_ptr<OutputFolder> inner, const NameCodec& names)
+      : inner_(std::move(inner)), names_(names) {}
+  std::unique_ptr<OutputFile> CreateTemp() override { return inner_->CreateTemp(); }
+  void Rename(const std::string& temp, const std::string& name) override {
+    try {
+      inner_->Rename(temp, Utf8Name(name, names_));
+    } catch (const LinkInTheWay& e) {
+      // Named as the archive names it: as many folder parts as the UTF-8 link has.
+      const auto parts = std::count(e.link().begin(), e.link().end(), '/');
+      std::size_t end = FindSeparator(name, 0, names_.Ansi());
+      for (long i = 0; i < parts; ++i) end = FindSeparator(name, end + 1, names_.Ansi());
+      throw LinkInTheWay(name.substr(0, end));
+    }
+  }
+  void Remove(const std::string& temp) noexcept override { inner_->Remove(temp); }
+
+ private:
+  std::unique_ptr<OutputFolder> inner_;
+  const NameCodec& names_;
+};
+
+}  // namespace
+
+Utf8FileSystem::Utf8FileSystem(std::unique_ptr<FileSystem> inner, const NameCodec& names)
+    : inner_(std::move(inner)), names_(names) {}
 
 std::string Utf8Name(std::string_view name, const NameCodec& names) {
   // Split where the code page has separators, so that a trail byte 0x5C stays in its
@@ -11,10 +40,15 @@ std::string Utf8Name(std::string_view name, const NameCodec& names) {
   std::string utf8;
   for (std::size_t start = 0;;) {
     const std::size_t end = FindSeparator(name, start, names.Ansi());
-    const auto part = names.ToUtf8(name.substr(start, end - start));
+    const std::string_view source = name.substr(start, end - start);
+    const auto part = names.ToUtf8(source);
     if (!part)
       throw IoError("its name does not convert from code page " +
                     std::to_string(names.Ansi().Id()) + " to UTF-8");
+    // Checked in the code page, and so again here, where the file system reads it.
+    if (part->find('/') != std::string::npos ||
+        ((*part == "." || *part == "..") && *part != source))
+      throw IoError("its name leaves the destination folder once in UTF-8");
     utf8 += *part;
     if (end == std::string_view::npos) return utf8;
     utf8 += '/';
@@ -22,34 +56,16 @@ std::string Utf8Name(std::string_view name, const NameCodec& names) {
   }
 }
 
-// The path the platform knows path by.
-std::string Utf8FileSystem::Native(const std::string& path) const {
-  if (!path.starts_with(folder_)) return path;
-  return folder_ + Utf8Name(std::string_view(path).substr(folder_.size()), names_);
-}
-
 std::unique_ptr<InputFile> Utf8FileSystem::OpenRead(const std::string& path) {
-  return inner_.OpenRead(path);
+  return inner_->OpenRead(path);
 }
 
-std::unique_ptr<OutputFile> Utf8FileSystem::CreateTemp(const std::string& folder) {
-  return inner_.CreateTemp(Native(folder));
+std::unique_ptr<OutputFolder> Utf8FileSystem::OpenFolder(const std::string& path) {
+  return std::make_unique<Utf8Folder>(inner_->OpenFolder(path), names_);
 }
 
-void Utf8FileSystem::Rename(const std::string& from, const std::string& to) {
-  inner_.Rename(Native(from), Native(to));
-}
+bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
 
-void Utf8FileSystem::Remove(const std::string& path) noexcept {
-  try {
-    inner_.Remove(Native(path));
-  } catch (const IoError&) {
-    // A name that does not convert names no file that could be there.
-  }
-}
-
-bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_.IsPlainFile(path); }
-
-bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_.IsFolder(path); }
+bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_->IsFolder(path); }
 
 }  // namespace sectorsieve::cli

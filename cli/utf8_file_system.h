@@ -15,27 +15,21 @@ namespace sectorsieve::cli {
 // IoError when it does not convert, whose what() reads as why.
 std::string Utf8Name(std::string_view name, const NameCodec& names);
 
+// Paths are the platform's own; only the names inside a folder opened for writing are in
+// names' code page, and reach the inner seam in UTF-8.
 class Utf8FileSystem final : public FileSystem {
  public:
-  // What is written inside folder (as the core is given it, ending in a separator) has
-  // folder's own bytes followed by a name in names' code page. Everything else, the archive
-  // that is read included, has the platform's own path, even when it lies inside folder.
-  Utf8FileSystem(FileSystem& inner, const NameCodec& names, std::string folder);
+  Utf8FileSystem(std::unique_ptr<FileSystem> inner, const NameCodec& names);
 
   const CodePage& Ansi() const override { return names_.Ansi(); }
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
-  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override;
-  void Rename(const std::string& from, const std::string& to) override;
-  void Remove(const std::string& path) noexcept override;
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override;
 
  private:
-  std::string Native(const std::string& path) const;
-
-  FileSystem& inner_;
+  std::unique_ptr<FileSystem> inner_;
   const NameCodec& names_;
-  std::string folder_;
 };
 
 }  // namespace sectorsieve::cli

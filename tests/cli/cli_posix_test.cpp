@@ -14,6 +14,7 @@
 #include "imgpack.h"
 #include "program.h"
 #include "test_support.h"
+#include "unix_link.h"
 
 namespace sectorsieve::testing {
 namespace {
@@ -160,12 +161,95 @@ TEST_F(CommandLinePosix, PackWritesNamesInTheCodePageAskedFor) {
   EXPECT_EQ(ReadBytes(Out() / "\xE8\xA1\xA8.txt"), "x" + std::string(2047, '\0'));
 }
 
-TEST_F(CommandLinePosix, UnknownCodePageIsRefusedInPlainWords) {
+TEST_F(CommandLinePosix, OnlyTheWindowsAnsiCodePagesAreTaken) {
   WriteEntries(1);
-  const Output run = RunProgram({"list", "--codepage", "77", Img()});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("code page 77 is not one this system can convert"), std::string::npos)
+  // EBCDIC's 500, 37 and 1047 read "K" as "." and "a" as "/".
+  for (const char* page : {"77", "500", "37", "1047", "65001", "1249", "1259"}) {
+    const Output run = RunProgram({"extract", "--codepage", page, Img(), Out().string()});
+    EXPECT_EQ(run.status, 2) << page;
+    EXPECT_NE(run.err.find(std::string("code page ") + page +
+                           " is not one this program knows; use one of 874, 932, 936, 949, "
+                           "950 and 1250 to 1258"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_TRUE(fs::is_empty(Out()));
+  for (const char* page : {"874", "936", "949", "950", "1250", "1258"})
+    EXPECT_EQ(RunProgram({"list", "--codepage", page, Img()}).status, 0) << page;
+}
+
+TEST_F(CommandLinePosix, PathsAreLinuxPathsAndAnEmptyOneIsNoPath) {
+  WriteEntries(2);
+  // A "\" is a character of a Linux name, not a separator.
+  fs::create_directory(dir_.path() / "x\\y");
+  fs::copy(Img(), dir_ / "p\\q.img");
+  fs::copy(dir_ / "archive.dir", dir_ / "p\\q.dir");
+  EXPECT_EQ(RunProgram({"extract", dir_ / "p\\q.img", dir_ / "x\\y"}).status, 0);
+  EXPECT_EQ(ListTree(dir_.path() / "x\\y"), (std::set<std::string>{"e0.bin", "e1.bin"}));
+  EXPECT_FALSE(fs::exists(dir_.path() / "x"));
+
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } refused[] = {
+      {{"extract", Img(), ""}, "FOLDER is empty"},
+      {{"extract", "", Out().string()}, "ARCHIVE is empty"},
+      {{"list", ""}, "ARCHIVE is empty"},
+      {{"pack", "", Img()}, "FOLDER is empty"},
+      {{"extract", Img(), dir_ / "archive.dir"}, "is not a folder that exists"},
+  };
+  for (const auto& r : refused) {
+    const Output run = RunProgram(r.args);
+    EXPECT_EQ(run.status, 2) << r.said;
+    EXPECT_NE(run.err.find(r.said), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(fs::is_empty(Out()));
+}
+
+TEST_F(CommandLinePosix, LinksInTheFolderAndTemporaryNamesAreRefused) {
+  fs::create_directories(Out() / "sub");
+  fs::create_directory(dir_.path() / "away");
+  MakeUnixLink(dir_.path() / "away", Out() / "lnk");
+  WriteBytes(dir_.path() / "archive.dir", Record(0, 1, "lnk\\evil.txt") +
+                                              Record(0, 1, "sub/ok.txt") +
+                                              Record(0, 1, ".sectorsieve-1.tmp"));
+  WriteBytes(Img(), PatternBytes(2048));
+
+  const Output listed = RunProgram({"list", Img()});
+  EXPECT_NE(listed.out.find("refused: has a name kept for this program's temporary files"),
+            std::string::npos)
+      << listed.out;
+  const Output run = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("lnk\\evil.txt: is not written through \"" + (Out() / "lnk").string() +
+                         "\", which is a link"),
+            std::string::npos)
       << run.err;
+  EXPECT_TRUE(fs::is_symlink(Out() / "lnk"));
+  EXPECT_EQ(ListTree(Out() / "sub"), std::set<std::string>{"ok.txt"});
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "away"));
+}
+
+TEST_F(CommandLinePosix, ARunStaysInTheFolderItOpenedWhenItsPathIsSwappedForALink) {
+  constexpr int kEntries = 20000;
+  WriteEntries(kEntries);
+  fs::create_directory(dir_.path() / "away");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(SECTORSIEVE_CLI, SECTORSIEVE_CLI, "extract", Img().c_str(), Out().c_str(), nullptr);
+    ::_exit(127);
+  }
+  while (fs::is_empty(Out())) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  fs::rename(Out(), dir_.path() / "moved");
+  MakeUnixLink(dir_.path() / "away", Out());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "away"));
+  EXPECT_EQ(ListTree(dir_.path() / "moved").size(), static_cast<std::size_t>(kEntries));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ const std::string kCharacters = "has a name with characters that file names cann
 const std::string kDevice = "has a name reserved for a device";
 
 const std::string kEndsInFolder = "has a name that ends in a folder";
+const std::string kTemporary = "has a name kept for this program's temporary files";
 // Two characters of code page 932 whose second byte is that of "\\" and of "|".
 const std::string kOmote = "\x95\x5C";
 const std::string kSo = "\x83\x7C";
@@ -76,6 +77,17 @@ const NameCase kNames[] = {
     {"LPT1", kDevice, ""},
     {"lpt9", kDevice, ""},
     {"sub\\CON.dat", kDevice, ""},
+    {"CONIN$", kDevice, ""},
+    {"conout$.txt", kDevice, ""},
+    {"sub\\Conin$.log", kDevice, ""},
+    {"CONIN", "", "CONIN"},
+    // Temporary files' names, and the short names Windows may give them.
+    {".sectorsieve-0.tmp", kTemporary, ""},
+    {"sub\\.SECTORSIEVE-1.TMP.", kTemporary, ""},
+    {"sector~1.tmp", kTemporary, ""},
+    {"SE12AB~1.TMP", kTemporary, ""},
+    {"sector.tmp", "", "sector.tmp"},
+    {"SE~1.TXT", "", "SE~1.TXT"},
     {"COM0", "", "COM0"},
     {"LPT10", "", "LPT10"},
     {"console.txt", "", "console.txt"},
@@ -225,7 +237,31 @@ TEST(EntryNames, NameBytesFollowTheAnsiCodePage) {
 #endif
 }
 
+TEST(TempFileNames, AreAllDistinctAndNoEntryCanHaveOne) {
+  std::set<std::string> names;
+  for (std::uint64_t n = 0; n < 2000; ++n) {
+    names.insert(TempFileName(0x5EC7, n));
+    EXPECT_EQ(UnsafeNameReason(TempFileName(n * 977, n), CodePage::Known(1252)), kTemporary);
+  }
+  EXPECT_EQ(names.size(), 2000u);
+  EXPECT_NE(TempFileName(1, 0), TempFileName(2, 0));
+}
+
 #ifdef _WIN32
+// Superscript digits, which name devices, as the system's code page spells them: UTF-8, as
+// Windows may have for its ANSI code page, takes none of the flags that the others need.
+TEST(SystemCodePage, KnowsTheSuperscriptsOfEveryKind) {
+  const struct {
+    unsigned id;
+    std::array<std::string, 3> superscripts;
+  } cases[] = {{1252, {"\xB9", "\xB2", "\xB3"}},
+               {65001, {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}},
+               {932, {"", "", ""}}};
+  for (const auto& c : cases)
+    EXPECT_EQ(WindowsCodePage(c.id).Superscripts(), c.superscripts) << c.id;
+  EXPECT_EQ(UnsafeNameReason("COM\xC2\xB9.txt", WindowsCodePage(65001)), kDevice);
+}
+
 // A run in a prefix made for another code page proves nothing unless the system took it.
 TEST(SystemCodePage, IsTheOneTheRunAskedFor) {
   const char* wanted = std::getenv("SECTORSIEVE_EXPECT_ACP");

@@ -32,9 +32,9 @@ class FaultyOutputFile final : public OutputFile {
  public:
   FaultyOutputFile(std::unique_ptr<OutputFile> real, FaultyFileSystem& fs, int number, int entry)
       : real_(std::move(real)), fs_(fs), number_(number), entry_(entry) {}
-  const std::string& Path() const override { return real_->Path(); }
+  const std::string& Name() const override { return real_->Name(); }
   void Write(const char* data, std::size_t count) override {
-    if (fs_.Strikes(FileOp::Write, Path(), entry_)) {
+    if (fs_.Strikes(FileOp::Write, Name(), entry_)) {
       // A full disk takes part of the data before it refuses the rest.
       real_->Write(data, count / 2);
       throw IoError(kDiskFull);
@@ -43,7 +43,7 @@ class FaultyOutputFile final : public OutputFile {
   }
   void Close() override {
     if (fs_.beforeClose) fs_.beforeClose(number_);
-    const bool strikes = fs_.Strikes(FileOp::Close, Path(), entry_, number_);
+    const bool strikes = fs_.Strikes(FileOp::Close, Name(), entry_, number_);
     // The handle is gone either way; only the data's fate is in doubt.
     real_->Close();
     if (strikes) throw IoError(kIoFailure);
@@ -119,26 +119,46 @@ std::unique_ptr<InputFile> FaultyFileSystem::OpenRead(const std::string& path) {
   return std::make_unique<FaultyInputFile>(real_.OpenRead(path), path, *this);
 }
 
-std::unique_ptr<OutputFile> FaultyFileSystem::CreateTemp(const std::string& folder) {
+class FaultyFolder final : public OutputFolder {
+ public:
+  FaultyFolder(std::unique_ptr<OutputFolder> real, std::string path, FaultyFileSystem& fs)
+      : real_(std::move(real)), path_(std::move(path)), fs_(fs) {}
+  std::unique_ptr<OutputFile> CreateTemp() override { return fs_.CreateTemp(*real_, path_); }
+  void Rename(const std::string& temp, const std::string& name) override {
+    fs_.Rename(*real_, temp, name);
+  }
+  void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+
+ private:
+  std::unique_ptr<OutputFolder> real_;
+  std::string path_;
+  FaultyFileSystem& fs_;
+};
+
+std::unique_ptr<OutputFolder> FaultyFileSystem::OpenFolder(const std::string& path) {
+  return std::make_unique<FaultyFolder>(real_.OpenFolder(path), path, *this);
+}
+
+std::unique_ptr<OutputFile> FaultyFileSystem::CreateTemp(OutputFolder& real,
+                                                         const std::string& folder) {
   Count(FileOp::CreateTemp, folder, kAccessDenied, entryInProgress);
-  auto file = real_.CreateTemp(folder);
+  auto file = real.CreateTemp();
   std::lock_guard lock(mutex_);
   const Created created{++files_, entryInProgress};
-  created_[file->Path()] = created;
+  created_[file->Name()] = created;
   return std::make_unique<FaultyOutputFile>(std::move(file), *this, created.number, created.entry);
 }
 
-void FaultyFileSystem::Rename(const std::string& from, const std::string& to) {
+void FaultyFileSystem::Rename(OutputFolder& real, const std::string& temp,
+                              const std::string& name) {
   Created created{};
   {
     std::lock_guard lock(mutex_);
-    created = created_.at(from);
+    created = created_.at(temp);
   }
-  Count(FileOp::Rename, to, kAccessDenied, created.entry, created.number);
-  real_.Rename(from, to);
+  Count(FileOp::Rename, name, kAccessDenied, created.entry, created.number);
+  real.Rename(temp, name);
 }
-
-void FaultyFileSystem::Remove(const std::string& path) noexcept { real_.Remove(path); }
 
 bool FaultyFileSystem::IsPlainFile(const std::string& path) { return real_.IsPlainFile(path); }
 

@@ -36,9 +36,7 @@ class FaultyFileSystem final : public FileSystem {
   const CodePage& Ansi() const override { return real_.Ansi(); }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
-  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override;
-  void Rename(const std::string& from, const std::string& to) override;
-  void Remove(const std::string& path) noexcept override;
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
 
@@ -71,6 +69,10 @@ class FaultyFileSystem final : public FileSystem {
   void Count(FileOp op, const std::string& path, const char* message, int entry, int nth = 0);
   // True (and recorded) when this call of op is the one to fail; the caller then fails it.
   bool Strikes(FileOp op, const std::string& path, int entry, int nth = 0);
+
+  // A folder's calls, counted here: files are numbered across every folder.
+  std::unique_ptr<OutputFile> CreateTemp(OutputFolder& real, const std::string& folder);
+  void Rename(OutputFolder& real, const std::string& temp, const std::string& name);
 
  private:
   struct Created {

@@ -5,6 +5,7 @@
 
 #include "memory_window.h"
 #include "test_support.h"
+#include "unix_link.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -310,6 +311,39 @@ TEST_F(ExtractionRunTest, AFolderEndingInADoubleByteCharacterGetsItsOwnSeparator
     EXPECT_EQ(bytes, Contents(e)) << e.name;
   }
   EXPECT_EQ(ListTree(root.path()).size(), before.size() + entries.size());
+}
+
+TEST_F(ExtractionRunTest, NoEntryIsWrittenThroughALinkAndALinkAtItsNameIsReplaced) {
+  const fs::path out = root.path() / "out";
+  const fs::path away = root.path() / "away";
+  fs::create_directories(out / "sub");
+  fs::create_directory(away);
+  WriteBytes(away / "target.bin", "kept");
+  testing::MakeUnixLink(away, out / "lnk");
+  testing::MakeUnixLink(away, out / "sub" / "inner");
+  testing::MakeUnixLink(away / "target.bin", out / "file.bin");
+  const std::vector<Entry> entries = {{"lnk\\evil.txt", 0, 1},        {"sub\\ok.txt", 1, 1},
+                                      {"sub\\inner\\evil.txt", 2, 1}, {"file.bin", 3, 1},
+                                      {"lnk/evil2.txt", 4, 1},        {".\\sub\\ok2.txt", 5, 1}};
+  Archive(entries, 6);
+  Run();
+
+  const std::string dest = out.string() + "\\";
+  const std::string why = "\", which is a link and could lead outside the folder";
+  EXPECT_EQ(w.form.captions.back(), "Extracted with 3 error(s)");
+  ASSERT_EQ(w.form.boxes.size(), 1u);
+  EXPECT_EQ(w.form.boxes[0].text,
+            "3 of 6 entries could not be extracted:\r\n"
+            "\r\nlnk\\evil.txt: is not written through \"" +
+                dest + "lnk" + why + "\r\nsub\\inner\\evil.txt: is not written through \"" + dest +
+                "sub\\inner" + why + "\r\nlnk/evil2.txt: is not written through \"" + dest + "lnk" +
+                why);
+  EXPECT_EQ(ReadBytes(out / "sub" / "ok.txt"), Contents(entries[1]));
+  EXPECT_EQ(ReadBytes(out / "sub" / "ok2.txt"), Contents(entries[5]));
+  EXPECT_EQ(ReadBytes(out / "file.bin"), Contents(entries[3]));
+  EXPECT_EQ(ListTree(away), std::set<std::string>{"target.bin"});
+  EXPECT_EQ(ReadBytes(away / "target.bin"), "kept");
+  ExpectIdle();
 }
 
 TEST_F(ExtractionRunTest, ClosingWhileALongDirectoryLoadsEndsAtOnceAndWritesNothing) {

@@ -130,6 +130,36 @@ TEST_P(FinishingTest, LaterEntryOfTheSameNameWinsWhateverTheFinishersDo) {
   EXPECT_EQ(ReadBytes(root.path() / "out" / "same.bin"), Bytes(entries[59]));
 }
 
+TEST_P(FinishingTest, LaterOfTwoSpellingsOfOneNameWinsOnTheRealFileSystem) {
+  // Code page 1252: "café" and "CAFÉ", which Windows takes for one name.
+  if (files.Ansi().Id() != 1252) GTEST_SKIP() << "the names are spelled in code page 1252";
+  constexpr int kPairs = 300;
+  std::vector<Entry> entries;
+  for (int i = 0; i < kPairs; ++i) {
+    const std::string n = std::to_string(1000 + i).substr(1);
+    entries.push_back({"caf\xE9" + n + ".bin", 2 * i, 1});
+    entries.push_back({"CAF\xC9" + n + ".BIN", 2 * i + 1, 1});
+  }
+  Archive(entries, 2 * kPairs);
+  files.beforeClose = UnevenClose;
+  // Whether the file system takes two spellings for one name, it says itself.
+  const std::string out = (root.path() / "out").string() + "\\";
+  WriteBytes(root.path() / "out" / "probe", "");
+  const bool oneName = files.IsPlainFile(out + "PROBE");
+  fs::remove(root.path() / "out" / "probe");
+
+  EXPECT_TRUE(Run().empty());
+
+  // Every entry's bytes under its own spelling, except where a later spelling took its place.
+  for (std::size_t i = oneName ? 1 : 0; i < entries.size(); i += oneName ? 2 : 1) {
+    const auto file = files.OpenRead(out + entries[i].name);
+    std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
+    file->ReadAt(0, bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, Bytes(entries[i])) << i;
+  }
+  EXPECT_EQ(ListTree(root.path() / "out").size(), static_cast<std::size_t>(kPairs << !oneName));
+}
+
 TEST_P(FinishingTest, UnexpectedFailureOfAFinisherStopsTheRunAndIsRethrown) {
   std::vector<Entry> entries;
   for (int i = 0; i < 200; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i % 4, 1});

@@ -28,16 +28,9 @@ class HookedFileSystem final : public FileSystem {
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
   }
-  std::unique_ptr<OutputFile> CreateTemp(const std::string& folder) override {
-    auto real = real_.CreateTemp(folder);
-    std::lock_guard lock(mutex_);
-    peakOpen = std::max(peakOpen, ++open_);
-    return std::make_unique<File>(std::move(real), *this, ++created_);
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
+    return std::make_unique<Folder>(real_.OpenFolder(path), *this);
   }
-  void Rename(const std::string& from, const std::string& to) override {
-    real_.Rename(from, renameTo ? renameTo(to) : to);
-  }
-  void Remove(const std::string& path) noexcept override { real_.Remove(path); }
   bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
   const CodePage& Ansi() const override { return real_.Ansi(); }
@@ -47,6 +40,26 @@ class HookedFileSystem final : public FileSystem {
   std::vector<std::thread::id> closers;
 
  private:
+  class Folder final : public OutputFolder {
+   public:
+    Folder(std::unique_ptr<OutputFolder> real, HookedFileSystem& fs)
+        : real_(std::move(real)), fs_(fs) {}
+    std::unique_ptr<OutputFile> CreateTemp() override {
+      auto real = real_->CreateTemp();
+      std::lock_guard lock(fs_.mutex_);
+      fs_.peakOpen = std::max(fs_.peakOpen, ++fs_.open_);
+      return std::make_unique<File>(std::move(real), fs_, ++fs_.created_);
+    }
+    void Rename(const std::string& temp, const std::string& name) override {
+      real_->Rename(temp, fs_.renameTo ? fs_.renameTo(name) : name);
+    }
+    void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+
+   private:
+    std::unique_ptr<OutputFolder> real_;
+    HookedFileSystem& fs_;
+  };
+
   class File final : public OutputFile {
    public:
     File(std::unique_ptr<OutputFile> real, HookedFileSystem& fs, int number)
@@ -55,7 +68,7 @@ class HookedFileSystem final : public FileSystem {
       std::lock_guard lock(fs_.mutex_);
       --fs_.open_;
     }
-    const std::string& Path() const override { return real_->Path(); }
+    const std::string& Name() const override { return real_->Name(); }
     void Write(const char* data, std::size_t count) override { real_->Write(data, count); }
     std::int64_t CopyFrom(InputFile& source, std::int64_t offset, std::int64_t count) override {
       return real_->CopyFrom(source, offset, std::min(count, fs_.copyAtMost));
