@@ -30,17 +30,35 @@ std::int64_t Int32At(std::string_view bytes) {
   return static_cast<std::int32_t>(u);
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Windows' device names, whatever the extension; the run's code page is 1252, where "¹", "²"
+// and "³" are B9, B2 and B3, and Windows counts COM¹ as a device too.
 bool IsDevice(const std::string& name) {
-  std::string base = name.substr(0, name.find('.'));
-  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  const std::string base = Upper(name.substr(0, name.find('.')));
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == device) return true;
   return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
+         std::string_view("123456789\xB9\xB2\xB3").find(base[3]) != std::string_view::npos;
+}
+
+// The program's temporary files are ".sectorsieve-<something>.tmp", and Windows may give
+// them short names such as "SECTOR~1.TMP" or "SE12AB~1.TMP".
+bool IsTemporary(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  name = Upper(name);
+  if (!name.ends_with(".TMP")) return false;
+  return name.starts_with(".SECTORSIEVE-") ||
+         (name.size() <= 12 && name.starts_with("SE") && name.find('~') != std::string::npos);
 }
 
 // A file name directly inside the destination.
 bool IsPlainName(const std::string& name) {
-  if (name.empty() || name.find_first_not_of('.') == std::string::npos || IsDevice(name))
+  if (name.empty() || name.find_first_not_of('.') == std::string::npos || IsDevice(name) ||
+      IsTemporary(name))
     return false;
   for (char c : name)
     if (static_cast<unsigned char>(c) < 32 ||
@@ -49,9 +67,10 @@ bool IsPlainName(const std::string& name) {
   return true;
 }
 
-// The file a name writes, or "" when it cannot be written. The destination starts empty and
-// the run makes no folders, so every folder part must be "." (the destination itself) or
-// empty (a doubled separator), and the name must not start with a separator.
+// The file a name writes, or "" when it cannot be written. The destination holds no folder
+// but a link to one, which is never written through, and the run makes no folders: so every
+// folder part must be "." (the destination itself) or empty (a doubled separator), and the
+// name must not start with a separator.
 std::string WrittenFile(const std::string& name) {
   const std::size_t last = name.find_last_of("\\/");
   if (last == std::string::npos) return IsPlainName(name) ? name : std::string();
@@ -105,8 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sectorsieve::testing::TempDir root;
   const fs::path arc = root.path() / "arc";
   const fs::path out = root.path() / "out";
+  const fs::path away = root.path() / "away";
   fs::create_directory(arc);
   fs::create_directory(out);
+  fs::create_directory(away);
+  sectorsieve::testing::WriteBytes(away / "target.bin", "outside");
+  // Links as someone else may have left them: one to a folder, one to a file, both outside.
+  fs::create_directory_symlink(away, out / "lnk");
+  fs::create_symlink(away / "target.bin", out / "held.bin");
   sectorsieve::testing::WriteBytes(arc / "a.dir", std::string(pair.dir));
   sectorsieve::testing::WriteBytes(arc / "a.img", std::string(pair.img));
 
@@ -162,9 +187,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Every file lies in the destination and holds an entry that succeeded; nothing else is left.
-  Require(
-      FolderBytes(root.path()) == std::map<std::string, std::string>{{"arc/", ""}, {"out/", ""}},
-      "only the two folders in the test's folder");
+  // A link at an entry's name was replaced; the other link, and what both lead to, stay.
+  Require(FolderBytes(root.path()) ==
+              std::map<std::string, std::string>{{"arc/", ""}, {"away/", ""}, {"out/", ""}},
+          "only the three folders in the test's folder");
+  Require(FolderBytes(away) == std::map<std::string, std::string>{{"target.bin", "outside"}},
+          "nothing written through a link");
+  Require(files.contains("lnk") || fs::is_symlink(out / "lnk"),
+          "the link to a folder is left unless an entry took its name");
+  if (!files.contains("held.bin")) files["held.bin"] = "outside";
+  if (!files.contains("lnk")) files["lnk/"] = "";
   Require(FolderBytes(arc) == std::map<std::string, std::string>{{"a.dir", std::string(pair.dir)},
                                                                  {"a.img", std::string(pair.img)}},
           "the archive is untouched");

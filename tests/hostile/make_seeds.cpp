@@ -103,6 +103,20 @@ int main(int argc, char** argv) {
          w.Put(".\\", 0, 1);
          w.Put("nosub\\.\\f.bin", 0, 1);
        }},
+      // The fuzz target's destination holds a link "lnk" to a folder outside and a link
+      // "held.bin" to a file outside. "COM\xB2" once broke an oracle that knew no superscripts.
+      {"devices-links-temporaries",
+       [](ArchiveWriter& w) {
+         w.Append("COM\xB2", Filler(10, 'c'));
+         w.Append("held.bin", Filler(10, 'h'));
+         w.Put("lpt\xB9.txt", 0, 1);
+         w.Put("CONIN$", 0, 1);
+         w.Put("conout$.log", 0, 1);
+         w.Put("lnk\\out.bin", 0, 1);
+         w.Put(".\\lnk/out.bin", 0, 1);
+         w.Put(".sectorsieve-1.tmp", 0, 1);
+         w.Put("SECTOR~1.TMP", 0, 1);
+       }},
       {"empty", [](ArchiveWriter&) {}},
       {"many-failures",
        [](ArchiveWriter& w) {

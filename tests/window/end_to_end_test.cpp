@@ -26,6 +26,7 @@
 #include "frmMain_resource.h"
 #include "test_support.h"
 #include "unique_handle.h"
+#include "unix_link.h"
 #include "win_handles.h"
 
 namespace sectorsieve::testing {
@@ -557,6 +558,69 @@ TEST_F(WindowEndToEnd, EscapeStopsALongRunAndTheNextRunFinishes) {
   Click(program.Control(IDC_CMDEXTRACT));
   ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
   EXPECT_EQ(ListTree(destination.path()).size(), std::size_t{kEntries});
+}
+
+// The window started with an archive and a folder on its command line; Extract clicked.
+void ExtractFromCommandLine(Program& program) {
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); }));
+  Click(program.Control(IDC_CMDEXTRACT));
+}
+
+TEST(WindowLinks, AnEntryThroughALinkedFolderIsRefusedWithItsBoxAndNothingLandsOutside) {
+  TempDir root;
+  const fs::path out = root.path() / "out";
+  const fs::path away = root.path() / "away";
+  fs::create_directories(out / "sub");
+  fs::create_directory(away);
+  MakeUnixLink(away, out / "lnk");
+  WriteBytes(root.path() / "a.img", PatternBytes(2 * 2048, 5));
+  WriteBytes(root.path() / "a.dir", Record(0, 1, "lnk\\evil.txt") + Record(1, 1, "sub\\ok.txt"));
+  Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + out.wstring() + L"\"");
+  ExtractFromCommandLine(program);
+
+  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "link-refused");
+  EXPECT_EQ(box.title, "Extraction errors");
+  EXPECT_NE(box.text.find("lnk\\evil.txt: is not written through \"" + out.string() + "\\lnk\""),
+            std::string::npos)
+      << box.text;
+  EXPECT_TRUE(program.WaitForCaption("Extracted with 1 error(s)")) << program.Caption();
+  EXPECT_TRUE(fs::is_empty(away));
+  EXPECT_EQ(ReadBytes(out / "sub" / "ok.txt"), PatternBytes(2 * 2048, 5).substr(2048));
+}
+
+TEST(WindowCase, HundredsOfPairsOfTwoSpellingsEndWithTheLaterEntries) {
+  if (::GetACP() != 1252) GTEST_SKIP() << "the names are spelled in code page 1252";
+  constexpr int kPairs = 300;
+  TempDir root;
+  fs::create_directory(root.path() / "out");
+  std::string records;
+  for (int i = 0; i < kPairs; ++i) {
+    const std::string n = std::to_string(1000 + i).substr(1);
+    records +=
+        Record(2 * i, 1, "caf\xE9" + n + ".bin") + Record(2 * i + 1, 1, "CAF\xC9" + n + ".BIN");
+  }
+  const std::string data = PatternBytes(2 * kPairs * 2048, 9);
+  WriteBytes(root.path() / "pairs.img", data);
+  WriteBytes(root.path() / "pairs.dir", records);
+  Program program(L"\"" + (root.path() / "pairs.img").wstring() + L"\" \"" +
+                  (root.path() / "out").wstring() + L"\"");
+  ExtractFromCommandLine(program);
+
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  SaveScreenshot(program.Window(), "two-spellings");
+  // A message box would disable the window it belongs to.
+  ::Sleep(500);
+  EXPECT_TRUE(::IsWindowEnabled(program.Window())) << "no box after success";
+  const std::string out = (root.path() / "out").string() + "\\";
+  for (int i = 0; i < kPairs; ++i) {
+    const std::string n = std::to_string(1000 + i).substr(1);
+    const auto file = SystemFileSystem().OpenRead(out + "caf\xE9" + n + ".bin");
+    std::string bytes(2048, '\0');
+    file->ReadAt(0, bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, data.substr((2 * i + 1) * 2048, 2048)) << i;
+  }
+  EXPECT_EQ(ListTree(root.path() / "out").size(), std::size_t{kPairs});
 }
 
 TEST_F(WindowEndToEnd, RefusesAnImgWithoutItsDir) {
