@@ -1,7 +1,9 @@
 // The file-system seam on POSIX systems. In the window's paths "\" is a folder separator, as
 // on Windows; the command line's paths are the system's own.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "file_io.h"
 #include "posix_handles.h"
@@ -64,9 +67,23 @@ class PosixInputFile final : public InputFile {
   unique_fd fd_;
 };
 
+// This process's temporary names, with a tag drawn once.
+TempNames& Temps() {
+  static TempNames names('p', static_cast<std::uint64_t>(::getpid()), [] {
+    std::uint64_t tag = 0;
+    if (::getrandom(&tag, sizeof tag, 0) != static_cast<ssize_t>(sizeof tag)) ThrowErrno();
+    return tag;
+  }());
+  return names;
+}
+
+// A new file in a folder. Where the file system allows, it has no name at all until it is
+// complete, so that even a killed process leaves nothing behind; closing it then gives it its
+// temporary name.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(unique_fd fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}
+  PosixOutputFile(unique_fd fd, std::string name, int folder)
+      : fd_(std::move(fd)), name_(std::move(name)), folder_(folder) {}
   const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {
@@ -93,35 +110,62 @@ class PosixOutputFile final : public OutputFile {
     return done;
   }
   void Close() override {
+    if (name_.empty()) GiveName();
     if (::close(fd_.release()) != 0) ThrowErrno();
   }
 
  private:
+  void GiveName() {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+    while (true) {
+      std::string name = Temps().Next();
+      int linked = ::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW);
+      // Without /proc, a process with the right to do so may link the descriptor itself.
+      if (linked != 0 && errno == ENOENT)
+        linked = ::linkat(fd_.get(), "", folder_, name.c_str(), AT_EMPTY_PATH);
+      if (linked == 0) {
+        name_ = std::move(name);
+        return;
+      }
+      if (errno != EEXIST) ThrowErrno();
+    }
+  }
+
   unique_fd fd_;
-  std::string name_;
+  std::string name_;  // empty while the file has no name
+  int folder_;        // the folder's descriptor, which outlives its files
 };
 
-// The secret behind this process's temporary names, drawn once.
-std::uint64_t TempKey() {
-  static const std::uint64_t key = [] {
-    std::uint64_t k = 0;
-    if (::getrandom(&k, sizeof k, 0) != static_cast<ssize_t>(sizeof k)) ThrowErrno();
-    return k;
-  }();
-  return key;
+// Whether process pid may still run; one that cannot be asked counts as running.
+bool MayRun(std::uint64_t pid) {
+  return pid > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max()) ||
+         ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
+
+struct DirTraits {
+  using pointer = DIR*;
+  static pointer invalid() { return nullptr; }
+  static void close(DIR* d) { ::closedir(d); }
+};
 
 class PosixFolder final : public OutputFolder {
  public:
-  PosixFolder(unique_fd dir, CodePage ansi) : dir_(std::move(dir)), ansi_(std::move(ansi)) {}
+  PosixFolder(unique_fd dir, CodePage ansi) : dir_(std::move(dir)), ansi_(std::move(ansi)) {
+    RemoveLeftovers();
+  }
 
   std::unique_ptr<OutputFile> CreateTemp() override {
-    static std::atomic<std::uint64_t> counter{0};
+    if (anonymous_) {
+      unique_fd fd(::openat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::string(), dir_.get());
+      // Not every file system has unnamed files; other failures are met below as well.
+      anonymous_ = false;
+    }
     while (true) {
-      std::string name = TempFileName(TempKey(), counter++);
+      std::string name = Temps().Next();
       unique_fd fd(::openat(dir_.get(), name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::move(name));
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::move(name), dir_.get());
       if (errno != EEXIST) ThrowErrno();
     }
   }
@@ -151,12 +195,27 @@ class PosixFolder final : public OutputFolder {
   }
 
   void Remove(const std::string& temp) noexcept override {
-    ::unlinkat(dir_.get(), temp.c_str(), 0);
+    if (!temp.empty()) ::unlinkat(dir_.get(), temp.c_str(), 0);
   }
 
  private:
+  // Temporary files that processes killed before they could finish them left behind; those
+  // of runs still going on are theirs.
+  void RemoveLeftovers() {
+    unique_fd fd(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return;
+    unique_handle<DirTraits> list(::fdopendir(fd.get()));
+    if (!list) return;
+    fd.release();  // the listing owns it now
+    while (const dirent* item = ::readdir(list.get())) {
+      const auto owner = Temps().OtherOwner(item->d_name);
+      if (owner && (owner->ended || !MayRun(owner->pid))) ::unlinkat(dir_.get(), item->d_name, 0);
+    }
+  }
+
   unique_fd dir_;
   CodePage ansi_;
+  std::atomic<bool> anonymous_{true};  // new files start without a name
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -166,11 +225,14 @@ class PosixFileSystem final : public FileSystem {
   const CodePage& Ansi() const override { return ansi_; }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    unique_fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: opening a FIFO would wait for a writer for ever. O_NONBLOCK means
+    // nothing to the plain files that are all that is read here.
+    unique_fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) ThrowErrno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) ThrowErrno();
-    if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+    if (S_ISDIR(st.st_mode)) throw IoError("it is a folder, not a file");
+    if (!S_ISREG(st.st_mode)) throw IoError("it is not a plain file");
     // A hint only: the data file is read front to back, so read ahead further.
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixInputFile>(std::move(fd));

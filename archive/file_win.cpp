@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "file_io.h"
+#include "unique_handle.h"
 #include "win_handles.h"
 
 namespace sectorsieve {
@@ -85,28 +86,37 @@ class WinOutputFile final : public OutputFile {
   std::string name_;
 };
 
-// The secret behind this process's temporary names, drawn once.
-std::uint64_t TempKey() {
-  static const std::uint64_t key = [] {
-    std::uint64_t k = 0;
-    if (::BCryptGenRandom(nullptr, reinterpret_cast<UCHAR*>(&k), sizeof k,
+// This process's temporary names, with a tag drawn once.
+TempNames& Temps() {
+  static TempNames names('w', ::GetCurrentProcessId(), [] {
+    std::uint64_t tag = 0;
+    if (::BCryptGenRandom(nullptr, reinterpret_cast<UCHAR*>(&tag), sizeof tag,
                           BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
       throw IoError("the system gave no random numbers");
-    return k;
-  }();
-  return key;
+    return tag;
+  }());
+  return names;
+}
+
+// Whether process pid may still run; one that cannot be asked counts as running.
+bool MayRun(std::uint64_t pid) {
+  if (pid > MAXDWORD) return true;
+  unique_kernel_handle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 class WinFolder final : public OutputFolder {
  public:
   // dir keeps the folder from being renamed or removed while it is open.
   WinFolder(unique_hfile dir, std::string path, CodePage ansi)
-      : dir_(std::move(dir)), path_(std::move(path)), ansi_(std::move(ansi)) {}
+      : dir_(std::move(dir)), path_(std::move(path)), ansi_(std::move(ansi)) {
+    RemoveLeftovers();
+  }
 
   std::unique_ptr<OutputFile> CreateTemp() override {
-    static std::atomic<std::uint64_t> counter{0};
     while (true) {
-      std::string name = TempFileName(TempKey(), counter++);
+      std::string name = Temps().Next();
       unique_hfile h(::CreateFileA((path_ + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (h) return std::make_unique<WinOutputFile>(std::move(h), std::move(name));
@@ -130,6 +140,31 @@ class WinFolder final : public OutputFolder {
   void Remove(const std::string& temp) noexcept override { ::DeleteFileA((path_ + temp).c_str()); }
 
  private:
+  // Temporary files that processes killed before they could finish them left behind; those
+  // of runs still going on are theirs. Such a name may hold a link someone put there, and
+  // Wine's DeleteFile removes what a link to a file leads to: a fresh file of ours replaces
+  // whatever is there first, as a rename replaces a link, and only that file is removed.
+  void RemoveLeftovers() noexcept {
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA((path_ + ".sectorsieve-w*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const scope_exit close([&] { ::FindClose(search); });
+    do {
+      const auto owner = Temps().OtherOwner(found.cFileName);
+      if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
+      try {
+        const std::string ours = CreateTemp()->Name();
+        const std::string left = path_ + found.cFileName;
+        if (::MoveFileExA((path_ + ours).c_str(), left.c_str(), MOVEFILE_REPLACE_EXISTING))
+          ::DeleteFileA(left.c_str());
+        else
+          ::DeleteFileA((path_ + ours).c_str());
+      } catch (const IoError&) {
+        break;  // the folder cannot be written: the run will say so itself
+      }
+    } while (::FindNextFileA(search, &found));
+  }
+
   unique_hfile dir_;
   std::string path_;  // ends in "\"
   CodePage ansi_;
@@ -168,6 +203,8 @@ class WinFileSystem final : public FileSystem {
     unique_hfile h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!h) ThrowLastError();
+    // A pipe or a device by its name is no archive.
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
     return std::make_unique<WinInputFile>(std::move(h));
   }
 

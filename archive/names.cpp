@@ -157,16 +157,39 @@ std::string EntryLabel(const clsImgFile& entry) {
   return name.empty() ? "entry " + entry.sId() : name;
 }
 
-std::string TempFileName(std::uint64_t key, std::uint64_t n) {
-  // The finishing step of SplitMix64: a bijection, so distinct numbers give distinct names.
-  std::uint64_t z = key + n * 0x9E3779B97F4A7C15ull;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
+namespace {
+
+std::string Hex(std::uint64_t value) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string name = ".sectorsieve-";
-  for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(z >> shift) & 15];
-  return name + ".tmp";
+  std::string text;
+  for (int shift = 60; shift >= 0; shift -= 4) text += kHex[(value >> shift) & 15];
+  return text;
+}
+
+}  // namespace
+
+TempNames::TempNames(char kind, std::uint64_t pid, std::uint64_t tag)
+    : prefix_(std::string(".sectorsieve-") + kind), pid_(pid), tag_(Hex(tag)) {}
+
+std::string TempNames::Next() {
+  return prefix_ + std::to_string(pid_) + "-" + tag_ + "-" + std::to_string(next_++) + ".tmp";
+}
+
+std::optional<TempNames::Owner> TempNames::OtherOwner(std::string_view name) const {
+  if (!name.starts_with(prefix_) || !name.ends_with(".tmp")) return std::nullopt;
+  name.remove_prefix(prefix_.size());
+  name.remove_suffix(4);
+  const std::size_t dash = name.find('-');
+  const std::string_view pid = name.substr(0, dash);
+  if (dash == std::string_view::npos || pid.empty() || pid.size() > 19 ||
+      pid.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  const std::string_view tag = name.substr(dash + 1, tag_.size());
+  if (tag.size() != tag_.size() || tag.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return std::nullopt;
+  const std::uint64_t owner = std::stoull(std::string(pid));
+  if (owner == pid_ && tag == tag_) return std::nullopt;
+  return Owner{owner, owner == pid_};
 }
 
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {

@@ -5,6 +5,7 @@
 // every search for a separator walks characters, never bytes.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -85,10 +86,31 @@ std::string SpacesToNulls(std::string_view text);
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.
 std::string EntryLabel(const clsImgFile& entry);
-// The name of temporary file number n of a process whose random secret is key: different
-// numbers never give the same name, and no archive can foresee one. UnsafeNameReason refuses
-// every name of this form anyway.
-std::string TempFileName(std::uint64_t key, std::uint64_t n);
+// The names a process gives its temporary files: ".sectorsieve-<kind><pid>-<tag>-<n>.tmp",
+// where kind tells the platform's seams apart, tag is drawn at random once per process, so that
+// no archive can foresee a name, and n counts. A later run can tell from a name whether the
+// process that made it may still be writing it. UnsafeNameReason refuses every such name.
+class TempNames {
+ public:
+  TempNames(char kind, std::uint64_t pid, std::uint64_t tag);
+  // A name never given before by this process; any thread may ask.
+  std::string Next();
+  // For the name of another process's temporary file of this kind: that process's id, and
+  // whether it has certainly ended (a process of our own id but another tag has). Nothing
+  // for names of ours and names of no temporary file.
+  struct Owner {
+    std::uint64_t pid;
+    bool ended;
+  };
+  std::optional<Owner> OtherOwner(std::string_view name) const;
+
+ private:
+  std::string prefix_;  // ".sectorsieve-<kind>"
+  std::uint64_t pid_;
+  std::string tag_;
+  std::atomic<std::uint64_t> next_{0};
+};
+
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
 

@@ -10,23 +10,23 @@ WrittenEntry::WrittenEntry(Destination& destination, std::unique_ptr<OutputFile>
                            std::string name, std::string label)
     : destination_(destination),
       file_(std::move(file)),
-      tempName_(file_->Name()),
       name_(std::move(name)),
       label_(std::move(label)) {}
 
 WrittenEntry::WrittenEntry(WrittenEntry&& other) noexcept
     : destination_(other.destination_),
       file_(std::move(other.file_)),
-      tempName_(std::move(other.tempName_)),
       name_(std::move(other.name_)),
       label_(std::move(other.label_)),
       pending_(std::exchange(other.pending_, false)) {}
 
 WrittenEntry::~WrittenEntry() {
   if (!pending_) return;
+  // A file may get its temporary name only when it is closed.
+  const std::string temp = file_->Name();
   // Windows removes no file that is still open.
   file_.reset();
-  destination_.folder->Remove(tempName_);
+  destination_.folder->Remove(temp);
 }
 
 void WrittenEntry::Close() {
@@ -39,7 +39,7 @@ void WrittenEntry::Close() {
 
 void WrittenEntry::Rename() {
   try {
-    destination_.folder->Rename(tempName_, name_);
+    destination_.folder->Rename(file_->Name(), name_);
   } catch (const LinkInTheWay& e) {
     throw EntryError(label_, "is not written through \"" + destination_.path + e.link() +
                                  "\", which is a link and could lead outside the folder");

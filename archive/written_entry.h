@@ -40,7 +40,6 @@ class WrittenEntry {
  private:
   Destination& destination_;
   std::unique_ptr<OutputFile> file_;
-  std::string tempName_;
   std::string name_;
   std::string label_;
   bool pending_ = true;  // the temporary file exists and is ours to remove

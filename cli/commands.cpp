@@ -76,7 +76,8 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   report.Finish();
   if (!outcome.stopReason.empty()) Failed(outcome.stopReason, names);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());
-  return ExitStatus(outcome);
+  const int status = ExitStatus(outcome);
+  return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
 
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names) {

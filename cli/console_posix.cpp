@@ -8,9 +8,14 @@ namespace sectorsieve::cli {
 namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+static_assert(std::atomic<int>::is_always_lock_free, "the signal is kept by a signal handler");
 std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{SIGINT};
 
-extern "C" void OnInterrupt(int) { gInterrupted = true; }
+extern "C" void OnInterrupt(int signal) {
+  gSignal = signal;
+  gInterrupted = true;
+}
 
 }  // namespace
 
@@ -20,9 +25,12 @@ const std::atomic<bool>& CatchInterrupts() {
   ::sigemptyset(&action.sa_mask);
   // Reads and writes in hand go on; the seam retries what the signal interrupts anyway.
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+  // Ctrl+C, a service manager or timeout stopping us, the terminal closing: all polite stops.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
   return gInterrupted;
 }
+
+int InterruptedStatus() { return 128 + gSignal; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 

@@ -17,9 +17,22 @@ std::atomic<bool> gInterrupted{false};
 
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  gInterrupted = true;
-  return TRUE;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      gInterrupted = true;
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The process ends as soon as this returns: wait here while the run finishes the entry
+      // in hand and cleans up, for as long as the system allows, until it ends the process.
+      gInterrupted = true;
+      ::Sleep(INFINITE);
+      return TRUE;
+    default:
+      return FALSE;
+  }
 }
 
 struct LocalTraits {
@@ -34,6 +47,8 @@ const std::atomic<bool>& CatchInterrupts() {
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   return gInterrupted;
 }
+
+int InterruptedStatus() { return 130; }
 
 bool StderrIsTerminal() {
   DWORD mode = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "progress.h"
+
 namespace sectorsieve::cli {
 
 namespace {
@@ -25,6 +27,17 @@ std::string Refusal(const clsImgFile& entry, const std::string& name, const Code
   const std::int64_t sectorsEnd = (imgSize + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
   if (count > sectorsEnd - start) return "lies beyond the end of the archive";
   return {};
+}
+
+// The name's bytes as they are in the record, for scripts that must tell them apart.
+std::string Hex(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    hex += {kHex[b >> 4], kHex[b & 15]};
+  }
+  return hex;
 }
 
 std::string Utf8OrShown(std::string_view name, const NameCodec& names) {
@@ -54,7 +67,7 @@ std::vector<ListedEntry> ListEntries(const Catalogue& entries, const CodePage& c
 std::string ListingText(const std::vector<ListedEntry>& entries, const NameCodec& names) {
   std::string text;
   for (const ListedEntry& e : entries) {
-    const std::string shown = e.name.empty() ? "(no name)" : names.Shown(e.name);
+    const std::string shown = e.name.empty() ? "(no name)" : Printable(names.Shown(e.name));
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, "%12lld %12lld", static_cast<long long>(e.offset),
                   static_cast<long long>(e.size));
@@ -74,8 +87,9 @@ std::string ListingJson(const std::vector<ListedEntry>& entries, const NameCodec
   for (const ListedEntry& e : entries) {
     if (json.size() > 1) json += ",";
     json += "\n  {\"index\": " + std::to_string(e.index) +
-            ", \"name\": " + JsonString(Utf8OrShown(e.name, names)) +
-            ", \"offset\": " + std::to_string(e.offset) + ", \"size\": " + std::to_string(e.size) +
+            ", \"name\": " + JsonString(Utf8OrShown(e.name, names)) + ", \"bytes\": \"" +
+            Hex(e.name) + "\"" + ", \"offset\": " + std::to_string(e.offset) +
+            ", \"size\": " + std::to_string(e.size) +
             ", \"refusal\": " + (e.refusal.empty() ? "null" : JsonString(e.refusal)) + "}";
   }
   return json + (entries.empty() ? "]\n" : "\n]\n");

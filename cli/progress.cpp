@@ -61,7 +61,8 @@ void RunReport::EntryFailed(const EntryError& failure) {
   const std::string progress = line_;
   Finish();
   std::fputs(
-      (names_.Shown(failure.entry()) + ": " + Displayed(failure.reason(), names_) + "\n").c_str(),
+      (Printable(names_.Shown(failure.entry())) + ": " + Displayed(failure.reason(), names_) + "\n")
+          .c_str(),
       err_);
   if (!progress.empty()) Draw(progress);
   std::fflush(err_);
@@ -110,7 +111,27 @@ std::string Summary(const RunOutcome& outcome, const std::string& destination, d
 }
 
 std::string Displayed(const std::string& text, const NameCodec& names) {
-  return IsUtf8(text) ? text : names.Shown(text);
+  return Printable(IsUtf8(text) ? text : names.Shown(text));
+}
+
+std::string Printable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    // U+0080 to U+009F, which some terminals obey as well: CSI is U+009B.
+    const bool c1 = b == 0xC2 && i + 1 < text.size() &&
+                    (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if (c1) {
+      const auto c = static_cast<unsigned char>(text[++i]);
+      shown += {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+    } else if (b < 0x20 || b == 0x7F) {
+      shown += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+    } else {
+      shown += static_cast<char>(b);
+    }
+  }
+  return shown;
 }
 
 }  // namespace sectorsieve::cli

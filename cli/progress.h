@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "extraction.h"
 #include "native_names.h"
@@ -41,6 +42,9 @@ std::string SizeText(std::int64_t bytes);
 std::string ProgressText(const RunOutcome& soFar, double seconds);
 // One line that says how the run ended.
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds);
+// text with every control character escaped ("\x1b", "\u009b"), so that a name can neither
+// fake a line nor command the terminal.
+std::string Printable(std::string_view text);
 // text that may mix UTF-8 with a name in names' code page, as the console shows it.
 std::string Displayed(const std::string& text, const NameCodec& names);
 

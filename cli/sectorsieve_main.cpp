@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -38,7 +40,8 @@ int Run(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 when everything was done, 1 when some entries could not be extracted,\n"
-      "2 when the command could not be carried out, 130 when interrupted by Ctrl+C.");
+      "2 when the command could not be carried out, 130 when interrupted by Ctrl+C (128 and\n"
+      "the signal's number for SIGTERM and SIGHUP).");
 
   std::string archive;
   std::string folder;
@@ -89,11 +92,19 @@ int Run(int argc, char** argv) {
   return Pack(folder, archive, *names);
 }
 
+// A listing or summary that never reached its reader is a failure, not a success: a full disk,
+// a closed pipe or a closed standard output.
+int CheckOutput(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "sectorsieve: the output could not be written: %s\n", std::strerror(errno));
+  return std::max(status, EXIT_RUN_FAILED);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    return Run(argc, argv);
+    return CheckOutput(Run(argc, argv));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "sectorsieve: %s\n", e.what());
     return EXIT_RUN_FAILED;

@@ -50,10 +50,10 @@ TEST_F(CommandLine, ListsWhatPackWroteInDirectoryOrder) {
   EXPECT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(json.out,
             "[\n"
-            "  {\"index\": 0, \"name\": \"a.txt\", \"offset\": 0, \"size\": 2048, \"refusal\": "
-            "null},\n"
-            "  {\"index\": 1, \"name\": \"b.bin\", \"offset\": 2048, \"size\": 6144, \"refusal\": "
-            "null}\n"
+            "  {\"index\": 0, \"name\": \"a.txt\", \"bytes\": \"612e747874\", \"offset\": 0, "
+            "\"size\": 2048, \"refusal\": null},\n"
+            "  {\"index\": 1, \"name\": \"b.bin\", \"bytes\": \"622e62696e\", \"offset\": 2048, "
+            "\"size\": 6144, \"refusal\": null}\n"
             "]\n");
 }
 

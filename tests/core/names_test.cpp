@@ -237,14 +237,38 @@ TEST(EntryNames, NameBytesFollowTheAnsiCodePage) {
 #endif
 }
 
-TEST(TempFileNames, AreAllDistinctAndNoEntryCanHaveOne) {
+TEST(TempFileNames, AreAllDistinctNoEntryCanHaveOneAndTellTheirOwner) {
+  TempNames ours('p', 42, 0x5EC7);
   std::set<std::string> names;
-  for (std::uint64_t n = 0; n < 2000; ++n) {
-    names.insert(TempFileName(0x5EC7, n));
-    EXPECT_EQ(UnsafeNameReason(TempFileName(n * 977, n), CodePage::Known(1252)), kTemporary);
+  for (int n = 0; n < 2000; ++n) {
+    const std::string name = ours.Next();
+    names.insert(name);
+    EXPECT_EQ(UnsafeNameReason(name, CodePage::Known(1252)), kTemporary) << name;
+    EXPECT_FALSE(ours.OtherOwner(name)) << name;
   }
   EXPECT_EQ(names.size(), 2000u);
-  EXPECT_NE(TempFileName(1, 0), TempFileName(2, 0));
+
+  const struct {
+    std::string name;
+    bool other;
+    std::uint64_t pid;
+    bool ended;
+  } cases[] = {
+      {TempNames('p', 42, 0x1234).Next(), true, 42, true},  // an earlier process of our id
+      {TempNames('p', 7, 0x5EC7).Next(), true, 7, false},
+      {TempNames('w', 7, 0x1234).Next(), false, 0, false},  // another platform's seam
+      {".sectorsieve-p7-0123.tmp", false, 0, false},
+      {".sectorsieve-p-0000000000000000-1.tmp", false, 0, false},
+      {"sectorsieve-p7-0000000000000000-1.tmp", false, 0, false},
+  };
+  for (const auto& c : cases) {
+    const auto owner = ours.OtherOwner(c.name);
+    ASSERT_EQ(owner.has_value(), c.other) << c.name;
+    if (owner) {
+      EXPECT_EQ(owner->pid, c.pid) << c.name;
+      EXPECT_EQ(owner->ended, c.ended) << c.name;
+    }
+  }
 }
 
 #ifdef _WIN32

@@ -46,6 +46,7 @@ class FaultyOutputFile final : public OutputFile {
     const bool strikes = fs_.Strikes(FileOp::Close, Name(), entry_, number_);
     // The handle is gone either way; only the data's fate is in doubt.
     real_->Close();
+    fs_.Named(real_->Name(), number_, entry_);
     if (strikes) throw IoError(kIoFailure);
   }
 
@@ -144,9 +145,12 @@ std::unique_ptr<OutputFile> FaultyFileSystem::CreateTemp(OutputFolder& real,
   Count(FileOp::CreateTemp, folder, kAccessDenied, entryInProgress);
   auto file = real.CreateTemp();
   std::lock_guard lock(mutex_);
-  const Created created{++files_, entryInProgress};
-  created_[file->Name()] = created;
-  return std::make_unique<FaultyOutputFile>(std::move(file), *this, created.number, created.entry);
+  return std::make_unique<FaultyOutputFile>(std::move(file), *this, ++files_, entryInProgress);
+}
+
+void FaultyFileSystem::Named(const std::string& temp, int number, int entry) {
+  std::lock_guard lock(mutex_);
+  created_[temp] = {number, entry};
 }
 
 void FaultyFileSystem::Rename(OutputFolder& real, const std::string& temp,

@@ -73,6 +73,8 @@ class FaultyFileSystem final : public FileSystem {
   // A folder's calls, counted here: files are numbered across every folder.
   std::unique_ptr<OutputFile> CreateTemp(OutputFolder& real, const std::string& folder);
   void Rename(OutputFolder& real, const std::string& temp, const std::string& name);
+  // A closed file's temporary name, which may come only when it is closed.
+  void Named(const std::string& temp, int number, int entry);
 
  private:
   struct Created {
@@ -89,7 +91,7 @@ class FaultyFileSystem final : public FileSystem {
   std::condition_variable called_;
   std::array<int, kFileOpCount> calls_{};
   int files_ = 0;
-  std::map<std::string, Created> created_;  // by temporary path
+  std::map<std::string, Created> created_;  // by temporary name, once closed
 };
 
 }  // namespace sectorsieve::hostile
