@@ -5,10 +5,13 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "imgpack.h"
@@ -77,35 +80,155 @@ TEST_F(CommandLinePosix, ProgressLineOnlyOnATerminal) {
   EXPECT_EQ(piped.out.find('\r'), std::string::npos);
 }
 
-TEST_F(CommandLinePosix, InterruptStopsAfterTheEntryInHandLeavingOnlyWholeFiles) {
-  constexpr int kEntries = 20000;
-  WriteEntries(kEntries);
+// Starts the program on args with standard output on /dev/null.
+pid_t StartProgram(const std::vector<std::string>& args) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
-    ::execl(SECTORSIEVE_CLI, SECTORSIEVE_CLI, "extract", Img().c_str(), Out().c_str(), nullptr);
+    std::vector<std::string> argv = {SECTORSIEVE_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    ::execv(SECTORSIEVE_CLI, pointers.data());
     ::_exit(127);
   }
-  // Interrupted once the run has written something, long before it could be done.
+  return pid;
+}
+
+// Whole files named e<i>.bin, each with its entry's bytes, and nothing else.
+void ExpectOnlyWholeFiles(const fs::path& out, std::size_t fewerThan) {
+  const std::set<std::string> written = ListTree(out);
+  EXPECT_LT(written.size(), fewerThan);
+  for (const std::string& name : written) {
+    ASSERT_TRUE(name.starts_with("e") && name.ends_with(".bin")) << "left behind: " << name;
+    const auto i = static_cast<unsigned>(std::stoul(name.substr(1)));
+    EXPECT_EQ(ReadBytes(out / name), PatternBytes(2048, i)) << name;
+  }
+}
+
+class CommandLineSignals : public CommandLinePosix, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CommandLineSignals, APoliteStopEndsAfterTheEntryInHandLeavingOnlyWholeFiles) {
+  constexpr int kEntries = 20000;
+  WriteEntries(kEntries);
+  const pid_t pid = StartProgram({"extract", Img(), Out().string()});
+  // Stopped once the run has written something, long before it could be done.
   int status = 0;
   pid_t ended = 0;
   while (fs::is_empty(Out()) && (ended = ::waitpid(pid, &status, WNOHANG)) == 0)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   ASSERT_EQ(ended, 0) << "the program ended before it wrote anything";
-  ::kill(pid, SIGINT);
+  ::kill(pid, GetParam());
   ::waitpid(pid, &status, 0);
 
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  const std::set<std::string> written = ListTree(Out());
-  EXPECT_LT(written.size(), static_cast<std::size_t>(kEntries));
-  for (int i = 0; i < kEntries; ++i) {
-    const std::string name = "e" + std::to_string(i) + ".bin";
-    if (!written.count(name)) continue;
-    EXPECT_EQ(ReadBytes(Out() / name), PatternBytes(2048, static_cast<unsigned>(i))) << name;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam());
+  ExpectOnlyWholeFiles(Out(), kEntries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, CommandLineSignals, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(::sigabbrev_np(info.param)); });
+
+TEST_F(CommandLinePosix, AKilledRunLeavesNothingThatLastsAndConcurrentRunsAgree) {
+  constexpr int kEntries = 5000;
+  WriteEntries(kEntries);
+  const pid_t killed = StartProgram({"extract", Img(), Out().string()});
+  while (fs::is_empty(Out())) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ::kill(killed, SIGKILL);
+  ::waitpid(killed, nullptr, 0);
+  ExpectOnlyWholeFiles(Out(), kEntries + 1);
+  // Leftovers of a process that is gone go; those of one that runs stay.
+  const std::string tag = "-0123456789abcdef-0.tmp";
+  const std::string gone = ".sectorsieve-p" + std::to_string(killed) + tag;
+  const std::string running = ".sectorsieve-p" + std::to_string(::getpid()) + tag;
+  WriteBytes(Out() / gone, "partial");
+  WriteBytes(Out() / running, "partial");
+
+  // Two runs at once into the same folder.
+  const pid_t first = StartProgram({"extract", Img(), Out().string()});
+  const pid_t second = StartProgram({"extract", Img(), Out().string()});
+  int status = 0;
+  ::waitpid(first, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::waitpid(second, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EXPECT_FALSE(fs::exists(Out() / gone));
+  ASSERT_TRUE(fs::exists(Out() / running));
+  fs::remove(Out() / running);
+  ExpectOnlyWholeFiles(Out(), kEntries + 1);
+  EXPECT_EQ(ListTree(Out()).size(), static_cast<std::size_t>(kEntries));
+}
+
+TEST_F(CommandLinePosix, OnlyPlainFilesAreArchives) {
+  WriteEntries(1);
+  fs::remove(dir_.path() / "archive.dir");
+  ASSERT_EQ(::mkfifo((dir_.path() / "archive.dir").c_str(), 0644), 0);
+  fs::create_directory(dir_.path() / "z");
+  fs::copy(Img(), dir_.path() / "z" / "zero.img");
+  MakeUnixLink("/dev/zero", dir_.path() / "z" / "zero.dir");
+  fs::create_directory(dir_.path() / "folder.dir");
+  fs::copy(Img(), dir_.path() / "folder.img");
+  const struct {
+    std::string img, said;
+  } cases[] = {{Img(), "\" could not be read: it is not a plain file"},
+               {dir_.path() / "z" / "zero.img", "\" could not be read: it is not a plain file"},
+               {dir_ / "folder.img", "\" could not be read: it is a folder, not a file"}};
+  for (const auto& c : cases) {
+    for (const std::string verb : {"list", "extract"}) {
+      const Output run = verb == "list" ? RunProgram({"list", c.img})
+                                        : RunProgram({"extract", c.img, Out().string()});
+      EXPECT_EQ(run.status, 2) << verb << " " << c.img;
+      EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    }
   }
-  for (const std::string& name : written) EXPECT_TRUE(name.ends_with(".bin")) << name;
+  EXPECT_TRUE(fs::is_empty(Out()));
+}
+
+TEST_F(CommandLinePosix, NamesAreShownWithTheirControlCharactersEscaped) {
+  WriteBytes(dir_.path() / "archive.dir", Record(0, 1, "a\nb.txt: forged") +
+                                              Record(0, 1, "\x1b]0;t\x07x") +
+                                              Record(0, 1,
+                                                     "c\xC2\x9B"
+                                                     "2J"));
+  WriteBytes(Img(), PatternBytes(2048));
+  fs::create_directory(Out());
+
+  const Output listed = RunProgram({"list", "--codepage", "1252", Img()});
+  EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 3) << listed.out;
+  EXPECT_NE(listed.out.find("a\\x0ab.txt:"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("\\x1b]0;t\\x07x"), std::string::npos) << listed.out;
+  const Output run = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("a\\x0ab.txt: forged: has a name"), std::string::npos) << run.err;
+  const Output json = RunProgram({"list", "--json", Img()});
+  EXPECT_NE(json.out.find("\"bytes\": \"1b5d303b740778\""), std::string::npos) << json.out;
+}
+
+TEST_F(CommandLinePosix, OutputThatIsLostIsAFailure) {
+  WriteEntries(2);
+  for (const bool closed : {false, true}) {
+    for (const std::string format : {"", "--json"}) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), 2);
+        if (closed)
+          ::close(1);
+        else
+          ::dup2(::open("/dev/full", O_WRONLY), 1);
+        if (format.empty())
+          ::execl(SECTORSIEVE_CLI, SECTORSIEVE_CLI, "list", Img().c_str(), nullptr);
+        ::execl(SECTORSIEVE_CLI, SECTORSIEVE_CLI, "list", "--json", Img().c_str(), nullptr);
+        ::_exit(127);
+      }
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << closed << format;
+    }
+  }
 }
 
 struct CodePageCase {
