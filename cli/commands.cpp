@@ -80,7 +80,8 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
 
-int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names) {
+int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
+         const std::atomic<bool>& stop) {
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
   const auto files = CommandFiles(names);
   if (const std::string refusal = PathRefusal(imgPath, nullptr, *files); !refusal.empty())
@@ -89,10 +90,14 @@ int Pack(const std::string& folder, const std::string& imgPath, const NameCodec&
   try {
     const std::size_t packed = imgpack::PackFolder(
         PathOf(folder), PathOf(paths->base), names.Ansi(),
-        [&](const std::filesystem::path& file) { return names.EntryName(file); });
+        [&](const std::filesystem::path& file) { return names.EntryName(file); },
+        [&] { return !stop; });
     std::puts(("Packed " + std::to_string(packed) + " files into " + paths->img + " and " +
                paths->dir + ".")
                   .c_str());
+  } catch (const imgpack::PackInterrupted& e) {
+    Failed(e.what(), names);
+    return InterruptedStatus();
   } catch (const std::exception& e) {
     return Failed(e.what(), names);
   }

@@ -13,6 +13,7 @@ namespace sectorsieve::cli {
 int List(const std::string& imgPath, bool json, const NameCodec& names);
 int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
             const NameCodec& names, const std::atomic<bool>& stop);
-int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names);
+int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
+         const std::atomic<bool>& stop);
 
 }  // namespace sectorsieve::cli

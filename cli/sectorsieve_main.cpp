@@ -89,7 +89,7 @@ int Run(int argc, char** argv) {
   const ConsoleText consoleText;
   if (list->parsed()) return List(archive, json, *names);
   if (extract->parsed()) return Extract(archive, folder, quiet, *names, CatchInterrupts());
-  return Pack(folder, archive, *names);
+  return Pack(folder, archive, *names, CatchInterrupts());
 }
 
 // A listing or summary that never reached its reader is a failure, not a success: a full disk,

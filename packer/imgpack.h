@@ -22,18 +22,31 @@ class PackError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Packing stopped because it was asked to.
+class PackInterrupted : public PackError {
+ public:
+  PackInterrupted() : PackError("packing was interrupted; the archive was left as it was") {}
+};
+
+// Asked between pieces of work; false stops the packing.
+using KeepGoing = std::function<bool()>;
+
 // Writes an archive pair record by record. Append lays entries end to end as a packer
 // would; Put writes any record over any bytes, for archives that are meant to be wrong.
 class ArchiveWriter {
  public:
   // Creates (or empties) basePath + ".img" and basePath + ".dir".
   explicit ArchiveWriter(const std::filesystem::path& basePath);
+  // Creates (or empties) the two files under names of their own.
+  ArchiveWriter(const std::filesystem::path& imgPath, const std::filesystem::path& dirPath);
 
   // Adds bytes as the next entry: at the first sector after everything written so far,
   // sized in whole sectors with the last one zero-filled.
   void Append(std::string_view name, std::string_view bytes);
   // The same for the contents of a file, read piece by piece so that size does not matter.
-  void AppendFile(std::string_view name, const std::filesystem::path& file);
+  // A file that grows or shrinks meanwhile is refused; keepGoing is asked between pieces.
+  void AppendFile(std::string_view name, const std::filesystem::path& file,
+                  const KeepGoing& keepGoing = {});
 
   // Writes bytes at sector lOffset of the data file (gaps read as zeros) and a record that
   // claims lOffset and lSize, whatever the bytes' length. The name is up to 24 raw bytes.
@@ -63,10 +76,13 @@ std::string RefusedNameReason(std::string_view name, const CodePage& cp);
 using EntryNamer = std::function<std::optional<std::string>(const std::filesystem::path& file)>;
 
 // Packs every plain file directly inside folder, in sorted entry-name order, into basePath +
-// ".img" and ".dir", with names in code page cp. Everything is checked before anything is
-// written; on a failure no archive is left behind. Returns how many files it packed; throws
-// PackError.
+// ".img" and ".dir", with names in code page cp. The archive's own two files are left out when
+// they lie in folder. Everything is checked before anything is written, and both files are
+// written under temporary names that replace an existing pair only once both are complete: on
+// any failure, an interruption included, the old pair is left as it was. Returns how many
+// files it packed; throws PackError.
 std::size_t PackFolder(const std::filesystem::path& folder, const std::filesystem::path& basePath,
-                       const CodePage& cp, const EntryNamer& entryName);
+                       const CodePage& cp, const EntryNamer& entryName,
+                       const KeepGoing& keepGoing = {});
 
 }  // namespace sectorsieve::imgpack

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,11 +98,14 @@ pid_t StartProgram(const std::vector<std::string>& args) {
   return pid;
 }
 
-// Whole files named e<i>.bin, each with its entry's bytes, and nothing else.
-void ExpectOnlyWholeFiles(const fs::path& out, std::size_t fewerThan) {
+// Whole files named e<i>.bin, each with its entry's bytes, and nothing else but, where a
+// process was killed, what it may have left under its temporary names.
+void ExpectOnlyWholeFiles(const fs::path& out, std::size_t fewerThan, pid_t killed = 0) {
   const std::set<std::string> written = ListTree(out);
   EXPECT_LT(written.size(), fewerThan);
+  const std::string leftover = ".sectorsieve-p" + std::to_string(killed) + "-";
   for (const std::string& name : written) {
+    if (killed && name.starts_with(leftover)) continue;
     ASSERT_TRUE(name.starts_with("e") && name.ends_with(".bin")) << "left behind: " << name;
     const auto i = static_cast<unsigned>(std::stoul(name.substr(1)));
     EXPECT_EQ(ReadBytes(out / name), PatternBytes(2048, i)) << name;
@@ -138,7 +142,7 @@ TEST_F(CommandLinePosix, AKilledRunLeavesNothingThatLastsAndConcurrentRunsAgree)
   while (fs::is_empty(Out())) std::this_thread::sleep_for(std::chrono::microseconds(200));
   ::kill(killed, SIGKILL);
   ::waitpid(killed, nullptr, 0);
-  ExpectOnlyWholeFiles(Out(), kEntries + 1);
+  ExpectOnlyWholeFiles(Out(), kEntries + 1, killed);
   // Leftovers of a process that is gone go; those of one that runs stay.
   const std::string tag = "-0123456789abcdef-0.tmp";
   const std::string gone = ".sectorsieve-p" + std::to_string(killed) + tag;
@@ -229,6 +233,64 @@ TEST_F(CommandLinePosix, OutputThatIsLostIsAFailure) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << closed << format;
     }
   }
+}
+
+// A file system of 256 KiB, mounted for as long as it lives; fails the test without root.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(fs::path at) : at_(std::move(at)) {
+    fs::create_directory(at_);
+    mounted_ = ::mount("sectorsieve-test", at_.c_str(), "tmpfs", 0, "size=256k") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount(at_.c_str());
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+};
+
+TEST_F(CommandLinePosix, AFailingOrInterruptedPackLeavesTheOldPairByteForByte) {
+  const fs::path small = dir_.path() / "small";
+  SmallFileSystem mounted(small);
+  if (!mounted.Mounted()) GTEST_SKIP() << "mounting a small file system needs root";
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / "a.txt", "old");
+  const std::string img = (small / "arch.img").string();
+  ASSERT_EQ(RunProgram({"pack", in.string(), img}).status, 0);
+  const std::string oldImg = ReadBytes(img);
+  const std::string oldDir = ReadBytes(small / "arch.dir");
+  const auto expectOldPair = [&] {
+    EXPECT_EQ(ReadBytes(img), oldImg);
+    EXPECT_EQ(ReadBytes(small / "arch.dir"), oldDir);
+    EXPECT_EQ(ListTree(small), (std::set<std::string>{"arch.img", "arch.dir"}));
+  };
+
+  WriteBytes(in / "big.bin", PatternBytes(1 << 20));
+  const Output full = RunProgram({"pack", in.string(), img});
+  EXPECT_EQ(full.status, 2);
+  EXPECT_NE(full.err.find("cannot write"), std::string::npos) << full.err;
+  expectOldPair();
+
+  // Many small files, packed long enough to be interrupted on the way, where there is room.
+  fs::remove(in / "big.bin");
+  for (int i = 0; i < 5000; ++i) WriteBytes(in / ("f" + std::to_string(i)), "x");
+  const fs::path roomy = dir_.path() / "roomy";
+  fs::create_directory(roomy);
+  fs::copy(img, roomy / "arch.img");
+  fs::copy(small / "arch.dir", roomy / "arch.dir");
+  const pid_t pid = StartProgram({"pack", in.string(), (roomy / "arch.img").string()});
+  while (ListTree(roomy).size() < 3) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_EQ(ReadBytes(roomy / "arch.img"), oldImg);
+  EXPECT_EQ(ReadBytes(roomy / "arch.dir"), oldDir);
+  EXPECT_EQ(ListTree(roomy), (std::set<std::string>{"arch.img", "arch.dir"}));
 }
 
 struct CodePageCase {

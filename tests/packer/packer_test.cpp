@@ -10,6 +10,7 @@
 #include "imgpack.h"
 #include "modArchive.h"
 #include "test_support.h"
+#include "unix_link.h"
 
 namespace sectorsieve::imgpack {
 namespace {
@@ -119,7 +120,8 @@ struct RefusalCase {
   std::string name;
   bool folder;
   const char* said;
-  bool windowsCanNameIt = true;  // Windows has no file of some of these names to pack
+  bool windowsCanNameIt = true;   // Windows has no file of some of these names to pack
+  std::string first = "aaa.txt";  // a file that is fine on its own
 };
 
 class PackerRefuses : public Packer, public ::testing::WithParamInterface<RefusalCase> {};
@@ -129,11 +131,14 @@ TEST_P(PackerRefuses, BeforeWritingAnything) {
 #ifdef _WIN32
   if (!c.windowsCanNameIt) GTEST_SKIP() << "Windows cannot name a file " << c.label;
 #endif
-  WriteBytes(In() / "aaa.txt", "fine");
+  WriteBytes(In() / c.first, "fine");
   if (c.folder)
     fs::create_directory(In() / c.name);
   else
     WriteBytes(In() / c.name, "refused");
+  WriteBytes(Img(), "old data");
+  WriteBytes(Dir(), "old directory");
+  const auto before = testing::ListTree(root_.path());
 
   try {
     Pack();
@@ -142,8 +147,9 @@ TEST_P(PackerRefuses, BeforeWritingAnything) {
     EXPECT_NE(std::string(e.what()).find(c.name), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
   }
-  EXPECT_FALSE(fs::exists(Img()));
-  EXPECT_FALSE(fs::exists(Dir()));
+  EXPECT_EQ(ReadBytes(Img()), "old data");
+  EXPECT_EQ(ReadBytes(Dir()), "old directory");
+  EXPECT_EQ(testing::ListTree(root_.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -156,8 +162,91 @@ INSTANTIATE_TEST_SUITE_P(
                                   "b",
                                   false, "characters", false},
                       RefusalCase{"DeviceName", "con.txt", false, "device", false},
-                      RefusalCase{"SubFolder", "sub", true, "folder"}),
+                      RefusalCase{"SubFolder", "sub", true, "folder"},
+                      // Windows reads each pair as one name, and would keep only the later.
+                      RefusalCase{"TwoCases", "AAA.TXT", false, "Windows takes its name", false},
+                      RefusalCase{"TrailingDot", "aaa.txt.", false, "Windows takes its name",
+                                  false},
+                      RefusalCase{"AccentedCases", "\xC3\x89t\xC3\xA9.txt", false,
+                                  "Windows takes its name", false, "\xC3\xA9T\xC3\x89.TXT"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A pair to replace, and how to tell that it is still there, untouched, with nothing beside it.
+class PackerReplacing : public Packer {
+ protected:
+  void SetUp() override {
+    Packer::SetUp();
+    WriteBytes(In() / "a.txt", PatternBytes(5000, 4));
+    WriteBytes(Img(), "old data");
+    WriteBytes(Dir(), "old directory");
+    before_ = testing::ListTree(root_.path());
+  }
+  void ExpectOldPair() const {
+    EXPECT_EQ(ReadBytes(Img()), "old data");
+    EXPECT_EQ(ReadBytes(Dir()), "old directory");
+    EXPECT_EQ(testing::ListTree(root_.path()), before_);
+  }
+  std::size_t PackWith(const KeepGoing& keepGoing) {
+    return PackFolder(
+        In(), Base(), CodePage::Known(1252),
+        [](const fs::path& file) { return std::optional<std::string>(file.string()); }, keepGoing);
+  }
+  std::set<std::string> before_;
+};
+
+TEST_F(PackerReplacing, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
+  int asked = 0;
+  try {
+    // Asked once before the file, then before each piece of it: it grows once it is measured.
+    PackWith([&] {
+      if (++asked == 2) WriteBytes(In() / "a.txt", PatternBytes(9000, 4));
+      return true;
+    });
+    FAIL() << "packed a file that grew";
+  } catch (const PackError& e) {
+    EXPECT_NE(std::string(e.what()).find("a.txt\": it changed while it was packed"),
+              std::string::npos)
+        << e.what();
+  }
+  ExpectOldPair();
+}
+
+TEST_F(PackerReplacing, AnInterruptedPackLeavesTheOldPair) {
+  EXPECT_THROW(PackWith([] { return false; }), PackInterrupted);
+  ExpectOldPair();
+}
+
+TEST_F(PackerReplacing, ASuccessfulPackReplacesThePairAndLeavesNothingElse) {
+  EXPECT_EQ(PackWith({}), 1u);
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 3, "a.txt"));
+  EXPECT_EQ(testing::ListTree(root_.path()), before_);
+}
+
+TEST_F(Packer, ItsOwnArchiveInsideTheFolderIsLeftOut) {
+  WriteBytes(In() / "a.txt", "a");
+  for (int round = 0; round < 2; ++round)
+    PackFolder(In(), In() / "self", CodePage::Known(1252),
+               [](const fs::path& file) { return std::optional<std::string>(file.string()); });
+  EXPECT_EQ(ReadBytes(In() / "self.dir"), Record(0, 1, "a.txt"));
+}
+
+TEST_F(Packer, ALinkToAFileOutsideTheFolderIsRefusedAndOneInsideIsPacked) {
+  WriteBytes(In() / "a.txt", "inside");
+  testing::MakeUnixLink(In() / "a.txt", In() / "b.txt");
+  Pack();
+  EXPECT_EQ(ReadBytes(Dir()), Record(0, 1, "a.txt") + Record(1, 1, "b.txt"));
+
+  WriteBytes(root_.path() / "secret", "outside");
+  testing::MakeUnixLink(root_.path() / "secret", In() / "c.txt");
+  try {
+    Pack();
+    FAIL() << "packed a link to a file outside";
+  } catch (const PackError& e) {
+    EXPECT_NE(std::string(e.what()).find("c.txt\": it is a link to a file outside the folder"),
+              std::string::npos)
+        << e.what();
+  }
+}
 
 TEST_F(Packer, PutWritesChosenRecordOverZeroGap) {
   {
