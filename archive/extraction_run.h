@@ -28,8 +28,8 @@ class ExtractionRun {
 
   // Extracts archive.gEntries into destination (ending in "\"). Returns once every entry it
   // started is finished, with the entries that could not be extracted, in directory order.
-  // Throws RunError when the run cannot go on, after the entries in flight are finished.
-  // Closes the data file on every path.
+  // Throws RunError when the run cannot go on, after the entries in flight are finished; it
+  // holds the failures so far. Closes the data file on every path.
   std::vector<EntryError> Run(const std::string& destination, const BeforeEntry& before = {});
 
   // No entry starts after this call (from any thread); those in flight are still finished.
@@ -37,12 +37,15 @@ class ExtractionRun {
 
   // Entries taken through to the end of their writing, failed ones included.
   std::size_t Processed() const { return processed_; }
+  // Entries under their names once Run has returned or thrown a RunError, and their bytes.
+  FinishPool::Finished Written() const { return written_; }
 
  private:
   modArchive& archive_;
   unsigned finishers_;
   std::atomic<bool> stopRequested_{false};
   std::size_t processed_ = 0;
+  FinishPool::Finished written_;
 };
 
 }  // namespace sectorsieve

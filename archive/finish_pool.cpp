@@ -45,6 +45,11 @@ std::vector<std::pair<std::size_t, EntryError>> FinishPool::Wait() {
   return failures;
 }
 
+FinishPool::Finished FinishPool::Done() {
+  std::lock_guard lock(mutex_);
+  return done_;
+}
+
 void FinishPool::Work() {
   while (true) {
     std::unique_lock lock(mutex_);
@@ -60,6 +65,7 @@ void FinishPool::Work() {
 
 void FinishPool::Finish(Job job) {
   std::exception_ptr outcome;
+  const std::int64_t bytes = job.entry.Bytes();
   {
     // Gone before the entry counts as finished: a failed entry leaves no temporary file.
     WrittenEntry entry = std::move(job.entry);
@@ -88,6 +94,10 @@ void FinishPool::Finish(Job job) {
   {
     std::lock_guard lock(mutex_);
     --inFlight_;
+    if (!outcome) {
+      ++done_.entries;
+      done_.bytes += bytes;
+    }
     try {
       try {
         if (outcome) std::rethrow_exception(outcome);

@@ -41,6 +41,13 @@ class FinishPool {
   // what escaped a worker other than an EntryError.
   std::vector<std::pair<std::size_t, EntryError>> Wait();
 
+  // The entries finished under their names so far, and the bytes they hold.
+  struct Finished {
+    std::size_t entries = 0;
+    std::int64_t bytes = 0;
+  };
+  Finished Done();
+
  private:
   struct Job {
     std::size_t index;
@@ -65,6 +72,7 @@ class FinishPool {
   std::size_t renameTurn_ = 0;  // the turn of the next job to rename
   std::size_t inFlight_ = 0;    // queued or being finished
   std::vector<std::pair<std::size_t, EntryError>> failures_;
+  Finished done_;
   std::exception_ptr unexpected_;
   bool closing_ = false;
   // Last, so the workers are joined before the state they use goes.

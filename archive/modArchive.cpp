@@ -130,7 +130,7 @@ WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destin
     throw RunError("The destination folder " + Quoted(destination.path) +
                    " could not be written: " + e.what());
   }
-  WrittenEntry written(destination, std::move(gOutFile), name, EntryLabel(entry));
+  WrittenEntry written(destination, std::move(gOutFile), name, EntryLabel(entry), count);
   try {
     CopyEntry(start, count, written.File());
   } catch (const IoError& e) {

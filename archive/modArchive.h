@@ -31,9 +31,17 @@ class EntryError : public std::runtime_error {
 };
 
 // The run cannot go on at all (archive or destination unusable); what() says which and why.
+// Thrown out of a whole run, it also holds the entries that failed before it, in directory
+// order, those that were in flight when it came included.
 class RunError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  RunError(const RunError& cause, std::vector<EntryError> failures)
+      : std::runtime_error(cause), failures_(std::move(failures)) {}
+  const std::vector<EntryError>& failures() const { return failures_; }
+
+ private:
+  std::vector<EntryError> failures_;
 };
 
 // The entry catalogue: keeps directory order and finds an entry by its sId.

@@ -7,17 +7,19 @@
 namespace sectorsieve {
 
 WrittenEntry::WrittenEntry(Destination& destination, std::unique_ptr<OutputFile> file,
-                           std::string name, std::string label)
+                           std::string name, std::string label, std::int64_t bytes)
     : destination_(destination),
       file_(std::move(file)),
       name_(std::move(name)),
-      label_(std::move(label)) {}
+      label_(std::move(label)),
+      bytes_(bytes) {}
 
 WrittenEntry::WrittenEntry(WrittenEntry&& other) noexcept
     : destination_(other.destination_),
       file_(std::move(other.file_)),
       name_(std::move(other.name_)),
       label_(std::move(other.label_)),
+      bytes_(other.bytes_),
       pending_(std::exchange(other.pending_, false)) {}
 
 WrittenEntry::~WrittenEntry() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,12 +21,14 @@ struct Destination {
 class WrittenEntry {
  public:
   WrittenEntry(Destination& destination, std::unique_ptr<OutputFile> file, std::string name,
-               std::string label);
+               std::string label, std::int64_t bytes);
   WrittenEntry(WrittenEntry&& other) noexcept;
   WrittenEntry& operator=(WrittenEntry&&) = delete;
   ~WrittenEntry();
 
   OutputFile& File() { return *file_; }
+  // How many bytes the entry's file holds.
+  std::int64_t Bytes() const { return bytes_; }
 
   // Flushes and closes the file. Throws EntryError when it is not complete.
   void Close();
@@ -42,6 +45,7 @@ class WrittenEntry {
   std::unique_ptr<OutputFile> file_;
   std::string name_;
   std::string label_;
+  std::int64_t bytes_;
   bool pending_ = true;  // the temporary file exists and is ours to remove
 };
 

@@ -14,21 +14,28 @@ void ExtractEntries(modArchive& archive, const std::string& destination,
                     const std::atomic<bool>& stop, RunObserver& observer, RunOutcome& outcome) {
   ExtractionRun run(archive);
   std::int64_t inHand = 0;  // bytes of the entry being written
-  outcome.failures = run.Run(destination, [&](std::size_t done, const clsImgFile& entry) {
-    outcome.done = done;
-    outcome.bytes += inHand;
-    if (done > 0) observer.EntryDone(outcome);
-    inHand = std::int64_t{entry.lSize()} * SECTOR_SIZE;
-    if (stop) {
-      outcome.interrupted = true;
-      run.RequestStop();
-    }
-  });
-  for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);
-  if (outcome.interrupted) return;
-  outcome.done = run.Processed();
-  outcome.bytes += inHand;
-  observer.EntryDone(outcome);
+  const auto ended = [&](const std::vector<EntryError>& failures) {
+    outcome.failures = failures;
+    for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);
+    outcome.done = run.Processed();
+    outcome.bytes = run.Written().bytes;
+  };
+  try {
+    ended(run.Run(destination, [&](std::size_t done, const clsImgFile& entry) {
+      outcome.done = done;
+      outcome.bytes += inHand;
+      if (done > 0) observer.EntryDone(outcome);
+      inHand = std::int64_t{entry.lSize()} * SECTOR_SIZE;
+      if (stop) {
+        outcome.interrupted = true;
+        run.RequestStop();
+      }
+    }));
+  } catch (const RunError& e) {
+    ended(e.failures());
+    throw;
+  }
+  if (!outcome.interrupted) observer.EntryDone(outcome);
 }
 
 }  // namespace

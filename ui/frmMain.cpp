@@ -134,6 +134,7 @@ void frmMain::cmdExtract_Click() {
     ExtractAll(run, failures, entries);
   } catch (const RunError& e) {
     stopReason = e.what();
+    failures = e.failures();
   } catch (const UnusablePath& e) {
     stopReason = UnusableNameMessage(e.kind, e.text.shown());
   } catch (const std::bad_alloc&) {
@@ -163,7 +164,10 @@ void frmMain::cmdExtract_Click() {
   if (unloadRequested_) {
     c_.form.Unload();
   } else if (!stopReason.empty()) {
-    c_.form.MsgBox(stopReason, "Extraction failed");
+    c_.form.MsgBox(failures.empty()
+                       ? stopReason
+                       : stopReason + kNewLine + kNewLine + FailureReport(failures, entries),
+                   "Extraction failed");
   } else if (!failures.empty() && !stopped) {
     c_.form.MsgBox(FailureReport(failures, entries), "Extraction errors");
   }

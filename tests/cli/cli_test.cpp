@@ -174,6 +174,15 @@ TEST_F(CommandLine, PackThenExtractGivesBackEveryFile) {
   }
 }
 
+TEST_F(CommandLine, TheSummaryCountsOnlyWhatWasWritten) {
+  // Two empty entries and one that claims far more than the archive holds.
+  WriteArchive(Record(0, 0, "a") + Record(0, 0, "b") + Record(0, 0x7FFFFFFF, "huge"), "");
+  MakeOut();
+  const Output run = RunProgram({"extract", Img(), Out()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.rfind("Extracted 2 of 3 entries (0 bytes) into ", 0), 0u) << run.out;
+}
+
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
   const Output run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);

@@ -103,6 +103,34 @@ TEST_P(FinishingTest, FailuresOfWritingAndOfFinishingAreReportedInDirectoryOrder
   EXPECT_EQ(run.Processed(), 40u);
 }
 
+TEST_P(FinishingTest, ARunThatCannotGoOnFinishesWhatIsInFlightAndCountsIt) {
+  std::vector<Entry> entries;
+  for (int i = 0; i < 12; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", i, 1});
+  entries[0].name = "..\\up.bin";
+  Archive(entries, 12);
+  files.beforeClose = [](int file) {
+    if (file == 2) throw IoError("Input/output error");
+  };
+  files.beforeCreate = [](int file) {
+    if (file == 5) throw IoError("Access is denied");
+  };
+
+  try {
+    Run();
+    FAIL() << "the run went on";
+  } catch (const RunError& e) {
+    EXPECT_EQ(std::string(e.what()), "The destination folder \"" + (root.path() / "out").string() +
+                                         "\\\" could not be written: Access is denied");
+    EXPECT_EQ(Reported(e.failures()),
+              (std::vector<std::string>{"..\\up.bin: has a name that leaves the destination folder",
+                                        "f2.bin: could not be written: Input/output error"}));
+  }
+  EXPECT_EQ(run.Processed(), 5u);
+  EXPECT_EQ(run.Written().entries, 3u);
+  EXPECT_EQ(run.Written().bytes, 3 * SECTOR_SIZE);
+  ExpectWritten({entries[1], entries[3], entries[4]});
+}
+
 TEST_P(FinishingTest, LaterEntryOfTheSameNameWinsWhateverTheFinishersDo) {
   // Windows takes these for one file; here the renames are made to land on one name as they
   // would there.

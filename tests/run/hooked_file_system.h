@@ -20,6 +20,8 @@ class HookedFileSystem final : public FileSystem {
   // Runs before each close on the closing thread, with the file's number (1 for the first
   // created); may throw.
   std::function<void(int file)> beforeClose;
+  // Runs before each file is created, with the number it would have; may throw.
+  std::function<void(int file)> beforeCreate;
   // The name a file is renamed to instead of the one asked for; may throw.
   std::function<std::string(const std::string& to)> renameTo;
   // The most bytes of an entry the system may copy by itself; the run writes the rest.
@@ -45,6 +47,7 @@ class HookedFileSystem final : public FileSystem {
     Folder(std::unique_ptr<OutputFolder> real, HookedFileSystem& fs)
         : real_(std::move(real)), fs_(fs) {}
     std::unique_ptr<OutputFile> CreateTemp() override {
+      if (fs_.beforeCreate) fs_.beforeCreate(fs_.created_ + 1);
       auto real = real_->CreateTemp();
       std::lock_guard lock(fs_.mutex_);
       fs_.peakOpen = std::max(fs_.peakOpen, ++fs_.open_);
