@@ -1,12 +1,12 @@
 #include "clsImgFile.h"
 
-#include "modArchive.h"
+#include <algorithm>
 
 namespace sectorsieve {
 
 void clsImgFile::set_sName(const std::string& vData) {
-  sName_ = vData.substr(0, ENTRY_NAME_LENGTH);
-  sName_.resize(ENTRY_NAME_LENGTH, ' ');
+  sName_.fill(' ');
+  std::copy_n(vData.begin(), std::min(vData.size(), sName_.size()), sName_.begin());
 }
 
 }  // namespace sectorsieve

@@ -30,7 +30,7 @@ class ExtractionRun {
   // started is finished, with the entries that could not be extracted, in directory order.
   // Throws RunError when the run cannot go on, after the entries in flight are finished; it
   // holds the failures so far. Closes the data file on every path.
-  std::vector<EntryError> Run(const std::string& destination, const BeforeEntry& before = {});
+  RunFailures Run(const std::string& destination, const BeforeEntry& before = {});
 
   // No entry starts after this call (from any thread); those in flight are still finished.
   void RequestStop() { stopRequested_ = true; }

@@ -42,8 +42,10 @@ void modArchive::LoadDirectory(const std::string& basePath,
     const auto gDirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
     const std::int64_t records = gDirFile->Size() / DIR_RECORD_SIZE;
-    // More records than this machine can address cannot be held, whatever memory is free.
-    if (records > std::numeric_limits<std::ptrdiff_t>::max() / DIR_RECORD_SIZE)
+    // More records than this machine can address, or than an entry's index can count, cannot
+    // be held, whatever memory is free.
+    if (records > std::numeric_limits<std::ptrdiff_t>::max() / DIR_RECORD_SIZE ||
+        records > std::int64_t{std::numeric_limits<std::uint32_t>::max()} + 1)
       throw std::bad_alloc();
     // Growing by doubling would need half as much again at its peak.
     gEntries.Reserve(static_cast<std::size_t>(records));
@@ -61,7 +63,7 @@ void modArchive::LoadDirectory(const std::string& basePath,
       for (std::size_t i = 0; i < n; ++i) {
         gEntry = DecodeRecord(chunk.data() + i * DIR_RECORD_SIZE);
         clsImgFile entry;
-        entry.set_sId(std::to_string(first + static_cast<std::int64_t>(i)));
+        entry.set_sId(static_cast<std::uint32_t>(first + static_cast<std::int64_t>(i)));
         entry.set_sName(StripNulls(std::string_view(gEntry.sName.data(), ENTRY_NAME_LENGTH)));
         entry.set_lOffset(gEntry.lOffset);
         entry.set_lSize(gEntry.lSize);

@@ -11,38 +11,10 @@
 #include "file_io.h"
 #include "format.h"
 #include "names.h"
+#include "run_failures.h"
 #include "written_entry.h"
 
 namespace sectorsieve {
-
-// One entry could not be extracted; the run goes on with the next one.
-class EntryError : public std::runtime_error {
- public:
-  EntryError(std::string entry, std::string reason)
-      : std::runtime_error(entry + ": " + reason),
-        entry_(std::move(entry)),
-        reason_(std::move(reason)) {}
-  const std::string& entry() const { return entry_; }
-  const std::string& reason() const { return reason_; }
-
- private:
-  std::string entry_;
-  std::string reason_;
-};
-
-// The run cannot go on at all (archive or destination unusable); what() says which and why.
-// Thrown out of a whole run, it also holds the entries that failed before it, in directory
-// order, those that were in flight when it came included.
-class RunError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-  RunError(const RunError& cause, std::vector<EntryError> failures)
-      : std::runtime_error(cause), failures_(std::move(failures)) {}
-  const std::vector<EntryError>& failures() const { return failures_; }
-
- private:
-  std::vector<EntryError> failures_;
-};
 
 // The entry catalogue: keeps directory order and finds an entry by its sId.
 class Catalogue {
@@ -50,6 +22,7 @@ class Catalogue {
   void Add(clsImgFile entry);
   void Reserve(std::size_t count) { items_.reserve(count); }
   const clsImgFile* Item(const std::string& key) const;
+  const clsImgFile& At(std::size_t index) const { return items_[index]; }
   std::size_t Count() const { return items_.size(); }
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }

@@ -14,8 +14,8 @@ void ExtractEntries(modArchive& archive, const std::string& destination,
                     const std::atomic<bool>& stop, RunObserver& observer, RunOutcome& outcome) {
   ExtractionRun run(archive);
   std::int64_t inHand = 0;  // bytes of the entry being written
-  const auto ended = [&](const std::vector<EntryError>& failures) {
-    outcome.failures = failures;
+  const auto ended = [&](RunFailures failures) {
+    outcome.failures = std::move(failures);
     for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);
     outcome.done = run.Processed();
     outcome.bytes = run.Written().bytes;

@@ -22,7 +22,7 @@ std::string UnusableNameMessage(const char* kind, const std::string& shown) {
          "Please choose another " + kind + ".";
 }
 
-std::string FailureReport(const std::vector<EntryError>& failures, std::size_t entries) {
+std::string FailureReport(const RunFailures& failures, std::size_t entries) {
   std::string text = std::to_string(failures.size()) + " of " + std::to_string(entries) +
                      " entries could not be extracted:" + kNewLine;
   for (std::size_t i = 0; i < failures.size() && i < kMaxListedFailures; ++i)
@@ -126,7 +126,7 @@ void frmMain::cmdExtract_Click() {
   c_.form.SetMousePointer(MousePointer::Hourglass);
 
   ExtractionRun run(archive_);
-  std::vector<EntryError> failures;
+  RunFailures failures;
   std::string stopReason;
   std::size_t entries = 0;
   // Every failure ends here, classified or not, so the window always comes back to the user.
@@ -181,8 +181,7 @@ std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
   }
 }
 
-void frmMain::ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures,
-                         std::size_t& entries) {
+void frmMain::ExtractAll(ExtractionRun& run, RunFailures& failures, std::size_t& entries) {
   const std::string source = PathBoxText(c_.lblSource, "file");
   const auto archive = ArchiveOfDataFile(source, fs_.Ansi());
   if (!archive) throw RunError("\"" + source + "\" does not name an archive's .img file");

@@ -63,7 +63,7 @@ class frmMain {
   };
   std::string PathBoxText(TextBox& box, const char* kind);
   // The run's work; its failures are the caller's to report.
-  void ExtractAll(ExtractionRun& run, std::vector<EntryError>& failures, std::size_t& entries);
+  void ExtractAll(ExtractionRun& run, RunFailures& failures, std::size_t& entries);
   void UpdateExtractButton();
   void EnableButtons(bool enabled);
 

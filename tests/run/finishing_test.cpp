@@ -37,7 +37,7 @@ class FinishingTest : public ::testing::TestWithParam<unsigned> {
     archive.LoadDirectory(root / "arc");
   }
 
-  std::vector<EntryError> Run() { return run.Run((root.path() / "out").string() + "\\"); }
+  RunFailures Run() { return run.Run((root.path() / "out").string() + "\\"); }
 
   std::string Bytes(const Entry& e) const {
     return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
@@ -54,7 +54,7 @@ class FinishingTest : public ::testing::TestWithParam<unsigned> {
     EXPECT_EQ(ListTree(root.path() / "out"), names);
   }
 
-  static std::vector<std::string> Reported(const std::vector<EntryError>& failures) {
+  static std::vector<std::string> Reported(const RunFailures& failures) {
     std::vector<std::string> lines;
     for (const EntryError& e : failures) lines.push_back(e.entry() + ": " + e.reason());
     return lines;
