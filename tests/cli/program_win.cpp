@@ -31,9 +31,14 @@ Output RunProgram(const std::vector<std::string>& args) {
     std::wstring program(MAX_PATH * 2, L'\0');
     program.resize(::GetFullPathNameW(Wide(SECTORSIEVE_CLI).c_str(),
                                       static_cast<DWORD>(program.size()), program.data(), nullptr));
-    // Arguments in tests hold no quotes and end in no backslash, so quoting is enough.
+    // Arguments in tests hold no quotes. A backslash right before the closing quote is
+    // doubled: the system's parser would take the two for a quote within the argument.
     std::wstring command = L"\"" + program + L"\"";
-    for (const std::string& a : args) command += L" \"" + Wide(a) + L"\"";
+    for (const std::string& a : args) {
+      std::wstring arg = Wide(a);
+      if (arg.ends_with(L'\\')) arg += L'\\';
+      command += L" \"" + arg + L"\"";
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -231,6 +231,9 @@ TEST_F(Packer, ItsOwnArchiveInsideTheFolderIsLeftOut) {
 }
 
 TEST_F(Packer, ALinkToAFileOutsideTheFolderIsRefusedAndOneInsideIsPacked) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine shows a Linux link to a file as the file itself";
+#endif
   WriteBytes(In() / "a.txt", "inside");
   testing::MakeUnixLink(In() / "a.txt", In() / "b.txt");
   Pack();
