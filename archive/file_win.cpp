@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "file_io.h"
-#include "unique_handle.h"
 #include "win_handles.h"
 
 namespace sectorsieve {
@@ -146,9 +145,8 @@ class WinFolder final : public OutputFolder {
   // whatever is there first, as a rename replaces a link, and only that file is removed.
   void RemoveLeftovers() noexcept {
     WIN32_FIND_DATAA found{};
-    const HANDLE search = ::FindFirstFileA((path_ + ".sectorsieve-w*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    const scope_exit close([&] { ::FindClose(search); });
+    const unique_find search(::FindFirstFileA((path_ + ".sectorsieve-w*.tmp").c_str(), &found));
+    if (!search) return;
     do {
       const auto owner = Temps().OtherOwner(found.cFileName);
       if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
@@ -162,7 +160,7 @@ class WinFolder final : public OutputFolder {
       } catch (const IoError&) {
         break;  // the folder cannot be written: the run will say so itself
       }
-    } while (::FindNextFileA(search, &found));
+    } while (::FindNextFileA(search.get(), &found));
   }
 
   unique_hfile dir_;

@@ -39,9 +39,9 @@ void modArchive::LoadDirectory(const std::string& basePath,
 
   const std::string path = ArchivePathsOf(basePath).dir;
   try {
-    const auto gDirFile = fs_.OpenRead(path);
+    const auto dirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
-    const std::int64_t records = gDirFile->Size() / DIR_RECORD_SIZE;
+    const std::int64_t records = dirFile->Size() / DIR_RECORD_SIZE;
     // More records than this machine can address, or than an entry's index can count, cannot
     // be held, whatever memory is free.
     if (records > std::numeric_limits<std::ptrdiff_t>::max() / DIR_RECORD_SIZE ||
@@ -58,7 +58,7 @@ void modArchive::LoadDirectory(const std::string& basePath,
       const auto n =
           static_cast<std::size_t>(std::min<std::int64_t>(RECORDS_PER_READ, records - first));
       const std::size_t bytes = n * DIR_RECORD_SIZE;
-      if (gDirFile->ReadAt(first * DIR_RECORD_SIZE, chunk.data(), bytes) != bytes)
+      if (dirFile->ReadAt(first * DIR_RECORD_SIZE, chunk.data(), bytes) != bytes)
         throw IoError("the file ended early");
       for (std::size_t i = 0; i < n; ++i) {
         gEntry = DecodeRecord(chunk.data() + i * DIR_RECORD_SIZE);
@@ -103,36 +103,56 @@ Destination modArchive::OpenDestination(const std::string& destination) {
   }
 }
 
+EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
+                        const CodePage& cp) {
+  EntryOutput output;
+  // The path ends at the name's first space, the padding's included.
+  const std::string field = SpacesToNulls(entry.sName());
+  output.sName = field.substr(0, field.find('\0'));
+  output.lStart = std::int64_t{entry.lOffset()} * SECTOR_SIZE;
+  output.lCount = std::int64_t{entry.lSize()} * SECTOR_SIZE;
+  if (entry.lOffset() < 0)
+    output.sRefusal = "has a negative offset";
+  else if (entry.lSize() < 0)
+    output.sRefusal = "has a negative size";
+  else if (std::string reason = UnsafeNameReason(output.sName, cp); !reason.empty())
+    output.sRefusal = std::move(reason);
+  if (!output.sRefusal.empty() || !imgSize) return output;
+  // The final sector may be partial; its missing tail reads as zeros. An empty entry may
+  // start right at the end, where a writer puts an empty last file.
+  const std::int64_t sectorsEnd = (*imgSize + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
+  if (output.lCount > sectorsEnd - output.lStart)
+    output.sRefusal = "lies beyond the end of the archive";
+  return output;
+}
+
 WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destination) {
   gEntry.lOffset = entry.lOffset();
   gEntry.lSize = entry.lSize();
   const std::string fixedName = SpacesToNulls(entry.sName());
   std::copy_n(fixedName.begin(), ENTRY_NAME_LENGTH, gEntry.sName.begin());
-  const std::string name(gEntry.sName.data(),
-                         std::find(gEntry.sName.begin(), gEntry.sName.end(), '\0'));
 
-  // Everything is checked before the output is touched.
+  // Everything is decided before the output is touched. Offset, size and name refuse an entry
+  // even when the data file cannot be opened.
   const auto fail = [&](const std::string& reason) { throw EntryError(EntryLabel(entry), reason); };
-  if (gEntry.lOffset < 0) fail("has a negative offset");
-  if (gEntry.lSize < 0) fail("has a negative size");
-  if (const std::string reason = UnsafeNameReason(name, fs_.Ansi()); !reason.empty()) fail(reason);
+  EntryOutput output = DecideEntry(entry, std::nullopt, fs_.Ansi());
+  if (output.sRefusal.empty()) {
+    if (!gImgFile) OpenArchive();
+    output = DecideEntry(entry, imgSize_, fs_.Ansi());
+  }
+  if (!output.sRefusal.empty()) fail(output.sRefusal);
+  const std::string& name = output.sName;
+  const std::int64_t start = output.lStart;
+  const std::int64_t count = output.lCount;
 
-  if (!gImgFile) OpenArchive();
-  const std::int64_t start = std::int64_t{gEntry.lOffset} * SECTOR_SIZE;
-  const std::int64_t count = std::int64_t{gEntry.lSize} * SECTOR_SIZE;
-  // The final sector may be partial; its missing tail reads as zeros. An empty entry may
-  // start right at the end, where a writer puts an empty last file.
-  const std::int64_t sectorsEnd = (imgSize_ + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
-  if (count > sectorsEnd - start) fail("lies beyond the end of the archive");
-
-  std::unique_ptr<OutputFile> gOutFile;
+  std::unique_ptr<OutputFile> outFile;
   try {
-    gOutFile = destination.folder->CreateTemp();
+    outFile = destination.folder->CreateTemp();
   } catch (const IoError& e) {
     throw RunError("The destination folder " + Quoted(destination.path) +
                    " could not be written: " + e.what());
   }
-  WrittenEntry written(destination, std::move(gOutFile), name, EntryLabel(entry), count);
+  WrittenEntry written(destination, std::move(outFile), name, EntryLabel(entry), count);
   try {
     CopyEntry(start, count, written.File());
   } catch (const IoError& e) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,6 +32,20 @@ class Catalogue {
   // An entry's key is its index as decimal text, so the index needs no table of its own.
   std::vector<clsImgFile> items_;
 };
+
+// What extraction makes of one entry, decided once, here: the name of its file (in the code
+// page, "\" between folders), why it is refused or empty, and the bytes it takes from the data
+// file. ExtractEntry writes by it; the listing and the window show it.
+struct EntryOutput {
+  std::string sName;
+  std::string sRefusal;
+  std::int64_t lStart = 0;  // byte offset in the data file
+  std::int64_t lCount = 0;  // bytes
+};
+// entry against a data file of imgSize bytes, with names in code page cp; without a size, all
+// but whether it lies within the data file.
+EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
+                        const CodePage& cp);
 
 // Archive access. Names starting with "g" are the module-level state of the archive
 // module; they live on this object so that every test starts from fresh state.

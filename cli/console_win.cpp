@@ -8,6 +8,7 @@
 #include "console.h"
 #include "names.h"
 #include "unique_handle.h"
+#include "win_handles.h"
 
 namespace sectorsieve::cli {
 
@@ -35,12 +36,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   }
 }
 
-struct LocalTraits {
-  using pointer = LPWSTR*;
-  static pointer invalid() { return nullptr; }
-  static void close(LPWSTR* p) { ::LocalFree(p); }
-};
-
 }  // namespace
 
 const std::atomic<bool>& CatchInterrupts() {
@@ -65,7 +60,7 @@ ConsoleText::~ConsoleText() {
 
 std::vector<std::string> Arguments(int, char**) {
   int count = 0;
-  const unique_handle<LocalTraits> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  const unique_argument_list wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!wide) throw std::invalid_argument("the command line could not be read");
   std::vector<std::string> args;
   for (int i = 1; i < count; ++i) {

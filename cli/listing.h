@@ -13,19 +13,16 @@
 
 namespace sectorsieve::cli {
 
+// An entry as the core decided it, with the platform's own refusal where the core had none.
 struct ListedEntry {
   std::size_t index = 0;
-  std::string name;         // the file name extraction writes, in the archive's code page
-  std::int64_t offset = 0;  // bytes
-  std::int64_t size = 0;    // bytes
-  std::string refusal;      // why extraction would refuse the entry, or empty
+  EntryOutput output;
 };
 
 // Why the platform cannot take a name that the core accepts, or empty.
 using NameCheck = std::function<std::string(std::string_view name)>;
 
-// The entries in directory order, against a data file of imgSize bytes, refused for the same
-// reasons and in the same words as modArchive::ExtractEntry.
+// The entries in directory order, against a data file of imgSize bytes.
 std::vector<ListedEntry> ListEntries(const Catalogue& entries, const CodePage& cp,
                                      std::int64_t imgSize, const NameCheck& platformRefusal);
 

@@ -4,38 +4,24 @@
 // platform's own file names are UTF-8 on Linux and in the system's ANSI code page on Windows.
 
 #include <filesystem>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "names.h"
-#include "unique_handle.h"
-
-#ifndef _WIN32
-#include <iconv.h>
-#endif
 
 namespace sectorsieve::cli {
 
-#ifndef _WIN32
-struct IconvTraits {
-  using pointer = iconv_t;
-  static pointer invalid() { return reinterpret_cast<iconv_t>(-1); }
-  static void close(iconv_t cd) { ::iconv_close(cd); }
-};
-#endif
-
 class NameCodec {
  public:
-#ifdef _WIN32
-  // The system's ANSI code page, as the window uses.
-  NameCodec();
-#else
-  // Names in code page codePage (1252, 932, ...); throws std::invalid_argument with a plain
-  // message when the C library cannot convert it.
-  explicit NameCodec(unsigned codePage);
-#endif
+  // On Linux, names in code page codePage (1252 when none is given); on Windows, in the
+  // system's ANSI code page, as the window reads them. Throws std::invalid_argument with a
+  // plain message for a code page that cannot be taken.
+  explicit NameCodec(std::optional<unsigned> codePage);
+  ~NameCodec();
+  NameCodec(const NameCodec&) = delete;
+  NameCodec& operator=(const NameCodec&) = delete;
 
   const CodePage& Ansi() const { return cp_; }
   // name in UTF-8, or nothing when one of its characters has no exact match.
@@ -47,14 +33,11 @@ class NameCodec {
   std::string Shown(std::string_view name) const;
 
  private:
+  // The platform's own converters, where it needs any.
+  struct Converters;
+
   CodePage cp_;
-#ifndef _WIN32
-  // iconv keeps a state per conversion direction, so each direction has its own; files are
-  // finished on the run's worker threads, so one conversion runs at a time.
-  unique_handle<IconvTraits> toUtf8_;
-  unique_handle<IconvTraits> fromUtf8_;
-  mutable std::mutex iconvMutex_;
-#endif
+  std::unique_ptr<Converters> converters_;
 };
 
 // A path as the command line gave it, as the standard library's path type: on Windows the

@@ -1,13 +1,23 @@
 // Entry names on POSIX systems: converted with the C library's iconv, exactly or not at all.
 
+#include <iconv.h>
+
 #include <cerrno>
+#include <mutex>
 #include <stdexcept>
 
 #include "native_names.h"
+#include "unique_handle.h"
 
 namespace sectorsieve::cli {
 
 namespace {
+
+struct IconvTraits {
+  using pointer = iconv_t;
+  static pointer invalid() { return reinterpret_cast<iconv_t>(-1); }
+  static void close(iconv_t cd) { ::iconv_close(cd); }
+};
 
 // Converts all of text with cd; nothing when a character has no exact match or is cut short.
 std::optional<std::string> Convert(iconv_t cd, std::string_view text) {
@@ -48,19 +58,30 @@ CodePage KnownOnly(unsigned id) {
 
 }  // namespace
 
-NameCodec::NameCodec(unsigned codePage)
-    : cp_(KnownOnly(codePage)),
-      toUtf8_(Open("UTF-8", "CP" + std::to_string(codePage), codePage)),
-      fromUtf8_(Open("CP" + std::to_string(codePage), "UTF-8", codePage)) {}
+// iconv keeps a state per conversion direction, so each direction has its own; files are
+// finished on the run's worker threads, so one conversion runs at a time.
+struct NameCodec::Converters {
+  unique_handle<IconvTraits> toUtf8;
+  unique_handle<IconvTraits> fromUtf8;
+  std::mutex mutex;
+};
+
+NameCodec::NameCodec(std::optional<unsigned> codePage)
+    : cp_(KnownOnly(codePage.value_or(1252))),
+      converters_(new Converters{Open("UTF-8", "CP" + std::to_string(cp_.Id()), cp_.Id()),
+                                 Open("CP" + std::to_string(cp_.Id()), "UTF-8", cp_.Id()),
+                                 {}}) {}
+
+NameCodec::~NameCodec() = default;
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
-  const std::lock_guard lock(iconvMutex_);
-  return Convert(toUtf8_.get(), name);
+  const std::lock_guard lock(converters_->mutex);
+  return Convert(converters_->toUtf8.get(), name);
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
-  const std::lock_guard lock(iconvMutex_);
-  return Convert(fromUtf8_.get(), file.native());
+  const std::lock_guard lock(converters_->mutex);
+  return Convert(converters_->fromUtf8.get(), file.native());
 }
 
 std::string NameCodec::Shown(std::string_view name) const {

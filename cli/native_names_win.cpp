@@ -2,13 +2,31 @@
 
 #include <windows.h>
 
+#include <stdexcept>
+
 #include "ansi_text.h"
 #include "file_io.h"
 #include "native_names.h"
 
 namespace sectorsieve::cli {
 
-NameCodec::NameCodec() : cp_(SystemFileSystem().Ansi()) {}
+// The system's own functions convert: nothing of the platform's to hold.
+struct NameCodec::Converters {};
+
+namespace {
+
+const CodePage& SystemOnly(const std::optional<unsigned>& codePage) {
+  if (codePage)
+    throw std::invalid_argument(
+        "--codepage is for Linux only; on Windows, names are in the system's ANSI code page");
+  return SystemFileSystem().Ansi();
+}
+
+}  // namespace
+
+NameCodec::NameCodec(std::optional<unsigned> codePage) : cp_(SystemOnly(codePage)) {}
+
+NameCodec::~NameCodec() = default;
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
   if (name.empty()) return std::string();

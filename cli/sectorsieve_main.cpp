@@ -18,19 +18,6 @@ namespace {
 
 using namespace sectorsieve::cli;
 
-// The names of the archive's entries: on Linux in the code page asked for, on Windows in the
-// system's, as the window reads them.
-std::unique_ptr<NameCodec> CodecFor(const std::optional<unsigned>& codePage) {
-#ifdef _WIN32
-  if (codePage)
-    throw std::invalid_argument(
-        "--codepage is for Linux only; on Windows, names are in the system's ANSI code page");
-  return std::make_unique<NameCodec>();
-#else
-  return std::make_unique<NameCodec>(codePage.value_or(1252));
-#endif
-}
-
 int Run(int argc, char** argv) {
   CLI::App app(
       "Lists, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
@@ -85,7 +72,7 @@ int Run(int argc, char** argv) {
     return EXIT_RUN_FAILED;
   }
 
-  const std::unique_ptr<NameCodec> names = CodecFor(codePage);
+  const auto names = std::make_unique<NameCodec>(codePage);
   const ConsoleText consoleText;
   if (list->parsed()) return List(archive, json, *names);
   if (extract->parsed()) return Extract(archive, folder, quiet, *names, CatchInterrupts());

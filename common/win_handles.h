@@ -40,4 +40,12 @@ struct FindTraits {
 };
 using unique_find = unique_handle<FindTraits>;
 
+// The argument list CommandLineToArgvW makes, freed with LocalFree.
+struct ArgumentListTraits {
+  using pointer = LPWSTR*;
+  static pointer invalid() { return nullptr; }
+  static void close(LPWSTR* list) { ::LocalFree(list); }
+};
+using unique_argument_list = unique_handle<ArgumentListTraits>;
+
 }  // namespace sectorsieve

@@ -99,12 +99,6 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   if (!::RegisterClassExW(&wc)) throw std::runtime_error("The main window's class was refused");
 }
 
-struct LocalTraits {
-  using pointer = LPWSTR*;
-  static pointer invalid() { return nullptr; }
-  static void close(LPWSTR* memory) { ::LocalFree(memory); }
-};
-
 // A path handed over in Unicode, made full against the working folder and converted exactly
 // to the ANSI code page; throws UnconvertibleText.
 std::string FullAnsiPath(const std::wstring& path) {
@@ -180,7 +174,7 @@ void frmMainWindow::Show(int showCommand) {
 
 void frmMainWindow::OpenCommandLine(const wchar_t* commandLine) {
   int count = 0;
-  const unique_handle<LocalTraits> args(::CommandLineToArgvW(commandLine, &count));
+  const unique_argument_list args(::CommandLineToArgvW(commandLine, &count));
   if (!args) return;
   // The first argument is the program itself.
   for (int i = 1; i < count && i <= 2; ++i) {
