@@ -553,8 +553,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
-    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W3" || value == "W4" ||
-                                value == "D1" || value == "all"))
+    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W2cli" ||
+                                value == "W3" || value == "W4" || value == "D1" || value == "all"))
       which = value;
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -600,6 +600,15 @@ int main(int argc, char** argv) {
         if (free < needed) {
           std::cerr << w.name << ": skipped, it needs " << needed / MiB << " MiB free in " << dir
                     << " and " << free / MiB << " MiB are free\n";
+          continue;
+        }
+        // A file system made for few large files runs out of inodes first.
+        const auto freeFiles = static_cast<std::int64_t>(fsStats.f_favail);
+        const auto neededFiles =
+            (2 * (pairs + 1) + 1) * static_cast<std::int64_t>(w.sizes.size()) + 1000;
+        if (freeFiles < neededFiles) {
+          std::cerr << w.name << ": skipped, it needs " << neededFiles << " free inodes in " << dir
+                    << " and " << freeFiles << " are free\n";
           continue;
         }
       }

@@ -70,7 +70,7 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
     return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
   modArchive archive(*files);
-  RunReport report(stderr, !quiet && StderrIsTerminal(), names);
+  RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
   const RunOutcome outcome = ExtractArchive(
       archive, paths->base, AsFolder(folder, SystemFileSystem().Ansi()), stop, report);
   report.Finish();

@@ -18,6 +18,8 @@ int InterruptedStatus();
 
 // True when standard error is a terminal (a console on Windows) that a person watches.
 bool StderrIsTerminal();
+// The columns of that terminal; 80 when it does not say.
+int TerminalWidth();
 
 // For as long as it lives, the console shows text in the code page names are written in
 // (on Windows, the ANSI code page rather than the console's own); elsewhere it does nothing.

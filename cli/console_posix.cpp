@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "console.h"
@@ -33,6 +34,11 @@ const std::atomic<bool>& CatchInterrupts() {
 int InterruptedStatus() { return 128 + gSignal; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int TerminalWidth() {
+  winsize size{};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
 
 ConsoleText::ConsoleText() = default;
 ConsoleText::~ConsoleText() = default;

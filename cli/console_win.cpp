@@ -45,6 +45,12 @@ const std::atomic<bool>& CatchInterrupts() {
 
 int InterruptedStatus() { return 130; }
 
+int TerminalWidth() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 80;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 bool StderrIsTerminal() {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

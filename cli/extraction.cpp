@@ -1,5 +1,6 @@
 #include "extraction.h"
 
+#include <algorithm>
 #include <new>
 
 #include "extraction_run.h"
@@ -59,6 +60,8 @@ RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
       return outcome;
     }
     outcome.entries = archive.gEntries.Count();
+    for (const clsImgFile& entry : archive.gEntries)
+      outcome.totalBytes += std::int64_t{std::max(entry.lSize(), 0)} * SECTOR_SIZE;
     ExtractEntries(archive, destination, stop, observer, outcome);
   } catch (const RunError& e) {
     outcome.stopReason = e.what();

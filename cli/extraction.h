@@ -12,9 +12,10 @@
 namespace sectorsieve::cli {
 
 struct RunOutcome {
-  std::size_t entries = 0;  // in the directory
-  std::size_t done = 0;     // written or failed
-  std::int64_t bytes = 0;   // gone through so far; once the run is over, of the files written
+  std::size_t entries = 0;      // in the directory
+  std::int64_t totalBytes = 0;  // that the entries claim, refused ones included
+  std::size_t done = 0;         // written or failed
+  std::int64_t bytes = 0;       // gone through so far; once the run is over, of the files written
   RunFailures failures;
   std::string stopReason;  // why the run could not go on, or empty
   bool interrupted = false;

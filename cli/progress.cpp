@@ -1,5 +1,8 @@
 #include "progress.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace sectorsieve::cli {
 
 namespace {
@@ -32,8 +35,8 @@ bool IsUtf8(const std::string& text) {
 
 }  // namespace
 
-RunReport::RunReport(std::FILE* err, bool showProgress, const NameCodec& names)
-    : err_(err), showProgress_(showProgress), names_(names) {}
+RunReport::RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width)
+    : err_(err), showProgress_(showProgress), width_(width), names_(names) {}
 
 double RunReport::Seconds() const {
   return std::chrono::duration<double>(Clock::now() - start_).count();
@@ -54,7 +57,7 @@ void RunReport::EntryDone(const RunOutcome& soFar) {
   const auto now = Clock::now();
   if (soFar.done != soFar.entries && now - lastDrawn_ < kRedrawEvery) return;
   lastDrawn_ = now;
-  Draw(ProgressText(soFar, Seconds()));
+  Draw(ProgressText(soFar, Seconds(), width_));
 }
 
 void RunReport::EntryFailed(const EntryError& failure) {
@@ -83,13 +86,33 @@ std::string SizeText(std::int64_t bytes) {
   return Fixed1(value) + " " + kUnits[unit];
 }
 
-std::string ProgressText(const RunOutcome& soFar, double seconds) {
-  std::string text = std::to_string(soFar.done) + " of " + std::to_string(soFar.entries) +
-                     " entries, " + SizeText(soFar.bytes);
-  if (seconds > 0)
-    text += ", " + SizeText(static_cast<std::int64_t>(static_cast<double>(soFar.bytes) / seconds)) +
-            "/s";
-  return text;
+std::string ProgressText(const RunOutcome& soFar, double seconds, int width) {
+  const double fraction =
+      soFar.totalBytes > 0
+          ? std::min(1.0, static_cast<double>(soFar.bytes) / static_cast<double>(soFar.totalBytes))
+      : soFar.entries > 0 ? static_cast<double>(soFar.done) / soFar.entries
+                          : 1.0;
+  char percent[8];
+  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
+  std::string tail =
+      " " + std::to_string(soFar.done) + "/" + std::to_string(soFar.entries) + " entries";
+  if (seconds > 0) {
+    const double rate = static_cast<double>(soFar.bytes) / seconds;
+    tail += "  " + SizeText(static_cast<std::int64_t>(rate)) + "/s";
+    if (rate > 0 && soFar.totalBytes > soFar.bytes) {
+      const auto left =
+          static_cast<long>(static_cast<double>(soFar.totalBytes - soFar.bytes) / rate);
+      char time[32];
+      std::snprintf(time, sizeof time, "  %ld:%02ld left", left / 60, left % 60);
+      tail += time;
+    }
+  }
+  // The bar takes what the numbers leave of the line, one column spare for the cursor.
+  const int barWidth = width - 1 - static_cast<int>(std::strlen(percent) + 3 + tail.size());
+  if (barWidth < 10) return std::string(percent) + tail;
+  const int filled = static_cast<int>(fraction * barWidth);
+  return std::string(percent) + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(barWidth - filled), ' ') + "]" + tail;
 }
 
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds) {

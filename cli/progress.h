@@ -14,10 +14,11 @@
 namespace sectorsieve::cli {
 
 // Failures as "name: reason" lines on err, and on a terminal one progress line that updates
-// in place between them.
+// in place between them, a few times a second.
 class RunReport final : public RunObserver {
  public:
-  RunReport(std::FILE* err, bool showProgress, const NameCodec& names);
+  // width: the terminal's columns, which the progress line fits.
+  RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width = 80);
 
   void EntryDone(const RunOutcome& soFar) override;
   void EntryFailed(const EntryError& failure) override;
@@ -30,6 +31,7 @@ class RunReport final : public RunObserver {
 
   std::FILE* err_;
   bool showProgress_;
+  int width_;
   const NameCodec& names_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastDrawn_{};
@@ -38,8 +40,8 @@ class RunReport final : public RunObserver {
 
 // "1,5 MiB" and the like: bytes in the largest unit that keeps a number of at least 1.
 std::string SizeText(std::int64_t bytes);
-// "12 of 40 entries, 96.0 KiB, 1.2 MiB/s".
-std::string ProgressText(const RunOutcome& soFar, double seconds);
+// " 42% [#######             ] 12/40 entries  1.2 MiB/s  0:05 left", width columns at most.
+std::string ProgressText(const RunOutcome& soFar, double seconds, int width = 80);
 // One line that says how the run ended.
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds);
 // text with every control character escaped ("\x1b", "\u009b"), so that a name can neither

@@ -40,10 +40,14 @@ class CommandLinePosix : public ::testing::Test {
   TempDir dir_;
 };
 
-// Runs the program on a pseudo-terminal; returns its exit status and all it wrote there.
-std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args) {
+// Runs the program on a pseudo-terminal of width columns; returns its exit status and all it
+// wrote there.
+std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args, int width = 80) {
   int terminal = -1;
-  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(width);
+  size.ws_row = 24;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
   if (pid == 0) {
     std::vector<std::string> argv = {SECTORSIEVE_CLI};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -66,9 +70,16 @@ std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args) 
 TEST_F(CommandLinePosix, ProgressLineOnlyOnATerminal) {
   WriteEntries(3);
 
-  const auto [status, seen] = RunOnTerminal({"extract", Img(), Out().string()});
+  const auto [status, seen] = RunOnTerminal({"extract", Img(), Out().string()}, 60);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(seen.find("\r3 of 3 entries, 6.0 KiB"), std::string::npos) << seen;
+  // The last drawing: all the bytes, a full bar, every entry and a rate, within the width.
+  const std::size_t last = seen.rfind("100% [");
+  ASSERT_NE(last, std::string::npos) << seen;
+  const std::string line = seen.substr(last, seen.find('\r', last) - last);
+  EXPECT_EQ(line.size(), 59u) << line;
+  EXPECT_NE(line.find("[#####"), std::string::npos) << line;
+  EXPECT_NE(line.find("] 3/3 entries  "), std::string::npos) << line;
+  EXPECT_TRUE(line.ends_with("/s")) << line;
 
   const auto [quietStatus, quietSeen] =
       RunOnTerminal({"extract", "--quiet", Img(), (dir_.path() / "out").string()});
