@@ -40,6 +40,17 @@ class CommandLinePosix : public ::testing::Test {
   TempDir dir_;
 };
 
+// In a child process: becomes the program, run on args.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {SECTORSIEVE_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  ::execv(SECTORSIEVE_CLI, pointers.data());
+  ::_exit(127);
+}
+
 // Runs the program on a pseudo-terminal of width columns; returns its exit status and all it
 // wrote there.
 std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args, int width = 80) {
@@ -48,15 +59,7 @@ std::pair<int, std::string> RunOnTerminal(const std::vector<std::string>& args, 
   size.ws_col = static_cast<unsigned short>(width);
   size.ws_row = 24;
   const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
-  if (pid == 0) {
-    std::vector<std::string> argv = {SECTORSIEVE_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& a : argv) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
-    ::execv(SECTORSIEVE_CLI, pointers.data());
-    ::_exit(127);
-  }
+  if (pid == 0) ExecProgram(args);
   std::string seen;
   char buffer[4096];
   // The terminal reads as failed once the program has gone and its output is drained.
@@ -96,15 +99,8 @@ TEST_F(CommandLinePosix, ProgressLineOnlyOnATerminal) {
 pid_t StartProgram(const std::vector<std::string>& args) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    std::vector<std::string> argv = {SECTORSIEVE_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& a : argv) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
-    ::execv(SECTORSIEVE_CLI, pointers.data());
-    ::_exit(127);
+    ::dup2(::open("/dev/null", O_WRONLY), 1);
+    ExecProgram(args);
   }
   return pid;
 }
