@@ -77,13 +77,18 @@ TempNames& Temps() {
   return names;
 }
 
+// Where a file without a name is reached: the system's own path to its descriptor.
+constexpr std::string_view kUnnamed = "/proc/self/fd/";
+
 // A new file in a folder. Where the file system allows, it has no name at all until it is
-// complete, so that even a killed process leaves nothing behind; closing it then gives it its
-// temporary name.
+// complete, so that even a killed process leaves nothing behind: it is reached through its
+// descriptor, and the folder links it straight to its entry's name.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(unique_fd fd, std::string name, int folder)
-      : fd_(std::move(fd)), name_(std::move(name)), folder_(folder) {}
+  PosixOutputFile(unique_fd fd, std::string name)
+      : fd_(std::move(fd)),
+        name_(name.empty() ? std::string(kUnnamed) + std::to_string(fd_.get()) : std::move(name)),
+        unnamed_(name.empty()) {}
   const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {
@@ -109,31 +114,17 @@ class PosixOutputFile final : public OutputFile {
     }
     return done;
   }
+  // A file without a name stays open until it has one, and closes as this object goes: the
+  // local file systems that have such files report nothing when they close.
   void Close() override {
-    if (name_.empty()) GiveName();
+    if (unnamed_) return;
     if (::close(fd_.release()) != 0) ThrowErrno();
   }
 
  private:
-  void GiveName() {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-    while (true) {
-      std::string name = Temps().Next();
-      int linked = ::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW);
-      // Without /proc, a process with the right to do so may link the descriptor itself.
-      if (linked != 0 && errno == ENOENT)
-        linked = ::linkat(fd_.get(), "", folder_, name.c_str(), AT_EMPTY_PATH);
-      if (linked == 0) {
-        name_ = std::move(name);
-        return;
-      }
-      if (errno != EEXIST) ThrowErrno();
-    }
-  }
-
   unique_fd fd_;
-  std::string name_;  // empty while the file has no name
-  int folder_;        // the folder's descriptor, which outlives its files
+  std::string name_;
+  bool unnamed_;
 };
 
 // Whether process pid may still run; one that cannot be asked counts as running.
@@ -157,7 +148,7 @@ class PosixFolder final : public OutputFolder {
   std::unique_ptr<OutputFile> CreateTemp() override {
     if (anonymous_) {
       unique_fd fd(::openat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
-      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::string(), dir_.get());
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::string());
       // Not every file system has unnamed files; other failures are met below as well.
       anonymous_ = false;
     }
@@ -165,7 +156,7 @@ class PosixFolder final : public OutputFolder {
       std::string name = Temps().Next();
       unique_fd fd(::openat(dir_.get(), name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::move(name), dir_.get());
+      if (fd) return std::make_unique<PosixOutputFile>(std::move(fd), std::move(name));
       if (errno != EEXIST) ThrowErrno();
     }
   }
@@ -191,14 +182,44 @@ class PosixFolder final : public OutputFolder {
       part = std::move(next);
       at = part.get();
     }
-    if (::renameat(dir_.get(), temp.c_str(), at, name.substr(start).c_str()) != 0) ThrowErrno();
+    const std::string leaf = name.substr(start);
+    if (temp.starts_with(kUnnamed)) return Link(temp, at, leaf);
+    if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) != 0) ThrowErrno();
   }
 
   void Remove(const std::string& temp) noexcept override {
-    if (!temp.empty()) ::unlinkat(dir_.get(), temp.c_str(), 0);
+    if (!temp.starts_with(kUnnamed)) ::unlinkat(dir_.get(), temp.c_str(), 0);
   }
 
  private:
+  // Links the unnamed file at path (kUnnamed and its descriptor) as name in folder at; false,
+  // with errno set, when it cannot.
+  static bool LinkUnnamed(const std::string& path, int at, const std::string& name) {
+    if (::linkat(AT_FDCWD, path.c_str(), at, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != ENOENT) return false;
+    // Without /proc, a process with the right to do so may link the descriptor itself.
+    const int fd = std::stoi(path.substr(kUnnamed.size()));
+    return ::linkat(fd, "", at, name.c_str(), AT_EMPTY_PATH) == 0;
+  }
+
+  // Gives the unnamed file at path the name leaf in folder at: in one step where the name is
+  // new; over an existing file through a temporary name here and a rename, which replaces
+  // that file in one step too.
+  void Link(const std::string& path, int at, const std::string& leaf) {
+    if (LinkUnnamed(path, at, leaf)) return;
+    if (errno != EEXIST) ThrowErrno();
+    while (true) {
+      const std::string temp = Temps().Next();
+      if (LinkUnnamed(path, dir_.get(), temp)) {
+        if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) == 0) return;
+        const int code = errno;
+        ::unlinkat(dir_.get(), temp.c_str(), 0);
+        ThrowErrno(code);
+      }
+      if (errno != EEXIST) ThrowErrno();
+    }
+  }
+
   // Temporary files that processes killed before they could finish them left behind; those
   // of runs still going on are theirs.
   void RemoveLeftovers() {
