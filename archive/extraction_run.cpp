@@ -1,5 +1,7 @@
 #include "extraction_run.h"
 
+#include <new>
+
 #include "unique_handle.h"
 
 namespace sectorsieve {
@@ -40,6 +42,35 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
   }
   finished(pool);
   return failures;
+}
+
+RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<bool()>& keepLoading,
+                                  const std::function<std::string()>& destination,
+                                  const BeforeEntry& before) {
+  RunOutcome outcome;
+  try {
+    archive_.LoadDirectory(base, [&] {
+      if (!keepLoading || keepLoading()) return true;
+      RequestStop();
+      return false;
+    });
+    if (!stopRequested_) {
+      outcome.entries = archive_.gEntries.Count();
+      outcome.failures = Run(destination(), before);
+    }
+  } catch (const RunError& e) {
+    outcome.failure = e.what();
+    outcome.failures = e.failures();
+  } catch (const std::bad_alloc&) {
+    outcome.failure = "There is not enough memory to go on.";
+  } catch (const std::exception& e) {
+    outcome.failure = std::string("The extraction stopped: ") + e.what();
+  }
+  archive_.CloseArchive();
+  outcome.processed = processed_;
+  outcome.written = written_;
+  outcome.stopped = stopRequested_ && outcome.failure.empty();
+  return outcome;
 }
 
 }  // namespace sectorsieve

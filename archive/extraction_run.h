@@ -11,6 +11,16 @@
 
 namespace sectorsieve {
 
+// How a whole run ended, as one value: the window and the command line only present it.
+struct RunOutcome {
+  std::size_t entries = 0;       // in the directory
+  std::size_t processed = 0;     // taken through their writing, failed ones included
+  FinishPool::Finished written;  // under their names, and the bytes they hold
+  RunFailures failures;          // in directory order
+  std::string failure;           // why the run could not go on as a whole, or empty
+  bool stopped = false;          // asked to stop, and so ended before the last entry
+};
+
 // One extraction of every entry of a loaded directory, in directory order. The calling thread
 // writes each entry's bytes; a pool of finishers closes and renames the files meanwhile.
 // The window, the benchmark and the tests all extract through this object, one run each.
@@ -31,6 +41,13 @@ class ExtractionRun {
   // Throws RunError when the run cannot go on, after the entries in flight are finished; it
   // holds the failures so far. Closes the data file on every path.
   RunFailures Run(const std::string& destination, const BeforeEntry& before = {});
+
+  // Loads the directory of the archive at base, asking keepLoading between its pieces, then
+  // extracts every entry into the folder that destination() names once the directory is in.
+  // Every failure, of an entry or of the whole run, whatever its kind, ends in the outcome.
+  RunOutcome Extract(const std::string& base, const std::function<bool()>& keepLoading,
+                     const std::function<std::string()>& destination,
+                     const BeforeEntry& before = {});
 
   // No entry starts after this call (from any thread); those in flight are still finished.
   void RequestStop() { stopRequested_ = true; }

@@ -74,7 +74,7 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   const RunOutcome outcome = ExtractArchive(
       archive, paths->base, AsFolder(folder, SystemFileSystem().Ansi()), stop, report);
   report.Finish();
-  if (!outcome.stopReason.empty()) Failed(outcome.stopReason, names);
+  if (!outcome.failure.empty()) Failed(outcome.failure, names);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;

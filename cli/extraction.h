@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "extraction_run.h"
 #include "modArchive.h"
 
 namespace sectorsieve::cli {
 
-struct RunOutcome {
+// How far a run has come, for the progress line.
+struct RunProgress {
   std::size_t entries = 0;      // in the directory
-  std::int64_t totalBytes = 0;  // that the entries claim, refused ones included
   std::size_t done = 0;         // written or failed
-  std::int64_t bytes = 0;       // gone through so far; once the run is over, of the files written
-  RunFailures failures;
-  std::string stopReason;  // why the run could not go on, or empty
-  bool interrupted = false;
+  std::int64_t totalBytes = 0;  // that the entries claim, refused ones included
+  std::int64_t bytes = 0;       // of the entries gone through
 };
 
 // Exit statuses a script can tell apart.
@@ -33,7 +32,7 @@ int ExitStatus(const RunOutcome& outcome);
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  virtual void EntryDone(const RunOutcome& soFar) = 0;
+  virtual void EntryDone(const RunProgress& soFar) = 0;
   virtual void EntryFailed(const EntryError& failure) = 0;
 };
 

@@ -52,7 +52,7 @@ void RunReport::Draw(const std::string& text) {
   line_ = text;
 }
 
-void RunReport::EntryDone(const RunOutcome& soFar) {
+void RunReport::EntryDone(const RunProgress& soFar) {
   if (!showProgress_) return;
   const auto now = Clock::now();
   if (soFar.done != soFar.entries && now - lastDrawn_ < kRedrawEvery) return;
@@ -86,7 +86,7 @@ std::string SizeText(std::int64_t bytes) {
   return Fixed1(value) + " " + kUnits[unit];
 }
 
-std::string ProgressText(const RunOutcome& soFar, double seconds, int width) {
+std::string ProgressText(const RunProgress& soFar, double seconds, int width) {
   const double fraction =
       soFar.totalBytes > 0
           ? std::min(1.0, static_cast<double>(soFar.bytes) / static_cast<double>(soFar.totalBytes))
@@ -116,9 +116,9 @@ std::string ProgressText(const RunOutcome& soFar, double seconds, int width) {
 }
 
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds) {
-  const std::string written = std::to_string(outcome.done - outcome.failures.size()) + " of " +
+  const std::string written = std::to_string(outcome.written.entries) + " of " +
                               std::to_string(outcome.entries) + " entries (" +
-                              SizeText(outcome.bytes) + ") into " + destination;
+                              SizeText(outcome.written.bytes) + ") into " + destination;
   const std::string took = " in " + Fixed1(seconds) + " s.";
   switch (ExitStatus(outcome)) {
     case EXIT_ALL_WRITTEN:

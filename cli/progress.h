@@ -20,7 +20,7 @@ class RunReport final : public RunObserver {
   // width: the terminal's columns, which the progress line fits.
   RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width = 80);
 
-  void EntryDone(const RunOutcome& soFar) override;
+  void EntryDone(const RunProgress& soFar) override;
   void EntryFailed(const EntryError& failure) override;
   // Clears the progress line, so that what follows starts on a clean line.
   void Finish();
@@ -41,7 +41,7 @@ class RunReport final : public RunObserver {
 // "1,5 MiB" and the like: bytes in the largest unit that keeps a number of at least 1.
 std::string SizeText(std::int64_t bytes);
 // " 42% [#######             ] 12/40 entries  1.2 MiB/s  0:05 left", width columns at most.
-std::string ProgressText(const RunOutcome& soFar, double seconds, int width = 80);
+std::string ProgressText(const RunProgress& soFar, double seconds, int width = 80);
 // One line that says how the run ended.
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds);
 // text with every control character escaped ("\x1b", "\u009b"), so that a name can neither

@@ -1,6 +1,5 @@
 #include "frmMain.h"
 
-#include <new>
 #include <vector>
 
 #include "extraction_run.h"
@@ -124,53 +123,8 @@ void frmMain::cmdExtract_Click() {
   stopRequested_ = false;
   EnableButtons(false);
   c_.form.SetMousePointer(MousePointer::Hourglass);
-
   ExtractionRun run(archive_);
-  RunFailures failures;
-  std::string stopReason;
-  std::size_t entries = 0;
-  // Every failure ends here, classified or not, so the window always comes back to the user.
-  try {
-    ExtractAll(run, failures, entries);
-  } catch (const RunError& e) {
-    stopReason = e.what();
-    failures = e.failures();
-  } catch (const UnusablePath& e) {
-    stopReason = UnusableNameMessage(e.kind, e.text.shown());
-  } catch (const std::bad_alloc&) {
-    stopReason = "There is not enough memory to go on.";
-  } catch (const std::exception& e) {
-    stopReason = std::string("The extraction stopped: ") + e.what();
-  }
-  const auto done = static_cast<int>(run.Processed());
-
-  // A stop the user asked for is neither a failure nor a success, and needs no box.
-  const bool stopped = stopRequested_ && stopReason.empty();
-  const bool failed = !stopped && (!stopReason.empty() || !failures.empty());
-  if (stopped)
-    c_.form.SetCaption("Extraction stopped");
-  else if (!stopReason.empty())
-    c_.form.SetCaption("Extraction failed");
-  else if (!failures.empty())
-    c_.form.SetCaption("Extracted with " + std::to_string(failures.size()) + " error(s)");
-  else
-    c_.form.SetCaption("Extracted! Thanks Sectorsieve!");
-  running_ = false;
-  EnableButtons(true);
-  c_.form.SetMousePointer(MousePointer::Default);
-  c_.form.SetTaskbarProgress(failed ? TaskbarProgress::Error : TaskbarProgress::None, done,
-                             static_cast<int>(entries));
-
-  if (unloadRequested_) {
-    c_.form.Unload();
-  } else if (!stopReason.empty()) {
-    c_.form.MsgBox(failures.empty()
-                       ? stopReason
-                       : stopReason + kNewLine + kNewLine + FailureReport(failures, entries),
-                   "Extraction failed");
-  } else if (!failures.empty() && !stopped) {
-    c_.form.MsgBox(FailureReport(failures, entries), "Extraction errors");
-  }
+  ShowOutcome(ExtractAll(run));
 }
 
 std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
@@ -181,33 +135,77 @@ std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
   }
 }
 
-void frmMain::ExtractAll(ExtractionRun& run, RunFailures& failures, std::size_t& entries) {
-  const std::string source = PathBoxText(c_.lblSource, "file");
+RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
+  RunOutcome refused;
+  std::string source;
+  std::string destination;
+  try {
+    source = PathBoxText(c_.lblSource, "file");
+    destination = PathBoxText(c_.lblDestination, "folder");
+  } catch (const UnusablePath& e) {
+    refused.failure = UnusableNameMessage(e.kind, e.text.shown());
+    return refused;
+  }
   const auto archive = ArchiveOfDataFile(source, fs_.Ansi());
-  if (!archive) throw RunError("\"" + source + "\" does not name an archive's .img file");
-  std::string destination = PathBoxText(c_.lblDestination, "folder");
+  if (!archive) {
+    refused.failure = "\"" + source + "\" does not name an archive's .img file";
+    return refused;
+  }
   // A long directory loads in pieces, with the window's events handled between them.
-  archive_.LoadDirectory(archive->base, [this] {
+  const auto keepLoading = [this] {
     c_.form.DoEvents();
     return !unloadRequested_ && !stopRequested_;
-  });
-  if (unloadRequested_ || stopRequested_) return;
-  if (!EndsInBackslash(destination, fs_.Ansi())) {
-    destination += "\\";
-    c_.lblDestination.SetText(destination);
-  }
+  };
+  const auto normalised = [&] {
+    if (!EndsInBackslash(destination, fs_.Ansi())) {
+      destination += "\\";
+      c_.lblDestination.SetText(destination);
+    }
+    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0,
+                               static_cast<int>(archive_.gEntries.Count()));
+    return destination;
+  };
+  return run.Extract(
+      archive->base, keepLoading, normalised, [&](std::size_t done, const clsImgFile& entry) {
+        c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
+                                   static_cast<int>(archive_.gEntries.Count()));
+        c_.form.DoEvents();
+        if (unloadRequested_ || stopRequested_)
+          run.RequestStop();
+        else
+          c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
+      });
+}
 
-  entries = archive_.gEntries.Count();
-  c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, static_cast<int>(entries));
-  failures = run.Run(destination, [&](std::size_t done, const clsImgFile& entry) {
-    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
-                               static_cast<int>(entries));
-    c_.form.DoEvents();
-    if (unloadRequested_ || stopRequested_)
-      run.RequestStop();
-    else
-      c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
-  });
+void frmMain::ShowOutcome(const RunOutcome& outcome) {
+  // A stop the user asked for is neither a failure nor a success, and needs no box.
+  const bool stopped = stopRequested_ && outcome.failure.empty();
+  const bool failed = !stopped && (!outcome.failure.empty() || !outcome.failures.empty());
+  if (stopped)
+    c_.form.SetCaption("Extraction stopped");
+  else if (!outcome.failure.empty())
+    c_.form.SetCaption("Extraction failed");
+  else if (!outcome.failures.empty())
+    c_.form.SetCaption("Extracted with " + std::to_string(outcome.failures.size()) + " error(s)");
+  else
+    c_.form.SetCaption("Extracted! Thanks Sectorsieve!");
+  running_ = false;
+  EnableButtons(true);
+  c_.form.SetMousePointer(MousePointer::Default);
+  c_.form.SetTaskbarProgress(failed ? TaskbarProgress::Error : TaskbarProgress::None,
+                             static_cast<int>(outcome.processed),
+                             static_cast<int>(outcome.entries));
+
+  if (unloadRequested_) {
+    c_.form.Unload();
+  } else if (!outcome.failure.empty()) {
+    c_.form.MsgBox(outcome.failures.empty() ? outcome.failure
+                                            : outcome.failure + kNewLine + kNewLine +
+                                                  FailureReport(outcome.failures, outcome.entries),
+                   "Extraction failed");
+  } else if (!outcome.failures.empty() && !stopped) {
+    c_.form.MsgBox(FailureReport(outcome.failures, outcome.entries), "Extraction errors");
+  }
 }
 
 void frmMain::mnuAbout_Click() {

@@ -62,8 +62,10 @@ class frmMain {
     UnconvertibleText text;
   };
   std::string PathBoxText(TextBox& box, const char* kind);
-  // The run's work; its failures are the caller's to report.
-  void ExtractAll(ExtractionRun& run, RunFailures& failures, std::size_t& entries);
+  // The run's work, from the two path boxes to its outcome.
+  RunOutcome ExtractAll(ExtractionRun& run);
+  // The outcome as the window shows it: caption, buttons, pointer, taskbar and box.
+  void ShowOutcome(const RunOutcome& outcome);
   void UpdateExtractButton();
   void EnableButtons(bool enabled);
 
