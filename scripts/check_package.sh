@@ -20,7 +20,7 @@ expected="ReadMe.txt SectorSieve.exe sectorsieve-cli.exe "
 [ "$contents" = "$expected" ] ||
   { echo "$zip holds \"$contents\", not \"$expected\"" >&2; exit 1; }
 
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|version|advapi32|msvcrt)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|version|advapi32|bcrypt|msvcrt)\.dll$'
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
