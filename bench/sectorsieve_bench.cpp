@@ -50,7 +50,11 @@ using sectorsieve::unique_handle;
 constexpr std::int64_t KiB = 1024;
 constexpr std::int64_t MiB = 1024 * KiB;
 constexpr std::int64_t GiB = 1024 * MiB;
-constexpr double TIME_TARGET = 1.00;
+// Against `cp -r` of the same tree: W1's large files leave the run little of its own to pay,
+// W2's small ones a rename each; W2cli adds a whole process.
+double TimeTarget(const std::string& workload) {
+  return workload == "W1" ? 0.70 : workload == "W2" ? 0.85 : 1.00;
+}
 constexpr std::int64_t MEMORY_TARGET = 32 * MiB;
 // W4: what closing a new file costs where a scanner looks at each one, and the speed-up
 // that finishing on a pool must reach against finishing in series.
@@ -419,7 +423,9 @@ struct Result {
   double baseline;
   std::int64_t peakBytes;
   double Ratio() const { return extract / baseline; }
-  double RatioTarget() const { return workload->baseline ? 1 / POOL_SPEEDUP_TARGET : TIME_TARGET; }
+  double RatioTarget() const {
+    return workload->baseline ? 1 / POOL_SPEEDUP_TARGET : TimeTarget(workload->name);
+  }
   bool Met() const {
     return workload->memoryTarget ? peakBytes < MEMORY_TARGET : Ratio() <= RatioTarget();
   }
