@@ -4,7 +4,6 @@
 // platform's own file names are UTF-8 on Linux and in the system's ANSI code page on Windows.
 
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,10 +18,9 @@ class NameCodec {
   // system's ANSI code page, as the window reads them. Throws std::invalid_argument with a
   // plain message for a code page that cannot be taken.
   explicit NameCodec(std::optional<unsigned> codePage);
-  ~NameCodec();
-  NameCodec(const NameCodec&) = delete;
-  NameCodec& operator=(const NameCodec&) = delete;
 
+  // Every conversion below may come from any thread: files are named on the threads that
+  // finish them.
   const CodePage& Ansi() const { return cp_; }
   // name in UTF-8, or nothing when one of its characters has no exact match.
   std::optional<std::string> ToUtf8(std::string_view name) const;
@@ -33,11 +31,7 @@ class NameCodec {
   std::string Shown(std::string_view name) const;
 
  private:
-  // The platform's own converters, where it needs any.
-  struct Converters;
-
   CodePage cp_;
-  std::unique_ptr<Converters> converters_;
 };
 
 // A path as the command line gave it, as the standard library's path type: on Windows the

@@ -3,7 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
-#include <mutex>
+#include <map>
 #include <stdexcept>
 
 #include "native_names.h"
@@ -56,32 +56,37 @@ CodePage KnownOnly(unsigned id) {
   return CodePage::Known(id);
 }
 
-}  // namespace
-
-// iconv keeps a state per conversion direction, so each direction has its own; files are
-// finished on the run's worker threads, so one conversion runs at a time.
-struct NameCodec::Converters {
+// iconv keeps a state in each descriptor, and names are converted on the run's thread and on
+// the threads that finish files: each thread converts with descriptors of its own, one for each
+// direction, opened the first time it converts in a code page. No conversion waits for another.
+struct Converters {
   unique_handle<IconvTraits> toUtf8;
   unique_handle<IconvTraits> fromUtf8;
-  std::mutex mutex;
 };
 
-NameCodec::NameCodec(std::optional<unsigned> codePage)
-    : cp_(KnownOnly(codePage.value_or(1252))),
-      converters_(new Converters{Open("UTF-8", "CP" + std::to_string(cp_.Id()), cp_.Id()),
-                                 Open("CP" + std::to_string(cp_.Id()), "UTF-8", cp_.Id()),
-                                 {}}) {}
+const Converters& ConvertersFor(unsigned id) {
+  thread_local std::map<unsigned, Converters> opened;
+  auto it = opened.find(id);
+  if (it == opened.end()) {
+    const std::string page = "CP" + std::to_string(id);
+    it = opened.emplace(id, Converters{Open("UTF-8", page, id), Open(page, "UTF-8", id)}).first;
+  }
+  return it->second;
+}
 
-NameCodec::~NameCodec() = default;
+}  // namespace
+
+NameCodec::NameCodec(std::optional<unsigned> codePage) : cp_(KnownOnly(codePage.value_or(1252))) {
+  // Here, where a code page the system cannot convert is refused in plain words.
+  ConvertersFor(cp_.Id());
+}
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
-  const std::lock_guard lock(converters_->mutex);
-  return Convert(converters_->toUtf8.get(), name);
+  return Convert(ConvertersFor(cp_.Id()).toUtf8.get(), name);
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
-  const std::lock_guard lock(converters_->mutex);
-  return Convert(converters_->fromUtf8.get(), file.native());
+  return Convert(ConvertersFor(cp_.Id()).fromUtf8.get(), file.native());
 }
 
 std::string NameCodec::Shown(std::string_view name) const {

@@ -10,9 +10,6 @@
 
 namespace sectorsieve::cli {
 
-// The system's own functions convert: nothing of the platform's to hold.
-struct NameCodec::Converters {};
-
 namespace {
 
 const CodePage& SystemOnly(const std::optional<unsigned>& codePage) {
@@ -25,8 +22,6 @@ const CodePage& SystemOnly(const std::optional<unsigned>& codePage) {
 }  // namespace
 
 NameCodec::NameCodec(std::optional<unsigned> codePage) : cp_(SystemOnly(codePage)) {}
-
-NameCodec::~NameCodec() = default;
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
   if (name.empty()) return std::string();
