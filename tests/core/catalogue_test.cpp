@@ -71,7 +71,6 @@ class LoadDirectoryTest : public ::testing::Test {
 TEST_F(LoadDirectoryTest, EmptyDirectoryGivesEmptyCatalogueAndClosesTheFile) {
   Load("");
   EXPECT_EQ(archive.gEntries.Count(), 0u);
-  EXPECT_EQ(archive.gArchiveBase, dir / "arc");
   // A file still held open could not be removed on Windows.
   std::filesystem::remove(dir.path() / "arc.dir");
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "arc.dir"));
@@ -157,7 +156,6 @@ TEST_F(LoadDirectoryTest, MissingDirectoryStopsTheRunWithItsPath) {
     EXPECT_NE(std::string(e.what()).find("missing.dir"), std::string::npos) << e.what();
   }
   EXPECT_EQ(archive.gEntries.Count(), 0u);
-  EXPECT_EQ(archive.gArchiveBase, dir / "missing");
 }
 
 }  // namespace

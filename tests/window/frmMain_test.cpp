@@ -52,17 +52,6 @@ class MainWindowTest : public ::testing::Test {
   MemoryWindow w{SystemFileSystem()};
 };
 
-TEST_F(MainWindowTest, StartsWithNothingChosenAndExtractDisabled) {
-  EXPECT_EQ(w.form.Caption(), "Orlep's Sectorsieve");
-  EXPECT_EQ(w.lblSource.Text(), kSourceText);
-  EXPECT_EQ(w.lblDestination.Text(), kDestinationText);
-  EXPECT_EQ(w.lblSource.Tag, "");
-  EXPECT_EQ(w.lblDestination.Tag, "");
-  EXPECT_TRUE(w.cmdBrowseSource.Enabled());
-  EXPECT_TRUE(w.cmdBrowseDestination.Enabled());
-  EXPECT_FALSE(w.cmdExtract.Enabled());
-}
-
 struct PickerCase {
   const char* name;
   bool source;
