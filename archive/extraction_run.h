@@ -54,15 +54,13 @@ class ExtractionRun {
 
   // Entries taken through to the end of their writing, failed ones included.
   std::size_t Processed() const { return processed_; }
-  // Entries under their names once Run has returned or thrown a RunError, and their bytes.
-  FinishPool::Finished Written() const { return written_; }
 
  private:
   modArchive& archive_;
   unsigned finishers_;
   std::atomic<bool> stopRequested_{false};
   std::size_t processed_ = 0;
-  FinishPool::Finished written_;
+  FinishPool::Finished written_;  // once Run has returned or thrown, for the outcome
 };
 
 }  // namespace sectorsieve

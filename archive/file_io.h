@@ -43,7 +43,8 @@ class InputFile {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Its temporary name in the folder that made it.
+  // Its temporary name in the folder that made it; for a file that has none yet, the path by
+  // which the system reaches it.
   virtual const std::string& Name() const = 0;
   virtual void Write(const char* data, std::size_t count) = 0;
   // Appends up to count bytes of source, from offset, without passing them through this

@@ -88,7 +88,7 @@ class PosixOutputFile final : public OutputFile {
   PosixOutputFile(unique_fd fd, std::string name)
       : fd_(std::move(fd)),
         name_(name.empty() ? std::string(kUnnamed) + std::to_string(fd_.get()) : std::move(name)),
-        unnamed_(name.empty()) {}
+        unnamed_(name_.starts_with(kUnnamed)) {}
   const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {

@@ -24,7 +24,6 @@ WrittenEntry::WrittenEntry(WrittenEntry&& other) noexcept
 
 WrittenEntry::~WrittenEntry() {
   if (!pending_) return;
-  // A file may get its temporary name only when it is closed.
   const std::string temp = file_->Name();
   // Windows removes no file that is still open.
   file_.reset();

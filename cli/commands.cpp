@@ -25,23 +25,26 @@ std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
   return ArchiveOfDataFile(imgPath, SystemFileSystem().Ansi());
 }
 
-// Why the command cannot start with these paths, or empty. An empty path is no path: taken
-// as the current folder or as "/", it would write somewhere no one asked for.
-std::string PathRefusal(const std::string& imgPath, const std::string* folder, FileSystem& files) {
+// Why the archive cannot be taken, or empty. An empty path is no path: taken as the current
+// folder or as "/", it would read or write somewhere no one asked for.
+std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
   if (!ArchiveOf(imgPath)) return "\"" + imgPath + "\" does not name an archive's .img file";
-  if (!folder) return {};
-  if (folder->empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
-  if (!files.IsFolder(*folder)) return "\"" + *folder + "\" is not a folder that exists";
+  return {};
+}
+
+std::string FolderRefusal(const std::string& folder, FileSystem& files) {
+  if (folder.empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
+  if (!files.IsFolder(folder)) return "\"" + folder + "\" is not a folder that exists";
   return {};
 }
 
 }  // namespace
 
 int List(const std::string& imgPath, bool json, const NameCodec& names) {
-  const auto files = CommandFiles(names);
-  if (const std::string refusal = PathRefusal(imgPath, nullptr, *files); !refusal.empty())
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
+  const auto files = CommandFiles(names);
   const auto paths = ArchiveOf(imgPath);
   modArchive archive(*files);
   std::int64_t imgSize = 0;
@@ -66,8 +69,9 @@ int List(const std::string& imgPath, bool json, const NameCodec& names) {
 int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
             const NameCodec& names, const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
-  if (const std::string refusal = PathRefusal(imgPath, &folder, *files); !refusal.empty())
-    return Failed(refusal, names);
+  std::string refusal = ArchiveRefusal(imgPath);
+  if (refusal.empty()) refusal = FolderRefusal(folder, *files);
+  if (!refusal.empty()) return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
@@ -83,8 +87,7 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop) {
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
-  const auto files = CommandFiles(names);
-  if (const std::string refusal = PathRefusal(imgPath, nullptr, *files); !refusal.empty())
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath);
   try {

@@ -126,8 +126,6 @@ TEST_P(FinishingTest, ARunThatCannotGoOnFinishesWhatIsInFlightAndCountsIt) {
                                         "f2.bin: could not be written: Input/output error"}));
   }
   EXPECT_EQ(run.Processed(), 5u);
-  EXPECT_EQ(run.Written().entries, 3u);
-  EXPECT_EQ(run.Written().bytes, 3 * SECTOR_SIZE);
   ExpectWritten({entries[1], entries[3], entries[4]});
 }
 
