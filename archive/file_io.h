@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "names.h"
 
@@ -74,16 +75,26 @@ class OutputFolder {
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
   // Removes a temporary file this folder made; never follows a link.
   virtual void Remove(const std::string& temp) noexcept = 0;
+  // name as people read it after the folder's path, spelled as paths are (see FileSystem).
+  virtual std::string Shown(std::string_view name) const { return std::string(name); }
 };
 
-// Paths are byte strings in the system's ANSI code page; "\" separates folders on every
-// platform, so the same archive extracts to the same tree everywhere. The calls that take a
-// path are for the thread that runs the extraction; an OutputFolder says what it allows.
+// Entry names are byte strings in an ANSI code page, Ansi(); "\" separates folders on every
+// platform, so the same archive extracts to the same tree everywhere. Paths of archives and
+// folders are spelled in Paths(): UTF-8 on Windows, which names any file the system can;
+// elsewhere the names' code page, or the platform's own bytes. The calls that take a path are
+// for the thread that runs the extraction; an OutputFolder says what it allows.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // The code page that paths are in: how to tell a "\" from the second byte of a character.
+  // The code page that entry names are in: how to tell a "\" from the second byte of a
+  // character.
   virtual const CodePage& Ansi() const = 0;
+  // The code page that paths are in, and the texts shown beside them.
+  virtual const CodePage& Paths() const { return Ansi(); }
+  // An entry name as people read it, spelled as paths are: exact where it converts, "\xNN"
+  // for each byte that does not. Every thread may ask.
+  virtual std::string Shown(std::string_view name) const { return std::string(name); }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Opens an existing folder to write into; the path itself may lead through links.
   virtual std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) = 0;
@@ -96,15 +107,15 @@ class FileSystem {
 // ones: it depends on what closing a file costs on this system.
 unsigned DefaultFinishers();
 
-// The real file system of the platform the program runs on, in the system's ANSI code page
-// (on Windows the system says which; elsewhere it is 1252).
+// The real file system of the platform the program runs on, with entry names in the system's
+// ANSI code page (on Windows the system says which; elsewhere it is 1252).
 FileSystem& SystemFileSystem();
+// The same with entry names in another code page.
+std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi);
 #ifdef _WIN32
 // Code page id as the system describes it: its lead bytes and superscript digits.
 CodePage WindowsCodePage(unsigned id);
 #else
-// The real file system with paths in another code page (Windows has only the system's).
-std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi);
 // The same, but the paths of archives and folders are the platform's own, byte for byte: a
 // "\" in them is a character. Entry names inside a folder still separate at "\" and "/".
 std::unique_ptr<FileSystem> NativeFileSystem(const CodePage& ansi);
