@@ -1,5 +1,7 @@
-// The file-system seam on Windows. Paths go through the ANSI file functions, so a name's
-// bytes become the same file name that any ANSI program would create.
+// The file-system seam on Windows. Paths are UTF-8 and reach the wide file functions as
+// UTF-16, so any folder the system can name can be used; a path too long for the old limit is
+// made full and handed over with "\\?\". Entry names are bytes in a code page, and become the
+// UTF-16 names that the ANSI functions would have made of them.
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -10,8 +12,10 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "file_io.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace sectorsieve {
@@ -20,17 +24,45 @@ namespace {
 
 [[noreturn]] void ThrowLastError() {
   const DWORD code = ::GetLastError();
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = n ? std::string(text, n) : "error " + std::to_string(code);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = n ? Utf8({text, n}).value_or("") : "";
   ::LocalFree(text);
   while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
                               message.back() == ' ' || message.back() == '.'))
     message.pop_back();
-  throw IoError(message);
+  throw IoError(message.empty() ? "error " + std::to_string(code) : message);
 }
+
+// path made full against the working folder, as the system makes every path it is given.
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) ThrowLastError();
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);
+  }
+}
+
+// A full path as the file functions take it: as it is within the old limit, where the system
+// reads it as it always has; past it with "\\?\", which lifts the limit and reads the path
+// literally, so it must already be full. Device paths ("\\.\") stay as they are.
+std::wstring ForSystem(std::wstring full) {
+  if (full.size() < MAX_PATH || full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\"))
+    return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// A path given by a person or a script: UTF-8, relative or full.
+std::wstring SystemPath(const std::string& path) { return ForSystem(FullPath(Utf16(path))); }
 
 class WinInputFile final : public InputFile {
  public:
@@ -105,18 +137,58 @@ bool MayRun(std::uint64_t pid) {
   return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
+std::string ShownIn(std::string_view name, const CodePage& cp) {
+  return ShownName(name, cp, [&](std::string_view text) -> std::optional<std::string> {
+    const auto wide = Decode(cp.Id(), text);
+    return wide ? Utf8(*wide) : std::nullopt;
+  });
+}
+
+// An entry name in UTF-16, "\" between its parts, with where each folder part ends in both.
+struct WideName {
+  std::wstring text;
+  struct Part {
+    std::size_t nameEnd;
+    std::size_t wideEnd;
+  };
+  std::vector<Part> folders;
+};
+
+// Each part converts on its own, split where the code page has separators, so that a trail
+// byte 0x5C stays in its character.
+WideName ToWide(const std::string& name, const CodePage& cp) {
+  WideName wide;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = FindSeparator(name, start, cp);
+    const std::string_view source = std::string_view(name).substr(start, end - start);
+    const auto part = Decode(cp.Id(), source);
+    if (!part)
+      throw IoError("its name does not convert from code page " + std::to_string(cp.Id()) +
+                    " to Unicode");
+    // Checked in the code page, and so again here, where the file system reads it.
+    if (part->find_first_of(L"\\/") != std::wstring::npos ||
+        ((*part == L"." || *part == L"..") && source != "." && source != ".."))
+      throw IoError("its name leaves the destination folder once in Unicode");
+    wide.text += *part;
+    if (end == std::string::npos) return wide;
+    wide.folders.push_back({end, wide.text.size()});
+    wide.text += L'\\';
+    start = end + 1;
+  }
+}
+
 class WinFolder final : public OutputFolder {
  public:
   // dir keeps the folder from being renamed or removed while it is open.
-  WinFolder(unique_hfile dir, std::string path, CodePage ansi)
-      : dir_(std::move(dir)), path_(std::move(path)), ansi_(std::move(ansi)) {
+  WinFolder(unique_hfile dir, std::wstring full, CodePage names)
+      : dir_(std::move(dir)), full_(std::move(full)), names_(std::move(names)) {
     RemoveLeftovers();
   }
 
   std::unique_ptr<OutputFile> CreateTemp() override {
     while (true) {
       std::string name = Temps().Next();
-      unique_hfile h(::CreateFileA((path_ + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+      unique_hfile h(::CreateFileW(At(Utf16(name)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (h) return std::make_unique<WinOutputFile>(std::move(h), std::move(name));
       if (::GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
@@ -124,48 +196,65 @@ class WinFolder final : public OutputFolder {
   }
 
   void Rename(const std::string& temp, const std::string& name) override {
+    const WideName wide = ToWide(name, names_);
     // Junctions and links look like folders to the path functions: ask each folder part.
-    for (std::size_t end = FindSeparator(name, 0, ansi_); end != std::string::npos;
-         end = FindSeparator(name, end + 1, ansi_)) {
-      const DWORD attributes = ::GetFileAttributesA((path_ + name.substr(0, end)).c_str());
+    for (const WideName::Part& part : wide.folders) {
+      const DWORD attributes = ::GetFileAttributesW(At(wide.text.substr(0, part.wideEnd)).c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        throw LinkInTheWay(name.substr(0, end));
+        throw LinkInTheWay(name.substr(0, part.nameEnd));
     }
-    if (!::MoveFileExA((path_ + temp).c_str(), (path_ + name).c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!::MoveFileExW(At(Utf16(temp)).c_str(), At(wide.text).c_str(), MOVEFILE_REPLACE_EXISTING))
       ThrowLastError();
   }
 
   // The temporary name is one no entry can have, so nothing can have put a link there.
-  void Remove(const std::string& temp) noexcept override { ::DeleteFileA((path_ + temp).c_str()); }
+  void Remove(const std::string& temp) noexcept override {
+    try {
+      ::DeleteFileW(At(Utf16(temp)).c_str());
+    } catch (const IoError&) {
+      // The name could not be made into a path: then there is no file under it either.
+    }
+  }
+
+  std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
 
  private:
+  // The path of relative, a name inside the folder. Made full as the system would make it, it
+  // must stay inside the folder: a name that Windows reads otherwise (a device's) is refused.
+  std::wstring At(const std::wstring& relative) const {
+    std::wstring full = FullPath(full_ + relative);
+    if (!full.starts_with(full_) && full + L'\\' != full_)
+      throw IoError("its name leaves the destination folder once made a full path");
+    return ForSystem(std::move(full));
+  }
+
   // Temporary files that processes killed before they could finish them left behind; those
   // of runs still going on are theirs. Such a name may hold a link someone put there, and
   // Wine's DeleteFile removes what a link to a file leads to: a fresh file of ours replaces
   // whatever is there first, as a rename replaces a link, and only that file is removed.
   void RemoveLeftovers() noexcept {
-    WIN32_FIND_DATAA found{};
-    const unique_find search(::FindFirstFileA((path_ + ".sectorsieve-w*.tmp").c_str(), &found));
-    if (!search) return;
-    do {
-      const auto owner = Temps().OtherOwner(found.cFileName);
-      if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
-      try {
-        const std::string ours = CreateTemp()->Name();
-        const std::string left = path_ + found.cFileName;
-        if (::MoveFileExA((path_ + ours).c_str(), left.c_str(), MOVEFILE_REPLACE_EXISTING))
-          ::DeleteFileA(left.c_str());
+    try {
+      WIN32_FIND_DATAW found{};
+      const unique_find search(::FindFirstFileW(At(L".sectorsieve-w*.tmp").c_str(), &found));
+      if (!search) return;
+      do {
+        const auto owner = Temps().OtherOwner(Utf8(found.cFileName).value_or(""));
+        if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
+        const std::wstring ours = At(Utf16(CreateTemp()->Name()));
+        const std::wstring left = At(found.cFileName);
+        if (::MoveFileExW(ours.c_str(), left.c_str(), MOVEFILE_REPLACE_EXISTING))
+          ::DeleteFileW(left.c_str());
         else
-          ::DeleteFileA((path_ + ours).c_str());
-      } catch (const IoError&) {
-        break;  // the folder cannot be written: the run will say so itself
-      }
-    } while (::FindNextFileA(search.get(), &found));
+          ::DeleteFileW(ours.c_str());
+      } while (::FindNextFileW(search.get(), &found));
+    } catch (const IoError&) {
+      // The folder cannot be written: the run will say so itself.
+    }
   }
 
   unique_hfile dir_;
-  std::string path_;  // ends in "\"
-  CodePage ansi_;
+  std::wstring full_;  // the folder's full path, ending in "\"
+  CodePage names_;
 };
 
 }  // namespace
@@ -195,10 +284,14 @@ namespace {
 
 class WinFileSystem final : public FileSystem {
  public:
-  const CodePage& Ansi() const override { return ansi_; }
+  explicit WinFileSystem(CodePage names) : names_(std::move(names)) {}
+
+  const CodePage& Ansi() const override { return names_; }
+  const CodePage& Paths() const override { return paths_; }
+  std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    unique_hfile h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!h) ThrowLastError();
     // A pipe or a device by its name is no archive.
@@ -207,10 +300,10 @@ class WinFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
-    std::string folder = path;
-    if (!EndsInBackslash(folder, ansi_)) folder += '\\';
+    std::wstring full = FullPath(Utf16(path));
+    if (!full.ends_with(L'\\')) full += L'\\';
     // Without FILE_SHARE_DELETE, no one renames or removes the folder while the run has it.
-    unique_hfile h(::CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
+    unique_hfile h(::CreateFileW(ForSystem(full).c_str(), FILE_LIST_DIRECTORY,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h) ThrowLastError();
@@ -220,23 +313,32 @@ class WinFileSystem final : public FileSystem {
       ::SetLastError(ERROR_DIRECTORY);
       ThrowLastError();
     }
-    return std::make_unique<WinFolder>(std::move(h), std::move(folder), ansi_);
+    return std::make_unique<WinFolder>(std::move(h), std::move(full), names_);
   }
 
   bool IsPlainFile(const std::string& path) override {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES &&
            !(attributes &
              (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   }
 
   bool IsFolder(const std::string& path) override {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
  private:
-  CodePage ansi_ = WindowsCodePage(::GetACP());
+  static DWORD Attributes(const std::string& path) {
+    try {
+      return ::GetFileAttributesW(SystemPath(path).c_str());
+    } catch (const IoError&) {
+      return INVALID_FILE_ATTRIBUTES;  // no full path, so no file either
+    }
+  }
+
+  CodePage names_;
+  CodePage paths_ = WindowsCodePage(CP_UTF8);
 };
 
 }  // namespace
@@ -246,8 +348,12 @@ class WinFileSystem final : public FileSystem {
 unsigned DefaultFinishers() { return std::clamp(std::thread::hardware_concurrency(), 4u, 8u); }
 
 FileSystem& SystemFileSystem() {
-  static WinFileSystem fs;
+  static WinFileSystem fs(WindowsCodePage(::GetACP()));
   return fs;
+}
+
+std::unique_ptr<FileSystem> SystemFileSystem(const CodePage& ansi) {
+  return std::make_unique<WinFileSystem>(ansi);
 }
 
 }  // namespace sectorsieve

@@ -157,6 +157,26 @@ std::string EntryLabel(const clsImgFile& entry) {
   return name.empty() ? "entry " + entry.sId() : name;
 }
 
+std::string ShownName(std::string_view name, const CodePage& cp,
+                      const std::function<std::optional<std::string>(std::string_view)>& toText) {
+  if (auto whole = toText(name)) return *whole;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t n = cp.CharLength(name, i);
+    if (auto c = toText(name.substr(i, n))) {
+      shown += *c;
+    } else {
+      for (std::size_t k = i; k < i + n; ++k) {
+        const auto b = static_cast<unsigned char>(name[k]);
+        shown += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+      }
+    }
+    i += n;
+  }
+  return shown;
+}
+
 namespace {
 
 std::string Hex(std::uint64_t value) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -86,6 +87,10 @@ std::string SpacesToNulls(std::string_view text);
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.
 std::string EntryLabel(const clsImgFile& entry);
+// name (in cp) as people read it: as toText gives the whole, or else each character as toText
+// gives it and "\xNN" for every byte of one it cannot give, so one bad byte hides nothing else.
+std::string ShownName(std::string_view name, const CodePage& cp,
+                      const std::function<std::optional<std::string>(std::string_view)>& toText);
 // The names a process gives its temporary files: ".sectorsieve-<kind><pid>-<tag>-<n>.tmp",
 // where kind tells the platform's seams apart, tag is drawn at random once per process, so that
 // no archive can foresee a name, and n counts. A later run can tell from a name whether the

@@ -42,11 +42,12 @@ void WrittenEntry::Rename() {
   try {
     destination_.folder->Rename(file_->Name(), name_);
   } catch (const LinkInTheWay& e) {
-    throw EntryError(label_, "is not written through \"" + destination_.path + e.link() +
+    throw EntryError(label_, "is not written through \"" + destination_.path +
+                                 destination_.folder->Shown(e.link()) +
                                  "\", which is a link and could lead outside the folder");
   } catch (const IoError& e) {
-    throw EntryError(label_,
-                     "could not be saved as \"" + destination_.path + name_ + "\": " + e.what());
+    throw EntryError(label_, "could not be saved as \"" + destination_.path +
+                                 destination_.folder->Shown(name_) + "\": " + e.what());
   }
   pending_ = false;
 }

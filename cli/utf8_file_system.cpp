@@ -23,6 +23,7 @@ class Utf8Folder final : public OutputFolder {
     }
   }
   void Remove(const std::string& temp) noexcept override { inner_->Remove(temp); }
+  std::string Shown(std::string_view name) const override { return names_.Shown(name); }
 
  private:
   std::unique_ptr<OutputFolder> inner_;
@@ -63,6 +64,8 @@ std::unique_ptr<InputFile> Utf8FileSystem::OpenRead(const std::string& path) {
 std::unique_ptr<OutputFolder> Utf8FileSystem::OpenFolder(const std::string& path) {
   return std::make_unique<Utf8Folder>(inner_->OpenFolder(path), names_);
 }
+
+std::string Utf8FileSystem::Shown(std::string_view name) const { return names_.Shown(name); }
 
 bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
 

@@ -36,6 +36,15 @@ fi
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.unmanaged"
   fi
+  # Wine's own fonts lack the Chinese and Japanese characters that paths and names may hold: as
+  # Windows does, the dialog fonts fall back to one that has them, so screenshots show them.
+  if [ ! -e "$WINEPREFIX/.fontlink" ]; then
+    for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v "$font" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1 || true
+    done
+    wineserver -w && touch "$WINEPREFIX/.fontlink"
+  fi
   # A prefix may stand for a screen of another density (SECTORSIEVE_WINE_DPI, e.g. 144).
   dpi="${SECTORSIEVE_WINE_DPI:-}"
   if [ -n "$dpi" ] && [ "$(cat "$WINEPREFIX/.dpi" 2>/dev/null)" != "$dpi" ]; then

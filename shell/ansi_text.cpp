@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "names.h"
+#include "wide_text.h"
 
 namespace sectorsieve::shell {
 
@@ -41,5 +42,17 @@ std::string ExactAnsi(std::wstring_view text) {
   if (usedDefault || Widen(ansi) != text) throw UnconvertibleText(ansi);
   return ansi;
 }
+
+std::string ExactUtf8(std::wstring_view text) {
+  if (auto utf8 = Utf8(text)) return *utf8;
+  // Each lone surrogate as U+FFFD, for the message that refuses the text.
+  const int size = static_cast<int>(text.size());
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string shown(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, shown.data(), n, nullptr, nullptr);
+  throw UnconvertibleText(shown);
+}
+
+std::string AnsiToUtf8(std::string_view text) { return Utf8(Widen(text)).value_or(""); }
 
 }  // namespace sectorsieve::shell

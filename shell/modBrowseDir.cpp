@@ -139,14 +139,12 @@ std::string BrowseForFolder(const std::string& title, HWND owner) {
   path.back() = '\0';
   ::SHGetPathFromIDListA(chosen.get(), path.data());
   const std::string folder = FolderFromBuffer({path.data(), MAX_PATH});
-  // The system also gives the folder exactly; the ANSI path must be that folder, not a
-  // look-alike of it.
+  // The ANSI path holds "?" or a look-alike for each character the code page lacks; the
+  // system also gives the folder exactly, and that is the one chosen.
   std::wstring wide(MAX_PATH + 1, L'\0');
-  if (!folder.empty() && ::SHGetPathFromIDListW(chosen.get(), wide.data())) {
-    wide.resize(wide.find(L'\0'));
-    if (ExactAnsi(wide) != folder) throw UnconvertibleText(folder);
-  }
-  return folder;
+  if (!::SHGetPathFromIDListW(chosen.get(), wide.data())) return AnsiToUtf8(folder);
+  wide.resize(wide.find(L'\0'));
+  return ExactUtf8(wide);
 }
 
 std::string BrowseForFile(const std::string& title, const std::string& filter, HWND owner) {
@@ -154,7 +152,7 @@ std::string BrowseForFile(const std::string& title, const std::string& filter, H
   if (!::GetOpenFileNameA(&request.info)) return "";
   const std::string path = FileFromBuffer({request.file.data(), request.file.size() - 1});
   CheckDialogPath(path);
-  return path;
+  return AnsiToUtf8(path);
 }
 
 }  // namespace sectorsieve::shell

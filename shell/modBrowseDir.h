@@ -1,8 +1,10 @@
 #pragma once
 
 // The two pickers through which the user chooses the program's inputs, in their ANSI forms.
-// Each returns the chosen path, or "" when nothing was chosen (cancel or failure alike), and
-// throws UnconvertibleText for a path the ANSI code page cannot name exactly.
+// Each returns the chosen path in UTF-8, or "" when nothing was chosen (cancel or failure
+// alike). The folder picker gives the folder's exact Unicode path beside its ANSI one; the
+// open-file dialog gives only the ANSI one, and throws UnconvertibleText for a path the ANSI
+// code page cannot name exactly.
 
 #include <windows.h>
 // The dialogs' headers build on windows.h.

@@ -1,8 +1,8 @@
 #pragma once
 
 // The small control layer that the window's handlers run against. The Win32 window
-// implements it with real controls; tests use the in-memory window. Texts are byte
-// strings in the system's ANSI code page.
+// implements it with real controls; tests use the in-memory window. Texts are spelled as the
+// file system spells paths: UTF-8 on Windows.
 
 #include <functional>
 #include <string>

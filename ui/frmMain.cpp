@@ -21,11 +21,11 @@ std::string UnusableNameMessage(const char* kind, const std::string& shown) {
          "Please choose another " + kind + ".";
 }
 
-std::string FailureReport(const RunFailures& failures, std::size_t entries) {
+std::string FailureReport(const RunFailures& failures, std::size_t entries, const FileSystem& fs) {
   std::string text = std::to_string(failures.size()) + " of " + std::to_string(entries) +
                      " entries could not be extracted:" + kNewLine;
   for (std::size_t i = 0; i < failures.size() && i < kMaxListedFailures; ++i)
-    text += kNewLine + failures[i].entry() + ": " + failures[i].reason();
+    text += kNewLine + fs.Shown(failures[i].entry()) + ": " + failures[i].reason();
   if (failures.size() > kMaxListedFailures)
     text += kNewLine + ("and " + std::to_string(failures.size() - kMaxListedFailures) + " more");
   return text;
@@ -52,7 +52,7 @@ void frmMain::cmdBrowseSource_Click() {
 }
 
 void frmMain::AcceptSource(const std::string& path) {
-  const auto archive = ArchiveOfDataFile(path, fs_.Ansi());
+  const auto archive = ArchiveOfDataFile(path, fs_.Paths());
   if (!archive) return;
   if (fs_.IsPlainFile(archive->dir)) {
     c_.lblSource.SetText(path);
@@ -88,7 +88,7 @@ void frmMain::DropPaths(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     if (fs_.IsFolder(path))
       AcceptDestination(path);
-    else if (ArchiveOfDataFile(path, fs_.Ansi()))
+    else if (ArchiveOfDataFile(path, fs_.Paths()))
       AcceptSource(path);
   }
 }
@@ -146,7 +146,7 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
     refused.failure = UnusableNameMessage(e.kind, e.text.shown());
     return refused;
   }
-  const auto archive = ArchiveOfDataFile(source, fs_.Ansi());
+  const auto archive = ArchiveOfDataFile(source, fs_.Paths());
   if (!archive) {
     refused.failure = "\"" + source + "\" does not name an archive's .img file";
     return refused;
@@ -157,7 +157,7 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
     return !unloadRequested_ && !stopRequested_;
   };
   const auto normalised = [&] {
-    if (!EndsInBackslash(destination, fs_.Ansi())) {
+    if (!EndsInBackslash(destination, fs_.Paths())) {
       destination += "\\";
       c_.lblDestination.SetText(destination);
     }
@@ -173,7 +173,7 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
         if (unloadRequested_ || stopRequested_)
           run.RequestStop();
         else
-          c_.form.SetCaption("Extracting : " + TrimSpaces(StripNulls(entry.sName())));
+          c_.form.SetCaption("Extracting : " + fs_.Shown(TrimSpaces(StripNulls(entry.sName()))));
       });
 }
 
@@ -199,12 +199,13 @@ void frmMain::ShowOutcome(const RunOutcome& outcome) {
   if (unloadRequested_) {
     c_.form.Unload();
   } else if (!outcome.failure.empty()) {
-    c_.form.MsgBox(outcome.failures.empty() ? outcome.failure
-                                            : outcome.failure + kNewLine + kNewLine +
-                                                  FailureReport(outcome.failures, outcome.entries),
+    c_.form.MsgBox(outcome.failures.empty()
+                       ? outcome.failure
+                       : outcome.failure + kNewLine + kNewLine +
+                             FailureReport(outcome.failures, outcome.entries, fs_),
                    "Extraction failed");
   } else if (!outcome.failures.empty() && !stopped) {
-    c_.form.MsgBox(FailureReport(outcome.failures, outcome.entries), "Extraction errors");
+    c_.form.MsgBox(FailureReport(outcome.failures, outcome.entries, fs_), "Extraction errors");
   }
 }
 

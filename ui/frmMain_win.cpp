@@ -13,12 +13,11 @@
 #include "ansi_text.h"
 #include "frmMain_resource.h"
 #include "modBrowseDir.h"
+#include "wide_text.h"
 
 namespace sectorsieve::ui {
 
 namespace {
-
-using shell::Widen;
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = WS_EX_ACCEPTFILES;
@@ -62,7 +61,7 @@ std::string WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
   text.resize(
       static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-  return shell::ExactAnsi(text);
+  return shell::ExactUtf8(text);
 }
 
 // Dots per inch of the window's device context; the screen's when hwnd is null.
@@ -99,9 +98,9 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   if (!::RegisterClassExW(&wc)) throw std::runtime_error("The main window's class was refused");
 }
 
-// A path handed over in Unicode, made full against the working folder and converted exactly
-// to the ANSI code page; throws UnconvertibleText.
-std::string FullAnsiPath(const std::wstring& path) {
+// A path handed over in Unicode, made full against the working folder, in UTF-8; throws
+// UnconvertibleText.
+std::string FullPath(const std::wstring& path) {
   std::wstring full(MAX_PATH, L'\0');
   DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (n >= full.size()) {
@@ -109,7 +108,7 @@ std::string FullAnsiPath(const std::wstring& path) {
     n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   }
   full.resize(n < full.size() ? n : 0);
-  return shell::ExactAnsi(full.empty() ? path : full);
+  return shell::ExactUtf8(full.empty() ? path : full);
 }
 
 const char* PathKind(const std::wstring& path) {
@@ -143,7 +142,7 @@ void RaiseChange(UINT code, TextBox& box) {
 
 std::string WinTextBox::Text() const { return WindowText(hwnd); }
 
-void WinTextBox::SetText(const std::string& text) { ::SetWindowTextW(hwnd, Widen(text).c_str()); }
+void WinTextBox::SetText(const std::string& text) { ::SetWindowTextW(hwnd, Utf16(text).c_str()); }
 
 bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
 
@@ -162,7 +161,7 @@ frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs
   const int height = frame.bottom - frame.top;
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Widen(kStartCaption).c_str(), kStyle,
+  if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Utf16(kStartCaption).c_str(), kStyle,
                          x, y, width, height, nullptr, nullptr, instance, this))
     throw std::runtime_error("The main window could not be created");
 }
@@ -180,7 +179,7 @@ void frmMainWindow::OpenCommandLine(const wchar_t* commandLine) {
   for (int i = 1; i < count && i <= 2; ++i) {
     const bool source = i == 1;
     try {
-      const std::string path = FullAnsiPath(args.get()[i]);
+      const std::string path = FullPath(args.get()[i]);
       if (source)
         frm_.AcceptSource(path);
       else
@@ -201,7 +200,7 @@ void frmMainWindow::Dispatch(const MSG& msg) {
 std::string frmMainWindow::Caption() const { return WindowText(hwnd_.get()); }
 
 void frmMainWindow::SetCaption(const std::string& caption) {
-  ::SetWindowTextW(hwnd_.get(), Widen(caption).c_str());
+  ::SetWindowTextW(hwnd_.get(), Utf16(caption).c_str());
 }
 
 void frmMainWindow::SetMousePointer(MousePointer pointer) {
@@ -229,7 +228,7 @@ void frmMainWindow::DoEvents() {
 }
 
 void frmMainWindow::MsgBox(const std::string& text, const std::string& title) {
-  ::MessageBoxW(hwnd_.get(), Widen(text).c_str(), Widen(title).c_str(), MB_OK);
+  ::MessageBoxW(hwnd_.get(), Utf16(text).c_str(), Utf16(title).c_str(), MB_OK);
 }
 
 void frmMainWindow::SetTaskbarProgress(TaskbarProgress state, int done, int total) {
@@ -413,7 +412,7 @@ void frmMainWindow::OnDropFiles(HWND, HDROP drop) {
     std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
     path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
     try {
-      paths.push_back(shell::ExactAnsi(path));
+      paths.push_back(shell::ExactUtf8(path));
     } catch (const UnconvertibleText& e) {
       frm_.RefuseUnusableName(PathKind(path), e.shown());
     }

@@ -34,6 +34,8 @@ class FaultyFileSystem final : public FileSystem {
   FaultyFileSystem(FileOp op, int nth);
 
   const CodePage& Ansi() const override { return real_.Ansi(); }
+  const CodePage& Paths() const override { return real_.Paths(); }
+  std::string Shown(std::string_view name) const override { return real_.Shown(name); }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;

@@ -288,10 +288,11 @@ TEST_F(ExtractionRunTest, AFolderEndingInADoubleByteCharacterGetsItsOwnSeparator
   MemoryWindow w932(files932);
   const auto entries = Sequential(2);
   Archive(entries, 3);
-  // The folder is made through the code page, as the program would name it.
+  // The folder is named as the program names paths: on Windows in UTF-8, whose last byte
+  // here is no "\\".
 #ifdef _WIN32
-  const std::string destination = root.path().string() + "\\" + omote;
-  ASSERT_TRUE(::CreateDirectoryA(destination.c_str(), nullptr));
+  const std::string destination = root.path().string() + "\\" + files932.Shown(omote);
+  ASSERT_TRUE(fs::create_directory(testing::PathFromUtf8(destination)));
 #else
   const std::string destination = (root.path() / omote).string();
   fs::create_directory(destination);
@@ -304,7 +305,7 @@ TEST_F(ExtractionRunTest, AFolderEndingInADoubleByteCharacterGetsItsOwnSeparator
   EXPECT_EQ(w932.form.captions.back(), kDone);
   EXPECT_EQ(w932.lblDestination.Text(), destination + "\\");
   for (const auto& e : entries) {
-    const auto file = files932.OpenRead(destination + "\\" + e.name);
+    const auto file = files932.OpenRead(destination + "\\" + files932.Shown(e.name));
     std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
     file->ReadAt(0, bytes.data(), bytes.size());
     EXPECT_EQ(bytes, Contents(e)) << e.name;

@@ -178,7 +178,7 @@ TEST_P(FinishingTest, LaterOfTwoSpellingsOfOneNameWinsOnTheRealFileSystem) {
 
   // Every entry's bytes under its own spelling, except where a later spelling took its place.
   for (std::size_t i = oneName ? 1 : 0; i < entries.size(); i += oneName ? 2 : 1) {
-    const auto file = files.OpenRead(out + entries[i].name);
+    const auto file = files.OpenRead(out + files.Shown(entries[i].name));
     std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
     file->ReadAt(0, bytes.data(), bytes.size());
     EXPECT_EQ(bytes, Bytes(entries[i])) << i;

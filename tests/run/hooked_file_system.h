@@ -36,6 +36,8 @@ class HookedFileSystem final : public FileSystem {
   bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
   const CodePage& Ansi() const override { return real_.Ansi(); }
+  const CodePage& Paths() const override { return real_.Paths(); }
+  std::string Shown(std::string_view name) const override { return real_.Shown(name); }
 
   // Read once the run is over: the most files open at one time, and who closed each file.
   int peakOpen = 0;
@@ -57,6 +59,7 @@ class HookedFileSystem final : public FileSystem {
       real_->Rename(temp, fs_.renameTo ? fs_.renameTo(name) : name);
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+    std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
    private:
     std::unique_ptr<OutputFolder> real_;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "wide_text.h"
+
 namespace sectorsieve::testing {
 
 namespace {
@@ -135,6 +137,13 @@ std::string WindowText(HWND window) {
   text.resize(static_cast<std::size_t>(
       ::GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
   return text;
+}
+
+std::string WindowUtf8Text(HWND window) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return Utf8(text).value_or("(not UTF-16)");
 }
 
 HWND FindControl(HWND dialog, const std::string& windowClass, const std::string& text) {

@@ -30,7 +30,10 @@ class OwnerWindow {
 // answers messages; nullptr when none appears.
 HWND WaitForDialog(HWND owner);
 
+// The window's text in the ANSI code page, as the dialogs' own functions read it.
 std::string WindowText(HWND window);
+// The window's text exactly, in UTF-8, as the program holds its texts.
+std::string WindowUtf8Text(HWND window);
 // The first control below dialog, at any depth, of the given window class and, when text is
 // not empty, with that text.
 HWND FindControl(HWND dialog, const std::string& windowClass, const std::string& text = "");

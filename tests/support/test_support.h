@@ -40,6 +40,15 @@ class TempDir {
   fs::path path_;
 };
 
+// A path spelled as the program spells paths on Windows (and Linux spells them too): UTF-8.
+inline std::string Utf8Path(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+inline fs::path PathFromUtf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 inline void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

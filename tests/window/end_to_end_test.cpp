@@ -27,6 +27,7 @@
 #include "test_support.h"
 #include "unique_handle.h"
 #include "unix_link.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace sectorsieve::testing {
@@ -81,7 +82,7 @@ std::string Text(HWND window) {
   DWORD_PTR ignored = 0;
   ::SendMessageTimeoutW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
                         SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored);
-  return Narrow(text);
+  return Utf8(text).value_or("(not UTF-16)");
 }
 
 // Memory inside the program's process, for the tree view's requests that carry pointers.
@@ -232,7 +233,7 @@ class Program {
   HWND Window() const { return window_; }
   HWND Control(int id) const { return ::GetDlgItem(window_, id); }
   HANDLE Process() const { return process_.get(); }
-  std::string Caption() const { return WindowText(window_); }
+  std::string Caption() const { return WindowUtf8Text(window_); }
 
   HWND Focus() const {
     GUITHREADINFO info{};
@@ -456,7 +457,7 @@ TEST_F(WindowEndToEnd, ExtractsIntoAFolderNamedWithADoubleByteCharacter) {
   ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
   SaveScreenshot(program.Window(), "cp932-after-run");
 
-  EXPECT_TRUE(EndsWithIgnoringCase(Text(program.Control(IDC_LBLDESTINATION)), kOmote + "\\"));
+  EXPECT_TRUE(EndsWithIgnoringCase(Text(program.Control(IDC_LBLDESTINATION)), "\u8868\\"));
   EXPECT_EQ(ReadBytes(folder / L"\u8868"), data.substr(0, 2048));
   EXPECT_EQ(ReadBytes(folder / L"\u8868.txt"), data.substr(2048));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
@@ -464,25 +465,86 @@ TEST_F(WindowEndToEnd, ExtractsIntoAFolderNamedWithADoubleByteCharacter) {
       << "nothing lands beside the folder";
 }
 
-TEST_F(WindowEndToEnd, RefusesAFolderWhoseNameTheCodePageCannotHold) {
+TEST_F(WindowEndToEnd, ExtractsIntoTheFolderWhoseNameTheCodePageCannotHoldNotItsLookAlike) {
   // Two fullwidth full stops, whose look-alike ".." names the parent folder.
   const std::wstring dots = L"\uFF0E\uFF0E";
   BOOL inexact = FALSE;
   ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, dots.c_str(), -1, nullptr, 0, nullptr,
                         &inexact);
   if (!inexact) GTEST_SKIP() << "this code page holds the name";
+  TempDir source;
+  const Archive archive = WriteArchive(source);
   TempDir destination;
-  fs::create_directory(destination.path() / dots);
+  const fs::path folder = destination.path() / dots;
+  fs::create_directory(folder);
 
+  ASSERT_TRUE(program.ChooseSource(archive.img));
   ASSERT_TRUE(program.ChooseDestination(destination.path().string() + "\\" + Narrow(dots.c_str()),
-                                        "unusable-folder-picker"));
-  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "unusable-folder");
-  EXPECT_EQ(box.title, "Name not usable");
-  EXPECT_EQ(box.text, "The folder \"" + destination.path().string() +
-                          "\\??\" has characters in its name that this program cannot use.\r\n"
-                          "Please choose another folder.");
-  EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), "[Select destination directory]");
-  EXPECT_FALSE(::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+                                        "look-alike-folder-picker"));
+  EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), Utf8Path(folder));
+  Click(program.Control(IDC_CMDEXTRACT));
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  for (const auto& [name, bytes] : archive.files) EXPECT_EQ(ReadBytes(folder / name), bytes);
+  EXPECT_EQ(std::distance(fs::directory_iterator(destination.path()), fs::directory_iterator()), 1)
+      << "nothing lands beside the folder";
+}
+
+// Paths as the file functions take them past the old limit of 260 characters.
+fs::path Long(const fs::path& path) { return L"\\\\?\\" + path.wstring(); }
+
+// Any folder Windows can name holds the archive and takes its files: one named in scripts the
+// code page lacks, and one whose path is longer than 260 characters. The paths reach the
+// window as Unicode text, typed into the boxes or on its command line.
+TEST(WindowUnicodePaths, ExtractsFromAndIntoAnyFolderWindowsCanName) {
+  TempDir root;
+  const fs::path scripts = root.path() / L"\u0414\u0430\u043D\u043D\u044B\u0435 \u65E5\u672C";
+  fs::path deep = root.path();
+  while (deep.wstring().size() < 300)
+    deep /= L"\u0433\u043B\u0443\u0431\u043E\u043A\u043E-\u6DF1\u3044-folder";
+  // A name in the system's code page becomes the same file name as ever.
+  const bool cp932 = ::GetACP() == 932;
+  const std::string name = cp932 ? "\x95\x5C.txt" : "caf\xE9.txt";
+  const fs::path file = cp932 ? L"\u8868.txt" : L"caf\u00E9.txt";
+  const std::string data = PatternBytes(3 * 2048, 9);
+  const struct {
+    const char* name;
+    fs::path folder;
+    bool commandLine;
+  } cases[] = {
+      {"scripts-boxes", scripts, false},
+      {"scripts-command-line", scripts, true},
+      {"long-path-boxes", deep, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = c.folder / (std::string("out-") + c.name);
+    fs::create_directories(Long(out));
+    WriteBytes(Long(c.folder / "a.img"), data);
+    WriteBytes(Long(c.folder / "a.dir"),
+               Record(0, 1, "alpha.txt") + Record(1, 1, "sub\\beta.bin") + Record(2, 1, name));
+    fs::create_directory(Long(out / "sub"));
+    const std::wstring img = (c.folder / "a.img").wstring();
+    Program program(c.commandLine ? L"\"" + img + L"\" \"" + out.wstring() + L"\"" : L"");
+    ASSERT_TRUE(program.Started());
+    if (!c.commandLine) {
+      for (const auto& [id, text] :
+           {std::pair{IDC_LBLSOURCE, img}, {IDC_LBLDESTINATION, out.wstring()}}) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(program.Control(id), WM_SETTEXT, 0,
+                              reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                              kAnswerMilliseconds, &ignored);
+      }
+    }
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); }));
+    EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), Utf8Path(c.folder / "a.img"));
+    Click(program.Control(IDC_CMDEXTRACT));
+    ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+    SaveScreenshot(program.Window(), std::string("unicode-") + c.name);
+    EXPECT_EQ(Text(program.Control(IDC_LBLDESTINATION)), Utf8Path(out) + "\\");
+    EXPECT_EQ(ReadBytes(Long(out / "alpha.txt")), data.substr(0, 2048));
+    EXPECT_EQ(ReadBytes(Long(out / "sub" / "beta.bin")), data.substr(2048, 2048));
+    EXPECT_EQ(ReadBytes(Long(out / file)), data.substr(4096));
+  }
 }
 
 // "SectorSieve.exe [archive.img [folder]]": what a shortcut, "Open with" or a drop on the
@@ -615,7 +677,7 @@ TEST(WindowCase, HundredsOfPairsOfTwoSpellingsEndWithTheLaterEntries) {
   const std::string out = (root.path() / "out").string() + "\\";
   for (int i = 0; i < kPairs; ++i) {
     const std::string n = std::to_string(1000 + i).substr(1);
-    const auto file = SystemFileSystem().OpenRead(out + "caf\xE9" + n + ".bin");
+    const auto file = SystemFileSystem().OpenRead(out + "caf\u00E9" + n + ".bin");
     std::string bytes(2048, '\0');
     file->ReadAt(0, bytes.data(), bytes.size());
     EXPECT_EQ(bytes, data.substr((2 * i + 1) * 2048, 2048)) << i;

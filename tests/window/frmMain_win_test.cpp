@@ -78,9 +78,10 @@ TEST_F(RealWindow, CreatingTheBoxesFillsNeither) {
   EXPECT_FALSE(ExtractEnabled()) << "the source box counted as filled from its initial text";
 }
 
-TEST_F(RealWindow, CaptionRoundTripsThroughTheAnsiCodePage) {
-  window.SetCaption("Extracting : caf\xE9.txt");
-  EXPECT_EQ(window.Caption(), "Extracting : caf\xE9.txt");
+TEST_F(RealWindow, CaptionRoundTripsAnyCharacter) {
+  const std::string caption = "Extracting : caf\u00E9 \u0444\u8868.txt";
+  window.SetCaption(caption);
+  EXPECT_EQ(window.Caption(), caption);
 }
 
 TEST_F(RealWindow, HourglassShowsOverTheControlsDuringARun) {
@@ -131,7 +132,7 @@ BOOL CALLBACK KeepLongestStatic(HWND child, LPARAM param) {
   auto& text = *reinterpret_cast<std::string*>(param);
   char name[16] = {};
   ::GetClassNameA(child, name, sizeof name);
-  if (const std::string t = testing::WindowText(child);
+  if (const std::string t = testing::WindowUtf8Text(child);
       ::lstrcmpiA(name, "Static") == 0 && t.size() > text.size())
     text = t;
   return TRUE;
@@ -153,14 +154,14 @@ SeenBox ExtractAndAnswer(frmMainWindow& window) {
   return seen;
 }
 
-TEST_F(RealWindow, APathTheCodePageCannotHoldStopsTheRunWithItsBox) {
+TEST_F(RealWindow, APathThatIsNotUnicodeStopsTheRunWithItsBox) {
   ::SetWindowTextW(Control(IDC_LBLSOURCE), L"C:\\a\\b.img");
-  // Two fullwidth full stops: their look-alike ".." would name the parent folder.
-  ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\a\\\uFF0E\uFF0E");
+  // Half of a surrogate pair: no file has such a name that UTF-8 can carry.
+  ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\a\\\xD800");
   const SeenBox box = ExtractAndAnswer(window);
   EXPECT_EQ(box.title, "Extraction failed");
   EXPECT_EQ(box.text,
-            "The folder \"C:\\a\\??\" has characters in its name that this program cannot "
+            "The folder \"C:\\a\\\uFFFD\" has characters in its name that this program cannot "
             "use.\r\nPlease choose another folder.");
   EXPECT_EQ(window.Caption(), "Extraction failed");
   EXPECT_TRUE(ExtractEnabled());
