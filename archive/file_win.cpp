@@ -221,10 +221,19 @@ class WinFolder final : public OutputFolder {
  private:
   // The path of relative, a name inside the folder. Made full as the system would make it, it
   // must stay inside the folder: a name that Windows reads otherwise (a device's) is refused.
+  // With "\\?\" the path is taken as it is, and Wine would climb out at a "." or ".." that the
+  // system's own reading left in it.
   std::wstring At(const std::wstring& relative) const {
     std::wstring full = FullPath(full_ + relative);
     if (!full.starts_with(full_) && full + L'\\' != full_)
       throw IoError("its name leaves the destination folder once made a full path");
+    for (std::size_t start = full_.size(); start < full.size();) {
+      const std::size_t end = std::min(full.find(L'\\', start), full.size());
+      const std::wstring_view part = std::wstring_view(full).substr(start, end - start);
+      if (part == L"." || part == L"..")
+        throw IoError("its name leaves the destination folder once made a full path");
+      start = end + 1;
+    }
     return ForSystem(std::move(full));
   }
 

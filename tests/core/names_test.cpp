@@ -309,5 +309,24 @@ TEST(SystemCodePage, IsTheOneTheRunAskedFor) {
 }
 #endif
 
+#ifdef _WIN32
+// The seam keeps names inside the folder whatever reaches it: the system's reading of a path
+// may climb out or name a device where the name's bytes do neither.
+TEST(WindowsSeam, RefusesNamesThatTheSystemReadsAsOutsideTheFolder) {
+  TempDir root;
+  fs::create_directories(root.path() / "out" / "x");
+  const auto before = ListTree(root.path());
+  const auto folder = SystemFileSystem().OpenFolder(root / "out");
+  for (const std::string name : {"...\\escaped", "x\\..\\..\\escaped", "CON", "x\\nul.txt"}) {
+    SCOPED_TRACE(name);
+    const auto temp = folder->CreateTemp();
+    temp->Close();
+    EXPECT_THROW(folder->Rename(temp->Name(), name), IoError);
+    folder->Remove(temp->Name());
+  }
+  EXPECT_EQ(ListTree(root.path()), before);
+}
+#endif
+
 }  // namespace
 }  // namespace sectorsieve
