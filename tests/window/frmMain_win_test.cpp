@@ -234,21 +234,22 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
   return static_cast<HDROP>(memory);
 }
 
-TEST_F(RealWindow, DroppedArchiveAndFolderFillBothBoxes) {
+TEST_F(RealWindow, DroppedArchiveAndFolderFillBothBoxesWhateverTheirScript) {
   testing::TempDir root;
-  testing::WriteArchive(root.path() / "dropped", {{"a.bin", 0, 1}}, 1);
-  std::filesystem::create_directory(root.path() / "out");
+  const auto folder = root.path() / L"\u0414\u0430\u043D\u043D\u044B\u0435 \u65E5\u672C";
+  std::filesystem::create_directories(folder / "out");
+  testing::WriteArchive(folder / "dropped", {{"a.bin", 0, 1}}, 1);
   ::ShowWindow(window.Handle(), SW_SHOW);
   ::SendMessageW(window.Handle(), WM_DROPFILES,
-                 reinterpret_cast<WPARAM>(MakeDrop(
-                     {(root.path() / "dropped.img").wstring(), (root.path() / "out").wstring()})),
+                 reinterpret_cast<WPARAM>(
+                     MakeDrop({(folder / "dropped.img").wstring(), (folder / "out").wstring()})),
                  0);
   EXPECT_EQ(window.Caption(), "Orlep's Sectorsieve");
   wchar_t text[MAX_PATH] = {};
   ::GetWindowTextW(Control(IDC_LBLSOURCE), text, MAX_PATH);
-  EXPECT_EQ(std::wstring(text), (root.path() / "dropped.img").wstring());
+  EXPECT_EQ(std::wstring(text), (folder / "dropped.img").wstring());
   ::GetWindowTextW(Control(IDC_LBLDESTINATION), text, MAX_PATH);
-  EXPECT_EQ(std::wstring(text), (root.path() / "out").wstring());
+  EXPECT_EQ(std::wstring(text), (folder / "out").wstring());
   EXPECT_TRUE(ExtractEnabled());
   Pump();
   testing::SaveScreenshot(window.Handle(), "dropped");
