@@ -141,8 +141,11 @@ std::string BrowseForFolder(const std::string& title, HWND owner) {
   const std::string folder = FolderFromBuffer({path.data(), MAX_PATH});
   // The ANSI path holds "?" or a look-alike for each character the code page lacks; the
   // system also gives the folder exactly, and that is the one chosen.
-  std::wstring wide(MAX_PATH + 1, L'\0');
-  if (!::SHGetPathFromIDListW(chosen.get(), wide.data())) return AnsiToUtf8(folder);
+  // The longest path the wide file functions take, past the old limit of 260 characters.
+  std::wstring wide(32768, L'\0');
+  if (!::SHGetPathFromIDListEx(chosen.get(), wide.data(), static_cast<DWORD>(wide.size()),
+                               GPFIDL_DEFAULT))
+    return AnsiToUtf8(folder);
   wide.resize(wide.find(L'\0'));
   return ExactUtf8(wide);
 }
