@@ -1,7 +1,7 @@
 #pragma once
 
-// The file system the command line works through: the platform's own paths, byte for byte,
-// with entry names in the archive's code page.
+// The file system the command line works through: the platform's own paths (UTF-8 on
+// Windows, byte for byte on Linux), with entry names in the archive's code page.
 
 #include <memory>
 #include <string>
@@ -15,7 +15,8 @@ std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names);
 // Why the platform cannot take a name the core accepts, or empty: on Linux, one that does
 // not become a safe UTF-8 name.
 std::string PlatformRefusal(std::string_view name, const NameCodec& names);
-// path as a folder: ending in the platform's separator.
+// path (spelled in code page cp, that of paths) as a folder: ending in the platform's
+// separator.
 std::string AsFolder(const std::string& path, const CodePage& cp);
 
 }  // namespace sectorsieve::cli

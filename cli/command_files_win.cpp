@@ -1,12 +1,12 @@
-// Windows: the system's own file seam, whose paths are in the ANSI code page.
+// Windows: the system's own file seam, whose paths are UTF-8, with names in the archive's code
+// page.
 
 #include "command_files.h"
 
 namespace sectorsieve::cli {
 
-std::shared_ptr<FileSystem> CommandFiles(const NameCodec&) {
-  // The system's seam lives as long as the program: nothing to free.
-  return std::shared_ptr<FileSystem>(&SystemFileSystem(), [](FileSystem*) {});
+std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names) {
+  return SystemFileSystem(names.Ansi());
 }
 
 std::string PlatformRefusal(std::string_view, const NameCodec&) { return {}; }

@@ -20,9 +20,13 @@ int Failed(const std::string& reason, const NameCodec& names) {
   return EXIT_RUN_FAILED;
 }
 
+// Paths are spelled as the system spells them, whatever code page the archive's names are in:
+// walked with a double-byte page's lead bytes, a UTF-8 path would lose a "\" to a character.
+const CodePage& PathCodePage() { return SystemFileSystem().Paths(); }
+
 // The archive whose data file the command line names, in the platform's own path.
 std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
-  return ArchiveOfDataFile(imgPath, SystemFileSystem().Ansi());
+  return ArchiveOfDataFile(imgPath, PathCodePage());
 }
 
 // Why the archive cannot be taken, or empty. An empty path is no path: taken as the current
@@ -75,8 +79,8 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   const auto paths = ArchiveOf(imgPath);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
-  const RunOutcome outcome = ExtractArchive(
-      archive, paths->base, AsFolder(folder, SystemFileSystem().Ansi()), stop, report);
+  const RunOutcome outcome =
+      ExtractArchive(archive, paths->base, AsFolder(folder, PathCodePage()), stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());

@@ -34,8 +34,8 @@ class ConsoleText {
   unsigned saved_ = 0;
 };
 
-// The arguments after the program's name. On Windows they are taken exactly from the
-// Unicode command line; one the ANSI code page cannot hold throws std::invalid_argument.
+// The arguments after the program's name, in UTF-8 on Windows too, taken exactly from the
+// Unicode command line; one that is not Unicode text throws std::invalid_argument.
 std::vector<std::string> Arguments(int argc, char** argv);
 
 }  // namespace sectorsieve::cli

@@ -4,10 +4,9 @@
 
 #include <stdexcept>
 
-#include "ansi_text.h"
 #include "console.h"
-#include "names.h"
 #include "unique_handle.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace sectorsieve::cli {
@@ -70,12 +69,11 @@ std::vector<std::string> Arguments(int, char**) {
   if (!wide) throw std::invalid_argument("the command line could not be read");
   std::vector<std::string> args;
   for (int i = 1; i < count; ++i) {
-    try {
-      args.push_back(shell::ExactAnsi(wide.get()[i]));
-    } catch (const UnconvertibleText& e) {
-      throw std::invalid_argument("the argument \"" + e.shown() +
-                                  "\" has characters that this program cannot use");
-    }
+    auto utf8 = Utf8(wide.get()[i]);
+    if (!utf8)
+      throw std::invalid_argument("argument " + std::to_string(i) +
+                                  " is not Unicode text: it holds half of a surrogate pair");
+    args.push_back(std::move(*utf8));
   }
   return args;
 }

@@ -35,7 +35,7 @@ class NameCodec {
 };
 
 // A path as the command line gave it, as the standard library's path type: on Windows the
-// text is in the ANSI code page, which the library would otherwise read as UTF-8.
+// text is UTF-8, which the library would otherwise read byte by byte.
 std::filesystem::path PathOf(const std::string& text);
 
 }  // namespace sectorsieve::cli

@@ -7,6 +7,7 @@
 #include "ansi_text.h"
 #include "file_io.h"
 #include "native_names.h"
+#include "wide_text.h"
 
 namespace sectorsieve::cli {
 
@@ -46,6 +47,6 @@ std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& fil
 
 std::string NameCodec::Shown(std::string_view name) const { return std::string(name); }
 
-std::filesystem::path PathOf(const std::string& text) { return shell::Widen(text); }
+std::filesystem::path PathOf(const std::string& text) { return Utf16(text); }
 
 }  // namespace sectorsieve::cli

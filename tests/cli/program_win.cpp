@@ -4,13 +4,12 @@
 
 #include "program.h"
 #include "test_support.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace sectorsieve::testing {
 
 namespace {
-
-std::wstring Wide(const std::string& text) { return fs::path(text).wstring(); }
 
 unique_hfile Inheritable(const fs::path& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -29,13 +28,13 @@ Output RunProgram(const std::vector<std::string>& args) {
     const auto outFile = Inheritable(out);
     const auto errFile = Inheritable(err);
     std::wstring program(MAX_PATH * 2, L'\0');
-    program.resize(::GetFullPathNameW(Wide(SECTORSIEVE_CLI).c_str(),
+    program.resize(::GetFullPathNameW(Utf16(SECTORSIEVE_CLI).c_str(),
                                       static_cast<DWORD>(program.size()), program.data(), nullptr));
     // Arguments in tests hold no quotes. A backslash right before the closing quote is
     // doubled: the system's parser would take the two for a quote within the argument.
     std::wstring command = L"\"" + program + L"\"";
     for (const std::string& a : args) {
-      std::wstring arg = Wide(a);
+      std::wstring arg = Utf16(a);
       if (arg.ends_with(L'\\')) arg += L'\\';
       command += L" \"" + arg + L"\"";
     }
