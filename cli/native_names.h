@@ -1,7 +1,7 @@
 #pragma once
 
-// Entry names are bytes in the ANSI code page of the system that made the archive. The
-// platform's own file names are UTF-8 on Linux and in the system's ANSI code page on Windows.
+// Entry names are bytes in the ANSI code page of the system that made the archive. What the
+// program prints is UTF-8 everywhere, and so are the paths it is given on Windows.
 
 #include <filesystem>
 #include <optional>
@@ -14,8 +14,8 @@ namespace sectorsieve::cli {
 
 class NameCodec {
  public:
-  // On Linux, names in code page codePage (1252 when none is given); on Windows, in the
-  // system's ANSI code page, as the window reads them. Throws std::invalid_argument with a
+  // Names in code page codePage; when none is given, in 1252 on Linux and in the system's
+  // ANSI code page on Windows, as the window reads them. Throws std::invalid_argument with a
   // plain message for a code page that cannot be taken.
   explicit NameCodec(std::optional<unsigned> codePage);
 
@@ -26,11 +26,14 @@ class NameCodec {
   std::optional<std::string> ToUtf8(std::string_view name) const;
   // A file's name as the platform gives it, as entry bytes; nothing when it has no exact form.
   std::optional<std::string> EntryName(const std::filesystem::path& file) const;
-  // name for this platform's console: UTF-8 on Linux, with "\xNN" for every byte that does
-  // not convert; the bytes themselves on Windows, whose console shows the ANSI code page.
+  // name as people read it: UTF-8, with "\xNN" for every byte that does not convert.
   std::string Shown(std::string_view name) const;
 
  private:
+  // The code page as this platform converts it: codePage, or the platform's default when none
+  // is given. Throws std::invalid_argument when the system cannot convert it.
+  static CodePage Converted(std::optional<unsigned> codePage);
+
   CodePage cp_;
 };
 

@@ -46,16 +46,6 @@ unique_handle<IconvTraits> Open(const std::string& to, const std::string& from, 
   return cd;
 }
 
-// Only the pages whose lead bytes and superscripts this program knows: in others (EBCDIC's,
-// say) "K" reads as "." and "a" as "/", and every check made in the code page means nothing.
-CodePage KnownOnly(unsigned id) {
-  if (!CodePage::IsKnown(id))
-    throw std::invalid_argument("code page " + std::to_string(id) +
-                                " is not one this program knows; use one of " +
-                                CodePage::kKnownList);
-  return CodePage::Known(id);
-}
-
 // iconv keeps a state in each descriptor, and names are converted on the run's thread and on
 // the threads that finish files: each thread converts with descriptors of its own, one for each
 // direction, opened the first time it converts in a code page. No conversion waits for another.
@@ -76,9 +66,11 @@ const Converters& ConvertersFor(unsigned id) {
 
 }  // namespace
 
-NameCodec::NameCodec(std::optional<unsigned> codePage) : cp_(KnownOnly(codePage.value_or(1252))) {
+CodePage NameCodec::Converted(std::optional<unsigned> codePage) {
+  const unsigned id = codePage.value_or(1252);
   // Here, where a code page the system cannot convert is refused in plain words.
-  ConvertersFor(cp_.Id());
+  ConvertersFor(id);
+  return CodePage::Known(id);
 }
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
@@ -87,26 +79,6 @@ std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
   return Convert(ConvertersFor(cp_.Id()).fromUtf8.get(), file.native());
-}
-
-std::string NameCodec::Shown(std::string_view name) const {
-  if (auto utf8 = ToUtf8(name)) return *utf8;
-  // Character by character, so that one bad byte does not hide the rest of the name.
-  std::string shown;
-  for (std::size_t i = 0; i < name.size();) {
-    const std::size_t n = cp_.CharLength(name, i);
-    if (auto c = ToUtf8(name.substr(i, n))) {
-      shown += *c;
-    } else {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      for (std::size_t k = i; k < i + n; ++k) {
-        const auto b = static_cast<unsigned char>(name[k]);
-        shown += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
-      }
-    }
-    i += n;
-  }
-  return shown;
 }
 
 std::filesystem::path PathOf(const std::string& text) { return text; }

@@ -1,51 +1,47 @@
-// Entry names on Windows: the system's ANSI code page, which the file functions take as is.
+// Entry names on Windows: bytes in a code page, as the system's own conversions read them.
 
 #include <windows.h>
 
 #include <stdexcept>
 
-#include "ansi_text.h"
 #include "file_io.h"
 #include "native_names.h"
 #include "wide_text.h"
 
 namespace sectorsieve::cli {
 
-namespace {
-
-const CodePage& SystemOnly(const std::optional<unsigned>& codePage) {
-  if (codePage)
-    throw std::invalid_argument(
-        "--codepage is for Linux only; on Windows, names are in the system's ANSI code page");
-  return SystemFileSystem().Ansi();
+CodePage NameCodec::Converted(std::optional<unsigned> codePage) {
+  const unsigned id = codePage.value_or(::GetACP());
+  if (!::IsValidCodePage(id))
+    throw std::invalid_argument("code page " + std::to_string(id) +
+                                " is not one this system can convert names from");
+  return WindowsCodePage(id);
 }
 
-}  // namespace
-
-NameCodec::NameCodec(std::optional<unsigned> codePage) : cp_(SystemOnly(codePage)) {}
-
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
-  if (name.empty()) return std::string();
-  const int size = static_cast<int>(name.size());
-  const int n = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0);
-  if (n == 0) return std::nullopt;
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, wide.data(), n);
-  const int m = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(m), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
-  return utf8;
+  const auto wide = Decode(cp_.Id(), name);
+  return wide ? Utf8(*wide) : std::nullopt;
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
-  try {
-    return shell::ExactAnsi(file.native());
-  } catch (const UnconvertibleText&) {
-    return std::nullopt;
-  }
+  const std::wstring& wide = file.native();
+  if (wide.empty()) return std::string();
+  // A look-alike would name another file. UTF-8 holds every character, and takes neither the
+  // flag nor the question.
+  const bool utf8 = cp_.Id() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* report = utf8 ? nullptr : &usedDefault;
+  const int size = static_cast<int>(wide.size());
+  const int n =
+      ::WideCharToMultiByte(cp_.Id(), flags, wide.data(), size, nullptr, 0, nullptr, report);
+  if (n == 0) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(cp_.Id(), flags, wide.data(), size, bytes.data(), n, nullptr, report);
+  // The way back catches what the flag does not (unpaired surrogates, for one).
+  if (usedDefault || Decode(cp_.Id(), bytes) != wide) return std::nullopt;
+  return bytes;
 }
-
-std::string NameCodec::Shown(std::string_view name) const { return std::string(name); }
 
 std::filesystem::path PathOf(const std::string& text) { return Utf16(text); }
 

@@ -39,7 +39,8 @@ int Run(int argc, char** argv) {
     command
         ->add_option("--codepage", codePage,
                      std::string("the ANSI code page of the system that made the archive (") +
-                         sectorsieve::CodePage::kKnownList + "; default 1252); Linux only")
+                         sectorsieve::CodePage::kKnownList +
+                         "; by default 1252 on Linux, the system's ANSI code page on Windows)")
         ->check(CLI::Range(1u, 65535u));
   };
 

@@ -330,18 +330,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CodePageCase{"BadTrail932", "932", "x\x81\x7F", ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(CommandLinePosix, PackWritesNamesInTheCodePageAskedFor) {
-  const fs::path in = dir_.path() / "in";
-  fs::create_directory(in);
-  WriteBytes(in / "\xE8\xA1\xA8.txt", "x");  // "表.txt"
-  fs::create_directory(Out());
-
-  ASSERT_EQ(RunProgram({"pack", "--codepage", "932", in.string(), Img()}).status, 0);
-  EXPECT_EQ(ReadBytes(dir_.path() / "archive.dir"), Record(0, 1, "\x95\x5C.txt"));
-  EXPECT_EQ(RunProgram({"extract", "--codepage", "932", Img(), Out().string()}).status, 0);
-  EXPECT_EQ(ReadBytes(Out() / "\xE8\xA1\xA8.txt"), "x" + std::string(2047, '\0'));
-}
-
 TEST_F(CommandLinePosix, OnlyTheWindowsAnsiCodePagesAreTaken) {
   WriteEntries(1);
   // EBCDIC's 500, 37 and 1047 read "K" as "." and "a" as "/".

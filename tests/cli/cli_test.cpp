@@ -135,7 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
         RunFailureCase{"NoDataFileToList", {"list", "@lonely.img"}, "lonely.dir"},
         RunFailureCase{"UnknownVerb", {"unpack", "@archive.img"}, "--help"},
         RunFailureCase{"MissingFolder", {"extract", "@archive.img"}, "FOLDER"},
-        RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "nothing\" is not"}),
+        RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "nothing\" is not"},
+        RunFailureCase{"UnknownCodePage",
+                       {"list", "--codepage", "1234", "@archive.img"},
+                       "code page 1234 is not one this program knows"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, PackRefusalLeavesNoArchive) {
@@ -181,6 +184,82 @@ TEST_F(CommandLine, TheSummaryCountsOnlyWhatWasWritten) {
   const Output run = RunProgram({"extract", Img(), Out()});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("Extracted 2 of 3 entries (0 bytes) into ", 0), 0u) << run.out;
+}
+
+// "Папка-日本", which no ANSI code page holds; "日本語.txt" and "表" in UTF-8 and in 932, where
+// the second byte of "表" is that of "\".
+const std::string kFolder = "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0-\xE6\x97\xA5\xE6\x9C\xAC";
+const std::string kNihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";
+const std::string kNihongo932 = "\x93\xFA\x96\x7B\x8C\xEA.txt";
+const std::string kHyou = "\xE8\xA1\xA8", kHyou932 = "\x95\x5C";
+// "あ", whose UTF-8 ends in a byte that leads a character in 932.
+const std::string kArchive = "\xE3\x81\x82";
+
+struct UnicodeCase {
+  const char* label;
+  std::string folder;  // the destination's name
+  std::string second;  // the second entry's name, after kNihongo932
+  std::string listed;  // in the listing
+  std::string failed;  // extract's complaint up to the folder's path; "" when all are written
+};
+
+class CommandLineUnicode : public CommandLine, public ::testing::WithParamInterface<UnicodeCase> {};
+
+TEST_P(CommandLineUnicode, NamesInTheCodePageAskedForBecomeUnicodeFilesInAFolderOfAnyName) {
+  const UnicodeCase& c = GetParam();
+  const std::string data = PatternBytes(2 * 2048);
+  const std::string img = Utf8Path(dir_.path() / PathFromUtf8(kArchive + ".img"));
+  WriteBytes(dir_.path() / PathFromUtf8(kArchive + ".dir"),
+             Record(0, 1, kNihongo932) + Record(1, 1, c.second));
+  WriteBytes(PathFromUtf8(img), data);
+  const fs::path out = dir_.path() / PathFromUtf8(c.folder);
+  fs::create_directories(out / PathFromUtf8(kHyou));  // extraction makes no folders
+
+  const Output listed = RunProgram({"list", "--codepage", "932", img});
+  EXPECT_NE(listed.out.find("     0  " + kNihongo + " "), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find(c.listed), std::string::npos) << listed.out;
+  const Output run = RunProgram({"extract", "--codepage", "932", img, Utf8Path(out)});
+  EXPECT_EQ(run.status, c.failed.empty() ? 0 : 1) << run.err;
+  EXPECT_EQ(run.err.empty(), c.failed.empty()) << run.err;
+  EXPECT_TRUE(run.err.starts_with(c.failed.empty() ? "" : c.failed + Utf8Path(out))) << run.err;
+  EXPECT_NE(run.out.find(" into " + Utf8Path(out) + " in "), std::string::npos) << run.out;
+
+  // The library cannot list a folder past the old path limit: it is looked at under a short name.
+  fs::rename(out, dir_.path() / "seen");
+  const std::string hyou = kHyou + "/" + kHyou + ".txt";
+  std::set<std::string> tree = {kArchive + ".dir", kArchive + ".img", "seen/", "seen/" + kNihongo,
+                                "seen/" + kHyou + "/"};
+  if (c.failed.empty()) tree.insert("seen/" + hyou);
+  EXPECT_EQ(ListTree(dir_.path()), tree);
+  EXPECT_TRUE(ReadBytes(dir_.path() / "seen" / PathFromUtf8(kNihongo)) == data.substr(0, 2048));
+  EXPECT_TRUE(ReadBytes(dir_.path() / "seen" / PathFromUtf8(hyou)) ==
+              (c.failed.empty() ? data.substr(2048) : ""));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePage932, CommandLineUnicode,
+    ::testing::Values(UnicodeCase{"CyrillicAndJapaneseFolder", kFolder,
+                                  kHyou932 + "\\" + kHyou932 + ".txt",
+                                  "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
+                      UnicodeCase{"PastTheOldPathLimit", kFolder + std::string(220, 'x'),
+                                  kHyou932 + "\\" + kHyou932 + ".txt",
+                                  "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
+                      // A lead byte before a byte that ends no character.
+                      UnicodeCase{"NoCharacter", kFolder, "x\x81\x7F.bin",
+                                  "  refused: its name does not convert from code page 932 to ",
+                                  "x\\x81\\x7F.bin: could not be saved as \""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, PackWritesNamesInTheCodePageAskedForFromAFolderOfAnyName) {
+  const fs::path in = dir_.path() / PathFromUtf8(kFolder);
+  fs::create_directory(in);
+  WriteBytes(in / PathFromUtf8(kHyou + ".txt"), "x");
+  MakeOut();
+
+  ASSERT_EQ(RunProgram({"pack", "--codepage", "932", Utf8Path(in), Img()}).status, 0);
+  EXPECT_EQ(ReadBytes(dir_.path() / "archive.dir"), Record(0, 1, kHyou932 + ".txt"));
+  EXPECT_EQ(RunProgram({"extract", "--codepage", "932", Img(), Out()}).status, 0);
+  EXPECT_EQ(ReadBytes(Out() / PathFromUtf8(kHyou + ".txt")), "x" + std::string(2047, '\0'));
 }
 
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
