@@ -21,8 +21,9 @@ bool StderrIsTerminal();
 // The columns of that terminal; 80 when it does not say.
 int TerminalWidth();
 
-// For as long as it lives, the console shows text in the code page names are written in
-// (on Windows, the ANSI code page rather than the console's own); elsewhere it does nothing.
+// For as long as it lives, the console shows the program's text, UTF-8, as the characters it
+// means (on Windows, whose console shows its own code page otherwise); elsewhere it does
+// nothing.
 class ConsoleText {
  public:
   ConsoleText();

@@ -1,7 +1,10 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 // The shell's header needs the types of windows.h.
 #include <shellapi.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "console.h"
@@ -14,6 +17,12 @@ namespace sectorsieve::cli {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+
+bool IsConsole(std::FILE* stream) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream))), &mode) !=
+         0;
+}
 
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -56,11 +65,27 @@ bool StderrIsTerminal() {
 }
 
 ConsoleText::ConsoleText() : saved_(::GetConsoleOutputCP()) {
-  if (saved_ != 0) ::SetConsoleOutputCP(::GetACP());
+  // No console, nothing to set: redirected output is UTF-8 bytes as they are.
+  if (saved_ == 0) return;
+  ::SetConsoleOutputCP(CP_UTF8);
+  // In text mode the C library reads the bytes in its own locale before the console sees
+  // them, and unless told otherwise it hands a console one byte at a time, which is no UTF-8
+  // character; the console, which starts a new line at "\n" by itself, gets each text whole.
+  for (std::FILE* stream : {stdout, stderr}) {
+    if (!IsConsole(stream)) continue;
+    ::_setmode(::_fileno(stream), _O_BINARY);
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+  }
 }
 
 ConsoleText::~ConsoleText() {
-  if (saved_ != 0) ::SetConsoleOutputCP(saved_);
+  if (saved_ == 0) return;
+  // What is still buffered is shown in the code page it was written for.
+  for (std::FILE* stream : {stdout, stderr}) {
+    std::fflush(stream);
+    if (IsConsole(stream)) ::_setmode(::_fileno(stream), _O_TEXT);
+  }
+  ::SetConsoleOutputCP(saved_);
 }
 
 std::vector<std::string> Arguments(int, char**) {

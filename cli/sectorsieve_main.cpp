@@ -74,7 +74,6 @@ int Run(int argc, char** argv) {
   }
 
   const auto names = std::make_unique<NameCodec>(codePage);
-  const ConsoleText consoleText;
   if (list->parsed()) return List(archive, json, *names);
   if (extract->parsed()) return Extract(archive, folder, quiet, *names, CatchInterrupts());
   return Pack(folder, archive, *names, CatchInterrupts());
@@ -91,6 +90,8 @@ int CheckOutput(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // From the first line the program writes to its last complaint.
+  const ConsoleText consoleText;
   try {
     return CheckOutput(Run(argc, argv));
   } catch (const std::exception& e) {
