@@ -38,17 +38,9 @@ namespace {
 
 // path made full against the working folder, as the system makes every path it is given.
 std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n =
-        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) ThrowLastError();
-    if (n < full.size()) {
-      full.resize(n);
-      return full;
-    }
-    full.resize(n);
-  }
+  std::wstring full = FullPathOf(path);
+  if (full.empty()) ThrowLastError();
+  return full;
 }
 
 // A full path as the file functions take it: as it is within the old limit, where the system
@@ -138,10 +130,7 @@ bool MayRun(std::uint64_t pid) {
 }
 
 std::string ShownIn(std::string_view name, const CodePage& cp) {
-  return ShownName(name, cp, [&](std::string_view text) -> std::optional<std::string> {
-    const auto wide = Decode(cp.Id(), text);
-    return wide ? Utf8(*wide) : std::nullopt;
-  });
+  return ShownName(name, cp, [&](std::string_view text) { return DecodeToUtf8(cp.Id(), text); });
 }
 
 // An entry name in UTF-16, "\" between its parts, with where each folder part ends in both.

@@ -19,8 +19,7 @@ CodePage NameCodec::Converted(std::optional<unsigned> codePage) {
 }
 
 std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
-  const auto wide = Decode(cp_.Id(), name);
-  return wide ? Utf8(*wide) : std::nullopt;
+  return DecodeToUtf8(cp_.Id(), name);
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {

@@ -26,14 +26,7 @@ std::string ToAnsi(std::wstring_view text, BOOL* usedDefault) {
 
 }  // namespace
 
-std::wstring Widen(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), n);
-  return wide;
-}
+std::wstring Widen(std::string_view text) { return ToUtf16(CP_ACP, 0, text).value_or(L""); }
 
 std::string ExactAnsi(std::wstring_view text) {
   BOOL usedDefault = FALSE;
@@ -46,11 +39,7 @@ std::string ExactAnsi(std::wstring_view text) {
 std::string ExactUtf8(std::wstring_view text) {
   if (auto utf8 = Utf8(text)) return *utf8;
   // Each lone surrogate as U+FFFD, for the message that refuses the text.
-  const int size = static_cast<int>(text.size());
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string shown(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, shown.data(), n, nullptr, nullptr);
-  throw UnconvertibleText(shown);
+  throw UnconvertibleText(FromUtf16(0, text).value_or(""));
 }
 
 std::string AnsiToUtf8(std::string_view text) { return Utf8(Widen(text)).value_or(""); }

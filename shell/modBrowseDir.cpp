@@ -140,8 +140,8 @@ std::string BrowseForFolder(const std::string& title, HWND owner) {
   ::SHGetPathFromIDListA(chosen.get(), path.data());
   const std::string folder = FolderFromBuffer({path.data(), MAX_PATH});
   // The ANSI path holds "?" or a look-alike for each character the code page lacks; the
-  // system also gives the folder exactly, and that is the one chosen.
-  // The longest path the wide file functions take, past the old limit of 260 characters.
+  // system also gives the folder exactly, as long as the wide file functions take paths, and
+  // that is the one chosen.
   std::wstring wide(32768, L'\0');
   if (!::SHGetPathFromIDListEx(chosen.get(), wide.data(), static_cast<DWORD>(wide.size()),
                                GPFIDL_DEFAULT))

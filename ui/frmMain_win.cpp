@@ -101,13 +101,7 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
 // A path handed over in Unicode, made full against the working folder, in UTF-8; throws
 // UnconvertibleText.
 std::string FullPath(const std::wstring& path) {
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    full.resize(n);
-    n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  full.resize(n < full.size() ? n : 0);
+  const std::wstring full = FullPathOf(path);
   return shell::ExactUtf8(full.empty() ? path : full);
 }
 
