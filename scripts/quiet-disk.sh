@@ -8,7 +8,8 @@
 set -euo pipefail
 dir="${SECTORSIEVE_QUIET_DIR:-/mnt/sectorsieve-quiet}"
 size="${SECTORSIEVE_QUIET_SIZE:-10G}"
-file=/dev/shm/sectorsieve-quiet.ext4
+# One backing file per mount point, so that two quiet clocks can stand side by side.
+file="/dev/shm/$(basename "$dir").ext4"
 
 case "${1:-}" in
   up)
