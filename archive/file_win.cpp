@@ -144,13 +144,16 @@ struct WideName {
 };
 
 // Each part converts on its own, split where the code page has separators, so that a trail
-// byte 0x5C stays in its character.
+// byte 0x5C stays in its character. Windows drops the trailing dots and spaces of a path's
+// parts where it reads the path itself, and keeps them in a "\\?\" path, used past 260
+// characters. Dropped here from every part, a name is one spelling at every length, and the
+// folder checked for a link is the folder written into.
 WideName ToWide(const std::string& name, const CodePage& cp) {
   WideName wide;
   for (std::size_t start = 0;;) {
     const std::size_t end = FindSeparator(name, start, cp);
     const std::string_view source = std::string_view(name).substr(start, end - start);
-    const auto part = Decode(cp.Id(), source);
+    auto part = Decode(cp.Id(), source);
     if (!part)
       throw IoError("its name does not convert from code page " + std::to_string(cp.Id()) +
                     " to Unicode");
@@ -158,10 +161,21 @@ WideName ToWide(const std::string& name, const CodePage& cp) {
     if (part->find_first_of(L"\\/") != std::wstring::npos ||
         ((*part == L"." || *part == L"..") && source != "." && source != ".."))
       throw IoError("its name leaves the destination folder once in Unicode");
-    wide.text += *part;
-    if (end == std::string::npos) return wide;
-    wide.folders.push_back({end, wide.text.size()});
-    wide.text += L'\\';
+    const bool here = part->empty() || *part == L".";
+    part->erase(part->find_last_not_of(L". ") + 1);
+    if (end == std::string::npos) {
+      if (part->empty()) throw IoError("its name names no file once Windows reads it");
+      wide.text += *part;
+      return wide;
+    }
+    // An empty part ("a\\b") or "." names no folder; any other part of dots alone climbs out.
+    if (part->empty() && !here)
+      throw IoError("its name leaves the destination folder once Windows reads it");
+    if (!part->empty()) {
+      wide.text += *part;
+      wide.folders.push_back({end, wide.text.size()});
+      wide.text += L'\\';
+    }
     start = end + 1;
   }
 }

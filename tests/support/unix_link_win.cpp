@@ -12,7 +12,9 @@ namespace sectorsieve::testing {
 
 namespace {
 
-std::string UnixPath(const std::filesystem::path& path) {
+// path may start with "\\\\?\\", which Wine's own reading does without.
+std::string UnixPath(std::filesystem::path path) {
+  if (path.wstring().starts_with(L"\\\\?\\")) path = path.wstring().substr(4);
   using ToUnix = char*(__cdecl*)(const wchar_t*);
   const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
@@ -28,8 +30,10 @@ std::string UnixPath(const std::filesystem::path& path) {
 
 void MakeUnixLink(const std::filesystem::path& target, const std::filesystem::path& link) {
   const std::string to = UnixPath(target);
-  const std::string at = UnixPath(link);
-  ASSERT_FALSE(to.empty() || at.empty()) << "not running under Wine";
+  // The link's own name as it is: Wine's reading of a path would drop a trailing dot.
+  const std::string folder = UnixPath(link.parent_path());
+  ASSERT_FALSE(to.empty() || folder.empty()) << "not running under Wine";
+  const std::string at = folder + "/" + link.filename().string();
   std::string command = "Z:\\bin\\ln -s \"" + to + "\" \"" + at + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

@@ -651,6 +651,40 @@ TEST(WindowLinks, AnEntryThroughALinkedFolderIsRefusedWithItsBoxAndNothingLandsO
   EXPECT_EQ(ReadBytes(out / "sub" / "ok.txt"), PatternBytes(2 * 2048, 5).substr(2048));
 }
 
+// A link "sub." leads outside. "sub..\\x" and "sub...\\y" are read as "sub\\x" and "sub\\y" in a
+// short path and literally past 260 characters: neither way leads through the link.
+TEST(WindowLinks, ADottedLinkIsNoWayOutAtAnyLength) {
+  for (const std::size_t length : {std::size_t{0}, std::size_t{300}}) {
+    SCOPED_TRACE(length);
+    TempDir root;
+    fs::path out = root.path() / "out";
+    while (out.wstring().size() < length) {
+      const std::size_t rest = length - out.wstring().size();
+      // Folders of ordinary length, at which the box's text can wrap.
+      out /= std::wstring(rest <= 41 ? rest - 1 : std::min<std::size_t>(40, rest - 3), L'd');
+    }
+    fs::create_directories(Long(out));
+    const fs::path away = root.path() / "away";
+    fs::create_directory(away);
+    MakeUnixLink(away, Long(out / "sub."));
+    const std::string data = PatternBytes(3 * 2048, 5);
+    WriteBytes(root.path() / "a.img", data);
+    WriteBytes(root.path() / "a.dir",
+               Record(0, 1, "sub..\\x") + Record(1, 1, "sub...\\y") + Record(2, 1, "ok.txt"));
+    Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + out.wstring() + L"\"");
+    ExtractFromCommandLine(program);
+
+    const MessageBoxSeen box =
+        AnswerMessageBox(program.Window(), "dotted-link-" + std::to_string(length));
+    EXPECT_EQ(box.title, "Extraction errors");
+    EXPECT_NE(box.text.find("sub..\\x: could not be saved as"), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find("sub...\\y: could not be saved as"), std::string::npos) << box.text;
+    EXPECT_TRUE(program.WaitForCaption("Extracted with 2 error(s)")) << program.Caption();
+    EXPECT_TRUE(fs::is_empty(away));
+    EXPECT_EQ(ReadBytes(Long(out / "ok.txt")), data.substr(4096));
+  }
+}
+
 TEST(WindowCase, HundredsOfPairsOfTwoSpellingsEndWithTheLaterEntries) {
   if (::GetACP() != 1252) GTEST_SKIP() << "the names are spelled in code page 1252";
   constexpr int kPairs = 300;

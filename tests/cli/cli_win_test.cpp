@@ -1,0 +1,136 @@
+// The command line on Windows, where the system reads a path one way up to 260 characters and
+// another way past them, or given with "\\?\": an archive gives the same files either way.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "program.h"
+#include "test_support.h"
+#include "unix_link.h"
+
+namespace sectorsieve::testing {
+namespace {
+
+// A path as the file functions take it past 260 characters.
+fs::path Long(const fs::path& path) { return L"\\\\?\\" + path.wstring(); }
+
+// A new folder below root whose full path is length characters long, or root\out for 0.
+fs::path FolderOfLength(const fs::path& root, std::size_t length) {
+  fs::path folder = root / "out";
+  while (length > 0 && folder.wstring().size() < length) {
+    const std::size_t rest = length - folder.wstring().size();
+    const std::size_t part = rest <= 201 ? rest - 1 : std::min<std::size_t>(200, rest - 3);
+    folder /= std::wstring(part, L'd');
+  }
+  fs::create_directories(Long(folder));
+  return folder;
+}
+
+// The names in folder, "." and ".." left out.
+std::vector<std::wstring> Names(const fs::path& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW((Long(folder) / L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Destination {
+  const char* label;
+  std::size_t length;  // of the folder's full path; 0 for a short one
+  bool literal;        // given with "\\?\"
+};
+void PrintTo(const Destination& destination, std::ostream* os) { *os << destination.label; }
+
+const Destination kDestinations[] = {
+    {"Short", 0, false},   {"ShortLiteral", 0, true},   {"Of252", 252, false},
+    {"Of253", 253, false}, {"Of258", 258, false},       {"Of259", 259, false},
+    {"Of260", 260, false}, {"Of261", 261, false},       {"Of262", 262, false},
+    {"Of300", 300, false}, {"Of300Literal", 300, true},
+};
+
+class CommandLineAtLength : public ::testing::TestWithParam<Destination> {
+ protected:
+  void SetUp() override {
+    out_ = FolderOfLength(root_.path(), GetParam().length);
+    ASSERT_TRUE(GetParam().length == 0 || out_.wstring().size() == GetParam().length);
+  }
+
+  // Extracts root\a.img into the folder, spelled as the parameter says.
+  Output Extract() const {
+    const fs::path folder = GetParam().literal ? Long(out_) : out_;
+    return RunProgram({"extract", root_ / "a.img", Utf8Path(folder)});
+  }
+
+  TempDir root_;
+  fs::path out_;
+};
+
+// A link "sub." in the folder leads outside. Windows reads "sub.." and "sub..." as "sub" in a
+// short path and as themselves past the limit: neither leads through the link.
+TEST_P(CommandLineAtLength, ADottedLinkIsNoWayOut) {
+  const fs::path away = root_.path() / "away";
+  fs::create_directory(away);
+  MakeUnixLink(away, Long(out_ / "sub."));
+  const std::string data = PatternBytes(3 * 2048);
+  WriteBytes(root_.path() / "a.img", data);
+  WriteBytes(root_.path() / "a.dir",
+             Record(0, 1, "sub..\\x") + Record(1, 1, "sub...\\y") + Record(2, 1, "ok"));
+
+  const Output run = Extract();
+
+  EXPECT_TRUE(Names(away).empty());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err.rfind("sub..\\x: could not be saved as ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("\nsub...\\y: could not be saved as "), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  EXPECT_EQ(ReadBytes(Long(out_ / "ok")), data.substr(4096));
+}
+
+// Folder parts spelled with trailing dots, or as ".", name the folder "sub" at every length;
+// three entries for one file leave the last one's bytes.
+TEST_P(CommandLineAtLength, FolderPartsMeanTheSameFolderAtEveryLength) {
+  fs::create_directory(Long(out_ / "sub"));
+  const struct {
+    const char* entry;
+    const char* file;  // in sub, or "" when a later entry replaces it
+  } entries[] = {
+      {"sub\\a.", "a"},   {"sub.\\b", "b"},    {"sub..\\c", "c"},
+      {"sub...\\d", "d"}, {".\\sub.\\e", "e"}, {"sub\\\\f.", "f"},
+      {"sub\\g", ""},     {"sub.\\g", ""},     {"sub..\\g.", "g"},
+  };
+  std::string records;
+  for (std::size_t i = 0; i < std::size(entries); ++i)
+    records += Record(static_cast<std::int32_t>(i), 1, entries[i].entry);
+  const std::string data = PatternBytes(std::size(entries) * 2048);
+  WriteBytes(root_.path() / "a.img", data);
+  WriteBytes(root_.path() / "a.dir", records);
+
+  const Output run = Extract();
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Names(out_ / "sub"),
+            (std::vector<std::wstring>{L"a", L"b", L"c", L"d", L"e", L"f", L"g"}));
+  EXPECT_EQ(Names(out_), std::vector<std::wstring>{L"sub"});
+  for (std::size_t i = 0; i < std::size(entries); ++i) {
+    if (*entries[i].file == '\0') continue;
+    EXPECT_EQ(ReadBytes(Long(out_ / "sub" / entries[i].file)), data.substr(i * 2048, 2048))
+        << entries[i].entry;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, CommandLineAtLength, ::testing::ValuesIn(kDestinations),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace sectorsieve::testing
