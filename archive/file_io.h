@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "names.h"
 
@@ -29,6 +31,19 @@ class LinkInTheWay : public IoError {
 
  private:
   std::string link_;
+};
+
+// Which file a path leads to: the same for every spelling of it and every link to it.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The file at an entry's name is one that its folder keeps (see OutputFolder::Keep).
+class KeptFile : public IoError {
+ public:
+  using IoError::IoError;
 };
 
 // A file opened for reading. While it is open, others may read it but not write it.
@@ -75,6 +90,9 @@ class OutputFolder {
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
   // Removes a temporary file this folder made; never follows a link.
   virtual void Remove(const std::string& temp) noexcept = 0;
+  // Files that Rename never replaces, whatever name leads to them: it throws KeptFile instead.
+  // Set before the first Rename.
+  virtual void Keep(std::vector<FileId> files) = 0;
   // name as people read it after the folder's path, spelled as paths are (see FileSystem).
   virtual std::string Shown(std::string_view name) const { return std::string(name); }
 };
@@ -101,6 +119,8 @@ class FileSystem {
   // True for an existing plain file: not a folder, not hidden, not a system file.
   virtual bool IsPlainFile(const std::string& path) = 0;
   virtual bool IsFolder(const std::string& path) = 0;
+  // The file at path, links followed; nothing when there is none.
+  virtual std::optional<FileId> Id(const std::string& path) = 0;
 };
 
 // How many threads finish new files (close and rename them) while a run writes the next

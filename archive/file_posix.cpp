@@ -183,6 +183,11 @@ class PosixFolder final : public OutputFolder {
       at = part.get();
     }
     const std::string leaf = name.substr(start);
+    // A link at the name is replaced, not followed: it is not what it leads to.
+    struct stat st {};
+    if (!keep_.empty() && ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        std::find(keep_.begin(), keep_.end(), FileId{st.st_dev, st.st_ino}) != keep_.end())
+      throw KeptFile("it is a file this folder keeps");
     if (temp.starts_with(kUnnamed)) return Link(temp, at, leaf);
     if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) != 0) ThrowErrno();
   }
@@ -190,6 +195,8 @@ class PosixFolder final : public OutputFolder {
   void Remove(const std::string& temp) noexcept override {
     if (!temp.starts_with(kUnnamed)) ::unlinkat(dir_.get(), temp.c_str(), 0);
   }
+
+  void Keep(std::vector<FileId> files) override { keep_ = std::move(files); }
 
  private:
   // Links the unnamed file at path (kUnnamed and its descriptor) as name in folder at; false,
@@ -237,6 +244,7 @@ class PosixFolder final : public OutputFolder {
   unique_fd dir_;
   CodePage ansi_;
   std::atomic<bool> anonymous_{true};  // new files start without a name
+  std::vector<FileId> keep_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -273,6 +281,12 @@ class PosixFileSystem final : public FileSystem {
   bool IsFolder(const std::string& path) override {
     struct stat st {};
     return ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  std::optional<FileId> Id(const std::string& path) override {
+    struct stat st {};
+    if (::stat(Native(path).c_str(), &st) != 0) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
   }
 
  private:

@@ -133,6 +133,18 @@ std::string ShownIn(std::string_view name, const CodePage& cp) {
   return ShownName(name, cp, [&](std::string_view text) { return DecodeToUtf8(cp.Id(), text); });
 }
 
+// The file at path (a path for the system), opened with flags to ask no more than which it
+// is; nothing when there is none.
+std::optional<FileId> IdOf(const std::wstring& path, DWORD flags) {
+  const unique_hfile h(
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!h || !::GetFileInformationByHandle(h.get(), &info)) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+}
+
 // An entry name in UTF-16, "\" between its parts, with where each folder part ends in both.
 struct WideName {
   std::wstring text;
@@ -206,7 +218,16 @@ class WinFolder final : public OutputFolder {
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         throw LinkInTheWay(name.substr(0, part.nameEnd));
     }
-    if (!::MoveFileExW(At(Utf16(temp)).c_str(), At(wide.text).c_str(), MOVEFILE_REPLACE_EXISTING))
+    const std::wstring path = At(wide.text);
+    // Asked on the renaming thread, right before the rename: a handle open during another
+    // rename over the same file would make that one fail. A link at the name is not followed,
+    // as the rename replaces it.
+    if (!keep_.empty()) {
+      const auto id = IdOf(path, FILE_FLAG_OPEN_REPARSE_POINT);
+      if (id && std::find(keep_.begin(), keep_.end(), *id) != keep_.end())
+        throw KeptFile("it is a file this folder keeps");
+    }
+    if (!::MoveFileExW(At(Utf16(temp)).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
       ThrowLastError();
   }
 
@@ -220,6 +241,8 @@ class WinFolder final : public OutputFolder {
   }
 
   std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+
+  void Keep(std::vector<FileId> files) override { keep_ = std::move(files); }
 
  private:
   // The path of relative, a name inside the folder. Made full as the system would make it, it
@@ -267,6 +290,7 @@ class WinFolder final : public OutputFolder {
   unique_hfile dir_;
   std::wstring full_;  // the folder's full path, ending in "\"
   CodePage names_;
+  std::vector<FileId> keep_;
 };
 
 }  // namespace
@@ -338,6 +362,14 @@ class WinFileSystem final : public FileSystem {
   bool IsFolder(const std::string& path) override {
     const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  std::optional<FileId> Id(const std::string& path) override {
+    try {
+      return IdOf(SystemPath(path), 0);
+    } catch (const IoError&) {
+      return std::nullopt;  // no full path, so no file either
+    }
   }
 
  private:

@@ -96,7 +96,15 @@ void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destin
 
 Destination modArchive::OpenDestination(const std::string& destination) {
   try {
-    return {destination, fs_.OpenFolder(destination)};
+    Destination opened{destination, fs_.OpenFolder(destination)};
+    // The data file is read until the run ends, and the directory file is what the next run
+    // reads: no entry replaces either.
+    const ArchivePaths paths = ArchivePathsOf(gArchiveBase);
+    std::vector<FileId> archive;
+    for (const std::string& path : {paths.img, paths.dir})
+      if (const auto id = fs_.Id(path)) archive.push_back(*id);
+    opened.folder->Keep(std::move(archive));
+    return opened;
   } catch (const IoError& e) {
     throw RunError("The destination folder " + Quoted(destination) +
                    " could not be opened: " + e.what());

@@ -41,6 +41,8 @@ void WrittenEntry::Close() {
 void WrittenEntry::Rename() {
   try {
     destination_.folder->Rename(file_->Name(), name_);
+  } catch (const KeptFile&) {
+    throw EntryError(label_, "would replace the archive being read");
   } catch (const LinkInTheWay& e) {
     throw EntryError(label_, "is not written through \"" + destination_.path +
                                  destination_.folder->Shown(e.link()) +

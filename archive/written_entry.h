@@ -9,7 +9,7 @@
 namespace sectorsieve {
 
 // The folder a run writes into: its path as the user gave it, for messages, and the folder
-// opened once, through which every file is made and named.
+// opened once, through which every file is made and named. It keeps the archive's own files.
 struct Destination {
   std::string path;  // ends in a separator
   std::unique_ptr<OutputFolder> folder;
@@ -33,7 +33,8 @@ class WrittenEntry {
   // Flushes and closes the file. Throws EntryError when it is not complete.
   void Close();
   // Renames the closed file over its name, so that the file appears complete or not at all.
-  // Throws EntryError when it cannot, a link on the way included.
+  // Throws EntryError when it cannot, a link on the way included, and when the file there is
+  // the archive's own.
   void Rename();
   void Finish() {
     Close();

@@ -195,6 +195,7 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
   }
   bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
+  std::optional<sectorsieve::FileId> Id(const std::string& path) override { return real_.Id(path); }
   const sectorsieve::CodePage& Ansi() const override { return real_.Ansi(); }
 
  private:
@@ -224,6 +225,7 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
       real_->Rename(temp, name);
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+    void Keep(std::vector<sectorsieve::FileId> files) override { real_->Keep(std::move(files)); }
 
    private:
     std::unique_ptr<sectorsieve::OutputFolder> real_;

@@ -23,6 +23,7 @@ class Utf8Folder final : public OutputFolder {
     }
   }
   void Remove(const std::string& temp) noexcept override { inner_->Remove(temp); }
+  void Keep(std::vector<FileId> files) override { inner_->Keep(std::move(files)); }
   std::string Shown(std::string_view name) const override { return names_.Shown(name); }
 
  private:
@@ -70,5 +71,7 @@ std::string Utf8FileSystem::Shown(std::string_view name) const { return names_.S
 bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
 
 bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_->IsFolder(path); }
+
+std::optional<FileId> Utf8FileSystem::Id(const std::string& path) { return inner_->Id(path); }
 
 }  // namespace sectorsieve::cli

@@ -27,6 +27,7 @@ class Utf8FileSystem final : public FileSystem {
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override;
+  std::optional<FileId> Id(const std::string& path) override;
 
  private:
   std::unique_ptr<FileSystem> inner_;

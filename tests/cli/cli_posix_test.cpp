@@ -394,6 +394,25 @@ TEST_F(CommandLinePosix, NoEntryIsWrittenThroughALinkInTheFolder) {
   EXPECT_TRUE(fs::is_empty(dir_.path() / "away"));
 }
 
+// The archive's folder reached through a link is still the archive's: its files stay. A link
+// at an entry's name is what the entry replaces, even where it leads to the archive.
+TEST_F(CommandLinePosix, TheArchiveStaysWhateverLinksLeadToIt) {
+  const std::string data = PatternBytes(2 * 2048);
+  const std::string records = Record(0, 1, "archive.img") + Record(1, 1, "to-img");
+  WriteBytes(dir_.path() / "archive.dir", records);
+  WriteBytes(Img(), data);
+  MakeUnixLink(dir_.path(), Out());
+  MakeUnixLink(Img(), dir_.path() / "to-img");
+
+  const Output run = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "archive.img: would replace the archive being read\n");
+  EXPECT_FALSE(fs::is_symlink(dir_.path() / "to-img"));
+  EXPECT_EQ(ReadBytes(dir_.path() / "to-img"), data.substr(2048));
+  EXPECT_TRUE(ReadBytes(Img()) == data) << "the data file changed";
+  EXPECT_TRUE(ReadBytes(dir_.path() / "archive.dir") == records) << "the directory file changed";
+}
+
 TEST_F(CommandLinePosix, ARunStaysInTheFolderItOpenedWhenItsPathIsSwappedForALink) {
   constexpr int kEntries = 20000;
   WriteEntries(kEntries);

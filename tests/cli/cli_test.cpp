@@ -186,6 +186,24 @@ TEST_F(CommandLine, TheSummaryCountsOnlyWhatWasWritten) {
   EXPECT_EQ(run.out.rfind("Extracted 2 of 3 entries (0 bytes) into ", 0), 0u) << run.out;
 }
 
+// Into the archive's own folder, no entry replaces the archive, however it is spelled.
+TEST_F(CommandLine, NoEntryReplacesTheArchiveItReads) {
+  const std::string records =
+      Record(0, 1, "archive.img") + Record(1, 1, ".\\archive.dir") + Record(2, 1, "other.bin");
+  const std::string data = PatternBytes(3 * 2048);
+  WriteArchive(records, data);
+
+  const Output run = RunProgram({"extract", Img(), dir_.path().string()});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "archive.img: would replace the archive being read\n"
+            ".\\archive.dir: would replace the archive being read\n");
+  EXPECT_TRUE(ReadBytes(Img()) == data) << "the data file changed";
+  EXPECT_TRUE(ReadBytes(dir_ / "archive.dir") == records) << "the directory file changed";
+  EXPECT_EQ(ReadBytes(dir_.path() / "other.bin"), data.substr(2 * 2048, 2048));
+}
+
 // "Папка-日本", which no ANSI code page holds; "日本語.txt" and "表" in UTF-8 and in 932, where
 // the second byte of "表" is that of "\".
 const std::string kFolder = "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0-\xE6\x97\xA5\xE6\x9C\xAC";

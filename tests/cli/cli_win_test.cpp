@@ -132,5 +132,27 @@ TEST_P(CommandLineAtLength, FolderPartsMeanTheSameFolderAtEveryLength) {
 INSTANTIATE_TEST_SUITE_P(Destinations, CommandLineAtLength, ::testing::ValuesIn(kDestinations),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// Windows takes a name without regard to case and without its trailing dots: each of these is
+// the archive's own file.
+TEST(CommandLineArchiveItself, EverySpellingOfTheArchiveIsRefused) {
+  TempDir root;
+  const char* names[] = {"ARCHIVE.IMG", "archive.img.", "Archive.Dir..", ".\\archive.DIR"};
+  std::string records;
+  for (std::int32_t i = 0; i < 4; ++i) records += Record(i, 1, names[i]);
+  const std::string data = PatternBytes(4 * 2048);
+  WriteBytes(root.path() / "archive.img", data);
+  WriteBytes(root.path() / "archive.dir", records);
+
+  const Output run = RunProgram({"extract", root / "archive.img", root.path().string()});
+
+  EXPECT_EQ(run.status, 1);
+  std::string said;
+  for (const char* name : names)
+    said += std::string(name) + ": would replace the archive being read\n";
+  EXPECT_EQ(run.err, said);
+  EXPECT_EQ(ReadBytes(root.path() / "archive.img"), data);
+  EXPECT_EQ(ReadBytes(root.path() / "archive.dir"), records);
+}
+
 }  // namespace
 }  // namespace sectorsieve::testing

@@ -129,6 +129,7 @@ class FaultyFolder final : public OutputFolder {
     fs_.Rename(*real_, temp, name);
   }
   void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+  void Keep(std::vector<FileId> files) override { real_->Keep(std::move(files)); }
   std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
  private:

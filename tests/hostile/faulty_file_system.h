@@ -41,6 +41,7 @@ class FaultyFileSystem final : public FileSystem {
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
+  std::optional<FileId> Id(const std::string& path) override { return real_.Id(path); }
 
   int Calls(FileOp op) const;
   // Lets every further call through, as a disk does once it has room again.

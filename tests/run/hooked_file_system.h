@@ -35,6 +35,7 @@ class HookedFileSystem final : public FileSystem {
   }
   bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
   bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
+  std::optional<FileId> Id(const std::string& path) override { return real_.Id(path); }
   const CodePage& Ansi() const override { return real_.Ansi(); }
   const CodePage& Paths() const override { return real_.Paths(); }
   std::string Shown(std::string_view name) const override { return real_.Shown(name); }
@@ -59,6 +60,7 @@ class HookedFileSystem final : public FileSystem {
       real_->Rename(temp, fs_.renameTo ? fs_.renameTo(name) : name);
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+    void Keep(std::vector<FileId> files) override { real_->Keep(std::move(files)); }
     std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
    private:

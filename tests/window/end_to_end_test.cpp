@@ -685,6 +685,29 @@ TEST(WindowLinks, ADottedLinkIsNoWayOutAtAnyLength) {
   }
 }
 
+// An archive extracted into its own folder keeps its files, whatever its entries are named.
+TEST(WindowArchiveItself, EntriesNamedLikeTheArchiveAreRefusedWithTheirBox) {
+  TempDir root;
+  const std::string records = Record(0, 1, "a.img") + Record(1, 1, "A.DIR") + Record(2, 1, "b");
+  const std::string data = PatternBytes(3 * 2048, 6);
+  WriteBytes(root.path() / "a.img", data);
+  WriteBytes(root.path() / "a.dir", records);
+  Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + root.path().wstring() +
+                  L"\"");
+  ExtractFromCommandLine(program);
+
+  const MessageBoxSeen box = AnswerMessageBox(program.Window(), "archive-itself");
+  EXPECT_EQ(box.title, "Extraction errors");
+  EXPECT_NE(box.text.find("a.img: would replace the archive being read"), std::string::npos)
+      << box.text;
+  EXPECT_NE(box.text.find("A.DIR: would replace the archive being read"), std::string::npos)
+      << box.text;
+  EXPECT_TRUE(program.WaitForCaption("Extracted with 2 error(s)")) << program.Caption();
+  EXPECT_EQ(ReadBytes(root.path() / "a.img"), data);
+  EXPECT_EQ(ReadBytes(root.path() / "a.dir"), records);
+  EXPECT_EQ(ReadBytes(root.path() / "b"), data.substr(4096));
+}
+
 TEST(WindowCase, HundredsOfPairsOfTwoSpellingsEndWithTheLaterEntries) {
   if (::GetACP() != 1252) GTEST_SKIP() << "the names are spelled in code page 1252";
   constexpr int kPairs = 300;
