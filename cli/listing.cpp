@@ -25,50 +25,45 @@ std::string Utf8OrShown(std::string_view name, const NameCodec& names) {
   return utf8 ? *utf8 : names.Shown(name);
 }
 
-}  // namespace
-
-std::vector<ListedEntry> ListEntries(const Catalogue& entries, const CodePage& cp,
-                                     std::int64_t imgSize, const NameCheck& platformRefusal) {
-  std::vector<ListedEntry> listed;
-  listed.reserve(entries.Count());
-  for (const clsImgFile& entry : entries) {
-    EntryOutput output = DecideEntry(entry, imgSize, cp);
-    if (output.sRefusal.empty()) output.sRefusal = platformRefusal(output.sName);
-    listed.push_back({listed.size(), std::move(output)});
-  }
-  return listed;
+// Calls list for each picked entry, in directory order.
+template <typename List>
+void ForEachPicked(const Archive& archive, const Picks& picked, const List& list) {
+  const std::size_t count = picked ? picked->size() : archive.size();
+  for (std::size_t i = 0; i < count; ++i) list(archive[picked ? (*picked)[i] : i]);
 }
 
-std::string ListingText(const std::vector<ListedEntry>& entries, const NameCodec& names) {
+}  // namespace
+
+std::string ListingText(const Archive& archive, const Picks& picked, const NameCodec& names) {
   std::string text;
-  for (const ListedEntry& e : entries) {
+  ForEachPicked(archive, picked, [&](const Archive::Entry& e) {
     const std::string shown =
-        e.output.sName.empty() ? "(no name)" : Printable(names.Shown(e.output.sName));
+        e.FileName().empty() ? "(no name)" : Printable(names.Shown(e.FileName()));
     char numbers[64];
-    std::snprintf(numbers, sizeof numbers, "%12lld %12lld", static_cast<long long>(e.output.lStart),
-                  static_cast<long long>(e.output.lCount));
-    std::string line = std::to_string(e.index);
+    std::snprintf(numbers, sizeof numbers, "%12lld %12lld", static_cast<long long>(e.Start()),
+                  static_cast<long long>(e.Bytes()));
+    std::string line = std::to_string(e.Index());
     line.insert(0, line.size() < 6 ? 6 - line.size() : 0, ' ');
     line += "  " + shown;
     line.append(shown.size() < ENTRY_NAME_LENGTH ? ENTRY_NAME_LENGTH - shown.size() : 0, ' ');
     line += std::string(" ") + numbers;
-    if (!e.output.sRefusal.empty()) line += "  refused: " + e.output.sRefusal;
+    if (e.Refused()) line += "  refused: " + archive.Refusal(e);
     text += line + "\n";
-  }
+  });
   return text;
 }
 
-std::string ListingJson(const std::vector<ListedEntry>& entries, const NameCodec& names) {
+std::string ListingJson(const Archive& archive, const Picks& picked, const NameCodec& names) {
   std::string json = "[";
-  for (const ListedEntry& e : entries) {
+  ForEachPicked(archive, picked, [&](const Archive::Entry& e) {
     if (json.size() > 1) json += ",";
-    json += "\n  {\"index\": " + std::to_string(e.index) +
-            ", \"name\": " + JsonString(Utf8OrShown(e.output.sName, names)) + ", \"bytes\": \"" +
-            Hex(e.output.sName) + "\", \"offset\": " + std::to_string(e.output.lStart) +
-            ", \"size\": " + std::to_string(e.output.lCount) + ", \"refusal\": " +
-            (e.output.sRefusal.empty() ? "null" : JsonString(e.output.sRefusal)) + "}";
-  }
-  return json + (entries.empty() ? "]\n" : "\n]\n");
+    json += "\n  {\"index\": " + std::to_string(e.Index()) +
+            ", \"name\": " + JsonString(Utf8OrShown(e.FileName(), names)) + ", \"bytes\": \"" +
+            Hex(e.FileName()) + "\", \"offset\": " + std::to_string(e.Start()) +
+            ", \"size\": " + std::to_string(e.Bytes()) +
+            ", \"refusal\": " + (e.Refused() ? JsonString(archive.Refusal(e)) : "null") + "}";
+  });
+  return json + (json.size() == 1 ? "]\n" : "\n]\n");
 }
 
 std::string JsonString(std::string_view text) {

@@ -123,8 +123,7 @@ void ArchiveWriter::Close() {
 
 std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  // Extraction ends a name at its first space; no trail byte of a double-byte character is one.
-  if (name.find(' ') != std::string_view::npos) return "its name holds a space";
+  if (FileNameOf(name) != name) return "its name holds a space";
   // Extraction reads "\\" as a folder separator.
   if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
   if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())

@@ -200,7 +200,8 @@ struct UnicodeCase {
   std::string folder;  // the destination's name
   std::string second;  // the second entry's name, after kNihongo932
   std::string listed;  // in the listing
-  std::string failed;  // extract's complaint up to the folder's path; "" when all are written
+  std::string
+      failed;  // the start of extract's complaint, as list words it; "" when all are written
 };
 
 class CommandLineUnicode : public CommandLine, public ::testing::WithParamInterface<UnicodeCase> {};
@@ -221,7 +222,7 @@ TEST_P(CommandLineUnicode, NamesInTheCodePageAskedForBecomeUnicodeFilesInAFolder
   const Output run = RunProgram({"extract", "--codepage", "932", img, Utf8Path(out)});
   EXPECT_EQ(run.status, c.failed.empty() ? 0 : 1) << run.err;
   EXPECT_EQ(run.err.empty(), c.failed.empty()) << run.err;
-  EXPECT_TRUE(run.err.starts_with(c.failed.empty() ? "" : c.failed + Utf8Path(out))) << run.err;
+  EXPECT_TRUE(run.err.starts_with(c.failed)) << run.err;
   EXPECT_NE(run.out.find(" into " + Utf8Path(out) + " in "), std::string::npos) << run.out;
 
   // The library cannot list a folder past the old path limit: it is looked at under a short name.
@@ -238,16 +239,16 @@ TEST_P(CommandLineUnicode, NamesInTheCodePageAskedForBecomeUnicodeFilesInAFolder
 
 INSTANTIATE_TEST_SUITE_P(
     CodePage932, CommandLineUnicode,
-    ::testing::Values(UnicodeCase{"CyrillicAndJapaneseFolder", kFolder,
-                                  kHyou932 + "\\" + kHyou932 + ".txt",
-                                  "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
-                      UnicodeCase{"PastTheOldPathLimit", kFolder + std::string(220, 'x'),
-                                  kHyou932 + "\\" + kHyou932 + ".txt",
-                                  "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
-                      // A lead byte before a byte that ends no character.
-                      UnicodeCase{"NoCharacter", kFolder, "x\x81\x7F.bin",
-                                  "  refused: its name does not convert from code page 932 to ",
-                                  "x\\x81\\x7F.bin: could not be saved as \""}),
+    ::testing::Values(
+        UnicodeCase{"CyrillicAndJapaneseFolder", kFolder, kHyou932 + "\\" + kHyou932 + ".txt",
+                    "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
+        UnicodeCase{"PastTheOldPathLimit", kFolder + std::string(220, 'x'),
+                    kHyou932 + "\\" + kHyou932 + ".txt",
+                    "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
+        // A lead byte before a byte that ends no character.
+        UnicodeCase{"NoCharacter", kFolder, "x\x81\x7F.bin",
+                    "  refused: its name does not convert from code page 932 to ",
+                    "x\\x81\\x7F.bin: its name does not convert from code page 932 to "}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, PackWritesNamesInTheCodePageAskedForFromAFolderOfAnyName) {
