@@ -158,6 +158,19 @@ int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
   return EXIT_ALL_WRITTEN;
 }
 
+int Check(const std::string& imgPath, bool json, const NameCodec& names) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
+    return Failed(refusal, names);
+  const auto files = CommandFiles(names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  const ArchiveCheck check = CheckArchive(*archive, names.Ansi(), TextOf(names));
+  const std::string text =
+      json ? CheckJson(*archive, check, names) : CheckText(*archive, check, names);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return check.Sound() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
+}
+
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop) {
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);

@@ -19,6 +19,9 @@ int Extract(const std::string& imgPath, const std::string& folder,
             const std::atomic<bool>& stop);
 // The bytes of the entry whose file extraction keeps for pattern, to standard output.
 int ExtractToStdout(const std::string& imgPath, const std::string& pattern, const NameCodec& names);
+// What extraction would refuse, overlaps, entries replaced by later ones of the same name, and
+// the share of the data file no entry uses; 0 when every entry would be extracted.
+int Check(const std::string& imgPath, bool json, const NameCodec& names);
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop);
 

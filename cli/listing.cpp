@@ -66,6 +66,63 @@ std::string ListingJson(const Archive& archive, const Picks& picked, const NameC
   return json + (json.size() == 1 ? "]\n" : "\n]\n");
 }
 
+namespace {
+
+// An entry as the check names it: its index and its name as people read it.
+std::string Named(const Archive& archive, std::size_t index, const NameCodec& names) {
+  return std::to_string(index) + " (" +
+         Printable(names.Shown(EntryLabel(archive[index].Record()))) + ")";
+}
+
+std::string Percent(std::int64_t part, std::int64_t whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", whole > 0 ? 100.0 * part / whole : 0.0);
+  return text;
+}
+
+}  // namespace
+
+std::string CheckText(const Archive& archive, const ArchiveCheck& check, const NameCodec& names) {
+  std::string text;
+  for (const std::size_t i : check.refused)
+    text += "entry " + Named(archive, i, names) + " would not be extracted: it " +
+            archive.Refusal(archive[i]) + "\n";
+  for (const auto& [entry, other] : check.overlaps)
+    text += "entry " + Named(archive, entry, names) + " overlaps entry " +
+            Named(archive, other, names) + "\n";
+  for (const auto& [entry, by] : check.hidden)
+    text += "entry " + Named(archive, entry, names) + " is replaced by entry " +
+            Named(archive, by, names) + ", of the same name\n";
+  text += std::to_string(archive.size()) + " entries, " + std::to_string(check.refused.size()) +
+          " would not be extracted, " + std::to_string(check.overlaps.size()) + " overlap, " +
+          std::to_string(check.hidden.size()) + " replaced; " +
+          Percent(check.unusedBytes, archive.DataSize()) + " of the data file (" +
+          SizeText(check.unusedBytes) + " of " + SizeText(archive.DataSize()) +
+          ") belongs to no entry\n";
+  return text;
+}
+
+std::string CheckJson(const Archive& archive, const ArchiveCheck& check, const NameCodec& names) {
+  const auto name = [&](std::size_t i) {
+    return JsonString(Utf8OrShown(archive[i].FileName(), names));
+  };
+  std::string json = "{\"entries\": " + std::to_string(archive.size()) + ", \"refused\": [";
+  for (const std::size_t i : check.refused)
+    json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(i) +
+            ", \"name\": " + name(i) + ", \"refusal\": " + JsonString(archive.Refusal(archive[i])) +
+            "}";
+  json += "], \"overlaps\": [";
+  for (const auto& [entry, other] : check.overlaps)
+    json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(entry) +
+            ", \"other\": " + std::to_string(other) + "}";
+  json += "], \"replaced\": [";
+  for (const auto& [entry, by] : check.hidden)
+    json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(entry) +
+            ", \"by\": " + std::to_string(by) + "}";
+  return json + "], \"dataBytes\": " + std::to_string(archive.DataSize()) +
+         ", \"unusedBytes\": " + std::to_string(check.unusedBytes) + "}\n";
+}
+
 std::string JsonString(std::string_view text) {
   std::string json = "\"";
   for (const char c : text) {

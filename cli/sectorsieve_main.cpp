@@ -20,13 +20,14 @@ using namespace sectorsieve::cli;
 
 int Run(int argc, char** argv) {
   CLI::App app(
-      "Lists, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
+      "Lists, checks, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
       ".dir file of the same name beside it.",
       "sectorsieve");
   app.set_version_flag("--version", "sectorsieve " SECTORSIEVE_VERSION_TEXT);
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 when everything was done, 1 when some entries could not be extracted,\n"
+      "Exit status: 0 when everything was done, 1 when some entries could not be extracted\n"
+      "(or check found some that would not be) or a NAME is not in the archive,\n"
       "2 when the command could not be carried out, 130 when interrupted by Ctrl+C (128 and\n"
       "the signal's number for SIGTERM and SIGHUP).");
 
@@ -68,6 +69,14 @@ int Run(int argc, char** argv) {
                     "to standard output: extract --stdout ARCHIVE NAME");
   addCodePage(extract);
 
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "tell what extracting ARCHIVE would refuse, entries that overlap or replace others, "
+      "and how much of the data file no entry uses");
+  check->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  check->add_flag("--json", json, "print one JSON object instead");
+  addCodePage(check);
+
   CLI::App* pack = app.add_subcommand(
       "pack", "pack the files of FOLDER into ARCHIVE and the .dir file beside it");
   pack->add_option("FOLDER", folder, "the folder whose files are packed")->required();
@@ -87,6 +96,7 @@ int Run(int argc, char** argv) {
 
   const auto names = std::make_unique<NameCodec>(codePage);
   if (list->parsed()) return List(archive, patterns, json, *names);
+  if (check->parsed()) return Check(archive, json, *names);
   if (extract->parsed() && toStdout) {
     // The one NAME stands where FOLDER would.
     if (!patterns.empty()) {
