@@ -37,6 +37,7 @@
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
+#include "picking_bench.h"
 #include "posix_handles.h"
 #include "unique_handle.h"
 
@@ -530,7 +531,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E4|all] [--pairs N] "
          "[--finishers N] [--dir PATH]\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
          "  W2  100,000 entries of 2 to 8 KiB\n"
@@ -540,6 +541,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "      a pool of 8 against finishing in series\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
+         "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
          "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
          "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 here;\n"
          "               0 finishes each file before the next)\n"
@@ -559,8 +561,9 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
-    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W2cli" ||
-                                value == "W3" || value == "W4" || value == "D1" || value == "all"))
+    if (arg == "--workload" &&
+        (value == "W1" || value == "W2" || value == "W2cli" || value == "W3" || value == "W4" ||
+         value == "D1" || value == "E4" || value == "all"))
       which = value;
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -639,6 +642,14 @@ int main(int argc, char** argv) {
           "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
           DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
           refused.peakBytes <= 96 * MiB ? "met" : "not met");
+    } catch (const std::exception& e) {
+      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+      return 1;
+    }
+  }
+  if (which == "all" || which == "E4") {
+    try {
+      sectorsieve::bench::RunPickingRows(root, pairs);
     } catch (const std::exception& e) {
       std::cerr << "sectorsieve_bench: " << e.what() << "\n";
       return 1;
