@@ -360,6 +360,22 @@ Extraction TimeRefusedProgram(const fs::path& root) {
   return run;
 }
 
+// D1 and D2: a directory of a million records, loaded and refused.
+void RunDirectoryRows(const fs::path& root) {
+  const Extraction load = TimeDirectoryLoad(root);
+  std::printf(
+      "\nD1   loading a directory of %d records: %.3f s, peak RSS %.1f MiB "
+      "(target at most 48 MiB: %s)\n",
+      DIRECTORY_RECORDS, load.seconds, static_cast<double>(load.peakBytes) / MiB,
+      load.peakBytes <= 48 * MiB ? "met" : "not met");
+  const Extraction refused = TimeRefusedProgram(root);
+  std::printf(
+      "D2   sectorsieve extract of %d records with empty names, all refused: %.3f s, "
+      "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
+      DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
+      refused.peakBytes <= 96 * MiB ? "met" : "not met");
+}
+
 double TimeCopy(const fs::path& tree, const fs::path& destination) {
   const std::string src = tree.string();
   const std::string dst = destination.string();
@@ -628,32 +644,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   PrintTable(results, pairs);
-  if (which == "all" || which == "D1") {
-    try {
-      const Extraction load = TimeDirectoryLoad(root);
-      std::printf(
-          "\nD1   loading a directory of %d records: %.3f s, peak RSS %.1f MiB "
-          "(target at most 48 MiB: %s)\n",
-          DIRECTORY_RECORDS, load.seconds, static_cast<double>(load.peakBytes) / MiB,
-          load.peakBytes <= 48 * MiB ? "met" : "not met");
-      const Extraction refused = TimeRefusedProgram(root);
-      std::printf(
-          "D2   sectorsieve extract of %d records with empty names, all refused: %.3f s, "
-          "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
-          DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
-          refused.peakBytes <= 96 * MiB ? "met" : "not met");
-    } catch (const std::exception& e) {
-      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
-      return 1;
-    }
-  }
-  if (which == "all" || which == "E4") {
-    try {
-      sectorsieve::bench::RunPickingRows(root, pairs);
-    } catch (const std::exception& e) {
-      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
-      return 1;
-    }
+  try {
+    if (which == "all" || which == "D1") RunDirectoryRows(root);
+    if (which == "all" || which == "E4") sectorsieve::bench::RunPickingRows(root, pairs);
+  } catch (const std::exception& e) {
+    std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+    return 1;
   }
   return 0;
 }
