@@ -5,6 +5,8 @@
 #include <limits>
 #include <new>
 
+#include "archive_change.h"
+
 namespace sectorsieve {
 
 namespace {
@@ -37,7 +39,10 @@ void modArchive::LoadDirectory(const std::string& basePath,
   gArchiveBase = basePath;
   CloseArchive();
 
-  const std::string path = ArchivePathsOf(basePath).dir;
+  // A switch of both files that a crash interrupted is finished first, or read as finished.
+  const ArchivePaths settled = SettleArchive(fs_, ArchivePathsOf(basePath));
+  imgPath_ = settled.img;
+  const std::string path = settled.dir;
   try {
     const auto dirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
@@ -79,7 +84,7 @@ void modArchive::LoadDirectory(const std::string& basePath,
 }
 
 void modArchive::OpenArchive() {
-  const std::string path = ArchivePathsOf(gArchiveBase).img;
+  const std::string& path = imgPath_;
   try {
     gImgFile = fs_.OpenRead(path);
     imgSize_ = gImgFile->Size();
@@ -173,11 +178,10 @@ void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& o
     try {
       got = gImgFile->ReadAt(start + done, gBuffer.data(), n);
     } catch (const IoError& e) {
-      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
-                     " could not be read: " + e.what());
+      throw RunError("The archive " + Quoted(imgPath_) + " could not be read: " + e.what());
     }
     if (got != n)
-      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
+      throw RunError("The archive " + Quoted(imgPath_) +
                      " could not be read: it became shorter during the extraction");
     out.Write(gBuffer.data(), n);
     done += static_cast<std::int64_t>(n);

@@ -69,6 +69,9 @@ class modArchive {
 
   // Closes the data file that ExtractEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }
+  // The data file the entries are read from: the archive's, or while another process switches
+  // both files, the new one.
+  const std::string& DataFile() const { return imgPath_; }
 
   Catalogue gEntries;
   std::string gArchiveBase;
@@ -82,6 +85,7 @@ class modArchive {
   FileSystem& fs_;
   std::unique_ptr<InputFile> gImgFile;
   std::int64_t imgSize_ = 0;
+  std::string imgPath_;
 };
 
 }  // namespace sectorsieve

@@ -116,7 +116,23 @@ class TempNames {
   std::atomic<std::uint64_t> next_{0};
 };
 
+// True for the name of one of this program's temporary files (".sectorsieve-...tmp", or the
+// short name Windows may give one), whatever its case, trailing dots and spaces.
+bool IsTemporaryName(std::string_view part);
+
+// text (UTF-8) as characters, or nothing when it is not UTF-8.
+std::optional<std::u32string> Utf32(std::string_view text);
+// A name as Windows compares file names: trailing dots and spaces dropped, and every letter of
+// the code pages this program knows as its capital. Two names with one key name one file there.
+std::u32string WindowsNameKey(std::u32string_view name);
+// Whether name matches pattern as Windows compares names: "*" stands for any characters, "?"
+// for any one.
+bool NameMatches(std::u32string_view pattern, std::u32string_view name);
+
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
+// Why name (bytes in code page cp) cannot be the name of an entry that pack or add writes, or
+// empty when it can.
+std::string RefusedNameReason(std::string_view name, const CodePage& cp);
 
 }  // namespace sectorsieve

@@ -185,17 +185,12 @@ std::int64_t PeakResidentBytes() {
 }
 
 // The real file system, except that closing a new file takes SLOW_CLOSE longer.
-class SlowCloseFileSystem final : public sectorsieve::FileSystem {
+class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
  public:
-  std::unique_ptr<sectorsieve::InputFile> OpenRead(const std::string& path) override {
-    return real_.OpenRead(path);
-  }
+  SlowCloseFileSystem() : ForwardingFileSystem(sectorsieve::SystemFileSystem()) {}
   std::unique_ptr<sectorsieve::OutputFolder> OpenFolder(const std::string& path) override {
-    return std::make_unique<SlowCloseFolder>(real_.OpenFolder(path));
+    return std::make_unique<SlowCloseFolder>(inner_.OpenFolder(path));
   }
-  bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
-  bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
-  const sectorsieve::CodePage& Ansi() const override { return real_.Ansi(); }
 
  private:
   class SlowCloseFile final : public sectorsieve::OutputFile {
@@ -228,8 +223,6 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
    private:
     std::unique_ptr<sectorsieve::OutputFolder> real_;
   };
-
-  sectorsieve::FileSystem& real_ = sectorsieve::SystemFileSystem();
 };
 
 using Clock = std::chrono::steady_clock;
