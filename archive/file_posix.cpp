@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -76,14 +77,27 @@ class PosixInputFile final : public InputFile {
   unique_fd fd_;
 };
 
-// This process's temporary names, with a tag drawn once.
-TempNames& Temps() {
-  static TempNames names('p', static_cast<std::uint64_t>(::getpid()), [] {
-    std::uint64_t tag = 0;
-    if (::getrandom(&tag, sizeof tag, 0) != static_cast<ssize_t>(sizeof tag)) ThrowErrno();
-    return tag;
-  }());
+std::unique_ptr<TempNames> NewTemps() {
+  std::uint64_t tag = 0;
+  if (::getrandom(&tag, sizeof tag, 0) != static_cast<ssize_t>(sizeof tag)) ThrowErrno();
+  return std::make_unique<TempNames>('p', static_cast<std::uint64_t>(::getpid()), tag);
+}
+
+std::unique_ptr<TempNames>& TempsHeld() {
+  static std::unique_ptr<TempNames> names;
   return names;
+}
+
+// This process's temporary names, with a tag drawn once. A child made by fork is another
+// process: its names carry its own id and tag, or its leftovers would pass for its parent's.
+TempNames& Temps() {
+  static const bool drawn = [] {
+    TempsHeld() = NewTemps();
+    ::pthread_atfork(nullptr, nullptr, [] { TempsHeld() = NewTemps(); });
+    return true;
+  }();
+  (void)drawn;
+  return *TempsHeld();
 }
 
 // Where a file without a name is reached: the system's own path to its descriptor.

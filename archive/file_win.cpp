@@ -412,10 +412,8 @@ class WinFileSystem final : public FileSystem {
 
   std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
     const DWORD attributes = Attributes(like);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ::SetLastError(ERROR_DIRECTORY_NOT_SUPPORTED);
-      ThrowLastError();
-    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      throw IoError("it is a folder");
     // A read-only file is not replaced behind the user's back, as MoveFileEx would not either.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
       ::SetLastError(ERROR_ACCESS_DENIED);
