@@ -128,6 +128,8 @@ ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mod
   try {
     directory_ = fs.CreateBeside(paths.dir);
   } catch (const IoError& e) {
+    // No destructor runs for an object that was never made.
+    if (data_) fs.Remove(Closed(data_));
     Fail(paths.dir, e);
   }
 }
