@@ -169,31 +169,30 @@ TEST_P(PackerRefuses, BeforeWritingAnything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, PackerRefuses,
-    ::testing::Values(RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy", false, "longer than 24"},
-                      RefusalCase{"Space", "my file.txt", false, "space"},
-                      RefusalCase{"Backslash", "a\\b", false, "\\", false},
-                      RefusalCase{"ControlCharacter",
-                                  "a\x10"
-                                  "b",
-                                  false, "characters", false},
-                      RefusalCase{"DeviceName", "con.txt", false, "device", false},
-                      RefusalCase{"SubFolder", "sub", true, "folder"},
-                      // Windows reads each pair as one name, and would keep only the later.
-                      RefusalCase{"TwoCases", "AAA.TXT", false, "Windows takes its name", false},
-                      RefusalCase{"TrailingDot", "aaa.txt.", false, "Windows takes its name",
-                                  false},
-                      RefusalCase{"AccentedCases", "\xC3\x89t\xC3\xA9.txt", false,
-                                  "Windows takes its name", false, "\xC3\xA9T\xC3\x89.TXT"},
-                      // Letters of every script the code pages hold: "ґ" and "Ґ" (1251), "ά" and
-                      // "Ά" (1253), "ơ" and "Ơ" (1258), "ⅰ" and "Ⅰ" (932).
-                      RefusalCase{"Cyrillic1251", "\xD2\x91", false, "Windows takes its name",
-                                  false, "\xD2\x90"},
-                      RefusalCase{"GreekTonos1253", "\xCE\xAC", false, "Windows takes its name",
-                                  false, "\xCE\x86"},
-                      RefusalCase{"Vietnamese1258", "\xC6\xA1", false, "Windows takes its name",
-                                  false, "\xC6\xA0"},
-                      RefusalCase{"RomanNumeral932", "\xE2\x85\xB0", false,
-                                  "Windows takes its name", false, "\xE2\x85\xA0"}),
+    ::testing::Values(
+        RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy", false, "longer than 24"},
+        RefusalCase{"Space", "my file.txt", false, "space"},
+        RefusalCase{"Backslash", "a\\b", false, "\\", false},
+        RefusalCase{"ControlCharacter",
+                    "a\x10"
+                    "b",
+                    false, "characters", false},
+        RefusalCase{"DeviceName", "con.txt", false, "device", false},
+        RefusalCase{"SubFolder", "sub", true, "folder"},
+        // Windows reads each pair as one name, and would keep only the later.
+        RefusalCase{"TwoCases", "AAA.TXT", false, "Windows takes its name", false},
+        RefusalCase{"TrailingDot", "aaa.txt.", false, "Windows takes its name", false},
+        RefusalCase{"AccentedCases", "\xC3\x89t\xC3\xA9.txt", false, "Windows takes its name",
+                    false, "\xC3\xA9T\xC3\x89.TXT"},
+        // Letters of every script the code pages hold: "ґ" and "Ґ" (1251), "ά" and
+        // "Ά" (1253), "ơ" and "Ơ" (1258), "ⅰ" and "Ⅰ" (932).
+        RefusalCase{"Cyrillic1251", "\xD2\x91", false, "Windows takes its name", false, "\xD2\x90"},
+        RefusalCase{"GreekTonos1253", "\xCE\xAC", false, "Windows takes its name", false,
+                    "\xCE\x86"},
+        RefusalCase{"Vietnamese1258", "\xC6\xA1", false, "Windows takes its name", false,
+                    "\xC6\xA0"},
+        RefusalCase{"RomanNumeral932", "\xE2\x85\xB0", false, "Windows takes its name", false,
+                    "\xE2\x85\xA0"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Packer, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
@@ -230,8 +229,7 @@ TEST_F(Packer, AFileRewrittenInPlaceAtTheSameSizeFailsAndTheOldPairStays) {
     });
     ADD_FAILURE() << "packed a file that changed";
   } catch (const ChangeError& e) {
-    EXPECT_TRUE(std::string(e.what()).ends_with("a.txt\": file changed as we read it"))
-        << e.what();
+    EXPECT_TRUE(std::string(e.what()).ends_with("a.txt\": file changed as we read it")) << e.what();
   }
   EXPECT_EQ(ReadBytes(Img()), "old data");
   EXPECT_EQ(ReadBytes(Dir()), "old directory");
