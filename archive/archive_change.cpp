@@ -484,6 +484,8 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
   const std::int64_t newSize =
       runs.empty() ? 0 : at - std::max<std::int64_t>(0, runs.back().second * SECTOR_SIZE - imgSize);
   change.EndAt(newSize);
+  // Windows replaces no file that is open.
+  img.reset();
   std::vector<DirEntry> records = current.records;
   for (DirEntry& r : records)
     if (r.lOffset >= 0 && r.lSize >= 0) r.lOffset = static_cast<std::int32_t>(moved(r.lOffset));

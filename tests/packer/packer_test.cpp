@@ -196,6 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Packer, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows lets no one write a file while the packer reads it";
+#endif
   WriteBytes(In() / "a.txt", PatternBytes(5000, 4));
   WriteBytes(Img(), "old data");
   WriteBytes(Dir(), "old directory");
@@ -217,6 +220,9 @@ TEST_F(Packer, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
 }
 
 TEST_F(Packer, AFileRewrittenInPlaceAtTheSameSizeFailsAndTheOldPairStays) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows lets no one write a file while the packer reads it";
+#endif
   WriteBytes(In() / "a.txt", PatternBytes(5000, 4));
   WriteBytes(Img(), "old data");
   WriteBytes(Dir(), "old directory");
