@@ -4,7 +4,9 @@
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] [--finishers N]
+// E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp).
+//
+//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E|all] [--pairs N] [--finishers N]
 //                     [--dir PATH]
 
 #include <fcntl.h>
@@ -34,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "edit_rows.h"
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
@@ -523,7 +526,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E|all] [--pairs N] "
          "[--finishers N] [--dir PATH]\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
          "  W2  100,000 entries of 2 to 8 KiB\n"
@@ -552,8 +555,9 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
-    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W2cli" ||
-                                value == "W3" || value == "W4" || value == "D1" || value == "all"))
+    if (arg == "--workload" &&
+        (value == "W1" || value == "W2" || value == "W2cli" || value == "W3" || value == "W4" ||
+         value == "D1" || value == "E" || value == "all"))
       which = value;
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -632,6 +636,14 @@ int main(int argc, char** argv) {
           "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
           DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
           refused.peakBytes <= 96 * MiB ? "met" : "not met");
+    } catch (const std::exception& e) {
+      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+      return 1;
+    }
+  }
+  if (which == "all" || which == "E") {
+    try {
+      RunEditRows(root, pairs);
     } catch (const std::exception& e) {
       std::cerr << "sectorsieve_bench: " << e.what() << "\n";
       return 1;
