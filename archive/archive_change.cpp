@@ -112,8 +112,7 @@ DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t siz
 }
 
 std::string RecordName(const DirEntry& record) {
-  const std::string field = SpacesToNulls(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH));
-  return field.substr(0, field.find('\0'));
+  return std::string(FileNameOf(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
 }
 
 ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
@@ -309,24 +308,9 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty) {
   return current;
 }
 
-std::optional<std::u32string> KeyOf(std::string_view name, const NameDecoder& decode) {
-  const auto text = decode(name);
-  if (!text) return std::nullopt;
-  const auto chars = Utf32(*text);
-  if (!chars) return std::nullopt;
-  return WindowsNameKey(*chars);
-}
-
-bool Matches(const DirEntry& record, const std::u32string& pattern, const NameDecoder& decode) {
-  const auto text = decode(RecordName(record));
-  const auto chars = text ? Utf32(*text) : std::nullopt;
-  return chars && NameMatches(pattern, *chars);
-}
-
-std::u32string PatternOf(const std::string& pattern) {
-  const auto chars = Utf32(pattern);
-  if (!chars) throw ChangeError("\"" + pattern + "\" is not UTF-8");
-  return *chars;
+// name (bytes in the code page) as Windows compares it.
+std::u32string KeyOf(FileSystem& fs, std::string_view name, const NameText& decode) {
+  return NameKey(name, fs.Ansi(), decode);
 }
 
 // The directory alone changes: no byte of the data file is written.
@@ -339,7 +323,7 @@ void ReplaceDirectory(FileSystem& fs, const Current& current,
 }  // namespace
 
 std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
-                     const NameDecoder& decode, const KeepGoing& keepGoing) {
+                     const NameText& decode, const KeepGoing& keepGoing) {
   Current current = Load(fs, paths, true);
   const SwitchNames own = SwitchOf(fs, current.paths);
   std::map<std::u32string, std::string> keys;
@@ -350,9 +334,7 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
     if (IsTemporaryName(file.leaf)) throw cannot("it is a temporary file of this program");
     for (const std::string& ownFile : {current.paths.img, current.paths.dir, own.record})
       if (fs.SameFile(file.source, ownFile)) throw cannot("it is a file of the archive itself");
-    const auto key = KeyOf(file.name, decode);
-    if (!key) throw cannot("its name does not convert back from the archive's code page");
-    const auto [other, fresh] = keys.emplace(*key, file.shown);
+    const auto [other, fresh] = keys.emplace(KeyOf(fs, file.name, decode), file.shown);
     if (!fresh)
       throw cannot("Windows takes its name for that of " + Quoted(other->second) +
                    ", and would keep only one of them");
@@ -364,10 +346,10 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
   std::size_t replaced = 0;
   for (const AddedFile& file : files) {
     const DirEntry record = change.AppendFile(file.name, file.source, file.shown, keepGoing);
-    const std::u32string key = *KeyOf(file.name, decode);
+    const std::u32string key = KeyOf(fs, file.name, decode);
     // The last entry of that name is the one extraction keeps.
     auto same = std::find_if(records.rbegin(), records.rend(), [&](const DirEntry& r) {
-      return KeyOf(RecordName(r), decode) == key;
+      return KeyOf(fs, RecordName(r), decode) == key;
     });
     if (same == records.rend()) {
       records.push_back(record);
@@ -381,16 +363,16 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
 }
 
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
-                            const std::vector<std::string>& patterns, const NameDecoder& decode) {
+                            const std::vector<std::string>& patterns, const NameText& decode) {
   const Current current = Load(fs, paths, false);
-  std::vector<std::u32string> wanted;
-  for (const std::string& p : patterns) wanted.push_back(PatternOf(p));
+  std::vector<NamePattern> wanted;
+  for (const std::string& p : patterns) wanted.emplace_back(p);
   std::vector<bool> matched(patterns.size(), false);
   std::vector<DirEntry> records;
   for (const DirEntry& record : current.records) {
     bool drop = false;
     for (std::size_t i = 0; i < wanted.size(); ++i)
-      if (Matches(record, wanted[i], decode)) drop = matched[i] = true;
+      if (wanted[i].Matches(KeyOf(fs, RecordName(record), decode))) drop = matched[i] = true;
     if (!drop) records.push_back(record);
   }
   const std::size_t removed = current.records.size() - records.size();
@@ -399,17 +381,16 @@ RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
 }
 
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
-                          const std::string& newName, const NameDecoder& decode) {
+                          const std::string& newName, const NameText& decode) {
   const Current current = Load(fs, paths, false);
-  const std::u32string wanted = PatternOf(pattern);
-  const auto newKey = KeyOf(newName, decode);
-  if (!newKey) throw ChangeError("the new name does not convert back from the archive's code page");
+  const NamePattern wanted(pattern);
+  const std::u32string newKey = KeyOf(fs, newName, decode);
   std::vector<DirEntry> records = current.records;
   std::optional<std::u32string> oldKey;
   std::size_t renamed = 0;
   for (DirEntry& record : records) {
-    if (!Matches(record, wanted, decode)) continue;
-    const auto key = KeyOf(RecordName(record), decode);
+    const std::u32string key = KeyOf(fs, RecordName(record), decode);
+    if (!wanted.Matches(key)) continue;
     if (oldKey && key != oldKey)
       throw ChangeError("\"" + pattern + "\" matches entries of more than one name");
     oldKey = key;
@@ -419,7 +400,7 @@ std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::
   if (renamed == 0) return 0;
   // Another entry of the new name would leave extraction two files for one.
   for (const DirEntry& record : current.records)
-    if (KeyOf(RecordName(record), decode) == newKey && newKey != oldKey)
+    if (KeyOf(fs, RecordName(record), decode) == newKey && newKey != oldKey)
       throw ChangeError("\"" + decode(newName).value_or(newName) + "\" is already in the archive");
   ReplaceDirectory(fs, current, records);
   return renamed;

@@ -17,6 +17,7 @@
 #include "file_io.h"
 #include "format.h"
 #include "names.h"
+#include "picking.h"
 
 namespace sectorsieve {
 
@@ -96,9 +97,6 @@ class ArchiveChange {
   bool committed_ = false;
 };
 
-// An entry name (bytes in the archive's code page) in UTF-8, or nothing when it does not decode.
-using NameDecoder = std::function<std::optional<std::string>(std::string_view)>;
-
 // A file to add: the entry name it takes (bytes in the archive's code page), its path, how the
 // user named it, and its own file name as the system spells it.
 struct AddedFile {
@@ -112,7 +110,7 @@ struct AddedFile {
 // Windows reads as that of an entry replaces it in its place; others go at the end. Returns
 // how many replaced an entry. Throws ChangeError.
 std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
-                     const NameDecoder& decode, const KeepGoing& keepGoing);
+                     const NameText& decode, const KeepGoing& keepGoing);
 // Removes every entry whose name matches one of patterns (UTF-8, "*" and "?"). Says how many
 // it removed and, for each pattern, whether it matched.
 struct RemoveOutcome {
@@ -120,11 +118,11 @@ struct RemoveOutcome {
   std::vector<bool> matched;
 };
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
-                            const std::vector<std::string>& patterns, const NameDecoder& decode);
+                            const std::vector<std::string>& patterns, const NameText& decode);
 // Gives every entry whose name matches pattern the name newName (bytes in the code page).
 // Returns how many it renamed.
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
-                          const std::string& newName, const NameDecoder& decode);
+                          const std::string& newName, const NameText& decode);
 // Rewrites the data file without the sectors no record reaches. Returns the bytes it freed.
 std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing);
 

@@ -136,6 +136,9 @@ class FileSystem {
   // An entry name as people read it, spelled as paths are: exact where it converts, "\xNN"
   // for each byte that does not. Every thread may ask.
   virtual std::string Shown(std::string_view name) const { return std::string(name); }
+  // Why this file system cannot take an entry name that the core accepts (one that does not
+  // become a file name here), or empty. Every thread may ask.
+  virtual std::string NameRefusal(std::string_view /*name*/) const { return {}; }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Opens an existing folder to write into; the path itself may lead through links.
   virtual std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) = 0;
@@ -180,6 +183,7 @@ class ForwardingFileSystem : public FileSystem {
   const CodePage& Ansi() const override { return inner_.Ansi(); }
   const CodePage& Paths() const override { return inner_.Paths(); }
   std::string Shown(std::string_view name) const override { return inner_.Shown(name); }
+  std::string NameRefusal(std::string_view name) const override { return inner_.NameRefusal(name); }
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return inner_.OpenRead(path);
   }

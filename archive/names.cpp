@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "case_table.h"
-
 namespace sectorsieve {
 
 namespace {
@@ -54,69 +52,6 @@ bool IsTemporaryName(std::string_view part) {
   if (!name.ends_with(kTempSuffix)) return false;
   if (name.starts_with(kTempPrefix)) return true;
   return name.size() <= 12 && name.starts_with("SE") && name.find('~') != std::string::npos;
-}
-
-std::optional<std::u32string> Utf32(std::string_view text) {
-  std::u32string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t n = b < 0x80         ? 1
-                          : (b >> 5) == 6  ? 2
-                          : (b >> 4) == 14 ? 3
-                          : (b >> 3) == 30 ? 4
-                                           : 0;
-    if (n == 0 || i + n > text.size()) return std::nullopt;
-    char32_t c = n == 1 ? b : b & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-      const auto t = static_cast<unsigned char>(text[i + k]);
-      if ((t >> 6) != 2) return std::nullopt;
-      c = c << 6 | (t & 0x3F);
-    }
-    out += c;
-    i += n;
-  }
-  return out;
-}
-
-std::u32string WindowsNameKey(std::u32string_view name) {
-  while (!name.empty() && (name.back() == U'.' || name.back() == U' ')) name.remove_suffix(1);
-  std::u32string key(name);
-  for (char32_t& c : key)
-    for (const CaseRun& run : kCaseRuns)
-      if (c >= run.first && c <= run.last && (c - run.first) % run.stride == 0) {
-        c = static_cast<char32_t>(static_cast<std::int32_t>(c) + run.shift);
-        break;
-      }
-  return key;
-}
-
-namespace {
-
-bool KeysMatch(std::u32string_view pattern, std::u32string_view name) {
-  // The last "*" seen and where its match ends so far: on a mismatch it takes one more.
-  std::size_t p = 0, n = 0, star = std::u32string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == U'*') {
-      star = p++;
-      resume = n;
-    } else if (star != std::u32string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == U'*') ++p;
-  return p == pattern.size();
-}
-
-}  // namespace
-
-bool NameMatches(std::u32string_view pattern, std::u32string_view name) {
-  return KeysMatch(WindowsNameKey(pattern), WindowsNameKey(name));
 }
 
 bool CodePage::IsKnown(unsigned id) {
@@ -196,6 +131,11 @@ std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const Co
   return ArchivePathsOf(imgPath.substr(0, at));
 }
 
+std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp) {
+  if (ArchiveOfDataFile(imgPath, cp)) return {};
+  return "\"" + std::string(imgPath) + "\" does not name an archive's .img file";
+}
+
 std::string StripNulls(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -204,10 +144,9 @@ std::string StripNulls(std::string_view text) {
   return result;
 }
 
-std::string SpacesToNulls(std::string_view text) {
-  std::string result(text);
-  std::replace(result.begin(), result.end(), ' ', '\0');
-  return result;
+std::string_view FileNameOf(std::string_view name) {
+  // No trail byte of a double-byte character is a space or a NUL: bytes can be searched.
+  return name.substr(0, std::min(name.find(' '), name.find('\0')));
 }
 
 std::string TrimSpaces(std::string_view text) {
@@ -306,8 +245,7 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
 
 std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  // Extraction ends a name at its first space; no trail byte of a double-byte character is one.
-  if (name.find(' ') != std::string_view::npos) return "its name holds a space";
+  if (FileNameOf(name) != name) return "its name holds a space";
   // Extraction reads "\\" as a folder separator.
   if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
   if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())

@@ -78,11 +78,13 @@ struct ArchivePaths {
 ArchivePaths ArchivePathsOf(std::string_view base);
 // The archive whose data file is imgPath, or nothing when imgPath does not end in ".img".
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp);
+// Why imgPath names no archive, in words that name it, or empty when it does.
+std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp);
 
 // Returns text without its NUL (0) and DLE (16) characters.
 std::string StripNulls(std::string_view text);
-// Returns text with every space replaced by a NUL.
-std::string SpacesToNulls(std::string_view text);
+// The name of an entry's file: its name up to the first space (the padding's included) or NUL.
+std::string_view FileNameOf(std::string_view name);
 // Returns text without leading and trailing spaces.
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.
@@ -119,15 +121,6 @@ class TempNames {
 // True for the name of one of this program's temporary files (".sectorsieve-...tmp", or the
 // short name Windows may give one), whatever its case, trailing dots and spaces.
 bool IsTemporaryName(std::string_view part);
-
-// text (UTF-8) as characters, or nothing when it is not UTF-8.
-std::optional<std::u32string> Utf32(std::string_view text);
-// A name as Windows compares file names: trailing dots and spaces dropped, and every letter of
-// the code pages this program knows as its capital. Two names with one key name one file there.
-std::u32string WindowsNameKey(std::u32string_view name);
-// Whether name matches pattern as Windows compares names: "*" stands for any characters, "?"
-// for any one.
-bool NameMatches(std::u32string_view pattern, std::u32string_view name);
 
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);

@@ -23,6 +23,7 @@ class Utf8FileSystem final : public ForwardingFileSystem {
 
   const CodePage& Ansi() const override { return names_.Ansi(); }
   std::string Shown(std::string_view name) const override;
+  std::string NameRefusal(std::string_view name) const override;
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
 
  private:

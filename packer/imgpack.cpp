@@ -8,6 +8,7 @@
 
 #include "format.h"
 #include "names.h"
+#include "picking.h"
 
 namespace sectorsieve::imgpack {
 
@@ -170,8 +171,10 @@ std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchiveP
                    " cannot hold exactly");
     if (const std::string reason = RefusedNameReason(*name, fs.Ansi()); !reason.empty())
       throw refuse(reason);
-    const auto [other, fresh] =
-        windowsNames.emplace(WindowsNameKey(Utf32(item.name).value_or(U"")), path);
+    const auto [other, fresh] = windowsNames.emplace(
+        NameKey(item.name, fs.Ansi(),
+                [](std::string_view text) { return std::optional<std::string>(text); }),
+        path);
     if (!fresh)
       throw refuse("Windows takes its name for that of " + Quoted(other->second) +
                    ", and would extract only one of them");

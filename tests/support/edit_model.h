@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive_change.h"
+#include "extraction_run.h"
 #include "modArchive.h"
 #include "test_support.h"
 
@@ -86,9 +87,8 @@ inline std::map<std::string, std::string> ExtractAll(FileSystem& files, const fs
   fs::remove_all(out);
   fs::create_directory(out);
   modArchive archive(files);
-  archive.LoadDirectory(Utf8Path(base));
-  for (const clsImgFile& entry : archive.gEntries) archive.ExtractEntry(entry, Utf8Path(out) + "/");
-  archive.CloseArchive();
+  const Archive loaded = archive.LoadDirectory(Utf8Path(base));
+  ExtractionRun(archive).Run(loaded, {Utf8Path(out) + "/", std::nullopt, {}});
   std::map<std::string, std::string> extracted;
   for (const std::string& name : ListTree(out)) extracted[name] = ReadBytes(out / name);
   return extracted;
