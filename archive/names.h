@@ -78,11 +78,13 @@ struct ArchivePaths {
 ArchivePaths ArchivePathsOf(std::string_view base);
 // The archive whose data file is imgPath, or nothing when imgPath does not end in ".img".
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp);
+// Why imgPath names no archive, in words that name it, or empty when it does.
+std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp);
 
 // Returns text without its NUL (0) and DLE (16) characters.
 std::string StripNulls(std::string_view text);
-// Returns text with every space replaced by a NUL.
-std::string SpacesToNulls(std::string_view text);
+// The name of an entry's file: its name up to the first space (the padding's included) or NUL.
+std::string_view FileNameOf(std::string_view name);
 // Returns text without leading and trailing spaces.
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.
@@ -116,7 +118,14 @@ class TempNames {
   std::atomic<std::uint64_t> next_{0};
 };
 
+// True for the name of one of this program's temporary files (".sectorsieve-...tmp", or the
+// short name Windows may give one), whatever its case, trailing dots and spaces.
+bool IsTemporaryName(std::string_view part);
+
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
+// Why name (bytes in code page cp) cannot be the name of an entry that pack or add writes, or
+// empty when it can.
+std::string RefusedNameReason(std::string_view name, const CodePage& cp);
 
 }  // namespace sectorsieve

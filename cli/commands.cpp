@@ -1,14 +1,19 @@
 #include "commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <functional>
 
+#include "archive_change.h"
 #include "command_files.h"
 #include "console.h"
 #include "extraction.h"
 #include "file_io.h"
 #include "imgpack.h"
 #include "listing.h"
+#include "picking.h"
 #include "progress.h"
 
 namespace sectorsieve::cli {
@@ -33,8 +38,47 @@ std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
 // folder or as "/", it would read or write somewhere no one asked for.
 std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
-  if (!ArchiveOf(imgPath)) return "\"" + imgPath + "\" does not name an archive's .img file";
-  return {};
+  return ArchivePathRefusal(imgPath, PathCodePage());
+}
+
+// The entry names of names' code page in UTF-8, as picking compares them.
+NameText TextOf(const NameCodec& names) {
+  return [&names](std::string_view name) { return names.ToUtf8(name); };
+}
+
+// As tar says it: the others are still listed or extracted.
+void ReportUnmatched(const std::vector<std::string>& unmatched) {
+  for (const std::string& pattern : unmatched)
+    std::fputs((Printable(pattern) + ": not in the archive\n").c_str(), stderr);
+}
+
+// Standard output as the file an entry is copied into.
+class StandardOutput final : public OutputFile {
+ public:
+  const std::string& Name() const override { return name_; }
+  void Write(const char* data, std::size_t count) override {
+    if (std::fwrite(data, 1, count, stdout) != count) throw IoError(std::strerror(errno));
+  }
+  void Close() override {}
+
+ private:
+  std::string name_ = "standard output";
+};
+
+// The archive at imgPath as the core reads it, or the complaint that ends the command.
+std::optional<Archive> Load(const std::string& imgPath, FileSystem& files, const NameCodec& names) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty()) {
+    Failed(refusal, names);
+    return std::nullopt;
+  }
+  try {
+    Archive archive = modArchive(files).LoadDirectory(ArchiveOf(imgPath)->base);
+    if (archive.DataFailure().empty()) return archive;
+    Failed(archive.DataFailure(), names);
+  } catch (const RunError& e) {
+    Failed(e.what(), names);
+  }
+  return std::nullopt;
 }
 
 std::string FolderRefusal(const std::string& folder, FileSystem& files) {
@@ -45,33 +89,28 @@ std::string FolderRefusal(const std::string& folder, FileSystem& files) {
 
 }  // namespace
 
-int List(const std::string& imgPath, bool json, const NameCodec& names) {
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
-    return Failed(refusal, names);
+int List(const std::string& imgPath, const std::vector<std::string>& patterns, bool json,
+         const NameCodec& names) {
   const auto files = CommandFiles(names);
-  const auto paths = ArchiveOf(imgPath);
-  modArchive archive(*files);
-  std::int64_t imgSize = 0;
-  try {
-    archive.LoadDirectory(paths->base);
-    try {
-      imgSize = files->OpenRead(paths->img)->Size();
-    } catch (const IoError& e) {
-      throw RunError("The archive \"" + paths->img + "\" could not be opened: " + e.what());
-    }
-  } catch (const RunError& e) {
-    return Failed(e.what(), names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  Picks picked;
+  std::vector<std::string> unmatched;
+  if (!patterns.empty()) {
+    Picked found = PickEntries(*archive, patterns, names.Ansi(), TextOf(names));
+    picked = std::move(found.entries);
+    unmatched = std::move(found.unmatched);
   }
-  const auto entries =
-      ListEntries(archive.gEntries, names.Ansi(), imgSize,
-                  [&](std::string_view name) { return PlatformRefusal(name, names); });
-  const std::string text = json ? ListingJson(entries, names) : ListingText(entries, names);
+  const std::string text =
+      json ? ListingJson(*archive, picked, names) : ListingText(*archive, picked, names);
   std::fwrite(text.data(), 1, text.size(), stdout);
-  return EXIT_ALL_WRITTEN;
+  ReportUnmatched(unmatched);
+  return unmatched.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
-int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
-            const NameCodec& names, const std::atomic<bool>& stop) {
+int Extract(const std::string& imgPath, const std::string& folder,
+            const std::vector<std::string>& patterns, bool quiet, const NameCodec& names,
+            const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
   std::string refusal = ArchiveRefusal(imgPath);
   if (refusal.empty()) refusal = FolderRefusal(folder, *files);
@@ -79,36 +118,171 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   const auto paths = ArchiveOf(imgPath);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
-  const RunOutcome outcome =
-      ExtractArchive(archive, paths->base, AsFolder(folder, PathCodePage()), stop, report);
+  const RunOutcome outcome = ExtractArchive(archive, paths->base, AsFolder(folder, PathCodePage()),
+                                            patterns, names, stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
+  ReportUnmatched(outcome.unmatched);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
 
-int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
-         const std::atomic<bool>& stop) {
-  if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
+int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
+                    const NameCodec& names) {
+  const auto files = CommandFiles(names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  const Picked picked = PickEntries(*archive, {pattern}, names.Ansi(), TextOf(names));
+  if (picked.entries.empty()) {
+    ReportUnmatched(picked.unmatched);
+    return EXIT_SOME_FAILED;
+  }
+  const std::vector<SameName> groups =
+      GroupByName(*archive, picked.entries, names.Ansi(), TextOf(names));
+  if (groups.size() > 1)
+    return Failed("\"" + pattern + "\" names " + std::to_string(groups.size()) +
+                      " files; --stdout writes one: name it",
+                  names);
+  // Where every entry of the name is refused, extraction writes none: the last one tells why.
+  const Archive::Entry& entry = (*archive)[groups[0].kept.value_or(groups[0].entries.back())];
+  StandardOutput out;
+  try {
+    modArchive(*files).CopyEntryTo(*archive, entry, out);
+  } catch (const EntryError& e) {
+    std::fputs(
+        (Printable(names.Shown(e.entry())) + ": " + Displayed(e.reason(), names) + "\n").c_str(),
+        stderr);
+    return EXIT_SOME_FAILED;
+  } catch (const RunError& e) {
+    return Failed(e.what(), names);
+  }
+  return EXIT_ALL_WRITTEN;
+}
+
+int Check(const std::string& imgPath, bool json, const NameCodec& names) {
+  const auto files = CommandFiles(names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  const ArchiveCheck check = CheckArchive(*archive, names.Ansi(), TextOf(names));
+  const std::string text =
+      json ? CheckJson(*archive, check, names) : CheckText(*archive, check, names);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return check.Sound() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
+}
+
+namespace {
+
+// Runs a change of the archive imgPath: its refusal, its interruption and its failure as every
+// command reports them.
+int Change(const std::string& imgPath, const NameCodec& names,
+           const std::function<int(FileSystem&, const ArchivePaths&)>& change) {
   if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
-  const auto paths = ArchiveOf(imgPath);
+  const auto files = CommandFiles(names);
   try {
-    const std::size_t packed = imgpack::PackFolder(
-        PathOf(folder), PathOf(paths->base), names.Ansi(),
-        [&](const std::filesystem::path& file) { return names.EntryName(file); },
-        [&] { return !stop; });
-    std::puts(("Packed " + std::to_string(packed) + " files into " + paths->img + " and " +
-               paths->dir + ".")
-                  .c_str());
-  } catch (const imgpack::PackInterrupted& e) {
+    return change(*files, *ArchiveOf(imgPath));
+  } catch (const ChangeInterrupted& e) {
     Failed(e.what(), names);
     return InterruptedStatus();
   } catch (const std::exception& e) {
     return Failed(e.what(), names);
   }
-  return EXIT_ALL_WRITTEN;
+}
+
+std::string Plural(std::size_t n, const std::string& one, const std::string& many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// An entry name the user typed (UTF-8 on every platform) in the archive's code page.
+std::string TypedName(const std::string& typed, const NameCodec& names) {
+  const auto name = names.EntryName(PathOf(typed));
+  if (!name)
+    throw ChangeError("\"" + typed + "\" has characters that code page " +
+                      std::to_string(names.Ansi().Id()) + " cannot hold exactly");
+  if (const std::string reason = RefusedNameReason(*name, names.Ansi()); !reason.empty())
+    throw ChangeError("\"" + typed + "\" cannot be an entry's name: " + reason);
+  return *name;
+}
+
+}  // namespace
+
+int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
+         const std::atomic<bool>& stop) {
+  if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
+  return Change(imgPath, names, [&](FileSystem& files, const ArchivePaths& paths) {
+    const std::size_t packed = imgpack::PackFolder(
+        files, folder, paths,
+        [&](const std::string& file) { return names.EntryName(PathOf(file)); },
+        [&] { return !stop; });
+    std::puts(("Packed " + Plural(packed, "file", "files") + " into " + paths.img + " and " +
+               paths.dir + ".")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Add(const std::string& imgPath, const std::vector<std::string>& files,
+        const std::optional<std::string>& as, const NameCodec& names,
+        const std::atomic<bool>& stop) {
+  if (as && files.size() != 1) return Failed("--as names one FILE, and was given more", names);
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    std::vector<AddedFile> added;
+    for (const std::string& file : files) {
+      const std::string leaf = file.substr(fs.LeafStart(file));
+      const std::string name = as ? TypedName(*as, names) : TypedName(leaf, names);
+      added.push_back({name, file, file, leaf});
+    }
+    const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), [&] { return !stop; });
+    std::puts(("Added " + Plural(files.size(), "file", "files") + " to " + paths.img + ": " +
+               std::to_string(files.size() - replaced) + " new, " + std::to_string(replaced) +
+               " replaced.")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
+           const NameCodec& names) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const RemoveOutcome outcome = RemoveEntries(fs, paths, patterns, TextOf(names));
+    const std::vector<bool>& matched = outcome.matched;
+    std::puts(
+        ("Removed " + Plural(outcome.removed, "entry", "entries") + " from " + paths.img + ".")
+            .c_str());
+    int status = EXIT_ALL_WRITTEN;
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+      if (!matched[i]) {
+        std::fputs(("sectorsieve: " + patterns[i] + ": not in the archive\n").c_str(), stderr);
+        status = EXIT_SOME_FAILED;
+      }
+    return status;
+  });
+}
+
+int Rename(const std::string& imgPath, const std::string& oldName, const std::string& newName,
+           const NameCodec& names) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const std::size_t renamed =
+        RenameEntries(fs, paths, oldName, TypedName(newName, names), TextOf(names));
+    if (renamed == 0) {
+      std::fputs(("sectorsieve: " + oldName + ": not in the archive\n").c_str(), stderr);
+      return EXIT_SOME_FAILED;
+    }
+    std::puts(
+        ("Renamed " + Plural(renamed, "entry", "entries") + " in " + paths.img + ".").c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const std::int64_t freed = CompactArchive(fs, paths, [&] { return !stop; });
+    std::puts(("Freed " + Plural(static_cast<std::size_t>(freed), "byte", "bytes") + " in " +
+               paths.img + ".")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
 }
 
 }  // namespace sectorsieve::cli

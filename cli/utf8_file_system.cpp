@@ -34,7 +34,7 @@ class Utf8Folder final : public OutputFolder {
 }  // namespace
 
 Utf8FileSystem::Utf8FileSystem(std::unique_ptr<FileSystem> inner, const NameCodec& names)
-    : inner_(std::move(inner)), names_(names) {}
+    : ForwardingFileSystem(*inner), own_(std::move(inner)), names_(names) {}
 
 std::string Utf8Name(std::string_view name, const NameCodec& names) {
   // Split where the code page has separators, so that a trail byte 0x5C stays in its
@@ -58,20 +58,19 @@ std::string Utf8Name(std::string_view name, const NameCodec& names) {
   }
 }
 
-std::unique_ptr<InputFile> Utf8FileSystem::OpenRead(const std::string& path) {
-  return inner_->OpenRead(path);
-}
-
 std::unique_ptr<OutputFolder> Utf8FileSystem::OpenFolder(const std::string& path) {
-  return std::make_unique<Utf8Folder>(inner_->OpenFolder(path), names_);
+  return std::make_unique<Utf8Folder>(inner_.OpenFolder(path), names_);
 }
 
 std::string Utf8FileSystem::Shown(std::string_view name) const { return names_.Shown(name); }
 
-bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
-
-bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_->IsFolder(path); }
-
-std::optional<FileId> Utf8FileSystem::Id(const std::string& path) { return inner_->Id(path); }
+std::string Utf8FileSystem::NameRefusal(std::string_view name) const {
+  try {
+    Utf8Name(name, names_);
+  } catch (const IoError& e) {
+    return e.what();
+  }
+  return {};
+}
 
 }  // namespace sectorsieve::cli

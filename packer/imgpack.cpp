@@ -4,11 +4,11 @@
 #include <array>
 #include <limits>
 #include <map>
-#include <random>
 #include <vector>
 
 #include "format.h"
 #include "names.h"
+#include "picking.h"
 
 namespace sectorsieve::imgpack {
 
@@ -73,12 +73,10 @@ void ArchiveWriter::Append(std::string_view name, std::string_view bytes) {
   PadToSector();
 }
 
-void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file,
-                               const KeepGoing& keepGoing) {
+void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw PackError("cannot open " + Quoted(file));
   const auto size = static_cast<std::int64_t>(fs::file_size(file));
-  const PackError changed("cannot pack " + Quoted(file) + ": it changed while it was packed");
   const std::int32_t lOffset = CheckedSector(nextSector_, name);
   CheckedSector(nextSector_ + SectorsFor(size), name);
   WriteRecord(name, lOffset, static_cast<std::int32_t>(SectorsFor(size)));
@@ -87,13 +85,10 @@ void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file,
   for (std::int64_t done = 0; done < size;) {
     const auto want = static_cast<std::streamsize>(
         std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - done));
-    if (keepGoing && !keepGoing()) throw PackInterrupted();
-    if (!in.read(chunk.data(), want)) throw changed;
+    if (!in.read(chunk.data(), want)) throw PackError("cannot read " + Quoted(file));
     img_.write(chunk.data(), want);
     done += want;
   }
-  // Bytes beyond the size it had when it was measured: it grew meanwhile.
-  if (in.peek() != std::ifstream::traits_type::eof()) throw changed;
   PadToSector();
 }
 
@@ -121,121 +116,79 @@ void ArchiveWriter::Close() {
   if (dir_.fail()) throw PackError("cannot write " + Quoted(dirPath_));
 }
 
-std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
-  if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  // Extraction ends a name at its first space; no trail byte of a double-byte character is one.
-  if (name.find(' ') != std::string_view::npos) return "its name holds a space";
-  // Extraction reads "\\" as a folder separator.
-  if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
-  if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
-    return "it would not be extracted: it " + reason;
-  return {};
-}
-
 namespace {
 
-// A name as Windows compares names: trailing dots and spaces dropped, letters of the scripts
-// of the ANSI code pages in one case (Latin, Greek, Cyrillic, and the full-width Latin of the
-// East Asian pages).
-std::u32string WindowsKey(std::u32string name) {
-  while (!name.empty() && (name.back() == U'.' || name.back() == U' ')) name.pop_back();
-  for (char32_t& c : name) {
-    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-        (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F) ||
-        (c >= 0xFF41 && c <= 0xFF5A))
-      c -= 0x20;
-    else if (c >= 0x450 && c <= 0x45F)
-      c -= 0x50;
-    else if (c == 0xFF)
-      c = 0x178;
-    else if (c == 0x3C2)
-      c = 0x3A3;
-    else if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
-             c != 0x17F)
-      // Latin Extended-A pairs each capital with the small letter after it, except where a
-      // letter has no partner (the dotted and dotless i, kra, n preceded by apostrophe, long s).
-      c = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) ? (c - 1) | 1 : c & ~1u;
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// path of name in folder, spelled as paths are.
+std::string Inside(const std::string& folder, const std::string& name) {
+  return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+// Why an item of the folder cannot be packed, or empty.
+std::string KindRefusal(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::File:
+    case ItemKind::LinkInside:
+      return {};
+    case ItemKind::Folder:
+      return "it is a folder, and only plain files can be packed";
+    case ItemKind::Link:
+      return "it is a link to a file outside the folder";
+    case ItemKind::Other:
+      break;
   }
-  return name;
-}
-
-// A name of a file in the archive's folder that nothing else uses.
-fs::path Unused(const fs::path& basePath, std::string_view extension) {
-  std::random_device random;
-  const auto tag = (std::uint64_t{random()} << 32) | random();
-  return fs::path(basePath) +=
-         std::string(extension) + ".sectorsieve-" + std::to_string(tag) + ".tmp";
-}
-
-bool SameFile(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  return fs::equivalent(a, b, ec);
+  return "it is not a plain file";
 }
 
 }  // namespace
 
-std::size_t PackFolder(const fs::path& folder, const fs::path& basePath, const CodePage& cp,
+std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& paths,
                        const EntryNamer& entryName, const KeepGoing& keepGoing) {
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) throw PackError(Quoted(folder) + " is not a folder");
-  const fs::path imgPath = fs::path(basePath) += kDataExtension;
-  const fs::path dirPath = fs::path(basePath) += kDirectoryExtension;
-  const fs::path inside = fs::canonical(folder, ec);
+  if (!fs.IsFolder(folder)) throw PackError(Quoted(folder) + " is not a folder");
+  SettleArchive(fs, paths);
+  std::vector<FolderItem> items;
+  try {
+    items = fs.ListFolder(folder);
+  } catch (const IoError& e) {
+    throw PackError("cannot read " + Quoted(folder) + ": " + e.what());
+  }
   // Entry name and the file it comes from, sorted by entry name.
-  std::vector<std::pair<std::string, fs::path>> entries;
-  std::map<std::u32string, fs::path> windowsNames;
-  for (const fs::directory_entry& item : fs::directory_iterator(folder)) {
-    // The archive being written over is no part of what it holds.
-    if (SameFile(item.path(), imgPath) || SameFile(item.path(), dirPath)) continue;
-    if (item.is_directory())
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": it is a folder, and only plain files can be packed");
-    if (!item.is_regular_file())
-      throw PackError("cannot pack " + Quoted(item.path()) + ": it is not a plain file");
-    if (item.is_symlink()) {
-      const fs::path target = fs::canonical(item.path(), ec);
-      if (ec || target.parent_path() != inside)
-        throw PackError("cannot pack " + Quoted(item.path()) +
-                        ": it is a link to a file outside the folder");
-    }
-    const std::optional<std::string> name = entryName(item.path().filename());
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::map<std::u32string, std::string> windowsNames;
+  for (const FolderItem& item : items) {
+    const std::string path = Inside(folder, item.name);
+    // The archive being written over and this program's own files are no part of what it holds.
+    if (IsTemporaryName(item.name) || fs.SameFile(path, paths.img) || fs.SameFile(path, paths.dir))
+      continue;
+    const auto refuse = [&](const std::string& reason) {
+      return PackError("cannot pack " + Quoted(path) + ": " + reason);
+    };
+    if (const std::string reason = KindRefusal(item.kind); !reason.empty()) throw refuse(reason);
+    const std::optional<std::string> name = entryName(item.name);
     if (!name)
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": its name has characters that code page " + std::to_string(cp.Id()) +
-                      " cannot hold");
-    if (const std::string reason = RefusedNameReason(*name, cp); !reason.empty())
-      throw PackError("cannot pack " + Quoted(item.path()) + ": " + reason);
-    const auto [other, fresh] =
-        windowsNames.emplace(WindowsKey(item.path().filename().u32string()), item.path());
+      throw refuse("its name has characters that code page " + std::to_string(fs.Ansi().Id()) +
+                   " cannot hold exactly");
+    if (const std::string reason = RefusedNameReason(*name, fs.Ansi()); !reason.empty())
+      throw refuse(reason);
+    const auto [other, fresh] = windowsNames.emplace(
+        NameKey(item.name, fs.Ansi(),
+                [](std::string_view text) { return std::optional<std::string>(text); }),
+        path);
     if (!fresh)
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": Windows takes its name for that of " + Quoted(other->second) +
-                      ", and would extract only one of them");
-    entries.emplace_back(*name, item.path());
+      throw refuse("Windows takes its name for that of " + Quoted(other->second) +
+                   ", and would extract only one of them");
+    entries.emplace_back(*name, path);
   }
   std::sort(entries.begin(), entries.end());
 
-  const fs::path newImg = Unused(basePath, kDataExtension);
-  const fs::path newDir = Unused(basePath, kDirectoryExtension);
-  try {
-    ArchiveWriter writer(newImg, newDir);
-    for (const auto& [name, file] : entries) {
-      if (keepGoing && !keepGoing()) throw PackInterrupted();
-      writer.AppendFile(name, file, keepGoing);
-    }
-    writer.Close();
-    // A crash between these two renames leaves a mixed pair; the README says so.
-    fs::rename(newImg, imgPath);
-    fs::rename(newDir, dirPath);
-  } catch (const fs::filesystem_error& e) {
-    fs::remove(newImg, ec);
-    fs::remove(newDir, ec);
-    throw PackError("cannot write " + Quoted(imgPath) + ": " + e.code().message());
-  } catch (...) {
-    fs::remove(newImg, ec);
-    fs::remove(newDir, ec);
-    throw;
+  ArchiveChange change(fs, paths, ArchiveChange::Mode::Whole);
+  std::vector<DirEntry> records;
+  for (const auto& [name, file] : entries) {
+    if (keepGoing && !keepGoing()) throw ChangeInterrupted();
+    records.push_back(change.AppendFile(name, file, file, keepGoing));
   }
+  change.Commit(records);
   return entries.size();
 }
 
