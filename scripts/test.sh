@@ -25,6 +25,7 @@ strings -el "$exe" | grep -qx "Extract those .img fast!" &&
 echo "== release packages"
 scripts/check_package.sh win64
 scripts/check_package.sh win32
+scripts/check_deb.sh
 
 echo "== test linux"
 ctest --preset linux -j2
