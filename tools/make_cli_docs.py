@@ -71,7 +71,9 @@ class Command:
         self.summary = head[0]
         self.usage = usage(head)
         self.positionals = entries(found.get("positionals", []))
-        self.all_options = entries(found.get("options", []))
+        # Options may come in groups of their own names.
+        self.all_options = [o for title, lines in found.items()
+                            if title not in ("positionals", "subcommands") for o in entries(lines)]
         self.options = [o for o in self.all_options if o[0] != "-h,--help"]
 
 
