@@ -2,7 +2,7 @@
 # sectorsieve_<version>_<architecture>.deb with the program, its manual page and its bash
 # completion (the install rules in cli/), and what Debian asks of every package beside them.
 include(GNUInstallDirs)
-set(SECTORSIEVE_DEB_MAINTAINER "Orlep <sectorsieve@example.org>"
+set(SECTORSIEVE_DEB_MAINTAINER "Orlep <orlep.sectorsieve@example.org>"
   CACHE STRING "Maintainer of the Debian package, as \"Name <address>\"")
 # The changelog's date: the build's, or SOURCE_DATE_EPOCH's for a reproducible one.
 string(TIMESTAMP SECTORSIEVE_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
