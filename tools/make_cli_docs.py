@@ -88,6 +88,12 @@ def option_words(name):
     return name.split(" ")[0].split(",")
 
 
+def argument(name):
+    """'NAME TEXT ...' -> 'NAME...': the argument's name, marked where it repeats."""
+    words = name.split(" ")
+    return words[0] + ("..." if "..." in words else "")
+
+
 def takes_value(name):
     return " " in name
 
@@ -100,7 +106,7 @@ def manual(template, version, top_summary, commands, global_options, exit_status
         body.append(f'.SS "{roff(c.usage)}"')
         body.append(roff(c.summary[:1].upper() + c.summary[1:]) + ".")
         for name, description in c.positionals:
-            body += [".TP", f"\\fI{roff(name.split(' ')[0])}\\fR", roff(description)]
+            body += [".TP", f"\\fI{roff(argument(name))}\\fR", roff(description)]
         for name, description in c.options:
             words = ", ".join(f"\\fB{roff(w)}\\fR" for w in option_words(name))
             value = " \\fIN\\fR" if takes_value(name) else ""
@@ -141,12 +147,19 @@ _sectorsieve() {
     mapfile -t COMPREPLY < <(compgen -W "$(_sectorsieve_options "$command")" -- "$cur")
     return
   fi
-  local arguments
+  local arguments kind
   read -ra arguments <<<"$(_sectorsieve_arguments "$command")"
+  # extract --stdout writes to standard output: no FOLDER.
+  if [[ " ${COMP_WORDS[*]} " == *" --stdout "* ]]; then
+    read -ra arguments <<<"${arguments[*]/FOLDER/}"
+  fi
+  kind=${arguments[argument]:-${arguments[-1]:-}}
+  [[ $argument -lt ${#arguments[@]} || $kind == *... ]] || return
   compopt -o filenames 2>/dev/null
-  case ${arguments[argument]} in
+  case $kind in
     ARCHIVE) mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[iI][mM][gG]' -- "$cur") ;;
     FOLDER) mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
+    NAME*) ;;  # names inside the archive, not files here
     *) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
   esac
 }
@@ -182,7 +195,7 @@ def completion(commands):
         valued = [w for name, _ in c.options if takes_value(name) for w in option_words(name)]
         if valued:
             values.append(f'    {c.name}) [[ "|{"|".join(valued)}|" == *"|$2|"* ]] && return 0 ;;')
-        names = [name.split(" ")[0] for name, _ in c.positionals]
+        names = [argument(name) for name, _ in c.positionals]
         arguments.append(f'    {c.name}) echo "{" ".join(names)}" ;;')
     return (COMPLETION.replace("@COMMANDS@", " ".join(c.name for c in commands))
             .replace("@OPTIONS@", "\n".join(options))
