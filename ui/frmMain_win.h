@@ -104,7 +104,7 @@ class frmMainWindow final : public Form, public Pickers {
   // The controls' font outlives the window, whose controls draw with it.
   unique_gdi_object font_;
   unique_hwnd hwnd_;
-  int dpi_ = 0;  // what the controls are laid out for
+  int dpi_ = 0;           // what the controls are laid out for
   HWND focus_ = nullptr;  // the control that gets the focus back when the window is activated
   MousePointer pointer_ = MousePointer::Default;
   unique_handle<ComTraits<ITaskbarList3>> taskbar_;
