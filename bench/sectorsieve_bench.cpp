@@ -82,10 +82,11 @@ struct Workload {
   std::string shape;
   std::vector<std::int64_t> sizes;  // bytes, whole sectors
   bool memoryTarget = false;
-  bool throughProgram = false;  // extracted by `sectorsieve extract`, not by the core in a child
-  bool oneCore = false;         // every side pinned to the first processor, as `taskset -c 0`
-  bool peers = false;           // GNU tar, bsdtar and unzip race too
-  bool floor = false;           // and the floor
+  bool throughProgram = false;     // extracted by `sectorsieve extract`, not by the core in a child
+  bool oneCore = false;            // every side pinned to the first processor, as `taskset -c 0`
+  std::vector<std::string> peers;  // tools that race too: "GNU tar", "bsdtar", "unzip"
+  bool floor = false;              // and the floor; unnamedFloor, the floor of unnamed files
+  bool unnamedFloor = false;
   Extractor extractor;
   // What the extraction is measured against: `cp -r` of the tree, or the same extraction done
   // otherwise.
@@ -126,7 +127,8 @@ Workload MakeWorkload(const std::string& name, unsigned finishers) {
           sector * (1 + static_cast<std::int64_t>((maxSectors - 1) * std::pow(rng.Unit(), 39))));
     w.sizes[0] = sector;
     w.sizes[1] = maxSectors * sector;
-    w.peers = w.floor = true;
+    w.peers = {"GNU tar", "bsdtar", "unzip"};
+    w.floor = true;
   } else if (name == "W2" || name == "W2cli" || name == "W2cli1" || name == "W4") {
     // W2cli and W2cli1 have W2's seed, so all three extract the same archive.
     const int count = name == "W4" ? 20000 : 100000;
@@ -136,8 +138,10 @@ Workload MakeWorkload(const std::string& name, unsigned finishers) {
                                 : "W2cli on one processor";
     w.throughProgram = name == "W2cli" || name == "W2cli1";
     w.oneCore = name == "W2cli1";
-    w.peers = name == "W2";
+    if (name == "W2") w.peers = {"GNU tar", "bsdtar", "unzip"};
+    if (w.throughProgram) w.peers = {"GNU tar"};
     w.floor = name != "W4";
+    w.unnamedFloor = w.throughProgram;
     for (int i = 0; i < count; ++i)
       w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
     if (name == "W4") {
@@ -415,9 +419,41 @@ struct Side {
   std::function<Extraction(const fs::path& destination)> run;
 };
 
+// A tool people would use instead: how it packs the tree, outside the timing, and unpacks it.
+struct Peer {
+  const char* name;
+  const char* extension;
+  std::vector<std::string> (*pack)(const std::string& archive, const std::string& tree);
+  std::vector<std::string> (*unpack)(const std::string& archive, const std::string& to);
+};
+
+const Peer PEERS[] = {
+    {"GNU tar", ".tar",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"tar", "-cf", archive, "-C", tree, "."};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"tar", "-xf", archive, "-C", to};
+     }},
+    {"bsdtar", ".bsd.tar",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"bsdtar", "-cf", archive, "-C", tree, "."};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"bsdtar", "-xf", archive, "-C", to};
+     }},
+    // Stored, not compressed, as the .img holds its entries.
+    {"unzip", ".zip",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"zip", "-q", "-0", "-r", "-j", archive, tree};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"unzip", "-q", archive, "-d", to};
+     }},
+};
+
 // The extraction first, then what it is measured against: its baseline (`cp -r` of the tree,
-// or for W4 the same extraction finishing in series), the floor, then the peers. Their
-// archives are made here, outside the timing.
+// or for W4 the same extraction finishing in series), the floors, then the peers.
 std::vector<Side> MakeSides(const Workload& w, const fs::path& tree, const fs::path& base) {
   const bool one = w.oneCore;
   std::vector<Side> sides;
@@ -433,29 +469,23 @@ std::vector<Side> MakeSides(const Workload& w, const fs::path& tree, const fs::p
     sides.push_back({"cp -r", [tree, one](auto& to) {
                        return TimeCommand({"cp", "-r", (tree / ".").string(), to.string()}, one);
                      }});
-  if (w.floor) {
-    const std::string dir = (fs::path(base) += ".dir").string();
-    const std::string img = (fs::path(base) += ".img").string();
+  const std::string dir = (fs::path(base) += ".dir").string();
+  const std::string img = (fs::path(base) += ".img").string();
+  if (w.floor)
     sides.push_back({"floor", [dir, img, one](auto& to) {
                        return TimeCommand({SECTORSIEVE_FLOOR, dir, img, to.string()}, one);
                      }});
-  }
-  if (w.peers) {
-    const fs::path gnu = fs::path(base) += ".tar";
-    const fs::path bsd = fs::path(base) += ".bsd.tar";
-    const fs::path zip = fs::path(base) += ".zip";
-    TimeCommand({"tar", "-cf", gnu.string(), "-C", tree.string(), "."}, false);
-    TimeCommand({"bsdtar", "-cf", bsd.string(), "-C", tree.string(), "."}, false);
-    // Stored, not compressed, as the .img holds its entries.
-    TimeCommand({"zip", "-q", "-0", "-r", "-j", zip.string(), tree.string()}, false);
-    sides.push_back({"GNU tar", [gnu, one](auto& to) {
-                       return TimeCommand({"tar", "-xf", gnu.string(), "-C", to.string()}, one);
-                     }});
-    sides.push_back({"bsdtar", [bsd, one](auto& to) {
-                       return TimeCommand({"bsdtar", "-xf", bsd.string(), "-C", to.string()}, one);
-                     }});
-    sides.push_back({"unzip", [zip, one](auto& to) {
-                       return TimeCommand({"unzip", "-q", zip.string(), "-d", to.string()}, one);
+  if (w.unnamedFloor)
+    sides.push_back(
+        {"floor, unnamed files", [dir, img, one](auto& to) {
+           return TimeCommand({SECTORSIEVE_FLOOR, "--unnamed", dir, img, to.string()}, one);
+         }});
+  for (const Peer& peer : PEERS) {
+    if (std::find(w.peers.begin(), w.peers.end(), peer.name) == w.peers.end()) continue;
+    const std::string archive = (fs::path(base) += peer.extension).string();
+    TimeCommand(peer.pack(archive, tree.string()), false);
+    sides.push_back({peer.name, [&peer, archive, one](auto& to) {
+                       return TimeCommand(peer.unpack(archive, to.string()), one);
                      }});
   }
   return sides;
@@ -544,8 +574,9 @@ Result Run(const Workload& w, const fs::path& root, int pairs) {
   }
   fs::remove_all(out);
   fs::remove_all(tree);
-  for (const char* extension : {".img", ".dir", ".tar", ".bsd.tar", ".zip"})
-    fs::remove(fs::path(base) += extension);
+  fs::remove(fs::path(base) += ".img");
+  fs::remove(fs::path(base) += ".dir");
+  for (const Peer& peer : PEERS) fs::remove(fs::path(base) += peer.extension);
   return result;
 }
 
@@ -676,7 +707,8 @@ int main(int argc, char** argv) {
         const auto free = static_cast<std::int64_t>(fsStats.f_bavail) *
                           static_cast<std::int64_t>(fsStats.f_frsize);
         const auto files = static_cast<std::int64_t>(w.sizes.size());
-        const std::int64_t needed = (w.peers ? 6 : 3) * (w.Total() + files * KiB) + 256 * MiB;
+        const auto copies = static_cast<std::int64_t>(3 + w.peers.size());
+        const std::int64_t needed = copies * (w.Total() + files * KiB) + 256 * MiB;
         if (free < needed) {
           std::cerr << w.name << ": skipped, it needs " << needed / MiB << " MiB free in " << dir
                     << " and " << free / MiB << " MiB are free\n";
