@@ -7,7 +7,7 @@
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|all] [--pairs N]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|all]... [--pairs N]
 //                     [--finishers N] [--dir PATH]
 
 #include <fcntl.h>
@@ -642,8 +642,9 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|all] [--pairs N] "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|all]... [--pairs N] "
          "[--finishers N] [--dir PATH]\n"
+         "  --workload  one of these, again for more; all of them by default\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB; with GNU tar, bsdtar, unzip\n"
          "      and the floor\n"
          "  W2  100,000 entries of 2 to 8 KiB; the same\n"
@@ -655,8 +656,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
          "  --pairs  timed rounds per workload after one warm-up round (default 5)\n"
-         "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 here;\n"
-         "               0 finishes each file before the next)\n"
+         "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 where\n"
+         "               two processors are free, else 0: each file finished before the next)\n"
          "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
 }
@@ -664,7 +665,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string which = "all";
+  std::vector<std::string> which;
   int pairs = 5;
   unsigned finishers = sectorsieve::DefaultFinishers();
   const char* tmp = std::getenv("TMPDIR");
@@ -676,7 +677,7 @@ int main(int argc, char** argv) {
     if (arg == "--workload" &&
         (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
          value == "W4" || value == "D1" || value == "all"))
-      which = value;
+      which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
       pairs = std::stoi(value);
@@ -689,9 +690,13 @@ int main(int argc, char** argv) {
       Usage();
   }
 
+  const auto chosen = [&](const std::string& name) {
+    return which.empty() || std::find(which.begin(), which.end(), "all") != which.end() ||
+           std::find(which.begin(), which.end(), name) != which.end();
+  };
   std::vector<Workload> workloads;
   for (const char* name : {"W1", "W2", "W2cli", "W2cli1", "W3", "W4"})
-    if (which == "all" || which == name) workloads.push_back(MakeWorkload(name, finishers));
+    if (chosen(name)) workloads.push_back(MakeWorkload(name, finishers));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -741,7 +746,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   PrintTable(results, pairs);
-  if (which == "all" || which == "D1") {
+  if (chosen("D1")) {
     try {
       const Extraction load = TimeDirectoryLoad(root);
       std::printf(
