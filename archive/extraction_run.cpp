@@ -9,29 +9,32 @@ namespace sectorsieve {
 ExtractionRun::ExtractionRun(modArchive& archive, unsigned finishers)
     : archive_(archive), finishers_(finishers) {}
 
-RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry& before) {
+RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
+                               const BeforeEntry& before) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
+  const std::size_t count = target.picked ? target.picked->size() : archive.size();
   RunFailures failures;
-  failures.Reserve(archive_.gEntries.Count());
+  failures.Reserve(count);
   // The pool's failures, few, join the run's own in directory order.
   const auto finished = [&](FinishPool& pool) {
     for (const auto& [index, error] : pool.Wait())
-      failures.Add(archive_.gEntries.At(index), error.reason());
+      failures.Add(archive[index].Record(), error.reason());
     failures.Sort();
     written_ = pool.Done();
   };
-  Destination folder = archive_.OpenDestination(destination);
+  Destination folder = archive_.OpenDestination(target.destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
   try {
-    for (const clsImgFile& entry : archive_.gEntries) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const Archive::Entry& entry = archive[target.picked ? (*target.picked)[i] : i];
       if (stopRequested_) break;
       if (before) before(processed_, entry);
       if (stopRequested_) break;
       try {
-        pool.Submit(processed_, archive_.WriteEntry(entry, folder));
+        pool.Submit(entry.Index(), archive_.WriteEntry(archive, entry, folder));
       } catch (const EntryError& e) {
-        failures.Add(entry, e.reason());
+        failures.Add(entry.Record(), e.reason());
       }
       ++processed_;
     }
@@ -45,18 +48,20 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
 }
 
 RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<bool()>& keepLoading,
-                                  const std::function<std::string()>& destination,
+                                  const std::function<RunTarget(const Archive&)>& target,
                                   const BeforeEntry& before) {
   RunOutcome outcome;
   try {
-    archive_.LoadDirectory(base, [&] {
+    const Archive archive = archive_.LoadDirectory(base, [&] {
       if (!keepLoading || keepLoading()) return true;
       RequestStop();
       return false;
     });
     if (!stopRequested_) {
-      outcome.entries = archive_.gEntries.Count();
-      outcome.failures = Run(destination(), before);
+      const RunTarget settled = target(archive);
+      outcome.entries = settled.picked ? settled.picked->size() : archive.size();
+      outcome.unmatched = settled.unmatched;
+      outcome.failures = Run(archive, settled, before);
     }
   } catch (const RunError& e) {
     outcome.failure = e.what();
@@ -69,7 +74,9 @@ RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<b
   archive_.CloseArchive();
   outcome.processed = processed_;
   outcome.written = written_;
-  outcome.stopped = stopRequested_ && outcome.failure.empty();
+  // A stop asked for once the last entry was in hand stopped nothing.
+  outcome.stopped = stopRequested_ && outcome.failure.empty() &&
+                    (outcome.processed < outcome.entries || outcome.entries == 0);
   return outcome;
 }
 

@@ -2,8 +2,8 @@
 // on Windows; the command line's paths are the system's own.
 
 #include <dirent.h>
-#include <sched.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>

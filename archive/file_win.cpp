@@ -287,6 +287,14 @@ class WinFileSystem final : public FileSystem {
   const CodePage& Ansi() const override { return names_; }
   const CodePage& Paths() const override { return paths_; }
   std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+  std::string NameRefusal(std::string_view name) const override {
+    try {
+      ToWide(std::string(name), names_);
+    } catch (const IoError& e) {
+      return e.what();
+    }
+    return {};
+  }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -67,6 +67,15 @@ std::unique_ptr<OutputFolder> Utf8FileSystem::OpenFolder(const std::string& path
 
 std::string Utf8FileSystem::Shown(std::string_view name) const { return names_.Shown(name); }
 
+std::string Utf8FileSystem::NameRefusal(std::string_view name) const {
+  try {
+    Utf8Name(name, names_);
+  } catch (const IoError& e) {
+    return e.what();
+  }
+  return {};
+}
+
 bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
 
 bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_->IsFolder(path); }

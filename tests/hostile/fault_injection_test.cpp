@@ -164,7 +164,7 @@ class FailingCall : public FaultTest, public ::testing::WithParamInterface<FileO
       case FileOp::OpenDirectory:
         return {-1};
       case FileOp::OpenArchive:
-        return {0};
+        return {-1, 0};
       case FileOp::Size:
         return {-1, 0};
       // The empty entry neither reads nor writes.
@@ -396,8 +396,8 @@ INSTANTIATE_TEST_SUITE_P(BeforeEachEntry, FolderRemoved, ::testing::Range(0, kEn
 // ---- The data file is cut short before an entry ----
 
 #ifndef _WIN32
-// Windows refuses to shorten a file that the run holds open, as the design asks; elsewhere
-// another program can, and the run must notice.
+// Windows refuses to shorten a file that the run holds open, since it denies writers while it
+// reads; elsewhere another program can, and the run must notice.
 struct Truncation {
   int beforeEntry;
   std::size_t newLength;
