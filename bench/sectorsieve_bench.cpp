@@ -7,7 +7,9 @@
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|all]... [--pairs N]
+// E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp).
+//
+//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... [--pairs N]
 //                     [--finishers N] [--dir PATH]
 
 #include <fcntl.h>
@@ -37,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "edit_rows.h"
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
@@ -192,17 +195,12 @@ void Generate(const Workload& w, const fs::path& tree, const fs::path& base) {
 }
 
 // The real file system, except that closing a new file takes SLOW_CLOSE longer.
-class SlowCloseFileSystem final : public sectorsieve::FileSystem {
+class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
  public:
-  std::unique_ptr<sectorsieve::InputFile> OpenRead(const std::string& path) override {
-    return real_.OpenRead(path);
-  }
+  SlowCloseFileSystem() : ForwardingFileSystem(sectorsieve::SystemFileSystem()) {}
   std::unique_ptr<sectorsieve::OutputFolder> OpenFolder(const std::string& path) override {
-    return std::make_unique<SlowCloseFolder>(real_.OpenFolder(path));
+    return std::make_unique<SlowCloseFolder>(inner_.OpenFolder(path));
   }
-  bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
-  bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
-  const sectorsieve::CodePage& Ansi() const override { return real_.Ansi(); }
 
  private:
   class SlowCloseFile final : public sectorsieve::OutputFile {
@@ -235,8 +233,6 @@ class SlowCloseFileSystem final : public sectorsieve::FileSystem {
    private:
     std::unique_ptr<sectorsieve::OutputFolder> real_;
   };
-
-  sectorsieve::FileSystem& real_ = sectorsieve::SystemFileSystem();
 };
 
 using Clock = std::chrono::steady_clock;
@@ -659,7 +655,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|all]... "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... "
          "[--pairs N] "
          "[--finishers N] [--dir PATH]\n"
          "  --workload  one of these, again for more; all of them by default\n"
@@ -695,7 +691,7 @@ int main(int argc, char** argv) {
     const std::string value = argv[++i];
     if (arg == "--workload" &&
         (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
-         value == "W4" || value == "D1" || value == "E4" || value == "all"))
+         value == "W4" || value == "D1" || value == "E4" || value == "E" || value == "all"))
       which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -771,6 +767,14 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::cerr << "sectorsieve_bench: " << e.what() << "\n";
     return 1;
+  }
+  if (chosen("E")) {
+    try {
+      RunEditRows(root, pairs);
+    } catch (const std::exception& e) {
+      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+      return 1;
+    }
   }
   return 0;
 }
