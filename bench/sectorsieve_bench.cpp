@@ -1,17 +1,20 @@
 // Times a whole extraction (LoadDirectory, then an ExtractionRun as the window makes it) against
-// `cp -r` of the same tree, pair by pair in one run, and the peak memory of the extraction.
-// W2cli times W2 through the command line program, a whole process as a user starts it.
+// `cp -r` of the same tree, round by round in one run, and the peak memory of the extraction.
+// W1 and W2 also time the tools people would use instead (GNU tar, bsdtar and unzip, each from
+// an archive of its own) and the floor: a program that only creates each file and has the
+// kernel copy its bytes. W2cli times W2 through the command line program, a whole process as
+// a user starts it, and W2cli1 the same with every side pinned to one processor.
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
 // E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp).
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E|all] [--pairs N] [--finishers N]
-//                     [--dir PATH]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... [--pairs N]
+//                     [--finishers N] [--dir PATH]
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -41,15 +44,12 @@
 #include "imgpack.h"
 #include "modArchive.h"
 #include "picking_bench.h"
-#include "posix_handles.h"
 #include "unique_handle.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using sectorsieve::scope_exit;
-using sectorsieve::unique_fd;
-using sectorsieve::unique_handle;
 
 constexpr std::int64_t KiB = 1024;
 constexpr std::int64_t MiB = 1024 * KiB;
@@ -59,6 +59,8 @@ constexpr std::int64_t GiB = 1024 * MiB;
 double TimeTarget(const std::string& workload) {
   return workload == "W1" ? 0.70 : workload == "W2" ? 0.85 : 1.00;
 }
+// Against the floor, on two processors and on one.
+constexpr double FLOOR_TARGET = 1.15;
 constexpr std::int64_t MEMORY_TARGET = 32 * MiB;
 // W4: what closing a new file costs where a scanner looks at each one, and the speed-up
 // that finishing on a pool must reach against finishing in series.
@@ -84,9 +86,14 @@ struct Workload {
   std::string shape;
   std::vector<std::int64_t> sizes;  // bytes, whole sectors
   bool memoryTarget = false;
-  bool throughProgram = false;  // extracted by `sectorsieve extract`, not by the core in a child
+  bool throughProgram = false;     // extracted by `sectorsieve extract`, not by the core in a child
+  bool oneCore = false;            // every side pinned to the first processor, as `taskset -c 0`
+  std::vector<std::string> peers;  // tools that race too: "GNU tar", "bsdtar", "unzip"
+  bool floor = false;              // and the floor; unnamedFloor, the floor of unnamed files
+  bool unnamedFloor = false;
   Extractor extractor;
-  // The other side of each pair: `cp -r` of the tree, or the same extraction done otherwise.
+  // What the extraction is measured against: `cp -r` of the tree, or the same extraction done
+  // otherwise.
   std::optional<Extractor> baseline;
   std::int64_t Total() const {
     std::int64_t t = 0;
@@ -124,13 +131,21 @@ Workload MakeWorkload(const std::string& name, unsigned finishers) {
           sector * (1 + static_cast<std::int64_t>((maxSectors - 1) * std::pow(rng.Unit(), 39))));
     w.sizes[0] = sector;
     w.sizes[1] = maxSectors * sector;
-  } else if (name == "W2" || name == "W2cli" || name == "W4") {
-    // W2cli has W2's seed, so both extract the same archive.
+    w.peers = {"GNU tar", "bsdtar", "unzip"};
+    w.floor = true;
+  } else if (name == "W2" || name == "W2cli" || name == "W2cli1" || name == "W4") {
+    // W2cli and W2cli1 have W2's seed, so all three extract the same archive.
     const int count = name == "W4" ? 20000 : 100000;
-    w.shape = name == "W2"   ? "100,000 entries of 2 to 8 KiB"
-              : name == "W4" ? "20,000 of 2-8 KiB, 2 ms per close"
-                             : "W2 through sectorsieve extract";
-    w.throughProgram = name == "W2cli";
+    w.shape = name == "W2"      ? "100,000 entries of 2 to 8 KiB"
+              : name == "W4"    ? "20,000 of 2-8 KiB, 2 ms per close"
+              : name == "W2cli" ? "W2 through sectorsieve extract"
+                                : "W2cli on one processor";
+    w.throughProgram = name == "W2cli" || name == "W2cli1";
+    w.oneCore = name == "W2cli1";
+    if (name == "W2") w.peers = {"GNU tar", "bsdtar", "unzip"};
+    if (w.throughProgram) w.peers = {"GNU tar"};
+    w.floor = name != "W4";
+    w.unnamedFloor = w.throughProgram;
     for (int i = 0; i < count; ++i)
       w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
     if (name == "W4") {
@@ -179,15 +194,6 @@ void Generate(const Workload& w, const fs::path& tree, const fs::path& base) {
   writer.Close();
 }
 
-// Peak resident memory of this process so far, from the kernel's high-water mark.
-std::int64_t PeakResidentBytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.starts_with("VmHWM:")) return std::stoll(line.substr(6)) * KiB;
-  return -1;
-}
-
 // The real file system, except that closing a new file takes SLOW_CLOSE longer.
 class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
  public:
@@ -233,18 +239,44 @@ class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// What one timed step cost, as the kernel tells it of the process that ran it.
 struct Extraction {
   double seconds;
   std::int64_t peakBytes;
+  std::int64_t readBytes = 0;  // read from the device under the file system: not from the cache
+  double kernelSeconds = 0;
+  // Processor time, its own and the kernel's for it: what the machine's other work, which
+  // makes the seconds above wait for a processor, moves least.
+  double processorSeconds = 0;
 };
 
-// Runs work in a child process so that its peak memory is its own; times it from the fork.
-Extraction TimeInChild(const std::function<void()>& work) {
-  int fds[2];
-  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-  unique_fd readEnd(fds[0]);
-  unique_fd writeEnd(fds[1]);
+Extraction CostOf(double seconds, const struct rusage& usage) {
+  const auto time = [](const struct timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {seconds, static_cast<std::int64_t>(usage.ru_maxrss) * KiB,
+          static_cast<std::int64_t>(usage.ru_inblock) * 512, time(usage.ru_stime),
+          time(usage.ru_utime) + time(usage.ru_stime)};
+}
 
+// The child's half of `taskset -c 0`.
+void PinToFirstProcessor() {
+  cpu_set_t first;
+  CPU_ZERO(&first);
+  CPU_SET(0, &first);
+  if (::sched_setaffinity(0, sizeof first, &first) != 0) ::_exit(126);
+}
+
+// Waits for the child that started at start; its whole cost comes from wait4.
+Extraction WaitFor(pid_t pid, Clock::time_point start, int& status) {
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0)
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
+  return CostOf(Seconds(Clock::now() - start), usage);
+}
+
+// Runs work in a child process so that its peak memory is its own; times it from the fork.
+Extraction TimeInChild(const std::function<void()>& work, bool oneCore = false) {
   const auto start = Clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -252,11 +284,10 @@ Extraction TimeInChild(const std::function<void()>& work) {
     // An interrupt ends the child at once; the parent notices and cleans up.
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (oneCore) PinToFirstProcessor();
     int code = 0;
     try {
       work();
-      const std::int64_t peak = PeakResidentBytes();
-      if (::write(writeEnd.get(), &peak, sizeof peak) != sizeof peak) code = 1;
     } catch (const std::exception& e) {
       std::fprintf(stderr, "the child failed: %s\n", e.what());
       code = 1;
@@ -265,54 +296,58 @@ Extraction TimeInChild(const std::function<void()>& work) {
     std::fflush(stderr);
     ::_exit(code);
   }
-  writeEnd.reset();
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
-  const double seconds = Seconds(Clock::now() - start);
-  std::int64_t peak = -1;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      ::read(readEnd.get(), &peak, sizeof peak) != sizeof peak)
+  const Extraction cost = WaitFor(pid, start, status);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("the child did not finish");
-  return {seconds, peak};
+  return cost;
 }
 
 // Extracts as the program's run does.
-Extraction TimeExtraction(const fs::path& base, const fs::path& destination, Extractor how) {
-  return TimeInChild([&] {
-    SlowCloseFileSystem slow;
-    sectorsieve::modArchive archive(how.slowClose ? slow : sectorsieve::SystemFileSystem());
-    const sectorsieve::Archive loaded = archive.LoadDirectory(base.string());
-    sectorsieve::ExtractionRun run(archive, how.finishers);
-    const auto failures = run.Run(loaded, {destination.string() + "\\", std::nullopt, {}});
-    if (!failures.empty()) throw std::runtime_error(failures[0].what());
-  });
+Extraction TimeExtraction(const fs::path& base, const fs::path& destination, Extractor how,
+                          bool oneCore = false) {
+  return TimeInChild(
+      [&] {
+        SlowCloseFileSystem slow;
+        sectorsieve::modArchive archive(how.slowClose ? slow : sectorsieve::SystemFileSystem());
+        const sectorsieve::Archive loaded = archive.LoadDirectory(base.string());
+        sectorsieve::ExtractionRun run(archive, how.finishers);
+        const auto failures = run.Run(loaded, {destination.string() + "\\", std::nullopt, {}});
+        if (!failures.empty()) throw std::runtime_error(failures[0].what());
+      },
+      oneCore);
 }
 
-// Runs `sectorsieve extract --quiet` as a whole process; its peak memory comes from wait4.
-// expectedStatus: 0 when every entry must be written, 1 when they must all be refused.
-Extraction TimeProgram(const fs::path& base, const fs::path& destination, int expectedStatus = 0) {
-  const std::string img = (fs::path(base) += ".img").string();
-  const std::string dst = destination.string();
-  char* const args[] = {const_cast<char*>(SECTORSIEVE_CLI), const_cast<char*>("extract"),
-                        const_cast<char*>("--quiet"),       const_cast<char*>(img.c_str()),
-                        const_cast<char*>(dst.c_str()),     nullptr};
-  posix_spawn_file_actions_t quiet;
-  ::posix_spawn_file_actions_init(&quiet);
-  ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  scope_exit destroy([&] { ::posix_spawn_file_actions_destroy(&quiet); });
+// Runs a program as a whole process, its standard output thrown away.
+// expectedStatus: what it must exit with.
+Extraction TimeCommand(const std::vector<std::string>& command, bool oneCore,
+                       int expectedStatus = 0) {
+  std::vector<char*> args;
+  for (const std::string& arg : command) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
   const auto start = Clock::now();
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, SECTORSIEVE_CLI, &quiet, nullptr, args, environ) != 0)
-    throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (oneCore) PinToFirstProcessor();
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    if (quiet < 0 || ::dup2(quiet, 1) < 0) ::_exit(126);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
   int status = 0;
-  struct rusage usage {};
-  while (::wait4(pid, &status, 0, &usage) < 0)
-    if (errno != EINTR) throw std::runtime_error("wait4 failed");
-  const double seconds = Seconds(Clock::now() - start);
+  const Extraction cost = WaitFor(pid, start, status);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != expectedStatus)
-    throw std::runtime_error("sectorsieve extract did not finish as expected");
-  return {seconds, static_cast<std::int64_t>(usage.ru_maxrss) * KiB};
+    throw std::runtime_error(command[0] + " did not finish as expected");
+  return cost;
+}
+
+// `sectorsieve extract --quiet`, as a user starts it.
+Extraction TimeProgram(const fs::path& base, const fs::path& destination, bool oneCore = false,
+                       int expectedStatus = 0) {
+  return TimeCommand({SECTORSIEVE_CLI, "extract", "--quiet", (fs::path(base) += ".img").string(),
+                      destination.string()},
+                     oneCore, expectedStatus);
 }
 
 // D1: a directory of a million records (a hostile one may have 33 million) loaded as the run
@@ -350,7 +385,7 @@ Extraction TimeRefusedProgram(const fs::path& root) {
   }
   std::ofstream(fs::path(base) += ".img", std::ios::binary);
   fs::create_directory(root / "nameless-out");
-  const Extraction run = TimeProgram(base, root / "nameless-out", 1);
+  const Extraction run = TimeProgram(base, root / "nameless-out", false, 1);
   fs::remove(fs::path(base) += ".dir");
   fs::remove(fs::path(base) += ".img");
   fs::remove(root / "nameless-out");
@@ -373,25 +408,9 @@ void RunDirectoryRows(const fs::path& root) {
       refused.peakBytes <= 96 * MiB ? "met" : "not met");
 }
 
-double TimeCopy(const fs::path& tree, const fs::path& destination) {
-  const std::string src = tree.string();
-  const std::string dst = destination.string();
-  char* const args[] = {const_cast<char*>("cp"), const_cast<char*>("-r"),
-                        const_cast<char*>(src.c_str()), const_cast<char*>(dst.c_str()), nullptr};
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  if (::posix_spawnp(&pid, "cp", nullptr, nullptr, args, environ) != 0)
-    throw std::runtime_error("cannot start cp");
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
-  const double seconds = Seconds(Clock::now() - start);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("cp -r failed");
-  return seconds;
-}
-
-// The extraction must give exactly the tree that cp copies, or the race means nothing.
-void CheckSameTree(const Workload& w, const fs::path& tree, const fs::path& extracted) {
+// Every side must give exactly the tree that was packed, or the race means nothing.
+void CheckSameTree(const Workload& w, const fs::path& tree, const fs::path& extracted,
+                   const std::string& side) {
   std::vector<char> a(1 * MiB), b(1 * MiB);
   std::size_t files = 0;
   for (const auto& item : fs::directory_iterator(extracted)) {
@@ -399,7 +418,7 @@ void CheckSameTree(const Workload& w, const fs::path& tree, const fs::path& extr
     ++files;
   }
   if (files != w.sizes.size())
-    throw std::runtime_error("the extraction wrote " + std::to_string(files) + " files, not " +
+    throw std::runtime_error(side + " wrote " + std::to_string(files) + " files, not " +
                              std::to_string(w.sizes.size()));
   for (std::size_t i = 0; i < w.sizes.size(); ++i) {
     std::ifstream x(tree / EntryName(i), std::ios::binary);
@@ -408,21 +427,87 @@ void CheckSameTree(const Workload& w, const fs::path& tree, const fs::path& extr
       x.read(a.data(), static_cast<std::streamsize>(a.size()));
       y.read(b.data(), static_cast<std::streamsize>(b.size()));
       if (x.gcount() != y.gcount() || !std::equal(a.begin(), a.begin() + x.gcount(), b.begin()))
-        throw std::runtime_error(EntryName(i) + " was extracted with other bytes");
+        throw std::runtime_error(side + " wrote " + EntryName(i) + " with other bytes");
     }
   }
 }
 
-// What the extraction races against in each pair.
-std::string Against(const Workload& w) {
-  return w.baseline ? "pool of " + std::to_string(w.baseline->finishers) : "cp -r";
-}
+// One way to lay the tree down: run writes it into an empty folder that exists.
+struct Side {
+  std::string name;
+  std::function<Extraction(const fs::path& destination)> run;
+};
 
-double TimeBaseline(const Workload& w, const fs::path& tree, const fs::path& base,
-                    const fs::path& destination) {
-  if (!w.baseline) return TimeCopy(tree, destination);
-  fs::create_directory(destination);
-  return TimeExtraction(base, destination, *w.baseline).seconds;
+// A tool people would use instead: how it packs the tree, outside the timing, and unpacks it.
+struct Peer {
+  const char* name;
+  const char* extension;
+  std::vector<std::string> (*pack)(const std::string& archive, const std::string& tree);
+  std::vector<std::string> (*unpack)(const std::string& archive, const std::string& to);
+};
+
+const Peer PEERS[] = {
+    {"GNU tar", ".tar",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"tar", "-cf", archive, "-C", tree, "."};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"tar", "-xf", archive, "-C", to};
+     }},
+    {"bsdtar", ".bsd.tar",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"bsdtar", "-cf", archive, "-C", tree, "."};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"bsdtar", "-xf", archive, "-C", to};
+     }},
+    // Stored, not compressed, as the .img holds its entries.
+    {"unzip", ".zip",
+     [](const std::string& archive, const std::string& tree) {
+       return std::vector<std::string>{"zip", "-q", "-0", "-r", "-j", archive, tree};
+     },
+     [](const std::string& archive, const std::string& to) {
+       return std::vector<std::string>{"unzip", "-q", archive, "-d", to};
+     }},
+};
+
+// The extraction first, then what it is measured against: its baseline (`cp -r` of the tree,
+// or for W4 the same extraction finishing in series), the floors, then the peers.
+std::vector<Side> MakeSides(const Workload& w, const fs::path& tree, const fs::path& base) {
+  const bool one = w.oneCore;
+  std::vector<Side> sides;
+  sides.push_back({w.throughProgram ? "sectorsieve extract" : "extract", [&w, base](auto& to) {
+                     return w.throughProgram ? TimeProgram(base, to, w.oneCore)
+                                             : TimeExtraction(base, to, w.extractor, w.oneCore);
+                   }});
+  if (w.baseline)
+    sides.push_back({"pool of " + std::to_string(w.baseline->finishers),
+                     [&w, base](auto& to) { return TimeExtraction(base, to, *w.baseline); }});
+  else
+    // Into the folder that exists, as every other side writes.
+    sides.push_back({"cp -r", [tree, one](auto& to) {
+                       return TimeCommand({"cp", "-r", (tree / ".").string(), to.string()}, one);
+                     }});
+  const std::string dir = (fs::path(base) += ".dir").string();
+  const std::string img = (fs::path(base) += ".img").string();
+  if (w.floor)
+    sides.push_back({"floor", [dir, img, one](auto& to) {
+                       return TimeCommand({SECTORSIEVE_FLOOR, dir, img, to.string()}, one);
+                     }});
+  if (w.unnamedFloor)
+    sides.push_back(
+        {"floor, unnamed files", [dir, img, one](auto& to) {
+           return TimeCommand({SECTORSIEVE_FLOOR, "--unnamed", dir, img, to.string()}, one);
+         }});
+  for (const Peer& peer : PEERS) {
+    if (std::find(w.peers.begin(), w.peers.end(), peer.name) == w.peers.end()) continue;
+    const std::string archive = (fs::path(base) += peer.extension).string();
+    TimeCommand(peer.pack(archive, tree.string()), false);
+    sides.push_back({peer.name, [&peer, archive, one](auto& to) {
+                       return TimeCommand(peer.unpack(archive, to.string()), one);
+                     }});
+  }
+  return sides;
 }
 
 double Median(std::vector<double> v) {
@@ -431,133 +516,164 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+struct SideResult {
+  std::string name;
+  std::vector<double> seconds;  // one per counted round
+  std::vector<double> processorSeconds;
+  std::int64_t readBytes = 0;
+  double Median() const { return ::Median(seconds); }
+};
+
 struct Result {
   const Workload* workload;
-  double extract;
-  double baseline;
+  std::vector<SideResult> sides;  // as MakeSides orders them
   std::int64_t peakBytes;
-  double Ratio() const { return extract / baseline; }
+  double Extract() const { return sides[0].Median(); }
+  double Baseline() const { return sides[1].Median(); }
+  double Ratio() const { return Extract() / Baseline(); }
+  const SideResult* Floor() const {
+    for (const SideResult& s : sides)
+      if (s.name == "floor") return &s;
+    return nullptr;
+  }
   double RatioTarget() const {
     return workload->baseline ? 1 / POOL_SPEEDUP_TARGET : TimeTarget(workload->name);
   }
   bool Met() const {
-    return workload->memoryTarget ? peakBytes < MEMORY_TARGET : Ratio() <= RatioTarget();
+    if (workload->memoryTarget) return peakBytes < MEMORY_TARGET;
+    const bool floorMet =
+        !workload->throughProgram || !Floor() || Extract() / Floor()->Median() <= FLOOR_TARGET;
+    return Ratio() <= RatioTarget() && floorMet;
   }
 };
 
 Result Run(const Workload& w, const fs::path& root, int pairs) {
   const fs::path tree = root / "tree";
   const fs::path base = root / "archive";
-  const auto folder = [&](const char* side, int pair) {
-    return root / (side + std::to_string(pair));
-  };
   std::cout << w.name << ": generating " << w.shape << " (" << w.Total() / MiB << " MiB)...\n"
             << std::flush;
   Generate(w, tree, base);
+  const std::vector<Side> sides = MakeSides(w, tree, base);
 
-  const std::string against = Against(w);
-  std::vector<double> extract, baseline;
-  std::int64_t peak = 0;
-  // Each step starts with everything before it written back, so that no step pays for the
-  // writes of the one before: on ext4 the second step of a pair took up to twice as long.
-  const auto extractInto = [&](const fs::path& destination) {
-    ::sync();
-    return w.throughProgram ? TimeProgram(base, destination)
-                            : TimeExtraction(base, destination, w.extractor);
-  };
-  const auto baselineInto = [&](const fs::path& destination) {
-    ::sync();
-    return TimeBaseline(w, tree, base, destination);
-  };
-  for (int pair = 0; pair <= pairs; ++pair) {
-    // Which step goes first alternates, so that neither always meets what the other left
-    // behind. Every pair writes fresh folders and nothing is removed until the end: on ext4,
-    // a step that follows a mass removal took randomly longer.
-    const fs::path a = folder("extracted", pair);
-    const fs::path b = folder("baseline", pair);
-    fs::create_directory(a);
-    Extraction x{};
-    double c = 0;
-    if (pair % 2 == 0) {
-      x = extractInto(a);
+  Result result{&w, {}, 0};
+  for (const Side& side : sides) result.sides.push_back({side.name, {}, {}, 0});
+  // Every step writes into an empty folder that exists, after the folder of the step before is
+  // removed and everything is written back. So each step starts from the same state: no
+  // step pays for the writes of another, and each takes its memory from what the one before
+  // gave back. When every step kept its folder, each took memory the machine had not yet used:
+  // on this virtual machine the kernel's copy of the bytes then ran at a tenth of its speed,
+  // and whichever step first went past what was used before paid it (W1's `cp -r` took 1.02 s
+  // of kernel time where the extraction before it took 0.29 s).
+  const fs::path out = root / "out";
+  for (int round = 0; round <= pairs; ++round) {
+    // Which side goes first moves on each round, so that each meets every position.
+    for (std::size_t k = 0; k < sides.size(); ++k) {
+      const std::size_t i = (k + static_cast<std::size_t>(round)) % sides.size();
+      fs::remove_all(out);
+      fs::create_directory(out);
+      ::sync();
       CheckStop();
-      c = baselineInto(b);
-    } else {
-      c = baselineInto(b);
+      const Extraction step = sides[i].run(out);
       CheckStop();
-      x = extractInto(a);
+      if (round == 0) {
+        CheckSameTree(w, tree, out, sides[i].name);
+      } else {
+        result.sides[i].seconds.push_back(step.seconds);
+        result.sides[i].processorSeconds.push_back(step.processorSeconds);
+        result.sides[i].readBytes += step.readBytes;
+        if (i == 0) result.peakBytes = std::max(result.peakBytes, step.peakBytes);
+      }
+      std::cout << "  " << (round == 0 ? "warm-up" : "round " + std::to_string(round)) << "  "
+                << sides[i].name << " " << step.seconds << " s (processor " << step.processorSeconds
+                << " s, kernel " << step.kernelSeconds << " s"
+                << (step.readBytes
+                        ? ", read " + std::to_string(step.readBytes / KiB) + " KiB from the device"
+                        : std::string())
+                << ")\n"
+                << std::flush;
     }
-    CheckStop();
-    if (pair == 0) {
-      CheckSameTree(w, tree, a);
-      CheckSameTree(w, tree, b);
-      std::cout << "  warm-up  extract " << x.seconds << " s, " << against << " " << c
-                << " s (not counted)\n";
-    } else {
-      extract.push_back(x.seconds);
-      baseline.push_back(c);
-      peak = std::max(peak, x.peakBytes);
-      std::cout << "  pair " << pair << (pair % 2 == 0 ? " (extract first)" : " (baseline first)")
-                << "   extract " << x.seconds << " s, " << against << " " << c << " s\n";
-    }
-    std::cout << std::flush;
   }
-  for (int pair = 0; pair <= pairs; ++pair) {
-    fs::remove_all(folder("extracted", pair));
-    fs::remove_all(folder("baseline", pair));
-  }
+  fs::remove_all(out);
   fs::remove_all(tree);
   fs::remove(fs::path(base) += ".img");
   fs::remove(fs::path(base) += ".dir");
-  return {&w, Median(extract), Median(baseline), peak};
+  for (const Peer& peer : PEERS) fs::remove(fs::path(base) += peer.extension);
+  return result;
 }
 
 void PrintTable(const std::vector<Result>& results, int pairs) {
+  std::printf("\nMedians of %d rounds, after one uncounted warm-up round.\n", pairs);
   std::printf(
-      "\nMedians of %d pairs, each pair run back to back after one uncounted warm-up pair.\n",
-      pairs);
-  std::printf(
-      "Caches were not dropped: both sides read from a warm page cache. Pairs alternate which\n"
-      "side goes first; every pair writes fresh folders, synced before each step, removed at "
-      "the end.\n");
+      "Caches were not dropped: every side reads from a warm page cache. Each round runs every\n"
+      "side once, a different one first each round, into an empty folder, after the one before\n"
+      "is removed and everything is written back.\n");
   if (!results.empty())
     std::printf(
         "W1 to W3 finish files on a pool of %u, W4 on a pool of %u; the baseline is `cp -r` of "
-        "the\nextracted tree, or for W4 the same extraction finishing in series.\n",
+        "the\nextracted tree, or for W4 the same extraction finishing in series. W2cli1 pins "
+        "every side\nto one processor; the command line then decides its own pool.\n",
         results.front().workload->extractor.finishers, POOL_FINISHERS);
-  std::printf("\n%-4s %-34s %9s %12s %-10s %12s %7s %13s  %-19s %s\n", "", "workload", "MiB",
-              "extract (s)", "baseline", "baseline (s)", "ratio", "peak RSS MiB", "target", "met");
+  std::printf("\n%-6s %-34s %6s %12s %-10s %12s %7s %12s %13s  %-19s %s\n", "", "workload", "MiB",
+              "extract (s)", "baseline", "baseline (s)", "ratio", "x the floor", "peak RSS MiB",
+              "target", "met");
   for (const Result& r : results) {
     const Workload& w = *r.workload;
-    char target[32];
+    char target[48];
     if (w.memoryTarget)
       std::snprintf(target, sizeof target, "peak RSS < %lld MiB",
                     static_cast<long long>(MEMORY_TARGET / MiB));
+    else if (w.throughProgram && r.Floor())
+      std::snprintf(target, sizeof target, "ratio <= %.2f, floor <= %.2f", r.RatioTarget(),
+                    FLOOR_TARGET);
     else
       std::snprintf(target, sizeof target, "ratio <= %.2f", r.RatioTarget());
-    std::printf("%-4s %-34s %9.0f %12.3f %-10s %12.3f %7.2f %13.1f  %-19s %s\n", w.name.c_str(),
-                w.shape.c_str(), static_cast<double>(w.Total()) / MiB, r.extract,
-                Against(w).c_str(), r.baseline, r.Ratio(), static_cast<double>(r.peakBytes) / MiB,
-                target, r.Met() ? "yes" : "NO");
+    char floor[16] = "";
+    if (r.Floor()) std::snprintf(floor, sizeof floor, "%.2f", r.Extract() / r.Floor()->Median());
+    std::printf("%-6s %-34s %6.0f %12.3f %-10s %12.3f %7.2f %12s %13.1f  %-19s %s\n",
+                w.name.c_str(), w.shape.c_str(), static_cast<double>(w.Total()) / MiB, r.Extract(),
+                r.sides[1].name.c_str(), r.Baseline(), r.Ratio(), floor,
+                static_cast<double>(r.peakBytes) / MiB, target, r.Met() ? "yes" : "NO");
+  }
+  // What a side read from the device rather than the cache: a folder's metadata, or its data
+  // if the cache lost it.
+  std::printf(
+      "\nEvery side: median seconds (fastest to slowest round) and median processor seconds, "
+      "each\nagainst the baseline's, and what it read from the device in all its rounds rather "
+      "than\nfrom the cache.\n");
+  for (const Result& r : results) {
+    std::printf("%s\n", r.workload->name.c_str());
+    for (const SideResult& s : r.sides) {
+      const auto [low, high] = std::minmax_element(s.seconds.begin(), s.seconds.end());
+      const double processor = ::Median(s.processorSeconds);
+      std::printf(
+          "  %-20s %7.3f s (%.3f to %.3f) %5.2fx   processor %6.3f s %5.2fx   read %.1f MiB\n",
+          s.name.c_str(), s.Median(), *low, *high, s.Median() / r.Baseline(), processor,
+          processor / ::Median(r.sides[1].processorSeconds),
+          static_cast<double>(s.readBytes) / MiB);
+    }
   }
 }
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E4|E|all] [--pairs N] "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... "
+         "[--pairs N] "
          "[--finishers N] [--dir PATH]\n"
-         "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
-         "  W2  100,000 entries of 2 to 8 KiB\n"
-         "  W2cli  W2 through `sectorsieve extract --quiet`, a whole process\n"
+         "  --workload  one of these, again for more; all of them by default\n"
+         "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB; with GNU tar, bsdtar, unzip\n"
+         "      and the floor\n"
+         "  W2  100,000 entries of 2 to 8 KiB; the same\n"
+         "  W2cli  W2 through `sectorsieve extract --quiet`, a whole process, with the floor\n"
+         "  W2cli1  W2cli with every side pinned to one processor (taskset -c 0)\n"
          "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
          "  W4  20,000 entries of 2 to 8 KiB, each close taking 2 ms longer: finishing on\n"
          "      a pool of 8 against finishing in series\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
          "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
-         "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
-         "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 here;\n"
-         "               0 finishes each file before the next)\n"
+         "  --pairs  timed rounds per workload after one warm-up round (default 5)\n"
+         "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 where\n"
+         "               two processors are free, else 0: each file finished before the next)\n"
          "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
   std::exit(2);
 }
@@ -565,7 +681,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string which = "all";
+  std::vector<std::string> which;
   int pairs = 5;
   unsigned finishers = sectorsieve::DefaultFinishers();
   const char* tmp = std::getenv("TMPDIR");
@@ -575,9 +691,9 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
     if (arg == "--workload" &&
-        (value == "W1" || value == "W2" || value == "W2cli" || value == "W3" || value == "W4" ||
-         value == "D1" || value == "E4" || value == "E" || value == "all"))
-      which = value;
+        (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
+         value == "W4" || value == "D1" || value == "E4" || value == "E" || value == "all"))
+      which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
       pairs = std::stoi(value);
@@ -590,9 +706,13 @@ int main(int argc, char** argv) {
       Usage();
   }
 
+  const auto chosen = [&](const std::string& name) {
+    return which.empty() || std::find(which.begin(), which.end(), "all") != which.end() ||
+           std::find(which.begin(), which.end(), name) != which.end();
+  };
   std::vector<Workload> workloads;
-  for (const char* name : {"W1", "W2", "W2cli", "W3", "W4"})
-    if (which == "all" || which == name) workloads.push_back(MakeWorkload(name, finishers));
+  for (const char* name : {"W1", "W2", "W2cli", "W2cli1", "W3", "W4"})
+    if (chosen(name)) workloads.push_back(MakeWorkload(name, finishers));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -613,12 +733,14 @@ int main(int argc, char** argv) {
   std::vector<Result> results;
   try {
     for (const Workload& w : workloads) {
-      // The archive, the tree, and both copies of every pair exist at once.
+      // The archive, the tree, the peers' archives and one step's folder exist at once.
       struct statvfs fsStats {};
       if (::statvfs(root.c_str(), &fsStats) == 0) {
         const auto free = static_cast<std::int64_t>(fsStats.f_bavail) *
                           static_cast<std::int64_t>(fsStats.f_frsize);
-        const std::int64_t needed = (2 * (pairs + 1) + 2) * w.Total() + 256 * MiB;
+        const auto files = static_cast<std::int64_t>(w.sizes.size());
+        const auto copies = static_cast<std::int64_t>(3 + w.peers.size());
+        const std::int64_t needed = copies * (w.Total() + files * KiB) + 256 * MiB;
         if (free < needed) {
           std::cerr << w.name << ": skipped, it needs " << needed / MiB << " MiB free in " << dir
                     << " and " << free / MiB << " MiB are free\n";
@@ -626,8 +748,7 @@ int main(int argc, char** argv) {
         }
         // A file system made for few large files runs out of inodes first.
         const auto freeFiles = static_cast<std::int64_t>(fsStats.f_favail);
-        const auto neededFiles =
-            (2 * (pairs + 1) + 1) * static_cast<std::int64_t>(w.sizes.size()) + 1000;
+        const auto neededFiles = 2 * files + 1000;
         if (freeFiles < neededFiles) {
           std::cerr << w.name << ": skipped, it needs " << neededFiles << " free inodes in " << dir
                     << " and " << freeFiles << " are free\n";
@@ -642,13 +763,13 @@ int main(int argc, char** argv) {
   }
   PrintTable(results, pairs);
   try {
-    if (which == "all" || which == "D1") RunDirectoryRows(root);
-    if (which == "all" || which == "E4") sectorsieve::bench::RunPickingRows(root, pairs);
+    if (chosen("D1")) RunDirectoryRows(root);
+    if (chosen("E4")) sectorsieve::bench::RunPickingRows(root, pairs);
   } catch (const std::exception& e) {
     std::cerr << "sectorsieve_bench: " << e.what() << "\n";
     return 1;
   }
-  if (which == "all" || which == "E") {
+  if (chosen("E")) {
     try {
       RunEditRows(root, pairs);
     } catch (const std::exception& e) {

@@ -1,0 +1,59 @@
+// The floor that an extraction is measured against: each entry of an archive created under
+// its name in FOLDER and its bytes copied by the kernel, in directory order, on one thread.
+// No checks, no temporary names, nothing else: what laying the bytes down costs, and no more.
+// With --unnamed, each file is made without a name and linked to its name once written, as
+// the extraction makes them so that a killed run leaves no part of a file under a name.
+//
+//   sectorsieve_floor [--unnamed] ARCHIVE.dir ARCHIVE.img FOLDER
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::int64_t SECTOR = 2048;
+constexpr int RECORD = 32;
+constexpr int NAME_AT = 8;
+constexpr int NAME = 24;
+
+std::int64_t Field(const unsigned char* p) {
+  return static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
+                                   static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool unnamed = argc == 5 && std::strcmp(argv[1], "--unnamed") == 0;
+  if (argc != 4 + unnamed) return 2;
+  argv += unnamed;
+  std::FILE* dir = std::fopen(argv[1], "rb");
+  const int img = ::open(argv[2], O_RDONLY);
+  const int out = ::open(argv[3], O_RDONLY | O_DIRECTORY);
+  if (!dir || img < 0 || out < 0) return 2;
+  unsigned char record[RECORD];
+  while (std::fread(record, RECORD, 1, dir) == 1) {
+    char name[NAME + 1] = {};
+    std::memcpy(name, record + NAME_AT, NAME);
+    off_t at = Field(record) * SECTOR;
+    std::int64_t left = Field(record + 4) * SECTOR;
+    const int fd = unnamed ? ::openat(out, ".", O_TMPFILE | O_WRONLY, 0644)
+                           : ::openat(out, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    while (left > 0) {
+      const ssize_t n = ::copy_file_range(img, &at, fd, nullptr, static_cast<std::size_t>(left), 0);
+      if (n <= 0) return 1;
+      left -= n;
+    }
+    if (unnamed) {
+      char self[32];
+      std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+      if (::linkat(AT_FDCWD, self, out, name, AT_SYMLINK_FOLLOW) != 0) return 1;
+    }
+    ::close(fd);
+  }
+  return 0;
+}
