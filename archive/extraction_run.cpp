@@ -9,7 +9,8 @@ namespace sectorsieve {
 ExtractionRun::ExtractionRun(modArchive& archive, unsigned finishers)
     : archive_(archive), finishers_(finishers) {}
 
-RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry& before) {
+RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry& before,
+                               const std::function<bool()>& keepGoing) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
   RunFailures failures;
   failures.Reserve(archive_.gEntries.Count());
@@ -23,15 +24,22 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
   Destination folder = archive_.OpenDestination(destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
+  const auto keepWriting = [&] {
+    if (!stopRequested_ && (!keepGoing || keepGoing())) return true;
+    RequestStop();
+    return false;
+  };
   try {
     for (const clsImgFile& entry : archive_.gEntries) {
       if (stopRequested_) break;
       if (before) before(processed_, entry);
       if (stopRequested_) break;
       try {
-        pool.Submit(processed_, archive_.WriteEntry(entry, folder));
+        pool.Submit(processed_, archive_.WriteEntry(entry, folder, keepWriting));
       } catch (const EntryError& e) {
         failures.Add(entry, e.reason());
+      } catch (const EntryStopped&) {
+        break;
       }
       ++processed_;
     }
@@ -48,15 +56,16 @@ RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<b
                                   const std::function<std::string()>& destination,
                                   const BeforeEntry& before) {
   RunOutcome outcome;
+  const auto keepGoing = [&] {
+    if (!keepLoading || keepLoading()) return true;
+    RequestStop();
+    return false;
+  };
   try {
-    archive_.LoadDirectory(base, [&] {
-      if (!keepLoading || keepLoading()) return true;
-      RequestStop();
-      return false;
-    });
+    archive_.LoadDirectory(base, keepGoing);
     if (!stopRequested_) {
       outcome.entries = archive_.gEntries.Count();
-      outcome.failures = Run(destination(), before);
+      outcome.failures = Run(destination(), before, keepGoing);
     }
   } catch (const RunError& e) {
     outcome.failure = e.what();

@@ -39,17 +39,22 @@ class ExtractionRun {
   // Extracts archive.gEntries into destination (ending in "\"). Returns once every entry it
   // started is finished, with the entries that could not be extracted, in directory order.
   // Throws RunError when the run cannot go on, after the entries in flight are finished; it
-  // holds the failures so far. Closes the data file on every path.
-  RunFailures Run(const std::string& destination, const BeforeEntry& before = {});
+  // holds the failures so far. Closes the data file on every path. keepGoing is asked between
+  // pieces of a long entry: when it says no, the run stops there, and that entry is abandoned
+  // as a failed one is, though not counted as one.
+  RunFailures Run(const std::string& destination, const BeforeEntry& before = {},
+                  const std::function<bool()>& keepGoing = {});
 
   // Loads the directory of the archive at base, asking keepLoading between its pieces, then
-  // extracts every entry into the folder that destination() names once the directory is in.
+  // extracts every entry into the folder that destination() names once the directory is in,
+  // asking keepLoading between pieces of long entries too.
   // Every failure, of an entry or of the whole run, whatever its kind, ends in the outcome.
   RunOutcome Extract(const std::string& base, const std::function<bool()>& keepLoading,
                      const std::function<std::string()>& destination,
                      const BeforeEntry& before = {});
 
-  // No entry starts after this call (from any thread); those in flight are still finished.
+  // No entry starts after this call (from any thread), and the one being written is abandoned
+  // at its next piece; those written before it are still finished.
   void RequestStop() { stopRequested_ = true; }
 
   // Entries taken through to the end of their writing, failed ones included.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,6 +39,15 @@ class InputFile {
   virtual std::int64_t Size() = 0;
   // Reads up to count bytes at a 0-based offset; fewer only at the end of the file.
   virtual std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) = 0;
+  // Where the file stores bytes at or after offset: from first to end, while [offset, first)
+  // is a hole that reads as zeros. Where the system cannot tell, all of it is stored.
+  struct Stored {
+    std::int64_t first;
+    std::int64_t end;
+  };
+  virtual Stored StoredFrom(std::int64_t offset) {
+    return {offset, std::numeric_limits<std::int64_t>::max()};
+  }
 };
 
 // A new file being written. While it is open, others may read it but not write it.
@@ -56,6 +66,9 @@ class OutputFile {
                                 std::int64_t /*count*/) {
     return 0;
   }
+  // Appends count zero bytes as a hole, which takes no room on the disk, where the system
+  // can. Returns false when it appended nothing; the caller writes the zeros itself.
+  virtual bool AppendHole(std::int64_t /*count*/) { return false; }
   // Flushes and closes; a failure here means the file is not complete.
   virtual void Close() = 0;
 };

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "file_io.h"
 #include "posix_handles.h"
@@ -62,9 +63,23 @@ class PosixInputFile final : public InputFile {
     }
     return done;
   }
+  // As cp and tar -S find them; a file system that cannot tell says it stores everything.
+  Stored StoredFrom(std::int64_t offset) override {
+    constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+    // Most archives have no hole at all: then they are asked once, not for every entry.
+    if (!hasHoles_) hasHoles_ = ::lseek(fd_.get(), 0, SEEK_HOLE) < Size();
+    if (!*hasHoles_) return {offset, kAll};
+    const off_t first = ::lseek(fd_.get(), offset, SEEK_DATA);
+    // Nothing stored after offset: zeros up to the end, where reading takes over again.
+    if (first < 0)
+      return errno == ENXIO ? Stored{std::max(offset, Size()), kAll} : Stored{offset, kAll};
+    const off_t end = ::lseek(fd_.get(), first, SEEK_HOLE);
+    return {first, end < first ? kAll : end};
+  }
 
  private:
   unique_fd fd_;
+  std::optional<bool> hasHoles_;
 };
 
 // This process's temporary names, with a tag drawn once.
@@ -113,6 +128,11 @@ class PosixOutputFile final : public OutputFile {
       done += n;
     }
     return done;
+  }
+  bool AppendHole(std::int64_t count) override {
+    const off_t at = ::lseek(fd_.get(), 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(fd_.get(), at + count) == 0 &&
+           ::lseek(fd_.get(), at + count, SEEK_SET) == at + count;
   }
   // A file without a name stays open until it has one, and closes as this object goes: the
   // local file systems that have such files report nothing when they close.

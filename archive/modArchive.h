@@ -47,6 +47,12 @@ struct EntryOutput {
 EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
                         const CodePage& cp);
 
+// A run was asked to stop while an entry was being written; the entry was abandoned.
+class EntryStopped : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the entry was stopped"; }
+};
+
 // Archive access. Names starting with "g" are the module-level state of the archive
 // module; they live on this object so that every test starts from fresh state.
 class modArchive {
@@ -65,7 +71,10 @@ class modArchive {
   // Opens the folder that a run's entries are written into. Throws RunError when it cannot.
   Destination OpenDestination(const std::string& destination);
   // ExtractEntry up to the entry's bytes: its file is left to finish, on any thread.
-  WrittenEntry WriteEntry(const clsImgFile& entry, Destination& destination);
+  // keepGoing is asked between pieces of a long entry; when it says no, the entry is
+  // abandoned as a failed one is, its temporary file removed, and EntryStopped is thrown.
+  WrittenEntry WriteEntry(const clsImgFile& entry, Destination& destination,
+                          const std::function<bool()>& keepGoing = {});
 
   // Closes the data file that ExtractEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }
@@ -77,7 +86,10 @@ class modArchive {
 
  private:
   void OpenArchive();
-  void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out);
+  void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
+                 const std::function<bool()>& keepGoing);
+  void CopyStored(std::int64_t at, std::int64_t count, OutputFile& out);
+  void AppendZeros(std::int64_t count, OutputFile& out);
 
   FileSystem& fs_;
   std::unique_ptr<InputFile> gImgFile;

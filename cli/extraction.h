@@ -37,8 +37,8 @@ class RunObserver {
 };
 
 // Loads the directory of the archive whose base path is base and extracts every entry into
-// destination (ending in a separator). stop is looked at between entries: the entry in hand
-// is finished, the rest are left.
+// destination (ending in a separator). stop is looked at between entries and between pieces
+// of a long entry: the entry in hand is abandoned, leaving no file, and the rest are left.
 RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
                           const std::string& destination, const std::atomic<bool>& stop,
                           RunObserver& observer);

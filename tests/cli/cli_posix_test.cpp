@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "imgpack.h"
@@ -406,6 +407,38 @@ TEST_F(CommandLinePosix, ARunStaysInTheFolderItOpenedWhenItsPathIsSwappedForALin
   EXPECT_EQ(ExitOf(pid), 0);
   EXPECT_TRUE(fs::is_empty(dir_.path() / "away"));
   EXPECT_EQ(ListTree(dir_.path() / "moved").size(), static_cast<std::size_t>(kEntries));
+}
+
+TEST_F(CommandLinePosix, TheLargestSparseEntryTakesLittleRoomAndKeepsItsBytes) {
+  // 4 TiB, the most a record can claim, with a pattern sector every 512 GiB.
+  constexpr std::int32_t kSectors = 0x7FFFFFFF;
+  constexpr std::size_t kEvery = std::size_t{1} << 28;
+  WriteBytes(dir_.path() / "archive.dir", Record(0, kSectors, "huge.bin"));
+  WriteSparseData(Img(), kSectors, kEvery);
+  struct stat img {};
+  ASSERT_EQ(::stat(Img().c_str(), &img), 0);
+  if (img.st_size != std::int64_t{kSectors} * 2048)
+    GTEST_SKIP() << "no room for a sparse 4 TiB file";
+  fs::create_directory(Out());
+
+  const Output run = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const fs::path huge = Out() / "huge.bin";
+  struct stat written {};
+  ASSERT_EQ(::stat(huge.c_str(), &written), 0);
+  EXPECT_EQ(written.st_size, img.st_size);
+  EXPECT_LT(written.st_blocks * 512, 1 << 20);
+  std::ifstream in(huge, std::ios::binary);
+  for (std::size_t s :
+       {std::size_t{0}, kEvery, 7 * kEvery, std::size_t{kSectors} - 1, std::size_t{kSectors} - 2}) {
+    std::string sector(2048, '\0');
+    in.seekg(static_cast<std::streamoff>(s * 2048));
+    in.read(sector.data(), 2048);
+    EXPECT_TRUE(sector == (s % kEvery == 0 || s + 1 == kSectors
+                               ? PatternBytes(2048, static_cast<unsigned>(s))
+                               : std::string(2048, '\0')))
+        << "sector " << s;
+  }
 }
 
 }  // namespace
