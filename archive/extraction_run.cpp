@@ -21,6 +21,7 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
     failures.Sort();
     written_ = pool.Done();
   };
+  archive_.OpenArchive();
   Destination folder = archive_.OpenDestination(destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);

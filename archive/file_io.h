@@ -32,6 +32,18 @@ class LinkInTheWay : public IoError {
   std::string link_;
 };
 
+// A folder part of an entry's name is no folder in the destination: nothing is there, or a
+// file is. Extraction makes no folders. folder() is that part of the name, as it was given.
+class NoSuchFolder : public IoError {
+ public:
+  explicit NoSuchFolder(std::string folder)
+      : IoError("there is no folder \"" + folder + "\""), folder_(folder) {}
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
 // A file opened for reading. While it is open, others may read it but not write it.
 class InputFile {
  public:
@@ -84,7 +96,7 @@ class OutputFolder {
   virtual std::unique_ptr<OutputFile> CreateTemp() = 0;
   // Gives the closed temporary file the name name, replacing what is there in one step (a
   // link at name itself included, which is replaced, not followed). Throws LinkInTheWay
-  // when one of name's folder parts is a link.
+  // when one of name's folder parts is a link, NoSuchFolder when one is no folder.
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
   // Removes a temporary file this folder made; never follows a link.
   virtual void Remove(const std::string& temp) noexcept = 0;
@@ -108,6 +120,10 @@ class FileSystem {
   // An entry name as people read it, spelled as paths are: exact where it converts, "\xNN"
   // for each byte that does not. Every thread may ask.
   virtual std::string Shown(std::string_view name) const { return std::string(name); }
+  // Why an entry name that is safe in the code page cannot become a file's name here (one
+  // that does not convert to the system's names, or leaves the folder once converted), or
+  // empty. Asked before anything is written.
+  virtual std::string NameRefusal(std::string_view /*name*/) const { return {}; }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Opens an existing folder to write into; the path itself may lead through links.
   virtual std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) = 0;

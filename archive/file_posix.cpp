@@ -23,14 +23,6 @@ namespace sectorsieve {
 
 namespace {
 
-// "\" characters become "/"; the second byte of a double-byte character stays what it is.
-std::string WithSlashes(std::string path, const CodePage& cp) {
-  for (std::size_t i = FindSeparator(path, 0, cp); i != std::string::npos;
-       i = FindSeparator(path, i + 1, cp))
-    path[i] = '/';
-  return path;
-}
-
 // strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the buffer.
 [[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
 [[maybe_unused]] const char* ErrorText(int failed, const char* buffer) {
@@ -197,6 +189,7 @@ class PosixFolder final : public OutputFolder {
         if ((code == ELOOP || code == ENOTDIR) &&
             ::fstatat(at, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
           throw LinkInTheWay(name.substr(0, end));
+        if (code == ENOENT || code == ENOTDIR) throw NoSuchFolder(name.substr(0, end));
         ThrowErrno(code);
       }
       part = std::move(next);
@@ -297,7 +290,7 @@ class PosixFileSystem final : public FileSystem {
 
  private:
   std::string Native(const std::string& path) const {
-    return windowsPaths_ ? WithSlashes(path, ansi_) : path;
+    return windowsPaths_ ? WithSeparator(path, '/', ansi_) : path;
   }
 
   CodePage ansi_;

@@ -192,8 +192,19 @@ class WinFolder final : public OutputFolder {
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         throw LinkInTheWay(name.substr(0, part.nameEnd));
     }
-    if (!::MoveFileExW(At(Utf16(temp)).c_str(), At(wide.text).c_str(), MOVEFILE_REPLACE_EXISTING))
-      ThrowLastError();
+    if (::MoveFileExW(At(Utf16(temp)).c_str(), At(wide.text).c_str(), MOVEFILE_REPLACE_EXISTING))
+      return;
+    // The system says only that the path was not found: say which folder is missing.
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_PATH_NOT_FOUND)
+      for (const WideName::Part& part : wide.folders) {
+        const DWORD attributes =
+            ::GetFileAttributesW(At(wide.text.substr(0, part.wideEnd)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+          throw NoSuchFolder(name.substr(0, part.nameEnd));
+      }
+    ::SetLastError(code);
+    ThrowLastError();
   }
 
   // The temporary name is one no entry can have, so nothing can have put a link there.
@@ -205,7 +216,10 @@ class WinFolder final : public OutputFolder {
     }
   }
 
-  std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+  // Spelled as the folder's path is, with "\" alone between folders.
+  std::string Shown(std::string_view name) const override {
+    return ShownIn(WithSeparator(std::string(name), '\\', names_), names_);
+  }
 
  private:
   // The path of relative, a name inside the folder. Made full as the system would make it, it
@@ -287,6 +301,14 @@ class WinFileSystem final : public FileSystem {
   const CodePage& Ansi() const override { return names_; }
   const CodePage& Paths() const override { return paths_; }
   std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+  std::string NameRefusal(std::string_view name) const override {
+    try {
+      ToWide(std::string(name), names_);
+    } catch (const IoError& e) {
+      return e.what();
+    }
+    return {};
+  }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

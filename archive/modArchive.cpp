@@ -81,7 +81,8 @@ void modArchive::LoadDirectory(const std::string& basePath,
   }
 }
 
-void modArchive::OpenArchive() {
+std::int64_t modArchive::OpenArchive() {
+  if (gImgFile) return imgSize_;
   const std::string path = ArchivePathsOf(gArchiveBase).img;
   try {
     gImgFile = fs_.OpenRead(path);
@@ -90,6 +91,7 @@ void modArchive::OpenArchive() {
     gImgFile.reset();
     throw RunError("The archive " + Quoted(path) + " could not be opened: " + e.what());
   }
+  return imgSize_;
 }
 
 void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destination) {
@@ -107,7 +109,7 @@ Destination modArchive::OpenDestination(const std::string& destination) {
 }
 
 EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
-                        const CodePage& cp) {
+                        const FileSystem& fs) {
   EntryOutput output;
   // The path ends at the name's first space, the padding's included.
   const std::string field = SpacesToNulls(entry.sName());
@@ -118,8 +120,10 @@ EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> img
     output.sRefusal = "has a negative offset";
   else if (entry.lSize() < 0)
     output.sRefusal = "has a negative size";
-  else if (std::string reason = UnsafeNameReason(output.sName, cp); !reason.empty())
+  else if (std::string reason = UnsafeNameReason(output.sName, fs.Ansi()); !reason.empty())
     output.sRefusal = std::move(reason);
+  else
+    output.sRefusal = fs.NameRefusal(output.sName);
   if (!output.sRefusal.empty() || !imgSize) return output;
   // The final sector may be partial; its missing tail reads as zeros. An empty entry may
   // start right at the end, where a writer puts an empty last file.
@@ -139,10 +143,10 @@ WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destin
   // Everything is decided before the output is touched. Offset, size and name refuse an entry
   // even when the data file cannot be opened.
   const auto fail = [&](const std::string& reason) { throw EntryError(EntryLabel(entry), reason); };
-  EntryOutput output = DecideEntry(entry, std::nullopt, fs_.Ansi());
+  EntryOutput output = DecideEntry(entry, std::nullopt, fs_);
   if (output.sRefusal.empty()) {
-    if (!gImgFile) OpenArchive();
-    output = DecideEntry(entry, imgSize_, fs_.Ansi());
+    OpenArchive();
+    output = DecideEntry(entry, imgSize_, fs_);
   }
   if (!output.sRefusal.empty()) fail(output.sRefusal);
   const std::string& name = output.sName;

@@ -42,10 +42,10 @@ struct EntryOutput {
   std::int64_t lStart = 0;  // byte offset in the data file
   std::int64_t lCount = 0;  // bytes
 };
-// entry against a data file of imgSize bytes, with names in code page cp; without a size, all
+// entry against a data file of imgSize bytes, with names as fs takes them; without a size, all
 // but whether it lies within the data file.
 EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
-                        const CodePage& cp);
+                        const FileSystem& fs);
 
 // A run was asked to stop while an entry was being written; the entry was abandoned.
 class EntryStopped : public std::exception {
@@ -76,6 +76,10 @@ class modArchive {
   WrittenEntry WriteEntry(const clsImgFile& entry, Destination& destination,
                           const std::function<bool()>& keepGoing = {});
 
+  // Opens the data file of the loaded directory, unless it is open, and returns its size. A run
+  // opens it before its first entry, so that a directory without its data file is refused in
+  // the same words by every command. Throws RunError when it cannot be opened.
+  std::int64_t OpenArchive();
   // Closes the data file that ExtractEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }
 
@@ -85,7 +89,6 @@ class modArchive {
   std::vector<char> gBuffer;  // copy buffer, fixed size whatever the entry's size
 
  private:
-  void OpenArchive();
   void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
                  const std::function<bool()>& keepGoing);
   void CopyStored(std::int64_t at, std::int64_t count, OutputFile& out);

@@ -104,6 +104,13 @@ std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePag
   return std::string_view::npos;
 }
 
+std::string WithSeparator(std::string text, char separator, const CodePage& cp) {
+  for (std::size_t i = FindSeparator(text, 0, cp); i != std::string::npos;
+       i = FindSeparator(text, i + 1, cp))
+    text[i] = separator;
+  return text;
+}
+
 std::size_t LastSeparator(std::string_view text, const CodePage& cp) {
   std::size_t last = std::string_view::npos;
   for (std::size_t i = FindSeparator(text, 0, cp); i != std::string_view::npos;
@@ -228,7 +235,9 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
   while (true) {
     const std::size_t end = FindSeparator(name, start, cp);
     const std::string_view part = name.substr(start, end - start);
-    if (end == std::string_view::npos && part.empty()) return "has a name that ends in a folder";
+    // "." names the folder it stands in: no file can be written there.
+    if (end == std::string_view::npos && (part.empty() || part == "."))
+      return "has a name that ends in a folder";
     // ".." climbs out; Windows trims longer runs of dots to the same thing.
     if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
       return "has a name that leaves the destination folder";

@@ -62,6 +62,9 @@ class UnconvertibleText : public std::runtime_error {
 
 // Position of the first "\" or "/" character at or after from (a character start), or npos.
 std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePage& cp);
+// text with every "\" or "/" character as separator, the platform's own; the second byte of a
+// double-byte character stays what it is.
+std::string WithSeparator(std::string text, char separator, const CodePage& cp);
 // Position of the last "\" or "/" character, or npos.
 std::size_t LastSeparator(std::string_view text, const CodePage& cp);
 // True when the last character of text is "\".

@@ -12,9 +12,6 @@
 namespace sectorsieve::cli {
 
 std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names);
-// Why the platform cannot take a name the core accepts, or empty: one that does not convert
-// to the system's file names, or on Linux becomes an unsafe UTF-8 name.
-std::string PlatformRefusal(std::string_view name, const NameCodec& names);
 // path (spelled in code page cp, that of paths) as a folder: ending in the platform's
 // separator.
 std::string AsFolder(const std::string& path, const CodePage& cp);

@@ -9,15 +9,6 @@ std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names) {
   return std::make_shared<Utf8FileSystem>(NativeFileSystem(names.Ansi()), names);
 }
 
-std::string PlatformRefusal(std::string_view name, const NameCodec& names) {
-  try {
-    Utf8Name(name, names);
-  } catch (const IoError& e) {
-    return e.what();
-  }
-  return {};
-}
-
 std::string AsFolder(const std::string& path, const CodePage&) {
   return path.ends_with('/') ? path : path + '/';
 }

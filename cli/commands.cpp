@@ -54,17 +54,12 @@ int List(const std::string& imgPath, bool json, const NameCodec& names) {
   std::int64_t imgSize = 0;
   try {
     archive.LoadDirectory(paths->base);
-    try {
-      imgSize = files->OpenRead(paths->img)->Size();
-    } catch (const IoError& e) {
-      throw RunError("The archive \"" + paths->img + "\" could not be opened: " + e.what());
-    }
+    imgSize = archive.OpenArchive();
+    archive.CloseArchive();
   } catch (const RunError& e) {
     return Failed(e.what(), names);
   }
-  const auto entries =
-      ListEntries(archive.gEntries, names.Ansi(), imgSize,
-                  [&](std::string_view name) { return PlatformRefusal(name, names); });
+  const auto entries = ListEntries(archive.gEntries, *files, imgSize);
   const std::string text = json ? ListingJson(entries, names) : ListingText(entries, names);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return EXIT_ALL_WRITTEN;

@@ -27,15 +27,12 @@ std::string Utf8OrShown(std::string_view name, const NameCodec& names) {
 
 }  // namespace
 
-std::vector<ListedEntry> ListEntries(const Catalogue& entries, const CodePage& cp,
-                                     std::int64_t imgSize, const NameCheck& platformRefusal) {
+std::vector<ListedEntry> ListEntries(const Catalogue& entries, const FileSystem& fs,
+                                     std::int64_t imgSize) {
   std::vector<ListedEntry> listed;
   listed.reserve(entries.Count());
-  for (const clsImgFile& entry : entries) {
-    EntryOutput output = DecideEntry(entry, imgSize, cp);
-    if (output.sRefusal.empty()) output.sRefusal = platformRefusal(output.sName);
-    listed.push_back({listed.size(), std::move(output)});
-  }
+  for (const clsImgFile& entry : entries)
+    listed.push_back({listed.size(), DecideEntry(entry, imgSize, fs)});
   return listed;
 }
 

@@ -13,18 +13,16 @@
 
 namespace sectorsieve::cli {
 
-// An entry as the core decided it, with the platform's own refusal where the core had none.
+// An entry as the core decided it.
 struct ListedEntry {
   std::size_t index = 0;
   EntryOutput output;
 };
 
-// Why the platform cannot take a name that the core accepts, or empty.
-using NameCheck = std::function<std::string(std::string_view name)>;
-
-// The entries in directory order, against a data file of imgSize bytes.
-std::vector<ListedEntry> ListEntries(const Catalogue& entries, const CodePage& cp,
-                                     std::int64_t imgSize, const NameCheck& platformRefusal);
+// The entries in directory order, against a data file of imgSize bytes, with names as fs takes
+// them.
+std::vector<ListedEntry> ListEntries(const Catalogue& entries, const FileSystem& fs,
+                                     std::int64_t imgSize);
 
 // One line per entry: index, name, offset, size and, when refused, why.
 std::string ListingText(const std::vector<ListedEntry>& entries, const NameCodec& names);

@@ -23,6 +23,7 @@ class Utf8FileSystem final : public FileSystem {
 
   const CodePage& Ansi() const override { return names_.Ansi(); }
   std::string Shown(std::string_view name) const override;
+  std::string NameRefusal(std::string_view name) const override;
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
