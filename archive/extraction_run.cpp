@@ -53,7 +53,8 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
   return failures;
 }
 
-RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<bool()>& keepLoading,
+RunOutcome ExtractionRun::Extract(const ArchivePaths& archive,
+                                  const std::function<bool()>& keepLoading,
                                   const std::function<std::string()>& destination,
                                   const BeforeEntry& before) {
   RunOutcome outcome;
@@ -63,7 +64,7 @@ RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<b
     return false;
   };
   try {
-    archive_.LoadDirectory(base, keepGoing);
+    archive_.LoadDirectory(archive, keepGoing);
     if (!stopRequested_) {
       outcome.entries = archive_.gEntries.Count();
       outcome.failures = Run(destination(), before, keepGoing);

@@ -45,11 +45,11 @@ class ExtractionRun {
   RunFailures Run(const std::string& destination, const BeforeEntry& before = {},
                   const std::function<bool()>& keepGoing = {});
 
-  // Loads the directory of the archive at base, asking keepLoading between its pieces, then
+  // Loads the directory of archive, asking keepLoading between its pieces, then
   // extracts every entry into the folder that destination() names once the directory is in,
   // asking keepLoading between pieces of long entries too.
   // Every failure, of an entry or of the whole run, whatever its kind, ends in the outcome.
-  RunOutcome Extract(const std::string& base, const std::function<bool()>& keepLoading,
+  RunOutcome Extract(const ArchivePaths& archive, const std::function<bool()>& keepLoading,
                      const std::function<std::string()>& destination,
                      const BeforeEntry& before = {});
 

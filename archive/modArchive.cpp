@@ -36,11 +36,17 @@ modArchive::modArchive(FileSystem& fs) : fs_(fs) {}
 
 void modArchive::LoadDirectory(const std::string& basePath,
                                const std::function<bool()>& keepGoing) {
+  LoadDirectory(ArchivePathsOf(basePath), keepGoing);
+}
+
+void modArchive::LoadDirectory(const ArchivePaths& archive,
+                               const std::function<bool()>& keepGoing) {
   gEntries = Catalogue();
-  gArchiveBase = basePath;
+  gArchiveBase = archive.base;
+  paths_ = archive;
   CloseArchive();
 
-  const std::string path = ArchivePathsOf(basePath).dir;
+  const std::string path = archive.dir;
   try {
     const auto dirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
@@ -83,7 +89,7 @@ void modArchive::LoadDirectory(const std::string& basePath,
 
 std::int64_t modArchive::OpenArchive() {
   if (gImgFile) return imgSize_;
-  const std::string path = ArchivePathsOf(gArchiveBase).img;
+  const std::string path = paths_.img;
   try {
     gImgFile = fs_.OpenRead(path);
     imgSize_ = gImgFile->Size();
@@ -207,11 +213,10 @@ void modArchive::CopyStored(std::int64_t at, std::int64_t count, OutputFile& out
     try {
       got = gImgFile->ReadAt(at + done, gBuffer.data(), n);
     } catch (const IoError& e) {
-      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
-                     " could not be read: " + e.what());
+      throw RunError("The archive " + Quoted(paths_.img) + " could not be read: " + e.what());
     }
     if (got != n)
-      throw RunError("The archive " + Quoted(ArchivePathsOf(gArchiveBase).img) +
+      throw RunError("The archive " + Quoted(paths_.img) +
                      " could not be read: it became shorter during the extraction");
     out.Write(gBuffer.data(), n);
     done += static_cast<std::int64_t>(n);

@@ -63,6 +63,8 @@ class modArchive {
   // asked between pieces of a long directory; when it says no, gEntries is left empty.
   // Throws RunError when the directory file cannot be opened or read, or memory runs out.
   void LoadDirectory(const std::string& basePath, const std::function<bool()>& keepGoing = {});
+  // The same for an archive whose two files are spelled otherwise ("DATA.IMG", "DATA.DIR").
+  void LoadDirectory(const ArchivePaths& archive, const std::function<bool()>& keepGoing = {});
 
   // Writes one entry into destination (ending in "\") under its name up to the first space.
   // The file appears complete or not at all. Throws EntryError for a fault of this entry,
@@ -95,6 +97,7 @@ class modArchive {
   void AppendZeros(std::int64_t count, OutputFile& out);
 
   FileSystem& fs_;
+  ArchivePaths paths_;  // of the archive loaded, gArchiveBase's
   std::unique_ptr<InputFile> gImgFile;
   std::int64_t imgSize_ = 0;
 };

@@ -129,6 +129,21 @@ ArchivePaths ArchivePathsOf(std::string_view base) {
   return {b, b + std::string(kDirectoryExtension), b + std::string(kDataExtension)};
 }
 
+std::optional<ArchivePaths> ArchiveOfTypedDataFile(std::string_view imgPath, const CodePage& cp) {
+  const std::size_t at = imgPath.size() - std::min(imgPath.size(), kDataExtension.size());
+  const std::string extension(imgPath.substr(at));
+  if (Upper(extension) != Upper(kDataExtension)) return std::nullopt;
+  auto paths =
+      ArchiveOfDataFile(std::string(imgPath.substr(0, at)) + std::string(kDataExtension), cp);
+  if (!paths) return std::nullopt;
+  paths->img = imgPath;
+  for (std::size_t i = 0; i < extension.size(); ++i)
+    if (std::isupper(static_cast<unsigned char>(extension[i])))
+      paths->dir[at + i] =
+          static_cast<char>(std::toupper(static_cast<unsigned char>(paths->dir[at + i])));
+  return paths;
+}
+
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp) {
   if (!imgPath.ends_with(kDataExtension)) return std::nullopt;
   // The extension must start a character, not end a double-byte one.

@@ -81,6 +81,9 @@ struct ArchivePaths {
 ArchivePaths ArchivePathsOf(std::string_view base);
 // The archive whose data file is imgPath, or nothing when imgPath does not end in ".img".
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp);
+// The same for a path typed on a command line, whose extension may be in any case: the
+// directory file's takes the same case letter by letter ("DATA.IMG" has "DATA.DIR").
+std::optional<ArchivePaths> ArchiveOfTypedDataFile(std::string_view imgPath, const CodePage& cp);
 
 // Returns text without its NUL (0) and DLE (16) characters.
 std::string StripNulls(std::string_view text);

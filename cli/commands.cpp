@@ -24,23 +24,49 @@ int Failed(const std::string& reason, const NameCodec& names) {
 // walked with a double-byte page's lead bytes, a UTF-8 path would lose a "\" to a character.
 const CodePage& PathCodePage() { return SystemFileSystem().Paths(); }
 
-// The archive whose data file the command line names, in the platform's own path.
-std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
-  return ArchiveOfDataFile(imgPath, PathCodePage());
+// The archive whose data file the command line names, in the platform's own path, its
+// extension in any case. Its .dir is spelled as the .img is ("DATA.IMG", "DATA.DIR"), or else
+// as an archive's files usually are, in lower or in upper case.
+std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath, FileSystem& files) {
+  auto paths = ArchiveOfTypedDataFile(imgPath, PathCodePage());
+  if (!paths || files.IsPlainFile(paths->dir)) return paths;
+  for (const std::string_view extension : {kDirectoryExtension, std::string_view(".DIR")})
+    if (const std::string dir = paths->base + std::string(extension); files.IsPlainFile(dir)) {
+      paths->dir = dir;
+      break;
+    }
+  return paths;
 }
 
 // Why the archive cannot be taken, or empty. An empty path is no path: taken as the current
 // folder or as "/", it would read or write somewhere no one asked for.
 std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
-  if (!ArchiveOf(imgPath)) return "\"" + imgPath + "\" does not name an archive's .img file";
+  if (!ArchiveOfTypedDataFile(imgPath, PathCodePage()))
+    return "\"" + imgPath + "\" does not name an archive's .img file";
   return {};
 }
 
-std::string FolderRefusal(const std::string& folder, FileSystem& files) {
-  if (folder.empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
-  if (!files.IsFolder(folder)) return "\"" + folder + "\" is not a folder that exists";
+// pack names the files it makes with ".img" and ".dir", as the window looks for them.
+std::string NewArchiveRefusal(const std::string& imgPath) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty()) return refusal;
+  if (!ArchiveOfDataFile(imgPath, PathCodePage()))
+    return "\"" + imgPath + "\" does not end in \".img\" in lower case, as pack writes it";
   return {};
+}
+
+// Checks destination, the folder as it will be opened, and names it as folder, as it was given.
+std::string FolderRefusal(const std::string& folder, const std::string& destination,
+                          FileSystem& files) {
+  if (folder.empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
+  if (files.IsFolder(destination)) return {};
+  // The system's reason tells a missing folder from a path too long to name one.
+  try {
+    files.OpenFolder(destination);
+  } catch (const IoError& e) {
+    return "\"" + folder + "\" is not a folder that can be opened: " + e.what();
+  }
+  return "\"" + folder + "\" is not a folder that exists";
 }
 
 }  // namespace
@@ -49,11 +75,11 @@ int List(const std::string& imgPath, bool json, const NameCodec& names) {
   if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
   const auto files = CommandFiles(names);
-  const auto paths = ArchiveOf(imgPath);
+  const auto paths = ArchiveOf(imgPath, *files);
   modArchive archive(*files);
   std::int64_t imgSize = 0;
   try {
-    archive.LoadDirectory(paths->base);
+    archive.LoadDirectory(*paths);
     imgSize = archive.OpenArchive();
     archive.CloseArchive();
   } catch (const RunError& e) {
@@ -68,14 +94,14 @@ int List(const std::string& imgPath, bool json, const NameCodec& names) {
 int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
             const NameCodec& names, const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
+  const std::string destination = AsFolder(folder, PathCodePage());
   std::string refusal = ArchiveRefusal(imgPath);
-  if (refusal.empty()) refusal = FolderRefusal(folder, *files);
+  if (refusal.empty()) refusal = FolderRefusal(folder, destination, *files);
   if (!refusal.empty()) return Failed(refusal, names);
-  const auto paths = ArchiveOf(imgPath);
+  const auto paths = ArchiveOf(imgPath, *files);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
-  const RunOutcome outcome =
-      ExtractArchive(archive, paths->base, AsFolder(folder, PathCodePage()), stop, report);
+  const RunOutcome outcome = ExtractArchive(archive, *paths, destination, stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
   std::puts(Summary(outcome, folder, report.Seconds()).c_str());
@@ -86,16 +112,16 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop) {
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
+  if (const std::string refusal = NewArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
-  const auto paths = ArchiveOf(imgPath);
+  const auto paths = ArchiveOfDataFile(imgPath, PathCodePage());
   try {
     const std::size_t packed = imgpack::PackFolder(
         PathOf(folder), PathOf(paths->base), names.Ansi(),
         [&](const std::filesystem::path& file) { return names.EntryName(file); },
         [&] { return !stop; });
-    std::puts(("Packed " + std::to_string(packed) + " files into " + paths->img + " and " +
-               paths->dir + ".")
+    std::puts(("Packed " + std::to_string(packed) + (packed == 1 ? " file" : " files") + " into " +
+               paths->img + " and " + paths->dir + ".")
                   .c_str());
   } catch (const imgpack::PackInterrupted& e) {
     Failed(e.what(), names);

@@ -11,7 +11,7 @@ int ExitStatus(const RunOutcome& outcome) {
   return outcome.failures.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
-RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::atomic<bool>& stop,
                           RunObserver& observer) {
   // The window's run: files are finished on the run's pool while the next entries are written.
@@ -25,7 +25,7 @@ RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
     return destination;
   };
   RunOutcome outcome = run.Extract(
-      base, [&] { return !stop; }, loaded,
+      paths, [&] { return !stop; }, loaded,
       [&](std::size_t done, const clsImgFile& entry) {
         progress.done = done;
         progress.bytes += inHand;

@@ -36,10 +36,10 @@ class RunObserver {
   virtual void EntryFailed(const EntryError& failure) = 0;
 };
 
-// Loads the directory of the archive whose base path is base and extracts every entry into
+// Loads the directory of the archive at paths and extracts every entry into
 // destination (ending in a separator). stop is looked at between entries and between pieces
 // of a long entry: the entry in hand is abandoned, leaving no file, and the rest are left.
-RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::atomic<bool>& stop,
                           RunObserver& observer);
 

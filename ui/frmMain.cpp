@@ -166,7 +166,7 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
     return destination;
   };
   return run.Extract(
-      archive->base, keepLoading, normalised, [&](std::size_t done, const clsImgFile& entry) {
+      *archive, keepLoading, normalised, [&](std::size_t done, const clsImgFile& entry) {
         c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
                                    static_cast<int>(archive_.gEntries.Count()));
         c_.form.DoEvents();

@@ -366,7 +366,8 @@ TEST_F(CommandLinePosix, PathsAreLinuxPathsAndAnEmptyOneIsNoPath) {
       {{"extract", "", Out().string()}, "ARCHIVE is empty"},
       {{"list", ""}, "ARCHIVE is empty"},
       {{"pack", "", Img()}, "FOLDER is empty"},
-      {{"extract", Img(), dir_ / "archive.dir"}, "is not a folder that exists"},
+      {{"extract", Img(), dir_ / "archive.dir"}, "is not a folder that can be opened: Not a"},
+      {{"extract", Img(), dir_ / std::string(5000, 'x')}, "can be opened: File name too long"},
   };
   for (const auto& r : refused) {
     const Output run = RunProgram(r.args);

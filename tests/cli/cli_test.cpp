@@ -190,6 +190,60 @@ TEST_F(CommandLine, AnEntryInAFolderThatIsNotThereSaysWhichFolder) {
                          kSeparator + "deeper\"\n");
 }
 
+struct SpellingCase {
+  const char* label;
+  std::string img, dir;  // the names of the archive's two files
+};
+
+class CommandLineSpellings : public CommandLine,
+                             public ::testing::WithParamInterface<SpellingCase> {};
+
+// On the command line an archive's extension is taken in any case, and its .dir found as
+// people name it; the files' own names are as they are.
+TEST_P(CommandLineSpellings, FindTheDirectoryBesideTheDataFile) {
+  WriteBytes(dir_ / GetParam().dir, Record(0, 1, "a.bin"));
+  WriteBytes(dir_ / GetParam().img, PatternBytes(2048));
+  MakeOut();
+
+  const Output listed = RunProgram({"list", dir_ / GetParam().img});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_TRUE(listed.out.starts_with("     0  a.bin ")) << listed.out;
+  const Output run = RunProgram({"extract", dir_ / GetParam().img, Out()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "a.bin"), PatternBytes(2048));
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, CommandLineSpellings,
+                         ::testing::Values(SpellingCase{"Upper", "DATA.IMG", "DATA.DIR"},
+                                           SpellingCase{"Mixed", "data.Img", "data.Dir"},
+                                           SpellingCase{"LowerDirectory", "DATA.IMG", "DATA.dir"},
+                                           SpellingCase{"UpperDirectory", "data.img", "data.DIR"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, HelpAndAnythingButACommandGetTheUsage) {
+  const Output help = RunProgram({"help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: sectorsieve [OPTIONS] SUBCOMMAND"), std::string::npos);
+  const Output listHelp = RunProgram({"help", "list"});
+  EXPECT_EQ(listHelp.status, 0);
+  EXPECT_NE(listHelp.out.find("Usage: list [OPTIONS] ARCHIVE"), std::string::npos);
+
+  const Output none = RunProgram({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(none.err.starts_with("Lists, extracts and packs")) << none.err;
+  const Output unknown = RunProgram({"unpack", Img()});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_TRUE(unknown.err.starts_with("sectorsieve: \"unpack\" is not a command\nLists,"))
+      << unknown.err;
+}
+
+// An argument that starts with "/" is a path on every platform, never an option.
+TEST_F(CommandLine, OnlyDashesStartOptions) {
+  const Output run = RunProgram({"list", "/json"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "sectorsieve: \"/json\" does not name an archive's .img file\n");
+}
+
 TEST_F(CommandLine, PackRefusalLeavesNoArchive) {
   fs::create_directory(dir_.path() / "in");
   WriteBytes(dir_.path() / "in" / "has space", "x");
@@ -305,11 +359,28 @@ TEST_F(CommandLine, PackWritesNamesInTheCodePageAskedForFromAFolderOfAnyName) {
   WriteBytes(in / PathFromUtf8(kHyou + ".txt"), "x");
   MakeOut();
 
-  ASSERT_EQ(RunProgram({"pack", "--codepage", "932", Utf8Path(in), Img()}).status, 0);
+  const Output packed = RunProgram({"pack", "--codepage", "932", Utf8Path(in), Img()});
+  ASSERT_EQ(packed.status, 0);
+  EXPECT_EQ(packed.out, "Packed 1 file into " + Img() + " and " + dir_ / "archive.dir" + ".\n");
   EXPECT_EQ(ReadBytes(dir_.path() / "archive.dir"), Record(0, 1, kHyou932 + ".txt"));
   EXPECT_EQ(RunProgram({"extract", "--codepage", "932", Img(), Out()}).status, 0);
   EXPECT_EQ(ReadBytes(Out() / PathFromUtf8(kHyou + ".txt")), "x" + std::string(2047, '\0'));
 }
+
+#ifdef _WIN32
+// Windows takes "out." and "out " for "out": the folder checked is the one written into.
+TEST_F(CommandLine, AFolderWithTrailingDotsOrSpacesIsTheOneWindowsMeans) {
+  WriteArchive(Record(0, 1, "a.bin"), PatternBytes(2048));
+  MakeOut();
+  for (const std::string tail : {".", " ", ". .", "\\..\\out."}) {
+    SCOPED_TRACE(tail);
+    const Output run = RunProgram({"extract", Img(), Out() + tail});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ListTree(dir_.path()),
+              (std::set<std::string>{"archive.dir", "archive.img", "out/", "out/a.bin"}));
+  }
+}
+#endif
 
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
   const Output run = RunProgram({"--version"});
