@@ -104,7 +104,7 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   const RunOutcome outcome = ExtractArchive(archive, *paths, destination, stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
-  std::puts(Summary(outcome, folder, report.Seconds()).c_str());
+  std::puts(Summary(outcome, Displayed(folder, names), report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
@@ -121,7 +121,7 @@ int Pack(const std::string& folder, const std::string& imgPath, const NameCodec&
         [&](const std::filesystem::path& file) { return names.EntryName(file); },
         [&] { return !stop; });
     std::puts(("Packed " + std::to_string(packed) + (packed == 1 ? " file" : " files") + " into " +
-               paths->img + " and " + paths->dir + ".")
+               Displayed(paths->img, names) + " and " + Displayed(paths->dir, names) + ".")
                   .c_str());
   } catch (const imgpack::PackInterrupted& e) {
     Failed(e.what(), names);

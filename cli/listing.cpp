@@ -47,7 +47,8 @@ std::string ListingText(const std::vector<ListedEntry>& entries, const NameCodec
     std::string line = std::to_string(e.index);
     line.insert(0, line.size() < 6 ? 6 - line.size() : 0, ' ');
     line += "  " + shown;
-    line.append(shown.size() < ENTRY_NAME_LENGTH ? ENTRY_NAME_LENGTH - shown.size() : 0, ' ');
+    const std::size_t width = DisplayWidth(shown);
+    line.append(width < ENTRY_NAME_LENGTH ? ENTRY_NAME_LENGTH - width : 0, ' ');
     line += std::string(" ") + numbers;
     if (!e.output.sRefusal.empty()) line += "  refused: " + e.output.sRefusal;
     text += line + "\n";

@@ -226,6 +226,61 @@ TEST_F(CommandLinePosix, NamesAreShownWithTheirControlCharactersEscaped) {
   EXPECT_NE(json.out.find("\"bytes\": \"1b5d303b740778\""), std::string::npos) << json.out;
 }
 
+// The summaries on standard output show paths as standard error does.
+TEST_F(CommandLinePosix, PathsInTheSummariesAreShownWithTheirControlCharactersEscaped) {
+  const fs::path in = dir_.path() / "in\x1b[2J";
+  fs::create_directory(in);
+  WriteBytes(in / "a.bin", "a");
+  const std::string img = dir_ / "p\x1b]0;t\x07.img";
+
+  const Output packed = RunProgram({"pack", in.string(), img});
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.out, "Packed 1 file into " + dir_ / "p\\x1b]0;t\\x07.img and " +
+                            dir_ / "p\\x1b]0;t\\x07.dir.\n");
+  const Output run = RunProgram({"extract", img, in.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(
+      run.out.starts_with("Extracted 1 of 1 entries (2.0 KiB) into " + dir_ / "in\\x1b[2J in "))
+      << run.out;
+}
+
+struct BrokenPipeCase {
+  const char* label;
+  bool ignored;  // whether the program starts with SIGPIPE ignored, as some shells leave it
+  int status;    // -1: ended by SIGPIPE
+};
+
+class CommandLineBrokenPipe : public CommandLinePosix,
+                              public ::testing::WithParamInterface<BrokenPipeCase> {};
+
+// "list | head -1": like other Unix tools the program ends by SIGPIPE, quietly; where SIGPIPE
+// is ignored, it is output that could not be written.
+TEST_P(CommandLineBrokenPipe, ListIntoAPipeThatClosed) {
+  WriteEntries(2);
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe[1], 1);
+    if (GetParam().ignored) ::signal(SIGPIPE, SIG_IGN);
+    ExecProgram({"list", Img()});
+  }
+  ::close(pipe[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (GetParam().status < 0) {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == GetParam().status) << status;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CommandLineBrokenPipe,
+                         ::testing::Values(BrokenPipeCase{"Default", false, -1},
+                                           BrokenPipeCase{"Ignored", true, 2}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 TEST_F(CommandLinePosix, OutputThatIsLostIsAFailure) {
   WriteEntries(2);
   for (const char* out : {"/dev/full", static_cast<const char*>(nullptr)}) {

@@ -353,6 +353,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "x\\x81\\x7F.bin: its name does not convert from code page 932 to "}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Columns line up on a terminal: "日本語" takes six columns, half-width "ｱ" one.
+TEST_F(CommandLine, ListPadsNamesByTheColumnsTheyTake) {
+  WriteArchive(Record(0, 1, "a.bin") + Record(0, 1, kNihongo932) + Record(0, 1, "\xB1.bin"),
+               PatternBytes(2048));
+  const std::string numbers = "            0         2048\n";
+  const Output listed = RunProgram({"list", "--codepage", "932", Img()});
+  EXPECT_EQ(listed.out, "     0  a.bin" + std::string(19, ' ') + numbers + "     1  " + kNihongo +
+                            std::string(14, ' ') + numbers + "     2  \xEF\xBD\xB1.bin" +
+                            std::string(19, ' ') + numbers);
+}
+
 TEST_F(CommandLine, PackWritesNamesInTheCodePageAskedForFromAFolderOfAnyName) {
   const fs::path in = dir_.path() / PathFromUtf8(kFolder);
   fs::create_directory(in);
