@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "format.h"
 
@@ -15,7 +16,8 @@ class clsImgFile {
  public:
   // The name is a fixed field: shorter texts are padded with spaces, longer ones cut.
   void set_sName(const std::string& vData);
-  std::string sName() const { return std::string(sName_.data(), sName_.size()); }
+  std::string sName() const { return std::string(NameField()); }
+  std::string_view NameField() const { return {sName_.data(), sName_.size()}; }
   void set_lSize(std::int32_t vData) { lSize_ = vData; }
   std::int32_t lSize() const { return lSize_; }
   void set_lOffset(std::int32_t vData) { lOffset_ = vData; }

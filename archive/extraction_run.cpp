@@ -9,20 +9,22 @@ namespace sectorsieve {
 ExtractionRun::ExtractionRun(modArchive& archive, unsigned finishers)
     : archive_(archive), finishers_(finishers) {}
 
-RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry& before,
-                               const std::function<bool()>& keepGoing) {
+RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
+                               const BeforeEntry& before, const std::function<bool()>& keepGoing) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
+  const std::size_t count = target.picked ? target.picked->size() : archive.size();
   RunFailures failures;
-  failures.Reserve(archive_.gEntries.Count());
+  failures.Reserve(count);
   // The pool's failures, few, join the run's own in directory order.
   const auto finished = [&](FinishPool& pool) {
     for (const auto& [index, error] : pool.Wait())
-      failures.Add(archive_.gEntries.At(index), error.reason());
+      failures.Add(archive[index].Record(), error.reason());
     failures.Sort();
     written_ = pool.Done();
   };
-  archive_.OpenArchive();
-  Destination folder = archive_.OpenDestination(destination);
+  // As list says of it: without its data file, an archive has nothing to extract.
+  if (!archive.DataFailure().empty()) throw RunError(archive.DataFailure());
+  Destination folder = archive_.OpenDestination(target.destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
   const auto keepWriting = [&] {
@@ -31,14 +33,15 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
     return false;
   };
   try {
-    for (const clsImgFile& entry : archive_.gEntries) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const Archive::Entry& entry = archive[target.picked ? (*target.picked)[i] : i];
       if (stopRequested_) break;
       if (before) before(processed_, entry);
       if (stopRequested_) break;
       try {
-        pool.Submit(processed_, archive_.WriteEntry(entry, folder, keepWriting));
+        pool.Submit(entry.Index(), archive_.WriteEntry(archive, entry, folder, keepWriting));
       } catch (const EntryError& e) {
-        failures.Add(entry, e.reason());
+        failures.Add(entry.Record(), e.reason());
       } catch (const EntryStopped&) {
         break;
       }
@@ -53,9 +56,9 @@ RunFailures ExtractionRun::Run(const std::string& destination, const BeforeEntry
   return failures;
 }
 
-RunOutcome ExtractionRun::Extract(const ArchivePaths& archive,
+RunOutcome ExtractionRun::Extract(const ArchivePaths& paths,
                                   const std::function<bool()>& keepLoading,
-                                  const std::function<std::string()>& destination,
+                                  const std::function<RunTarget(const Archive&)>& target,
                                   const BeforeEntry& before) {
   RunOutcome outcome;
   const auto keepGoing = [&] {
@@ -64,10 +67,12 @@ RunOutcome ExtractionRun::Extract(const ArchivePaths& archive,
     return false;
   };
   try {
-    archive_.LoadDirectory(archive, keepGoing);
+    const Archive archive = archive_.LoadDirectory(paths, keepGoing);
     if (!stopRequested_) {
-      outcome.entries = archive_.gEntries.Count();
-      outcome.failures = Run(destination(), before, keepGoing);
+      const RunTarget settled = target(archive);
+      outcome.entries = settled.picked ? settled.picked->size() : archive.size();
+      outcome.unmatched = settled.unmatched;
+      outcome.failures = Run(archive, settled, before, keepGoing);
     }
   } catch (const RunError& e) {
     outcome.failure = e.what();
@@ -80,7 +85,9 @@ RunOutcome ExtractionRun::Extract(const ArchivePaths& archive,
   archive_.CloseArchive();
   outcome.processed = processed_;
   outcome.written = written_;
-  outcome.stopped = stopRequested_ && outcome.failure.empty();
+  // A stop asked for once the last entry was in hand stopped nothing.
+  outcome.stopped = stopRequested_ && outcome.failure.empty() &&
+                    (outcome.processed < outcome.entries || outcome.entries == 0);
   return outcome;
 }
 

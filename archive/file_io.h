@@ -120,9 +120,8 @@ class FileSystem {
   // An entry name as people read it, spelled as paths are: exact where it converts, "\xNN"
   // for each byte that does not. Every thread may ask.
   virtual std::string Shown(std::string_view name) const { return std::string(name); }
-  // Why an entry name that is safe in the code page cannot become a file's name here (one
-  // that does not convert to the system's names, or leaves the folder once converted), or
-  // empty. Asked before anything is written.
+  // Why this file system cannot take an entry name that the core accepts (one that does not
+  // become a file name here), or empty. Every thread may ask.
   virtual std::string NameRefusal(std::string_view /*name*/) const { return {}; }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Opens an existing folder to write into; the path itself may lead through links.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <limits>
 #include <new>
+#include <unordered_map>
 
 namespace sectorsieve {
 
@@ -19,34 +20,46 @@ constexpr std::size_t RECORDS_PER_READ = 2048;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+constexpr const char* kBeyondTheEnd = "lies beyond the end of the archive";
+
+// Whether count bytes at start lie within a data file of size bytes. The final sector may be
+// partial; its missing tail reads as zeros. An empty entry may start right at the end, where a
+// writer puts an empty last file.
+bool LiesWithin(std::int64_t start, std::int64_t count, std::int64_t size) {
+  const std::int64_t sectorsEnd = (size + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
+  return count <= sectorsEnd - start;
+}
+
 }  // namespace
 
-void Catalogue::Add(clsImgFile entry) { items_.push_back(std::move(entry)); }
-
-const clsImgFile* Catalogue::Item(const std::string& key) const {
-  // Only the canonical decimal form of an index is a key: no sign, no leading zero.
-  if (key.empty() || key.size() > 19 || (key.size() > 1 && key[0] == '0') ||
-      key.find_first_not_of("0123456789") != std::string::npos)
-    return nullptr;
-  const std::size_t index = std::stoull(key);
-  return index < items_.size() ? &items_[index] : nullptr;
+const std::string& Archive::Refusal(const Entry& entry) const {
+  static const std::string none;
+  return entry.refusal_ == 0 ? none : reasons_[entry.refusal_ - 1];
 }
 
 modArchive::modArchive(FileSystem& fs) : fs_(fs) {}
 
-void modArchive::LoadDirectory(const std::string& basePath,
-                               const std::function<bool()>& keepGoing) {
-  LoadDirectory(ArchivePathsOf(basePath), keepGoing);
+Archive modArchive::LoadDirectory(const std::string& basePath,
+                                  const std::function<bool()>& keepGoing) {
+  return LoadDirectory(ArchivePathsOf(basePath), keepGoing);
 }
 
-void modArchive::LoadDirectory(const ArchivePaths& archive,
-                               const std::function<bool()>& keepGoing) {
-  gEntries = Catalogue();
-  gArchiveBase = archive.base;
-  paths_ = archive;
-  CloseArchive();
+Archive modArchive::LoadDirectory(const ArchivePaths& paths,
+                                  const std::function<bool()>& keepGoing) {
+  Archive archive;
+  archive.paths_ = paths;
+  // Whether an entry lies within the data file is decided against its size now; without it,
+  // every entry that needs its bytes will fail the run when it comes.
+  std::optional<std::int64_t> dataSize;
+  try {
+    dataSize = fs_.OpenRead(archive.paths_.img)->Size();
+    archive.dataSize_ = *dataSize;
+  } catch (const IoError& e) {
+    archive.dataFailure_ =
+        "The archive " + Quoted(archive.paths_.img) + " could not be opened: " + e.what();
+  }
 
-  const std::string path = archive.dir;
+  const std::string& path = archive.paths_.dir;
   try {
     const auto dirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
@@ -57,12 +70,13 @@ void modArchive::LoadDirectory(const ArchivePaths& archive,
         records > std::int64_t{std::numeric_limits<std::uint32_t>::max()} + 1)
       throw std::bad_alloc();
     // Growing by doubling would need half as much again at its peak.
-    gEntries.Reserve(static_cast<std::size_t>(records));
+    archive.entries_.reserve(static_cast<std::size_t>(records));
+    std::unordered_map<std::string, std::uint32_t> reasonNumbers;
     std::vector<char> chunk(RECORDS_PER_READ * DIR_RECORD_SIZE);
     for (std::int64_t first = 0; first < records; first += RECORDS_PER_READ) {
       if (first > 0 && keepGoing && !keepGoing()) {
-        gEntries = Catalogue();
-        return;
+        archive.entries_ = {};
+        return archive;
       }
       const auto n =
           static_cast<std::size_t>(std::min<std::int64_t>(RECORDS_PER_READ, records - first));
@@ -70,39 +84,40 @@ void modArchive::LoadDirectory(const ArchivePaths& archive,
       if (dirFile->ReadAt(first * DIR_RECORD_SIZE, chunk.data(), bytes) != bytes)
         throw IoError("the file ended early");
       for (std::size_t i = 0; i < n; ++i) {
-        gEntry = DecodeRecord(chunk.data() + i * DIR_RECORD_SIZE);
-        clsImgFile entry;
-        entry.set_sId(static_cast<std::uint32_t>(first + static_cast<std::int64_t>(i)));
-        entry.set_sName(StripNulls(std::string_view(gEntry.sName.data(), ENTRY_NAME_LENGTH)));
-        entry.set_lOffset(gEntry.lOffset);
-        entry.set_lSize(gEntry.lSize);
-        gEntries.Add(std::move(entry));
+        const DirEntry record = DecodeRecord(chunk.data() + i * DIR_RECORD_SIZE);
+        Archive::Entry& entry = archive.entries_.emplace_back();
+        entry.record_.set_sId(static_cast<std::uint32_t>(first + static_cast<std::int64_t>(i)));
+        entry.record_.set_sName(
+            StripNulls(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
+        entry.record_.set_lOffset(record.lOffset);
+        entry.record_.set_lSize(record.lSize);
+        EntryOutput output = DecideEntry(entry.record_, dataSize, fs_.Ansi());
+        if (output.sRefusal.empty()) output.sRefusal = fs_.NameRefusal(output.sName);
+        if (output.sRefusal.empty()) continue;
+        const auto [known, fresh] = reasonNumbers.emplace(
+            output.sRefusal, static_cast<std::uint32_t>(archive.reasons_.size() + 1));
+        if (fresh) archive.reasons_.push_back(std::move(output.sRefusal));
+        entry.refusal_ = known->second;
       }
     }
   } catch (const IoError& e) {
     throw RunError("The directory file " + Quoted(path) + " could not be read: " + e.what());
   } catch (const std::bad_alloc&) {
-    gEntries = Catalogue();
     throw RunError("There is not enough memory to read the directory file " + Quoted(path) + ".");
   }
+  return archive;
 }
 
-std::int64_t modArchive::OpenArchive() {
-  if (gImgFile) return imgSize_;
-  const std::string path = paths_.img;
+void modArchive::OpenArchive(const Archive& archive) {
+  const std::string& path = archive.Paths().img;
   try {
     gImgFile = fs_.OpenRead(path);
+    imgPath_ = path;
     imgSize_ = gImgFile->Size();
   } catch (const IoError& e) {
     gImgFile.reset();
     throw RunError("The archive " + Quoted(path) + " could not be opened: " + e.what());
   }
-  return imgSize_;
-}
-
-void modArchive::ExtractEntry(const clsImgFile& entry, const std::string& destination) {
-  Destination folder = OpenDestination(destination);
-  WriteEntry(entry, folder).Finish();
 }
 
 Destination modArchive::OpenDestination(const std::string& destination) {
@@ -115,50 +130,37 @@ Destination modArchive::OpenDestination(const std::string& destination) {
 }
 
 EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
-                        const FileSystem& fs) {
+                        const CodePage& cp) {
   EntryOutput output;
-  // The path ends at the name's first space, the padding's included.
-  const std::string field = SpacesToNulls(entry.sName());
-  output.sName = field.substr(0, field.find('\0'));
+  output.sName = FileNameOf(entry.NameField());
   output.lStart = std::int64_t{entry.lOffset()} * SECTOR_SIZE;
   output.lCount = std::int64_t{entry.lSize()} * SECTOR_SIZE;
   if (entry.lOffset() < 0)
     output.sRefusal = "has a negative offset";
   else if (entry.lSize() < 0)
     output.sRefusal = "has a negative size";
-  else if (std::string reason = UnsafeNameReason(output.sName, fs.Ansi()); !reason.empty())
+  else if (std::string reason = UnsafeNameReason(output.sName, cp); !reason.empty())
     output.sRefusal = std::move(reason);
-  else
-    output.sRefusal = fs.NameRefusal(output.sName);
-  if (!output.sRefusal.empty() || !imgSize) return output;
-  // The final sector may be partial; its missing tail reads as zeros. An empty entry may
-  // start right at the end, where a writer puts an empty last file.
-  const std::int64_t sectorsEnd = (*imgSize + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
-  if (output.lCount > sectorsEnd - output.lStart)
-    output.sRefusal = "lies beyond the end of the archive";
+  if (output.sRefusal.empty() && imgSize && !LiesWithin(output.lStart, output.lCount, *imgSize))
+    output.sRefusal = kBeyondTheEnd;
   return output;
 }
 
-WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destination,
+void modArchive::Prepare(const Archive& archive, const Archive::Entry& entry) {
+  // Everything is decided before the output is touched.
+  if (entry.Refused()) throw EntryError(EntryLabel(entry.Record()), archive.Refusal(entry));
+  // The data file that could not be opened for the directory gave no bounds to trust.
+  if (!archive.DataFailure().empty()) throw RunError(archive.DataFailure());
+  if (!gImgFile || imgPath_ != archive.Paths().img) OpenArchive(archive);
+  // The data file may have become shorter since the directory was read.
+  if (!LiesWithin(entry.Start(), entry.Bytes(), imgSize_))
+    throw EntryError(EntryLabel(entry.Record()), kBeyondTheEnd);
+}
+
+WrittenEntry modArchive::WriteEntry(const Archive& archive, const Archive::Entry& entry,
+                                    Destination& destination,
                                     const std::function<bool()>& keepGoing) {
-  gEntry.lOffset = entry.lOffset();
-  gEntry.lSize = entry.lSize();
-  const std::string fixedName = SpacesToNulls(entry.sName());
-  std::copy_n(fixedName.begin(), ENTRY_NAME_LENGTH, gEntry.sName.begin());
-
-  // Everything is decided before the output is touched. Offset, size and name refuse an entry
-  // even when the data file cannot be opened.
-  const auto fail = [&](const std::string& reason) { throw EntryError(EntryLabel(entry), reason); };
-  EntryOutput output = DecideEntry(entry, std::nullopt, fs_);
-  if (output.sRefusal.empty()) {
-    OpenArchive();
-    output = DecideEntry(entry, imgSize_, fs_);
-  }
-  if (!output.sRefusal.empty()) fail(output.sRefusal);
-  const std::string& name = output.sName;
-  const std::int64_t start = output.lStart;
-  const std::int64_t count = output.lCount;
-
+  Prepare(archive, entry);
   std::unique_ptr<OutputFile> outFile;
   try {
     outFile = destination.folder->CreateTemp();
@@ -166,13 +168,23 @@ WrittenEntry modArchive::WriteEntry(const clsImgFile& entry, Destination& destin
     throw RunError("The destination folder " + Quoted(destination.path) +
                    " could not be written: " + e.what());
   }
-  WrittenEntry written(destination, std::move(outFile), name, EntryLabel(entry), count);
+  WrittenEntry written(destination, std::move(outFile), std::string(entry.FileName()),
+                       EntryLabel(entry.Record()), entry.Bytes());
   try {
-    CopyEntry(start, count, written.File(), keepGoing);
+    CopyEntry(entry.Start(), entry.Bytes(), written.File(), keepGoing);
   } catch (const IoError& e) {
-    fail(std::string("could not be written: ") + e.what());
+    throw EntryError(EntryLabel(entry.Record()), std::string("could not be written: ") + e.what());
   }
   return written;
+}
+
+void modArchive::CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out) {
+  Prepare(archive, entry);
+  try {
+    CopyEntry(entry.Start(), entry.Bytes(), out);
+  } catch (const IoError& e) {
+    throw EntryError(EntryLabel(entry.Record()), std::string("could not be written: ") + e.what());
+  }
 }
 
 void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
@@ -213,10 +225,10 @@ void modArchive::CopyStored(std::int64_t at, std::int64_t count, OutputFile& out
     try {
       got = gImgFile->ReadAt(at + done, gBuffer.data(), n);
     } catch (const IoError& e) {
-      throw RunError("The archive " + Quoted(paths_.img) + " could not be read: " + e.what());
+      throw RunError("The archive " + Quoted(imgPath_) + " could not be read: " + e.what());
     }
     if (got != n)
-      throw RunError("The archive " + Quoted(paths_.img) +
+      throw RunError("The archive " + Quoted(imgPath_) +
                      " could not be read: it became shorter during the extraction");
     out.Write(gBuffer.data(), n);
     done += static_cast<std::int64_t>(n);

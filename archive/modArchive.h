@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clsImgFile.h"
@@ -17,35 +18,66 @@
 
 namespace sectorsieve {
 
-// The entry catalogue: keeps directory order and finds an entry by its sId.
-class Catalogue {
- public:
-  void Add(clsImgFile entry);
-  void Reserve(std::size_t count) { items_.reserve(count); }
-  const clsImgFile* Item(const std::string& key) const;
-  const clsImgFile& At(std::size_t index) const { return items_[index]; }
-  std::size_t Count() const { return items_.size(); }
-  auto begin() const { return items_.begin(); }
-  auto end() const { return items_.end(); }
-
- private:
-  // An entry's key is its index as decimal text, so the index needs no table of its own.
-  std::vector<clsImgFile> items_;
-};
-
 // What extraction makes of one entry, decided once, here: the name of its file (in the code
 // page, "\" between folders), why it is refused or empty, and the bytes it takes from the data
-// file. ExtractEntry writes by it; the listing and the window show it.
+// file.
 struct EntryOutput {
   std::string sName;
   std::string sRefusal;
   std::int64_t lStart = 0;  // byte offset in the data file
   std::int64_t lCount = 0;  // bytes
 };
-// entry against a data file of imgSize bytes, with names as fs takes them; without a size, all
+// entry against a data file of imgSize bytes, with names in code page cp; without a size, all
 // but whether it lies within the data file.
 EntryOutput DecideEntry(const clsImgFile& entry, std::optional<std::int64_t> imgSize,
-                        const FileSystem& fs);
+                        const CodePage& cp);
+
+// One archive as its directory file gave it when it was read: every record in directory order,
+// each with what the core decided for it. Nothing changes it afterwards; list, check, the
+// extraction and the window all present the same value.
+class Archive {
+ public:
+  class Entry {
+   public:
+    const clsImgFile& Record() const { return record_; }
+    std::size_t Index() const { return record_.Index(); }
+    // The name of its file: the name up to its first space, bytes in the code page.
+    std::string_view FileName() const { return FileNameOf(record_.NameField()); }
+    std::int64_t Start() const { return std::int64_t{record_.lOffset()} * SECTOR_SIZE; }
+    std::int64_t Bytes() const { return std::int64_t{record_.lSize()} * SECTOR_SIZE; }
+    bool Refused() const { return refusal_ != 0; }
+
+   private:
+    friend class Archive;
+    friend class modArchive;
+    clsImgFile record_;
+    std::uint32_t refusal_ = 0;  // 1 + the number of its reason in the archive, 0 for none
+  };
+
+  const ArchivePaths& Paths() const { return paths_; }
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const Entry& operator[](std::size_t index) const { return entries_[index]; }
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+
+  // Why entry is not extracted, or empty: its offset, size or name, whether it lies within the
+  // data file, or a name the file system cannot take.
+  const std::string& Refusal(const Entry& entry) const;
+  // The data file's size when the directory was read.
+  std::int64_t DataSize() const { return dataSize_; }
+  // Why the data file could not be opened then, or empty. Entries that are not refused for
+  // their own sake cannot be extracted without it.
+  const std::string& DataFailure() const { return dataFailure_; }
+
+ private:
+  friend class modArchive;
+  ArchivePaths paths_;
+  std::vector<Entry> entries_;
+  std::vector<std::string> reasons_;
+  std::int64_t dataSize_ = 0;
+  std::string dataFailure_;
+};
 
 // A run was asked to stop while an entry was being written; the entry was abandoned.
 class EntryStopped : public std::exception {
@@ -53,53 +85,49 @@ class EntryStopped : public std::exception {
   const char* what() const noexcept override { return "the entry was stopped"; }
 };
 
-// Archive access. Names starting with "g" are the module-level state of the archive
-// module; they live on this object so that every test starts from fresh state.
+// Archive access: reading a directory into its value, and writing its entries out.
 class modArchive {
  public:
   explicit modArchive(FileSystem& fs);
 
-  // Replaces gEntries with one entry per whole record of basePath + ".dir". keepGoing is
-  // asked between pieces of a long directory; when it says no, gEntries is left empty.
+  // The archive at basePath: one entry per whole record of basePath + ".dir", each decided
+  // against the data file's size and the file system's names. keepGoing is asked between
+  // pieces of a long directory; when it says no, the archive comes back without entries.
   // Throws RunError when the directory file cannot be opened or read, or memory runs out.
-  void LoadDirectory(const std::string& basePath, const std::function<bool()>& keepGoing = {});
+  Archive LoadDirectory(const std::string& basePath, const std::function<bool()>& keepGoing = {});
   // The same for an archive whose two files are spelled otherwise ("DATA.IMG", "DATA.DIR").
-  void LoadDirectory(const ArchivePaths& archive, const std::function<bool()>& keepGoing = {});
+  Archive LoadDirectory(const ArchivePaths& paths, const std::function<bool()>& keepGoing = {});
 
-  // Writes one entry into destination (ending in "\") under its name up to the first space.
-  // The file appears complete or not at all. Throws EntryError for a fault of this entry,
-  // RunError when the data file or the destination folder cannot be used.
-  void ExtractEntry(const clsImgFile& entry, const std::string& destination);
   // Opens the folder that a run's entries are written into. Throws RunError when it cannot.
   Destination OpenDestination(const std::string& destination);
-  // ExtractEntry up to the entry's bytes: its file is left to finish, on any thread.
-  // keepGoing is asked between pieces of a long entry; when it says no, the entry is
-  // abandoned as a failed one is, its temporary file removed, and EntryStopped is thrown.
-  WrittenEntry WriteEntry(const clsImgFile& entry, Destination& destination,
-                          const std::function<bool()>& keepGoing = {});
+  // Writes the entry's bytes into a new file in destination, left to finish (close, then
+  // rename to its name) on any thread. Throws EntryError for a fault of this entry, RunError
+  // when the data file or the destination folder cannot be used. keepGoing is asked between
+  // pieces of a long entry; when it says no, the entry is abandoned as a failed one is, its
+  // temporary file removed, and EntryStopped is thrown.
+  WrittenEntry WriteEntry(const Archive& archive, const Archive::Entry& entry,
+                          Destination& destination, const std::function<bool()>& keepGoing = {});
+  // Writes the entry's bytes to out, as WriteEntry would put them in its file. Throws as
+  // WriteEntry does.
+  void CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out);
 
-  // Opens the data file of the loaded directory, unless it is open, and returns its size. A run
-  // opens it before its first entry, so that a directory without its data file is refused in
-  // the same words by every command. Throws RunError when it cannot be opened.
-  std::int64_t OpenArchive();
-  // Closes the data file that ExtractEntry keeps open between entries of one run.
+  // Closes the data file that WriteEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }
 
-  Catalogue gEntries;
-  std::string gArchiveBase;
-  DirEntry gEntry;
-  std::vector<char> gBuffer;  // copy buffer, fixed size whatever the entry's size
-
  private:
+  // The entry's range in the data file, opened; throws EntryError when it is refused.
+  void Prepare(const Archive& archive, const Archive::Entry& entry);
+  void OpenArchive(const Archive& archive);
   void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
-                 const std::function<bool()>& keepGoing);
+                 const std::function<bool()>& keepGoing = {});
   void CopyStored(std::int64_t at, std::int64_t count, OutputFile& out);
   void AppendZeros(std::int64_t count, OutputFile& out);
 
   FileSystem& fs_;
-  ArchivePaths paths_;  // of the archive loaded, gArchiveBase's
   std::unique_ptr<InputFile> gImgFile;
+  std::string imgPath_;  // of the data file open
   std::int64_t imgSize_ = 0;
+  std::vector<char> gBuffer;  // copy buffer, fixed size whatever the entry's size
 };
 
 }  // namespace sectorsieve

@@ -154,6 +154,11 @@ std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const Co
   return ArchivePathsOf(imgPath.substr(0, at));
 }
 
+std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp) {
+  if (ArchiveOfDataFile(imgPath, cp)) return {};
+  return "\"" + std::string(imgPath) + "\" does not name an archive's .img file";
+}
+
 std::string StripNulls(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -162,10 +167,9 @@ std::string StripNulls(std::string_view text) {
   return result;
 }
 
-std::string SpacesToNulls(std::string_view text) {
-  std::string result(text);
-  std::replace(result.begin(), result.end(), ' ', '\0');
-  return result;
+std::string_view FileNameOf(std::string_view name) {
+  // No trail byte of a double-byte character is a space or a NUL: bytes can be searched.
+  return name.substr(0, std::min(name.find(' '), name.find('\0')));
 }
 
 std::string TrimSpaces(std::string_view text) {

@@ -84,11 +84,13 @@ std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const Co
 // The same for a path typed on a command line, whose extension may be in any case: the
 // directory file's takes the same case letter by letter ("DATA.IMG" has "DATA.DIR").
 std::optional<ArchivePaths> ArchiveOfTypedDataFile(std::string_view imgPath, const CodePage& cp);
+// Why imgPath names no archive, in words that name it, or empty when it does.
+std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp);
 
 // Returns text without its NUL (0) and DLE (16) characters.
 std::string StripNulls(std::string_view text);
-// Returns text with every space replaced by a NUL.
-std::string SpacesToNulls(std::string_view text);
+// The name of an entry's file: its name up to the first space (the padding's included) or NUL.
+std::string_view FileNameOf(std::string_view name);
 // Returns text without leading and trailing spaces.
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.

@@ -284,9 +284,9 @@ Extraction TimeExtraction(const fs::path& base, const fs::path& destination, Ext
   return TimeInChild([&] {
     SlowCloseFileSystem slow;
     sectorsieve::modArchive archive(how.slowClose ? slow : sectorsieve::SystemFileSystem());
-    archive.LoadDirectory(base.string());
+    const sectorsieve::Archive loaded = archive.LoadDirectory(base.string());
     sectorsieve::ExtractionRun run(archive, how.finishers);
-    const auto failures = run.Run(destination.string() + "\\");
+    const auto failures = run.Run(loaded, {destination.string() + "\\", std::nullopt, {}});
     if (!failures.empty()) throw std::runtime_error(failures[0].what());
   });
 }
@@ -334,8 +334,8 @@ Extraction TimeDirectoryLoad(const fs::path& root) {
   }
   const Extraction load = TimeInChild([&] {
     sectorsieve::modArchive archive(sectorsieve::SystemFileSystem());
-    archive.LoadDirectory(base.string(), [] { return true; });
-    if (archive.gEntries.Count() != DIRECTORY_RECORDS) throw std::runtime_error("records lost");
+    if (archive.LoadDirectory(base.string(), [] { return true; }).size() != DIRECTORY_RECORDS)
+      throw std::runtime_error("records lost");
   });
   fs::remove(fs::path(base) += ".dir");
   return load;

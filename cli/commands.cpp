@@ -1,6 +1,8 @@
 #include "commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "command_files.h"
@@ -9,6 +11,7 @@
 #include "file_io.h"
 #include "imgpack.h"
 #include "listing.h"
+#include "picking.h"
 #include "progress.h"
 
 namespace sectorsieve::cli {
@@ -43,7 +46,7 @@ std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath, FileSystem& fi
 std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
   if (!ArchiveOfTypedDataFile(imgPath, PathCodePage()))
-    return "\"" + imgPath + "\" does not name an archive's .img file";
+    return ArchivePathRefusal(imgPath, PathCodePage());
   return {};
 }
 
@@ -53,6 +56,42 @@ std::string NewArchiveRefusal(const std::string& imgPath) {
   if (!ArchiveOfDataFile(imgPath, PathCodePage()))
     return "\"" + imgPath + "\" does not end in \".img\" in lower case, as pack writes it";
   return {};
+}
+
+// The entry names of names' code page in UTF-8, as picking compares them.
+NameText TextOf(const NameCodec& names) {
+  return [&names](std::string_view name) { return names.ToUtf8(name); };
+}
+
+// As tar says it: the others are still listed or extracted.
+void ReportUnmatched(const std::vector<std::string>& unmatched) {
+  for (const std::string& pattern : unmatched)
+    std::fputs((Printable(pattern) + ": not in the archive\n").c_str(), stderr);
+}
+
+// Standard output as the file an entry is copied into.
+class StandardOutput final : public OutputFile {
+ public:
+  const std::string& Name() const override { return name_; }
+  void Write(const char* data, std::size_t count) override {
+    if (std::fwrite(data, 1, count, stdout) != count) throw IoError(std::strerror(errno));
+  }
+  void Close() override {}
+
+ private:
+  std::string name_ = "standard output";
+};
+
+// The archive at imgPath as the core reads it, or the complaint that ends the command.
+std::optional<Archive> Load(const std::string& imgPath, FileSystem& files, const NameCodec& names) {
+  try {
+    Archive archive = modArchive(files).LoadDirectory(*ArchiveOf(imgPath, files));
+    if (archive.DataFailure().empty()) return archive;
+    Failed(archive.DataFailure(), names);
+  } catch (const RunError& e) {
+    Failed(e.what(), names);
+  }
+  return std::nullopt;
 }
 
 // Checks destination, the folder as it will be opened, and names it as folder, as it was given.
@@ -71,28 +110,30 @@ std::string FolderRefusal(const std::string& folder, const std::string& destinat
 
 }  // namespace
 
-int List(const std::string& imgPath, bool json, const NameCodec& names) {
+int List(const std::string& imgPath, const std::vector<std::string>& patterns, bool json,
+         const NameCodec& names) {
   if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
   const auto files = CommandFiles(names);
-  const auto paths = ArchiveOf(imgPath, *files);
-  modArchive archive(*files);
-  std::int64_t imgSize = 0;
-  try {
-    archive.LoadDirectory(*paths);
-    imgSize = archive.OpenArchive();
-    archive.CloseArchive();
-  } catch (const RunError& e) {
-    return Failed(e.what(), names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  Picks picked;
+  std::vector<std::string> unmatched;
+  if (!patterns.empty()) {
+    Picked found = PickEntries(*archive, patterns, names.Ansi(), TextOf(names));
+    picked = std::move(found.entries);
+    unmatched = std::move(found.unmatched);
   }
-  const auto entries = ListEntries(archive.gEntries, *files, imgSize);
-  const std::string text = json ? ListingJson(entries, names) : ListingText(entries, names);
+  const std::string text =
+      json ? ListingJson(*archive, picked, names) : ListingText(*archive, picked, names);
   std::fwrite(text.data(), 1, text.size(), stdout);
-  return EXIT_ALL_WRITTEN;
+  ReportUnmatched(unmatched);
+  return unmatched.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
-int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
-            const NameCodec& names, const std::atomic<bool>& stop) {
+int Extract(const std::string& imgPath, const std::string& folder,
+            const std::vector<std::string>& patterns, bool quiet, const NameCodec& names,
+            const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
   const std::string destination = AsFolder(folder, PathCodePage());
   std::string refusal = ArchiveRefusal(imgPath);
@@ -101,12 +142,61 @@ int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
   const auto paths = ArchiveOf(imgPath, *files);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
-  const RunOutcome outcome = ExtractArchive(archive, *paths, destination, stop, report);
+  const RunOutcome outcome =
+      ExtractArchive(archive, *paths, destination, patterns, names, stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
+  ReportUnmatched(outcome.unmatched);
   std::puts(Summary(outcome, Displayed(folder, names), report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
+}
+
+int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
+                    const NameCodec& names) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
+    return Failed(refusal, names);
+  const auto files = CommandFiles(names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  const Picked picked = PickEntries(*archive, {pattern}, names.Ansi(), TextOf(names));
+  if (picked.entries.empty()) {
+    ReportUnmatched(picked.unmatched);
+    return EXIT_SOME_FAILED;
+  }
+  const std::vector<SameName> groups =
+      GroupByName(*archive, picked.entries, names.Ansi(), TextOf(names));
+  if (groups.size() > 1)
+    return Failed("\"" + pattern + "\" names " + std::to_string(groups.size()) +
+                      " files; --stdout writes one: name it",
+                  names);
+  // Where every entry of the name is refused, extraction writes none: the last one tells why.
+  const Archive::Entry& entry = (*archive)[groups[0].kept.value_or(groups[0].entries.back())];
+  StandardOutput out;
+  try {
+    modArchive(*files).CopyEntryTo(*archive, entry, out);
+  } catch (const EntryError& e) {
+    std::fputs(
+        (Printable(names.Shown(e.entry())) + ": " + Displayed(e.reason(), names) + "\n").c_str(),
+        stderr);
+    return EXIT_SOME_FAILED;
+  } catch (const RunError& e) {
+    return Failed(e.what(), names);
+  }
+  return EXIT_ALL_WRITTEN;
+}
+
+int Check(const std::string& imgPath, bool json, const NameCodec& names) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
+    return Failed(refusal, names);
+  const auto files = CommandFiles(names);
+  const std::optional<Archive> archive = Load(imgPath, *files, names);
+  if (!archive) return EXIT_RUN_FAILED;
+  const ArchiveCheck check = CheckArchive(*archive, names.Ansi(), TextOf(names));
+  const std::string text =
+      json ? CheckJson(*archive, check, names) : CheckText(*archive, check, names);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return check.Sound() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,

@@ -5,14 +5,23 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "native_names.h"
 
 namespace sectorsieve::cli {
 
-int List(const std::string& imgPath, bool json, const NameCodec& names);
-int Extract(const std::string& imgPath, const std::string& folder, bool quiet,
-            const NameCodec& names, const std::atomic<bool>& stop);
+// patterns: the NAMEs given, each a file name or a wildcard pattern; none for every entry.
+int List(const std::string& imgPath, const std::vector<std::string>& patterns, bool json,
+         const NameCodec& names);
+int Extract(const std::string& imgPath, const std::string& folder,
+            const std::vector<std::string>& patterns, bool quiet, const NameCodec& names,
+            const std::atomic<bool>& stop);
+// The bytes of the entry whose file extraction keeps for pattern, to standard output.
+int ExtractToStdout(const std::string& imgPath, const std::string& pattern, const NameCodec& names);
+// What extraction would refuse, overlaps, entries replaced by later ones of the same name, and
+// the share of the data file no entry uses; 0 when every entry would be extracted.
+int Check(const std::string& imgPath, bool json, const NameCodec& names);
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop);
 

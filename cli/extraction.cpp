@@ -3,34 +3,46 @@
 #include <algorithm>
 #include <new>
 
+#include "picking.h"
+
 namespace sectorsieve::cli {
 
 int ExitStatus(const RunOutcome& outcome) {
   if (outcome.stopped) return EXIT_INTERRUPTED;
   if (!outcome.failure.empty()) return EXIT_RUN_FAILED;
-  return outcome.failures.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
+  return outcome.failures.empty() && outcome.unmatched.empty() ? EXIT_ALL_WRITTEN
+                                                               : EXIT_SOME_FAILED;
 }
 
 RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
-                          const std::string& destination, const std::atomic<bool>& stop,
+                          const std::string& destination, const std::vector<std::string>& patterns,
+                          const NameCodec& names, const std::atomic<bool>& stop,
                           RunObserver& observer) {
   // The window's run: files are finished on the run's pool while the next entries are written.
   ExtractionRun run(archive);
   RunProgress progress;
   std::int64_t inHand = 0;  // bytes of the entry being written
-  const auto loaded = [&] {
-    progress.entries = archive.gEntries.Count();
-    for (const clsImgFile& entry : archive.gEntries)
-      progress.totalBytes += std::int64_t{std::max(entry.lSize(), 0)} * SECTOR_SIZE;
-    return destination;
+  const auto loaded = [&](const Archive& loadedArchive) {
+    RunTarget target{destination, std::nullopt, {}};
+    if (!patterns.empty()) {
+      Picked picked = PickEntries(loadedArchive, patterns, names.Ansi(),
+                                  [&](std::string_view name) { return names.ToUtf8(name); });
+      target.picked = std::move(picked.entries);
+      target.unmatched = std::move(picked.unmatched);
+    }
+    progress.entries = target.picked ? target.picked->size() : loadedArchive.size();
+    for (std::size_t i = 0; i < progress.entries; ++i)
+      progress.totalBytes +=
+          std::max<std::int64_t>(loadedArchive[target.picked ? (*target.picked)[i] : i].Bytes(), 0);
+    return target;
   };
   RunOutcome outcome = run.Extract(
       paths, [&] { return !stop; }, loaded,
-      [&](std::size_t done, const clsImgFile& entry) {
+      [&](std::size_t done, const Archive::Entry& entry) {
         progress.done = done;
         progress.bytes += inHand;
         if (done > 0) observer.EntryDone(progress);
-        inHand = std::int64_t{entry.lSize()} * SECTOR_SIZE;
+        inHand = entry.Bytes();
         if (stop) run.RequestStop();
       });
   for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);

@@ -21,7 +21,7 @@ using namespace sectorsieve::cli;
 
 int Run(int argc, char** argv) {
   CLI::App app(
-      "Lists, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
+      "Lists, checks, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
       ".dir file of the same name beside it.",
       "sectorsieve");
   app.set_version_flag("--version", "sectorsieve " SECTORSIEVE_VERSION_TEXT);
@@ -29,14 +29,17 @@ int Run(int argc, char** argv) {
   // Options start with "-" on every platform: on Windows "/json" or "/dir/a.img" is a path.
   app.allow_windows_style_options(false);
   app.footer(
-      "Exit status: 0 when everything was done, 1 when some entries could not be extracted,\n"
+      "Exit status: 0 when everything was done, 1 when some entries could not be extracted\n"
+      "(or check found some that would not be) or a NAME is not in the archive,\n"
       "2 when the command could not be carried out, 130 when interrupted by Ctrl+C (128 and\n"
       "the signal's number for SIGTERM and SIGHUP).");
 
   std::string archive;
   std::string folder;
+  std::vector<std::string> patterns;
   bool json = false;
   bool quiet = false;
+  bool toStdout = false;
   std::optional<unsigned> codePage;
   const auto addCodePage = [&](CLI::App* command) {
     command
@@ -47,17 +50,35 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1u, 65535u));
   };
 
+  const char* const nameHelp =
+      "only the entries whose file names match: a name, or a pattern where * stands for any "
+      "characters and ? for one, compared as Windows compares names, in any case";
   CLI::App* list = app.add_subcommand("list", "print the entries of ARCHIVE, one line each");
   list->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  list->add_option("NAME", patterns, nameHelp);
   list->add_flag("--json", json, "print one JSON array instead");
   addCodePage(list);
 
-  CLI::App* extract =
-      app.add_subcommand("extract", "write every entry of ARCHIVE into FOLDER, as the window does");
+  CLI::App* extract = app.add_subcommand(
+      "extract",
+      "write every entry of ARCHIVE, or those NAME picks, into FOLDER, as the window does");
   extract->add_option("ARCHIVE", archive, "the archive's .img file")->required();
-  extract->add_option("FOLDER", folder, "the folder to write into")->required();
+  extract->add_option("FOLDER", folder, "the folder to write into (none with --stdout)")
+      ->required();
+  extract->add_option("NAME", patterns, nameHelp);
   extract->add_flag("-q,--quiet", quiet, "no progress line");
+  extract->add_flag("--stdout", toStdout,
+                    "write the bytes of the one file NAME names, as extraction would keep it, "
+                    "to standard output: extract --stdout ARCHIVE NAME");
   addCodePage(extract);
+
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "tell what extracting ARCHIVE would refuse, entries that overlap or replace others, "
+      "and how much of the data file no entry uses");
+  check->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  check->add_flag("--json", json, "print one JSON object instead");
+  addCodePage(check);
 
   CLI::App* pack = app.add_subcommand(
       "pack", "pack the files of FOLDER into ARCHIVE and the .dir file beside it");
@@ -69,7 +90,7 @@ int Run(int argc, char** argv) {
     std::vector<std::string> args = Arguments(argc, argv);
     // "help", "help COMMAND", no command and an unknown one get the usage.
     const auto command = [&](const std::string& name) -> CLI::App* {
-      for (CLI::App* known : {list, extract, pack})
+      for (CLI::App* known : {list, check, extract, pack})
         if (known->get_name() == name) return known;
       return nullptr;
     };
@@ -95,8 +116,18 @@ int Run(int argc, char** argv) {
   }
 
   const auto names = std::make_unique<NameCodec>(codePage);
-  if (list->parsed()) return List(archive, json, *names);
-  if (extract->parsed()) return Extract(archive, folder, quiet, *names, CatchInterrupts());
+  if (list->parsed()) return List(archive, patterns, json, *names);
+  if (check->parsed()) return Check(archive, json, *names);
+  if (extract->parsed() && toStdout) {
+    // The one NAME stands where FOLDER would.
+    if (!patterns.empty()) {
+      std::fputs("sectorsieve: extract --stdout takes one NAME and no FOLDER\n", stderr);
+      return EXIT_RUN_FAILED;
+    }
+    return ExtractToStdout(archive, folder, *names);
+  }
+  if (extract->parsed())
+    return Extract(archive, folder, patterns, quiet, *names, CatchInterrupts());
   return Pack(folder, archive, *names, CatchInterrupts());
 }
 

@@ -56,6 +56,27 @@ inline std::optional<std::string> DecodeToUtf8(unsigned cp, std::string_view tex
   return wide ? Utf8(*wide) : std::nullopt;
 }
 
+// UTF-16 text in code page cp, exactly: nothing when a character has no exact match there, since
+// a look-alike would name another file. shown, when given, receives the text with each such
+// character as the code page's default ("?").
+inline std::optional<std::string> Encode(unsigned cp, std::wstring_view text,
+                                         std::string* shown = nullptr) {
+  if (text.empty()) return std::string();
+  // UTF-8 holds every character, and takes neither the flag nor the question.
+  const bool utf8 = cp == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* report = utf8 ? nullptr : &usedDefault;
+  const int size = static_cast<int>(text.size());
+  const int n = ::WideCharToMultiByte(cp, flags, text.data(), size, nullptr, 0, nullptr, report);
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(cp, flags, text.data(), size, bytes.data(), n, nullptr, report);
+  if (shown) *shown = bytes;
+  // The way back catches what the flag does not (unpaired surrogates, for one).
+  if (n == 0 || usedDefault || Decode(cp, bytes) != text) return std::nullopt;
+  return bytes;
+}
+
 // path made full against the working folder, as the system makes every path it is given;
 // "" when the system will not.
 inline std::wstring FullPathOf(const std::wstring& path) {

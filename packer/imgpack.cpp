@@ -9,6 +9,7 @@
 
 #include "format.h"
 #include "names.h"
+#include "picking.h"
 
 namespace sectorsieve::imgpack {
 
@@ -123,8 +124,7 @@ void ArchiveWriter::Close() {
 
 std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  // Extraction ends a name at its first space; no trail byte of a double-byte character is one.
-  if (name.find(' ') != std::string_view::npos) return "its name holds a space";
+  if (FileNameOf(name) != name) return "its name holds a space";
   // Extraction reads "\\" as a folder separator.
   if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
   if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
@@ -133,31 +133,6 @@ std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
 }
 
 namespace {
-
-// A name as Windows compares names: trailing dots and spaces dropped, letters of the scripts
-// of the ANSI code pages in one case (Latin, Greek, Cyrillic, and the full-width Latin of the
-// East Asian pages).
-std::u32string WindowsKey(std::u32string name) {
-  while (!name.empty() && (name.back() == U'.' || name.back() == U' ')) name.pop_back();
-  for (char32_t& c : name) {
-    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-        (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F) ||
-        (c >= 0xFF41 && c <= 0xFF5A))
-      c -= 0x20;
-    else if (c >= 0x450 && c <= 0x45F)
-      c -= 0x50;
-    else if (c == 0xFF)
-      c = 0x178;
-    else if (c == 0x3C2)
-      c = 0x3A3;
-    else if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
-             c != 0x17F)
-      // Latin Extended-A pairs each capital with the small letter after it, except where a
-      // letter has no partner (the dotted and dotless i, kra, n preceded by apostrophe, long s).
-      c = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) ? (c - 1) | 1 : c & ~1u;
-  }
-  return name;
-}
 
 // A name of a file in the archive's folder that nothing else uses.
 fs::path Unused(const fs::path& basePath, std::string_view extension) {
@@ -206,7 +181,7 @@ std::size_t PackFolder(const fs::path& folder, const fs::path& basePath, const C
     if (const std::string reason = RefusedNameReason(*name, cp); !reason.empty())
       throw PackError("cannot pack " + Quoted(item.path()) + ": " + reason);
     const auto [other, fresh] =
-        windowsNames.emplace(WindowsKey(item.path().filename().u32string()), item.path());
+        windowsNames.emplace(NameKey(item.path().filename().u32string()), item.path());
     if (!fresh)
       throw PackError("cannot pack " + Quoted(item.path()) +
                       ": Windows takes its name for that of " + Quoted(other->second) +

@@ -21,7 +21,7 @@ class TextBox {
   // Raises Change before it returns, as a real edit control does for every text set.
   virtual void SetText(const std::string& text) = 0;
 
-  std::string Tag;  // free text kept beside the control; the window never interprets it
+  std::string Tag;  // free text kept beside the control; frmMain marks a filled path box with it
   std::function<void()> Change;
 };
 

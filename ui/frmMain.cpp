@@ -14,7 +14,7 @@ constexpr std::size_t kMaxListedFailures = 20;
 const std::string kFilled = "1";
 constexpr const char* kUnusableNameTitle = "Name not usable";
 
-// A path that reached us through Unicode with characters the ANSI code page lacks.
+// A path with characters that name no file exactly.
 std::string UnusableNameMessage(const char* kind, const std::string& shown) {
   return std::string("The ") + kind + " \"" + shown +
          "\" has characters in its name that this program cannot use." + kNewLine +
@@ -146,40 +146,38 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
     refused.failure = UnusableNameMessage(e.kind, e.text.shown());
     return refused;
   }
+  refused.failure = ArchivePathRefusal(source, fs_.Paths());
+  if (!refused.failure.empty()) return refused;
   const auto archive = ArchiveOfDataFile(source, fs_.Paths());
-  if (!archive) {
-    refused.failure = "\"" + source + "\" does not name an archive's .img file";
-    return refused;
-  }
   // A long directory loads in pieces, with the window's events handled between them.
   const auto keepLoading = [this] {
     c_.form.DoEvents();
     return !unloadRequested_ && !stopRequested_;
   };
-  const auto normalised = [&] {
+  int total = 0;
+  const auto normalised = [&](const Archive& loaded) {
     if (!EndsInBackslash(destination, fs_.Paths())) {
       destination += "\\";
       c_.lblDestination.SetText(destination);
     }
-    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0,
-                               static_cast<int>(archive_.gEntries.Count()));
-    return destination;
+    total = static_cast<int>(loaded.size());
+    c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, total);
+    return RunTarget{destination, std::nullopt, {}};
   };
   return run.Extract(
-      *archive, keepLoading, normalised, [&](std::size_t done, const clsImgFile& entry) {
-        c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done),
-                                   static_cast<int>(archive_.gEntries.Count()));
+      *archive, keepLoading, normalised, [&](std::size_t done, const Archive::Entry& entry) {
+        c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done), total);
         c_.form.DoEvents();
         if (unloadRequested_ || stopRequested_)
           run.RequestStop();
         else
-          c_.form.SetCaption("Extracting : " + fs_.Shown(TrimSpaces(StripNulls(entry.sName()))));
+          c_.form.SetCaption("Extracting : " + fs_.Shown(EntryLabel(entry.Record())));
       });
 }
 
 void frmMain::ShowOutcome(const RunOutcome& outcome) {
   // A stop the user asked for is neither a failure nor a success, and needs no box.
-  const bool stopped = stopRequested_ && outcome.failure.empty();
+  const bool stopped = outcome.stopped;
   const bool failed = !stopped && (!outcome.failure.empty() || !outcome.failures.empty());
   if (stopped)
     c_.form.SetCaption("Extraction stopped");

@@ -41,7 +41,8 @@ class frmMain {
   // Files and folders dropped on the window: a ".img" is the source, a folder the destination,
   // anything else is ignored; nothing is taken during a run.
   void DropPaths(const std::vector<std::string>& paths);
-  // A path that the ANSI code page cannot name exactly: refused with a box.
+  // A path that the program cannot name exactly (the open-file dialog's ANSI one, a text that
+  // is not Unicode): refused with a box.
   void RefuseUnusableName(const char* kind, const std::string& shown);
   void lblSource_Change();
   void lblDestination_Change();
@@ -57,7 +58,7 @@ class frmMain {
   bool Running() const { return running_; }
 
  private:
-  // A path box whose text does not convert exactly to the ANSI code page.
+  // A path box whose text is not exact Unicode (a surrogate without its pair).
   struct UnusablePath {
     const char* kind;  // "file" or "folder"
     UnconvertibleText text;

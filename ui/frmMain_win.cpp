@@ -112,7 +112,7 @@ const char* PathKind(const std::wstring& path) {
 }
 
 // An edit takes its accessible name from the static just before it in creation order, and the
-// designed tab order puts buttons there: the name is given to it instead. Without the
+// window's tab order puts buttons there: the name is given to it instead. Without the
 // accessibility service (some Wine setups) the box stays nameless, as before.
 void NameForScreenReaders(HWND control, const wchar_t* name) {
   IAccPropServices* services = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
 // frmMain on a real Win32 window: the control layer implemented with real controls, so that
-// the handlers of frmMain run unchanged. Texts cross to the W API through the ANSI code page.
+// the handlers of frmMain run unchanged. Texts are UTF-8 here and UTF-16 at the W API.
 
 #include <windows.h>
 // The shell's headers build on windows.h.

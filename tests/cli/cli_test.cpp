@@ -230,7 +230,7 @@ TEST_F(CommandLine, HelpAndAnythingButACommandGetTheUsage) {
 
   const Output none = RunProgram({});
   EXPECT_EQ(none.status, 2);
-  EXPECT_TRUE(none.err.starts_with("Lists, extracts and packs")) << none.err;
+  EXPECT_TRUE(none.err.starts_with("Lists, ")) << none.err;
   const Output unknown = RunProgram({"unpack", Img()});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_TRUE(unknown.err.starts_with("sectorsieve: \"unpack\" is not a command\nLists,"))
@@ -303,7 +303,8 @@ struct UnicodeCase {
   std::string folder;  // the destination's name
   std::string second;  // the second entry's name, after kNihongo932
   std::string listed;  // in the listing
-  std::string failed;  // how extract's complaint starts; "" when all are written
+  std::string
+      failed;  // the start of extract's complaint, as list words it; "" when all are written
 };
 
 class CommandLineUnicode : public CommandLine, public ::testing::WithParamInterface<UnicodeCase> {};
@@ -392,6 +393,104 @@ TEST_F(CommandLine, AFolderWithTrailingDotsOrSpacesIsTheOneWindowsMeans) {
   }
 }
 #endif
+// Names and patterns as list, extract and extract --stdout take them: one archive of five
+// entries per code page, each entry one sector whose bytes tell it apart.
+struct PickCase {
+  const char* label;
+  const char* codePage;
+  std::vector<std::string> patterns;  // UTF-8, as typed
+  std::vector<int> picked;            // the entries listed and extracted, in directory order
+  int kept;                           // the entry --stdout writes; -1 when it writes none
+  std::string complaint;              // the start of what is said on standard error
+};
+
+// 1252: "café.bin" and "CAFÉ.BIN" are one name to Windows; "Photo 1.jpg" is the file "Photo".
+const std::vector<std::string> kNames1252 = {"Bee.TXT",     "a.txt",      "caf\xE9.bin",
+                                             "CAF\xC9.BIN", "sub\\x.dat", "Photo 1.jpg"};
+// 932: "表.txt" and "ソ.bin", whose second bytes are those of "\", and "ab.txt".
+const std::vector<std::string> kNames932 = {"\x95\x5C.txt", "\x83\x5C.bin", "ab.txt"};
+
+class CommandLinePicks : public CommandLine, public ::testing::WithParamInterface<PickCase> {};
+
+TEST_P(CommandLinePicks, ListExtractAndStdoutTakeTheSameEntries) {
+  const PickCase& c = GetParam();
+  const auto& names = std::string(c.codePage) == "932" ? kNames932 : kNames1252;
+  std::string dir;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    dir += Record(static_cast<std::int32_t>(i), 1, names[i]);
+  const std::string data = PatternBytes(names.size() * 2048);
+  WriteArchive(dir, data);
+  MakeOut();
+  fs::create_directory(fs::path(Out()) / "sub");
+  const int status = c.complaint.empty() ? 0 : 1;
+
+  std::vector<std::string> args = {"list", "--codepage", c.codePage, Img()};
+  args.insert(args.end(), c.patterns.begin(), c.patterns.end());
+  const Output listed = RunProgram(args);
+  EXPECT_EQ(listed.status, status) << listed.err;
+  EXPECT_TRUE(listed.err.starts_with(c.complaint)) << listed.err;
+  std::string indices;
+  for (std::size_t at = 0; at < listed.out.size(); at = listed.out.find('\n', at) + 1)
+    indices += listed.out.substr(at, 6) + ",";
+  std::string expected;
+  for (const int i : c.picked) expected += std::string(5, ' ') + std::to_string(i) + ",";
+  EXPECT_EQ(indices, expected) << listed.out;
+
+  args = {"extract", "--codepage", c.codePage, Img(), Out()};
+  args.insert(args.end(), c.patterns.begin(), c.patterns.end());
+  const Output extracted = RunProgram(args);
+  EXPECT_EQ(extracted.status, status) << extracted.err;
+  EXPECT_TRUE(extracted.err.starts_with(c.complaint)) << extracted.err;
+  EXPECT_NE(extracted.out.find(" of " + std::to_string(c.picked.size()) + " entries"),
+            std::string::npos)
+      << extracted.out;
+
+  if (c.patterns.size() != 1) return;
+  const Output written =
+      RunProgram({"extract", "--stdout", "--codepage", c.codePage, Img(), c.patterns[0]});
+  EXPECT_EQ(written.status, c.kept < 0 ? 1 : 0) << written.err;
+  EXPECT_TRUE(written.out == (c.kept < 0 ? "" : data.substr(c.kept * 2048, 2048)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CommandLinePicks,
+    ::testing::Values(
+        PickCase{"ExactName", "1252", {"a.txt"}, {1}, 1, ""},
+        PickCase{"AnyCase", "1252", {"A.TXT"}, {1}, 1, ""},
+        PickCase{"TrailingDot", "1252", {"a.txt."}, {1}, 1, ""},
+        PickCase{"Star", "1252", {"b*"}, {0}, 0, ""},
+        PickCase{"QuestionMarkIsOneCharacter", "1252", {"?.txt"}, {1}, 1, ""},
+        // Both spellings are one file: the later one is what extraction leaves.
+        PickCase{"AccentInAnyCase", "1252", {"CAF\xC3\x89.bin"}, {2, 3}, 3, ""},
+        PickCase{"InAFolder", "1252", {"sub/*"}, {4}, 4, ""},
+        PickCase{"NameEndsAtItsSpace", "1252", {"photo"}, {5}, 5, ""},
+        PickCase{"SeveralNames", "1252", {"a.txt", "*.dat"}, {1, 4}, -1, ""},
+        PickCase{"NoSuchName", "1252", {"none.*"}, {}, -1, "none.*: not in the archive\n"},
+        PickCase{"OneOfTwoMissing", "1252", {"x", "a.txt"}, {1}, -1, "x: not in the archive\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// "?" is one character, a double-byte one too, and its trail byte 0x5C is no "\".
+INSTANTIATE_TEST_SUITE_P(
+    CodePage932, CommandLinePicks,
+    ::testing::Values(
+        PickCase{"QuestionMarkIsOneDoubleByteCharacter", "932", {"?.txt"}, {0}, 0, ""},
+        PickCase{"StarAfterADoubleByteCharacter", "932", {"\xE8\xA1\xA8*"}, {0}, 0, ""},
+        PickCase{"TrailByteIsNoFolder", "932", {"*\\*"}, {}, -1, "*\\*: not in the archive\n"},
+        PickCase{"FullName", "932", {"\xE3\x82\xBD.BIN"}, {1}, 1, ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, StdoutRefusesANameOfSeveralFilesAndTellsARefusedOnesReason) {
+  WriteArchive(Record(0, 1, "a.bin") + Record(1, 1, "b.bin") + Record(-1, 1, "neg.bin"),
+               PatternBytes(2 * 2048));
+  const Output several = RunProgram({"extract", "--stdout", Img(), "*.bin"});
+  EXPECT_EQ(several.status, 2);
+  EXPECT_EQ(several.out, "");
+  EXPECT_NE(several.err.find("names 3 files"), std::string::npos) << several.err;
+  const Output refused = RunProgram({"extract", "--stdout", Img(), "neg.bin"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "neg.bin: has a negative offset\n");
+}
 
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
   const Output run = RunProgram({"--version"});

@@ -30,11 +30,11 @@ TEST(StripNulls, DropsNulAndDleWhereverTheyStand) {
   for (const auto& c : cases) EXPECT_EQ(StripNulls(c.in), c.out) << c.in;
 }
 
-TEST(SpacesToNulls, ReplacesEverySpaceAndNothingElse) {
+TEST(FileNameOf, EndsAtTheFirstSpaceOrNul) {
   const struct {
     std::string in, out;
-  } cases[] = {{"a b", S("a\0b", 3)}, {"abc", "abc"}, {"", ""}, {"  ", S("\0\0", 2)}};
-  for (const auto& c : cases) EXPECT_EQ(SpacesToNulls(c.in), c.out) << c.in;
+  } cases[] = {{"a b", "a"}, {"abc", "abc"}, {"", ""}, {"  ", ""}, {S("a\0b c", 5), "a"}};
+  for (const auto& c : cases) EXPECT_EQ(FileNameOf(c.in), c.out) << c.in;
 }
 
 TEST(ImgFile, NameIsAFixedFieldOf24Characters) {
@@ -56,21 +56,17 @@ class LoadDirectoryTest : public ::testing::Test {
  protected:
   void Load(const std::string& dirBytes) {
     WriteBytes(dir / "arc.dir", dirBytes);
-    archive.LoadDirectory(dir / "arc");
-  }
-  std::vector<const clsImgFile*> Entries() const {
-    std::vector<const clsImgFile*> out;
-    for (const auto& e : archive.gEntries) out.push_back(&e);
-    return out;
+    loaded = archive.LoadDirectory(dir / "arc");
   }
 
   TempDir dir;
   modArchive archive{SystemFileSystem()};
+  Archive loaded;
 };
 
-TEST_F(LoadDirectoryTest, EmptyDirectoryGivesEmptyCatalogueAndClosesTheFile) {
+TEST_F(LoadDirectoryTest, EmptyDirectoryGivesEmptyArchiveAndClosesTheFile) {
   Load("");
-  EXPECT_EQ(archive.gEntries.Count(), 0u);
+  EXPECT_EQ(loaded.size(), 0u);
   // A file still held open could not be removed on Windows.
   std::filesystem::remove(dir.path() / "arc.dir");
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "arc.dir"));
@@ -79,8 +75,7 @@ TEST_F(LoadDirectoryTest, EmptyDirectoryGivesEmptyCatalogueAndClosesTheFile) {
 TEST_F(LoadDirectoryTest, RecordsBecomeEntriesInFileOrder) {
   Load(Record(0, 1, "first.bin") + Record(-7, 2147483647, "second") +
        Record(1048576, -1, "third.txt"));
-  const auto entries = Entries();
-  ASSERT_EQ(entries.size(), 3u);
+  ASSERT_EQ(loaded.size(), 3u);
   const struct {
     const char* id;
     std::int32_t offset, size;
@@ -88,13 +83,12 @@ TEST_F(LoadDirectoryTest, RecordsBecomeEntriesInFileOrder) {
   } expected[] = {
       {"0", 0, 1, "first.bin"}, {"1", -7, 2147483647, "second"}, {"2", 1048576, -1, "third.txt"}};
   for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(entries[i]->sId(), expected[i].id);
-    EXPECT_EQ(entries[i]->lOffset(), expected[i].offset);
-    EXPECT_EQ(entries[i]->lSize(), expected[i].size);
-    EXPECT_EQ(entries[i]->sName().substr(0, entries[i]->sName().find(' ')), expected[i].name);
-    EXPECT_EQ(archive.gEntries.Item(expected[i].id), entries[i]);
+    const clsImgFile& record = loaded[i].Record();
+    EXPECT_EQ(record.sId(), expected[i].id);
+    EXPECT_EQ(record.lOffset(), expected[i].offset);
+    EXPECT_EQ(record.lSize(), expected[i].size);
+    EXPECT_EQ(loaded[i].FileName(), expected[i].name);
   }
-  EXPECT_EQ(archive.gEntries.Item("3"), nullptr);
 }
 
 TEST_F(LoadDirectoryTest, NameFieldsAreCleanedAndPadded) {
@@ -115,15 +109,15 @@ TEST_F(LoadDirectoryTest, NameFieldsAreCleanedAndPadded) {
   std::string dirBytes;
   for (const auto& c : cases) dirBytes += testing::Int32LE(0) + testing::Int32LE(0) + c.field;
   Load(dirBytes);
-  const auto entries = Entries();
-  ASSERT_EQ(entries.size(), std::size(cases));
-  for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i]->sName(), cases[i].name);
+  ASSERT_EQ(loaded.size(), std::size(cases));
+  for (std::size_t i = 0; i < loaded.size(); ++i)
+    EXPECT_EQ(loaded[i].Record().sName(), cases[i].name);
 }
 
 TEST_F(LoadDirectoryTest, TrailingFragmentIsNeverAnEntry) {
   for (std::size_t fragment : {1u, 15u, 16u, 17u, 31u}) {
     Load(Record(0, 1, "a") + Record(1, 1, "b") + std::string(fragment, 'z'));
-    EXPECT_EQ(archive.gEntries.Count(), 2u) << "fragment of " << fragment << " bytes";
+    EXPECT_EQ(loaded.size(), 2u) << "fragment of " << fragment << " bytes";
   }
 }
 
@@ -131,31 +125,52 @@ TEST_F(LoadDirectoryTest, ManyRecordsAcrossReadChunks) {
   std::string dirBytes;
   for (int i = 0; i < 5000; ++i) dirBytes += Record(i, 1, "f" + std::to_string(i));
   Load(dirBytes);
-  ASSERT_EQ(archive.gEntries.Count(), 5000u);
-  const clsImgFile* last = archive.gEntries.Item("4999");
-  ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->lOffset(), 4999);
-  EXPECT_EQ(last->sName().substr(0, 5), "f4999");
-}
-
-TEST_F(LoadDirectoryTest, LoadingAgainReplacesTheCatalogue) {
-  Load(Record(0, 1, "a") + Record(1, 1, "b"));
-  Load(Record(0, 1, "c"));
-  const auto entries = Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0]->sName()[0], 'c');
-  EXPECT_EQ(archive.gEntries.Item("1"), nullptr);
+  ASSERT_EQ(loaded.size(), 5000u);
+  EXPECT_EQ(loaded[4999].Record().lOffset(), 4999);
+  EXPECT_EQ(loaded[4999].FileName(), "f4999");
 }
 
 TEST_F(LoadDirectoryTest, MissingDirectoryStopsTheRunWithItsPath) {
-  Load(Record(0, 1, "a"));
   try {
     archive.LoadDirectory(dir / "missing");
     FAIL() << "no error";
   } catch (const RunError& e) {
     EXPECT_NE(std::string(e.what()).find("missing.dir"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(archive.gEntries.Count(), 0u);
+}
+
+// Each entry carries what extraction will make of it, decided once against the data file.
+TEST_F(LoadDirectoryTest, EveryEntryCarriesItsDecision) {
+  WriteBytes(dir.path() / "arc.img", std::string(3 * SECTOR_SIZE, 'x'));
+  Load(Record(1, 2, "sub\\a.bin keep") + Record(2, 2, "late.bin") + Record(-1, 1, "neg") +
+       Record(0, 1, "CON.txt") + Record(3, 0, "empty-at-end"));
+  const struct {
+    std::string name, refusal;
+    std::int64_t start, bytes;
+  } expected[] = {
+      {"sub\\a.bin", "", SECTOR_SIZE, 2 * SECTOR_SIZE},
+      {"late.bin", "lies beyond the end of the archive", 2 * SECTOR_SIZE, 2 * SECTOR_SIZE},
+      {"neg", "has a negative offset", -SECTOR_SIZE, SECTOR_SIZE},
+      {"CON.txt", "has a name reserved for a device", 0, SECTOR_SIZE},
+      {"empty-at-end", "", 3 * SECTOR_SIZE, 0},
+  };
+  ASSERT_EQ(loaded.size(), std::size(expected));
+  EXPECT_EQ(loaded.DataSize(), 3 * SECTOR_SIZE);
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
+    EXPECT_EQ(loaded[i].FileName(), expected[i].name);
+    EXPECT_EQ(loaded.Refusal(loaded[i]), expected[i].refusal) << expected[i].name;
+    EXPECT_EQ(loaded[i].Refused(), !expected[i].refusal.empty()) << expected[i].name;
+    EXPECT_EQ(loaded[i].Start(), expected[i].start) << expected[i].name;
+    EXPECT_EQ(loaded[i].Bytes(), expected[i].bytes) << expected[i].name;
+  }
+}
+
+TEST_F(LoadDirectoryTest, MissingDataFileIsToldButEntriesStillLoad) {
+  Load(Record(0, 1, "a") + Record(-1, 1, "b"));
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_NE(loaded.DataFailure().find("arc.img"), std::string::npos) << loaded.DataFailure();
+  EXPECT_FALSE(loaded[0].Refused());
+  EXPECT_EQ(loaded.Refusal(loaded[1]), "has a negative offset");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "extract_one.h"
 #include "modArchive.h"
 #include "test_support.h"
 
@@ -27,13 +28,13 @@ class ExtractTest : public ::testing::Test {
   void Archive(const std::string& dirBytes, const std::string& imgBytes) {
     WriteBytes(root.path() / "arc.dir", dirBytes);
     WriteBytes(root.path() / "arc.img", imgBytes);
-    archive.LoadDirectory(root / "arc");
+    loaded = archive.LoadDirectory(root / "arc");
   }
 
   // Extracts the entry with the given index; returns the failure's reason, if any.
   std::optional<std::string> Extract(const std::string& id) {
     try {
-      archive.ExtractEntry(*archive.gEntries.Item(id), Destination());
+      testing::ExtractOne(archive, loaded, std::stoul(id), Destination());
       return std::nullopt;
     } catch (const EntryError& e) {
       return e.reason();
@@ -45,6 +46,7 @@ class ExtractTest : public ::testing::Test {
 
   TempDir root;
   modArchive archive{SystemFileSystem()};
+  sectorsieve::Archive loaded;
 };
 
 TEST_F(ExtractTest, WritesExactlyTheEntrysSectors) {
@@ -157,7 +159,7 @@ TEST_F(ExtractTest, EntriesPastTwoGibibytesAreRead) {
     dirBytes += Record(static_cast<std::int32_t>(s), 1, "s" + std::to_string(s));
   dirBytes += Record(2147483647, 1, "last");
   WriteBytes(root.path() / "arc.dir", dirBytes);
-  archive.LoadDirectory(root / "arc");
+  loaded = archive.LoadDirectory(root / "arc");
   for (std::size_t i = 0; i < std::size(sectors); ++i) {
     const std::string name = "s" + std::to_string(sectors[i]);
     EXPECT_EQ(Extract(std::to_string(i)), std::nullopt) << name;
@@ -171,11 +173,11 @@ TEST_F(ExtractTest, EntriesPastTwoGibibytesAreRead) {
 
 TEST_F(ExtractTest, UnusableArchiveOrDestinationStopsTheRun) {
   Archive(Record(0, 1, "a"), PatternBytes(kSector));
-  const auto entry = *archive.gEntries.Item("0");
-  EXPECT_THROW(archive.ExtractEntry(entry, (root.path() / "nowhere").string() + "\\"), RunError);
+  EXPECT_THROW(testing::ExtractOne(archive, loaded, 0, (root.path() / "nowhere").string() + "\\"),
+               RunError);
   archive.CloseArchive();
   fs::remove(root.path() / "arc.img");
-  EXPECT_THROW(archive.ExtractEntry(entry, Destination()), RunError);
+  EXPECT_THROW(testing::ExtractOne(archive, loaded, 0, Destination()), RunError);
   EXPECT_FALSE(fs::exists(Out("a")));
 }
 

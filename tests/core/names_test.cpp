@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "extract_one.h"
 #include "modArchive.h"
 #include "test_support.h"
 
@@ -143,19 +144,18 @@ TEST_P(EntryNamesInCodePage, OnlySafeNamesAreWrittenAndNothingLandsOutsideTheDes
   const auto before = ListTree(root.path());
 
   modArchive archive(files);
-  archive.LoadDirectory(root / "arc");
+  const Archive loaded = archive.LoadDirectory(root / "arc");
   const std::string out = (root.path() / "out").string() + "\\";
-  std::size_t i = 0;
-  for (const clsImgFile& entry : archive.gEntries) {
-    const NameCase& c = cases[i++];
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
+    const NameCase& c = cases[i];
     try {
-      archive.ExtractEntry(entry, out);
+      testing::ExtractOne(archive, loaded, i, out);
       EXPECT_EQ(c.reason, "") << "written: " << c.field;
     } catch (const EntryError& e) {
       EXPECT_EQ(e.reason(), c.reason) << c.field;
       // Reported under its name without padding, or its index when it has none at all.
       EXPECT_EQ(e.entry(),
-                c.field.empty() ? "entry " + entry.sId() : c.field.substr(c.field[0] == ' '));
+                c.field.empty() ? "entry " + std::to_string(i) : c.field.substr(c.field[0] == ' '));
     }
   }
 
@@ -248,8 +248,8 @@ TEST(EntryNames, NameBytesFollowTheAnsiCodePage) {
   WriteBytes(root.path() / "arc.dir", Record(0, 1, name));
   WriteBytes(root.path() / "arc.img", PatternBytes(SECTOR_SIZE));
   modArchive archive(SystemFileSystem());
-  archive.LoadDirectory(root / "arc");
-  archive.ExtractEntry(*archive.gEntries.Item("0"), (root.path() / "out").string() + "\\");
+  testing::ExtractOne(archive, archive.LoadDirectory(root / "arc"), 0,
+                      (root.path() / "out").string() + "\\");
 #ifdef _WIN32
   // The name as the ANSI file functions see those bytes; under code page 1252 that is "café.txt".
   wchar_t wide[64] = {};

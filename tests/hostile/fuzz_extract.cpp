@@ -103,8 +103,8 @@ std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
       if (c != '\0' && c != '\x10') field += c;
     Expected e;
     const std::string shown = sectorsieve::TrimSpaces(field);
-    e.caption = "Extracting : " + shown;
     e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
+    e.caption = "Extracting : " + e.label;
     e.name = WrittenFile(field.substr(0, field.find(' ')));
     const std::int64_t start = offset * kSectorBytes;
     e.written =

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
 #include "test_support.h"
@@ -99,13 +100,12 @@ TEST_F(Packer, ExtractionGivesBackEveryFileSectorPadded) {
   const fs::path out = root_.path() / "out";
   fs::create_directory(out);
   modArchive archive(SystemFileSystem());
-  archive.LoadDirectory(Base().string());
-  for (const clsImgFile& entry : archive.gEntries) archive.ExtractEntry(entry, out.string() + "\\");
-  archive.CloseArchive();
+  const Archive loaded = archive.LoadDirectory(Base().string());
+  EXPECT_TRUE(ExtractionRun(archive).Run(loaded, {out.string() + "\\", std::nullopt, {}}).empty());
 
-  ASSERT_EQ(archive.gEntries.Count(), files.size());
+  ASSERT_EQ(loaded.size(), files.size());
   std::vector<std::string> order;
-  for (const clsImgFile& entry : archive.gEntries) order.push_back(EntryLabel(entry));
+  for (const Archive::Entry& entry : loaded) order.emplace_back(entry.FileName());
   std::vector<std::string> sorted;
   for (const auto& file : files) sorted.push_back(file.first);
   std::sort(sorted.begin(), sorted.end());

@@ -23,7 +23,6 @@ std::string MemoryTextBox::Text() const {
 
 void MemoryTextBox::SetText(const std::string& text) {
   text_ = text;
-  ++writes_;
   if (Change) Change();
 }
 

@@ -16,14 +16,12 @@ class MemoryTextBox final : public TextBox {
   explicit MemoryTextBox(std::string text) : text_(std::move(text)) {}
   std::string Text() const override;
   void SetText(const std::string& text) override;
-  int Writes() const { return writes_; }
 
   // Stands for a box whose Unicode text the ANSI code page cannot hold: Text() refuses it.
   bool unconvertible = false;
 
  private:
   std::string text_;
-  int writes_ = 0;
 };
 
 class MemoryButton final : public CommandButton {

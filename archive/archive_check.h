@@ -1,0 +1,37 @@
+#pragma once
+
+// What extracting every entry of an archive would come to, told before anything is written.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "modArchive.h"
+#include "picking.h"
+
+namespace sectorsieve {
+
+struct ArchiveCheck {
+  // entry's bytes overlap those of other, which starts no later.
+  struct Overlap {
+    std::size_t entry;
+    std::size_t other;
+  };
+  // entry is written, then replaced by the later entry by of the same name.
+  struct Hidden {
+    std::size_t entry;
+    std::size_t by;
+  };
+  std::vector<std::size_t> refused;  // in directory order
+  std::vector<Overlap> overlaps;     // in directory order of entry
+  std::vector<Hidden> hidden;        // in directory order of entry
+  std::int64_t unusedBytes = 0;      // of the data file, that no entry's bytes cover
+
+  // Every entry would be extracted.
+  bool Sound() const { return refused.empty(); }
+};
+
+// archive checked as extraction would see it, with names compared as Windows compares them.
+ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const NameText& toUtf8);
+
+}  // namespace sectorsieve

@@ -1,0 +1,160 @@
+#include "picking.h"
+
+#include <unordered_map>
+
+namespace sectorsieve {
+
+namespace {
+
+// A byte of a character that does not convert, as a code point no text can hold (a lone
+// surrogate), so that it matches only "*" and "?".
+constexpr char32_t kUnconverted = 0xDC00;
+
+// UTF-8 as code points; a malformed byte stands for itself as kUnconverted does.
+std::u32string FromUtf8(std::string_view text) {
+  std::u32string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const int more = b < 0x80         ? 0
+                     : (b >> 5) == 6  ? 1
+                     : (b >> 4) == 14 ? 2
+                     : (b >> 3) == 30 ? 3
+                                      : -1;
+    char32_t c = more == 0 ? b : more == 1 ? b & 0x1F : more == 2 ? b & 0x0F : b & 0x07;
+    bool whole = more >= 0 && i + static_cast<std::size_t>(more) < text.size();
+    for (int k = 1; whole && k <= more; ++k) {
+      const auto t = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      whole = (t & 0xC0) == 0x80;
+      c = c << 6 | (t & 0x3F);
+    }
+    if (!whole) {
+      out += kUnconverted + b;
+      ++i;
+    } else {
+      out += c;
+      i += 1 + static_cast<std::size_t>(more);
+    }
+  }
+  return out;
+}
+
+// name in Unicode: whole where it converts, else character by character.
+std::u32string Decoded(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
+  if (auto whole = toUtf8(name)) return FromUtf8(*whole);
+  std::u32string out;
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t n = cp.CharLength(name, i);
+    if (auto c = toUtf8(name.substr(i, n))) {
+      out += FromUtf8(*c);
+    } else {
+      for (std::size_t k = i; k < i + n; ++k)
+        out += kUnconverted + static_cast<unsigned char>(name[k]);
+    }
+    i += n;
+  }
+  return out;
+}
+
+char32_t Folded(char32_t c) {
+  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+      (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F) ||
+      (c >= 0xFF41 && c <= 0xFF5A))
+    return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if (c == 0xFF) return 0x178;
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
+      c != 0x17F)
+    // Latin Extended-A pairs each capital with the small letter after it, except where a
+    // letter has no partner (the dotted and dotless i, kra, n preceded by apostrophe, long s).
+    return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) ? (c - 1) | 1 : c & ~1u;
+  return c;
+}
+
+// Whether key matches pattern from their starts; "*" backtracks to its last position only,
+// which is enough for patterns without other special characters.
+bool Glob(std::u32string_view pattern, std::u32string_view key) {
+  std::size_t p = 0, k = 0, star = std::u32string_view::npos, resume = 0;
+  while (k < key.size()) {
+    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == key[k])) {
+      ++p;
+      ++k;
+    } else if (p < pattern.size() && pattern[p] == U'*') {
+      star = p++;
+      resume = k;
+    } else if (star != std::u32string_view::npos) {
+      p = star + 1;
+      k = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == U'*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+std::u32string NameKey(std::u32string name) {
+  std::u32string key;
+  key.reserve(name.size());
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = name.find_first_of(U"\\/", start);
+    if (end == std::u32string::npos) end = name.size();
+    std::size_t last = end;
+    while (last > start && (name[last - 1] == U'.' || name[last - 1] == U' ')) --last;
+    for (std::size_t i = start; i < last; ++i) key += Folded(name[i]);
+    if (end == name.size()) break;
+    key += U'\\';
+    start = end + 1;
+  }
+  return key;
+}
+
+std::u32string NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
+  return NameKey(Decoded(name, cp, toUtf8));
+}
+
+NamePattern::NamePattern(std::string_view utf8) : text_(utf8), key_(NameKey(FromUtf8(utf8))) {}
+
+bool NamePattern::Matches(std::u32string_view key) const { return Glob(key_, key); }
+
+bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
+                 const NameText& toUtf8) {
+  return NamePattern(pattern).Matches(NameKey(name, cp, toUtf8));
+}
+
+Picked PickEntries(const Archive& archive, const std::vector<std::string>& patterns,
+                   const CodePage& cp, const NameText& toUtf8) {
+  std::vector<NamePattern> compiled(patterns.begin(), patterns.end());
+  std::vector<bool> used(patterns.size());
+  Picked picked;
+  for (const Archive::Entry& entry : archive) {
+    const std::u32string key = NameKey(entry.FileName(), cp, toUtf8);
+    bool matched = false;
+    for (std::size_t p = 0; p < compiled.size(); ++p)
+      if (compiled[p].Matches(key)) matched = used[p] = true;
+    if (matched) picked.entries.push_back(entry.Index());
+  }
+  for (std::size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p]) picked.unmatched.push_back(patterns[p]);
+  return picked;
+}
+
+std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
+                                  const CodePage& cp, const NameText& toUtf8) {
+  std::vector<SameName> groups;
+  std::unordered_map<std::u32string, std::size_t> groupOf;
+  for (const std::size_t index : indices) {
+    const Archive::Entry& entry = archive[index];
+    const auto [at, fresh] = groupOf.emplace(NameKey(entry.FileName(), cp, toUtf8), groups.size());
+    if (fresh) groups.emplace_back();
+    SameName& group = groups[at->second];
+    group.entries.push_back(index);
+    // Files are renamed to their names in directory order: the last one written stays.
+    if (!entry.Refused()) group.kept = index;
+  }
+  return groups;
+}
+
+}  // namespace sectorsieve

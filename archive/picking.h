@@ -1,0 +1,66 @@
+#pragma once
+
+// Entries picked by name, as Windows compares file names: in Unicode, without regard to case,
+// with the dots and spaces that end a name's parts left out.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "modArchive.h"
+
+namespace sectorsieve {
+
+// An entry name (bytes in the archive's code page) in UTF-8, or nothing when it does not
+// convert. The platform converts: the core has no tables of its own.
+using NameText = std::function<std::optional<std::string>(std::string_view name)>;
+
+// name as Windows compares it with others: Unicode letters of the ANSI code pages' scripts in
+// one case, "/" as "\", and each part without its trailing dots and spaces. A character of
+// the code page that does not convert stands for its bytes, so two such names still differ.
+std::u32string NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8);
+// The same for a name already in Unicode.
+std::u32string NameKey(std::u32string name);
+
+// A NAME as a command takes it: a file name, or a pattern where "*" stands for any run of
+// characters and "?" for one character, in UTF-8. It is compared with an entry's file name
+// character by character, as Windows compares names.
+class NamePattern {
+ public:
+  explicit NamePattern(std::string_view utf8);
+  const std::string& Text() const { return text_; }
+  // Whether a name whose NameKey is key matches.
+  bool Matches(std::u32string_view key) const;
+
+ private:
+  std::string text_;
+  std::u32string key_;
+};
+
+// Whether the file name name (bytes in code page cp) matches pattern.
+bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
+                 const NameText& toUtf8);
+
+// The entries of archive whose file names match any of patterns, in directory order, and the
+// patterns that matched none, in their order.
+struct Picked {
+  std::vector<std::size_t> entries;
+  std::vector<std::string> unmatched;
+};
+Picked PickEntries(const Archive& archive, const std::vector<std::string>& patterns,
+                   const CodePage& cp, const NameText& toUtf8);
+
+// The entries at indices (directory order) that share one file name as Windows compares
+// names, and the one whose file extraction keeps: the last that is not refused, if any.
+struct SameName {
+  std::vector<std::size_t> entries;
+  std::optional<std::size_t> kept;
+};
+// One per name, in the order of each name's first entry.
+std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
+                                  const CodePage& cp, const NameText& toUtf8);
+
+}  // namespace sectorsieve

@@ -1,0 +1,18 @@
+#pragma once
+
+// One entry extracted as a run extracts it, for tests of a single entry's fate.
+
+#include <string>
+
+#include "modArchive.h"
+
+namespace sectorsieve::testing {
+
+// Writes archive's entry index into destination (ending in "\") and finishes its file.
+inline void ExtractOne(modArchive& access, const Archive& archive, std::size_t index,
+                       const std::string& destination) {
+  Destination folder = access.OpenDestination(destination);
+  access.WriteEntry(archive, archive[index], folder).Finish();
+}
+
+}  // namespace sectorsieve::testing
