@@ -71,8 +71,8 @@ char32_t Folded(char32_t c) {
   return c;
 }
 
-// Whether key matches pattern from their starts; "*" backtracks to its last position only,
-// which is enough for patterns without other special characters.
+// Whether key matches pattern whole. On a mismatch the last "*" takes one more character:
+// enough, since nothing but "*" can take a run of any length.
 bool Glob(std::u32string_view pattern, std::u32string_view key) {
   std::size_t p = 0, k = 0, star = std::u32string_view::npos, resume = 0;
   while (k < key.size()) {

@@ -37,6 +37,7 @@
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
+#include "picking_bench.h"
 #include "posix_handles.h"
 #include "unique_handle.h"
 
@@ -359,6 +360,22 @@ Extraction TimeRefusedProgram(const fs::path& root) {
   return run;
 }
 
+// D1 and D2: a directory of a million records, loaded and refused.
+void RunDirectoryRows(const fs::path& root) {
+  const Extraction load = TimeDirectoryLoad(root);
+  std::printf(
+      "\nD1   loading a directory of %d records: %.3f s, peak RSS %.1f MiB "
+      "(target at most 48 MiB: %s)\n",
+      DIRECTORY_RECORDS, load.seconds, static_cast<double>(load.peakBytes) / MiB,
+      load.peakBytes <= 48 * MiB ? "met" : "not met");
+  const Extraction refused = TimeRefusedProgram(root);
+  std::printf(
+      "D2   sectorsieve extract of %d records with empty names, all refused: %.3f s, "
+      "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
+      DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
+      refused.peakBytes <= 96 * MiB ? "met" : "not met");
+}
+
 double TimeCopy(const fs::path& tree, const fs::path& destination) {
   const std::string src = tree.string();
   const std::string dst = destination.string();
@@ -530,7 +547,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|all] [--pairs N] "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W3|W4|D1|E4|all] [--pairs N] "
          "[--finishers N] [--dir PATH]\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB\n"
          "  W2  100,000 entries of 2 to 8 KiB\n"
@@ -540,6 +557,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "      a pool of 8 against finishing in series\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
+         "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
          "  --pairs  timed pairs per workload after one warm-up pair (default 5)\n"
          "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 here;\n"
          "               0 finishes each file before the next)\n"
@@ -559,8 +577,9 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) Usage();
     const std::string value = argv[++i];
-    if (arg == "--workload" && (value == "W1" || value == "W2" || value == "W2cli" ||
-                                value == "W3" || value == "W4" || value == "D1" || value == "all"))
+    if (arg == "--workload" &&
+        (value == "W1" || value == "W2" || value == "W2cli" || value == "W3" || value == "W4" ||
+         value == "D1" || value == "E4" || value == "all"))
       which = value;
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -625,24 +644,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   PrintTable(results, pairs);
-  if (which == "all" || which == "D1") {
-    try {
-      const Extraction load = TimeDirectoryLoad(root);
-      std::printf(
-          "\nD1   loading a directory of %d records: %.3f s, peak RSS %.1f MiB "
-          "(target at most 48 MiB: %s)\n",
-          DIRECTORY_RECORDS, load.seconds, static_cast<double>(load.peakBytes) / MiB,
-          load.peakBytes <= 48 * MiB ? "met" : "not met");
-      const Extraction refused = TimeRefusedProgram(root);
-      std::printf(
-          "D2   sectorsieve extract of %d records with empty names, all refused: %.3f s, "
-          "peak RSS %.1f MiB (target at most 96 MiB: %s)\n",
-          DIRECTORY_RECORDS, refused.seconds, static_cast<double>(refused.peakBytes) / MiB,
-          refused.peakBytes <= 96 * MiB ? "met" : "not met");
-    } catch (const std::exception& e) {
-      std::cerr << "sectorsieve_bench: " << e.what() << "\n";
-      return 1;
-    }
+  try {
+    if (which == "all" || which == "D1") RunDirectoryRows(root);
+    if (which == "all" || which == "E4") sectorsieve::bench::RunPickingRows(root, pairs);
+  } catch (const std::exception& e) {
+    std::cerr << "sectorsieve_bench: " << e.what() << "\n";
+    return 1;
   }
   return 0;
 }

@@ -84,6 +84,10 @@ class StandardOutput final : public OutputFile {
 
 // The archive at imgPath as the core reads it, or the complaint that ends the command.
 std::optional<Archive> Load(const std::string& imgPath, FileSystem& files, const NameCodec& names) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty()) {
+    Failed(refusal, names);
+    return std::nullopt;
+  }
   try {
     Archive archive = modArchive(files).LoadDirectory(*ArchiveOf(imgPath, files));
     if (archive.DataFailure().empty()) return archive;
@@ -112,8 +116,6 @@ std::string FolderRefusal(const std::string& folder, const std::string& destinat
 
 int List(const std::string& imgPath, const std::vector<std::string>& patterns, bool json,
          const NameCodec& names) {
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
-    return Failed(refusal, names);
   const auto files = CommandFiles(names);
   const std::optional<Archive> archive = Load(imgPath, *files, names);
   if (!archive) return EXIT_RUN_FAILED;
@@ -154,8 +156,6 @@ int Extract(const std::string& imgPath, const std::string& folder,
 
 int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
                     const NameCodec& names) {
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
-    return Failed(refusal, names);
   const auto files = CommandFiles(names);
   const std::optional<Archive> archive = Load(imgPath, *files, names);
   if (!archive) return EXIT_RUN_FAILED;
@@ -187,8 +187,6 @@ int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
 }
 
 int Check(const std::string& imgPath, bool json, const NameCodec& names) {
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
-    return Failed(refusal, names);
   const auto files = CommandFiles(names);
   const std::optional<Archive> archive = Load(imgPath, *files, names);
   if (!archive) return EXIT_RUN_FAILED;

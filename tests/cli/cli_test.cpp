@@ -492,6 +492,63 @@ TEST_F(CommandLine, StdoutRefusesANameOfSeveralFilesAndTellsARefusedOnesReason) 
   EXPECT_EQ(refused.err, "neg.bin: has a negative offset\n");
 }
 
+struct CheckCase {
+  const char* label;
+  std::string records;
+  std::size_t sectors;  // of the data file
+  std::string told;     // every line check prints
+  int status;
+};
+
+class CommandLineChecks : public CommandLine, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(CommandLineChecks, TellWhatExtractionWouldMakeOfTheArchive) {
+  const CheckCase& c = GetParam();
+  WriteArchive(c.records, PatternBytes(c.sectors * 2048));
+  const Output run = RunProgram({"check", Img()});
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_EQ(run.out, c.told);
+  EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, CommandLineChecks,
+    ::testing::Values(
+        CheckCase{"Sound", Record(0, 1, "a") + Record(1, 1, "b"), 2,
+                  "2 entries, 0 would not be extracted, 0 overlap, 0 replaced; 0.0% of the data "
+                  "file (0 bytes of 4.0 KiB) belongs to no entry\n",
+                  0},
+        CheckCase{"OverlapAndGap", Record(0, 2, "a") + Record(1, 1, "b") + Record(3, 1, "c"), 4,
+                  "entry 1 (b) overlaps entry 0 (a)\n"
+                  "3 entries, 0 would not be extracted, 1 overlap, 0 replaced; 25.0% of the data "
+                  "file (2.0 KiB of 8.0 KiB) belongs to no entry\n",
+                  0},
+        CheckCase{"SameNameAsWindowsReadsIt",
+                  Record(0, 1, "x.bin") + Record(1, 1, "X.BIN") + Record(-1, 1, "x.Bin"), 2,
+                  "entry 2 (x.Bin) would not be extracted: it has a negative offset\n"
+                  "entry 0 (x.bin) is replaced by entry 1 (X.BIN), of the same name\n"
+                  "3 entries, 1 would not be extracted, 0 overlap, 1 replaced; 0.0% of the data "
+                  "file (0 bytes of 4.0 KiB) belongs to no entry\n",
+                  1},
+        CheckCase{"BeyondTheEndCountsOnlyWhatIsThere", Record(1, 4, "long") + Record(0, 0, "e"), 3,
+                  "entry 0 (long) would not be extracted: it lies beyond the end of the archive\n"
+                  "2 entries, 1 would not be extracted, 0 overlap, 0 replaced; 33.3% of the data "
+                  "file (2.0 KiB of 6.0 KiB) belongs to no entry\n",
+                  1}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, CheckAsJson) {
+  WriteArchive(Record(0, 2, "a") + Record(1, 1, "b") + Record(0, 1, "A") + Record(0, -1, "n"),
+               PatternBytes(3 * 2048));
+  const Output run = RunProgram({"check", "--json", Img()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "{\"entries\": 4, \"refused\": [{\"index\": 3, \"name\": \"n\", \"refusal\": \"has a "
+            "negative size\"}], \"overlaps\": [{\"index\": 1, \"other\": 0}, {\"index\": 2, "
+            "\"other\": 0}], \"replaced\": [{\"index\": 0, \"by\": 2}], \"dataBytes\": 6144, "
+            "\"unusedBytes\": 2048}\n");
+}
+
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
   const Output run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);

@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 
+#include "archive_check.h"
 #include "hostile_support.h"
 #include "memory_window.h"
 
@@ -18,6 +19,9 @@ using sectorsieve::testing::PatternBytes;
 using sectorsieve::testing::Record;
 using sectorsieve::testing::TempDir;
 using sectorsieve::testing::WriteBytes;
+
+// Names as UTF-8 already: the corpus's names are ASCII.
+std::optional<std::string> AsUtf8(std::string_view name) { return std::string(name); }
 
 std::string Bytes(std::initializer_list<unsigned char> bytes) {
   return {bytes.begin(), bytes.end()};
@@ -111,6 +115,22 @@ TEST_P(MalformedArchive, WritesTheSoundEntriesAndReportsTheRest) {
     expected[f.name] = Summary(EntryBytes(img, f.offset, f.size));
   EXPECT_EQ(FolderSummary(root.path() / "out"), expected);
   EXPECT_EQ(FolderBytes(root.path() / "arc").size(), 2u);
+}
+
+// check tells, before anything is written, the very failures the run then reports.
+TEST_P(MalformedArchive, CheckTellsWhatTheRunWillRefuse) {
+  const Malformed& m = GetParam();
+  WriteBytes(root.path() / "arc" / "a.dir", m.dir);
+  WriteBytes(root.path() / "arc" / "a.img", PatternBytes(m.imgBytes));
+  const Archive archive = modArchive(SystemFileSystem()).LoadDirectory(root / "arc/a");
+  const ArchiveCheck check = CheckArchive(archive, SystemFileSystem().Ansi(), AsUtf8);
+
+  std::vector<std::string> told, expected;
+  for (const std::size_t i : check.refused)
+    told.push_back(EntryLabel(archive[i].Record()) + ": " + archive.Refusal(archive[i]));
+  for (const Failure& f : m.failures) expected.push_back(f.label + ": " + f.reason);
+  EXPECT_EQ(told, expected);
+  EXPECT_EQ(check.Sound(), m.failures.empty());
 }
 
 // The records of a fragment that must never become an entry.

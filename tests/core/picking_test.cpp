@@ -1,0 +1,74 @@
+// Names matched as Windows compares them, character by character in the archive's code page.
+
+#include "picking.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace sectorsieve {
+namespace {
+
+// The few characters these cases use, as a code page converter gives them: ASCII, 1252's "é"
+// and "É", 932's "表" and "ソ" (whose second bytes are that of "\"); nothing for the rest.
+std::optional<std::string> ToUtf8(std::string_view name) {
+  static const std::map<std::string, std::string> kChars = {{"\xE9", "\xC3\xA9"},
+                                                            {"\xC9", "\xC3\x89"},
+                                                            {"\x95\x5C", "\xE8\xA1\xA8"},
+                                                            {"\x83\x5C", "\xE3\x82\xBD"}};
+  std::string utf8;
+  for (std::size_t i = 0; i < name.size();) {
+    if (static_cast<unsigned char>(name[i]) < 0x80) {
+      utf8 += name[i++];
+      continue;
+    }
+    bool found = false;
+    for (const auto& [bytes, text] : kChars)
+      if (name.substr(i, bytes.size()) == bytes) {
+        utf8 += text;
+        i += bytes.size();
+        found = true;
+        break;
+      }
+    if (!found) return std::nullopt;
+  }
+  return utf8;
+}
+
+struct MatchCase {
+  unsigned codePage;
+  std::string name;     // bytes in the code page
+  std::string pattern;  // UTF-8
+  bool matches;
+};
+
+TEST(NameMatches, ComparesCharactersAsWindowsComparesNames) {
+  const MatchCase cases[] = {
+      {1252, "a.txt", "a.txt", true},
+      {1252, "a.txt", "A.TXT", true},
+      {1252, "a.txt", "a.txt...", true},
+      {1252, "a.txt", "b.txt", false},
+      {1252, "caf\xE9.bin", "CAF\xC3\x89.BIN", true},
+      {1252, "caf\xE9.bin", "cafe.bin", false},
+      {1252, "caf\xE9.bin", "caf?.bin", true},
+      {1252, "sub\\x.dat", "SUB/*", true},
+      {1252, "sub\\x.dat", "*", true},
+      {1252, "a.txt", "*.*.*", false},
+      {1252, "a.b.c", "*.*.*", true},
+      {1252, "", "*", true},
+      {1252, "", "?", false},
+      {1252, "x\x81y", "x?y", true},
+      {1252, "x\x81y", "xy", false},
+      {932, "\x95\x5C.txt", "?.txt", true},
+      {932, "\x95\x5C.txt", "??.txt", false},
+      {932, "\x95\x5C.txt", "*\\*", false},
+      {932, "\x83\x5C.bin", "\xE3\x82\xBD.BIN", true},
+      {932, "\x83\x5C.bin", "\xE8\xA1\xA8*", false},
+  };
+  for (const MatchCase& c : cases)
+    EXPECT_EQ(NameMatches(c.name, c.pattern, CodePage::Known(c.codePage), ToUtf8), c.matches)
+        << c.codePage << " " << c.name << " ~ " << c.pattern;
+}
+
+}  // namespace
+}  // namespace sectorsieve
