@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "names.h"
 
@@ -44,11 +45,21 @@ class NoSuchFolder : public IoError {
   std::string folder_;
 };
 
+// A file's size and the times the system last changed its bytes and its record: a file whose
+// stamp differs once it has been read changed as it was read.
+struct FileStamp {
+  std::int64_t size = 0;
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // A file opened for reading. While it is open, others may read it but not write it.
 class InputFile {
  public:
   virtual ~InputFile() = default;
   virtual std::int64_t Size() = 0;
+  virtual FileStamp Stamp() { return {Size(), 0, 0}; }
   // Reads up to count bytes at a 0-based offset; fewer only at the end of the file.
   virtual std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) = 0;
   // Where the file stores bytes at or after offset: from first to end, while [offset, first)
@@ -104,6 +115,36 @@ class OutputFolder {
   virtual std::string Shown(std::string_view name) const { return std::string(name); }
 };
 
+// A file of an archive changed in place, or a new one beside it: written at any offset, and
+// put on the disk before a rename makes it the user's. Closed as the object goes.
+class UpdateFile {
+ public:
+  virtual ~UpdateFile() = default;
+  // The path it is reached by, spelled as paths are.
+  virtual const std::string& Path() const = 0;
+  virtual std::int64_t Size() = 0;
+  virtual void WriteAt(std::int64_t offset, const char* data, std::size_t count) = 0;
+  // Copies up to count bytes of source, from sourceOffset, to offset, without passing them
+  // through this process where the system can. Returns how many it copied: fewer, or none,
+  // for any reason; the caller writes the rest itself.
+  virtual std::int64_t CopyAt(InputFile& /*source*/, std::int64_t /*sourceOffset*/,
+                              std::int64_t /*count*/, std::int64_t /*offset*/) {
+    return 0;
+  }
+  virtual void Resize(std::int64_t size) = 0;
+  // Puts everything written on the disk (fsync, FlushFileBuffers): a power cut after this
+  // leaves the bytes, not an empty file.
+  virtual void Flush() = 0;
+};
+
+// What a name in a folder is, as pack takes it: a plain file, a link to a plain file of the
+// same folder, a folder, a link to anything else, or something else (a device, a pipe).
+enum class ItemKind { File, LinkInside, Folder, Link, Other };
+struct FolderItem {
+  std::string name;  // spelled as paths are
+  ItemKind kind;
+};
+
 // Entry names are byte strings in an ANSI code page, Ansi(); "\" separates folders on every
 // platform, so the same archive extracts to the same tree everywhere. Paths of archives and
 // folders are spelled in Paths(): UTF-8 on Windows, which names any file the system can;
@@ -129,6 +170,75 @@ class FileSystem {
   // True for an existing plain file: not a folder, not hidden, not a system file.
   virtual bool IsPlainFile(const std::string& path) = 0;
   virtual bool IsFolder(const std::string& path) = 0;
+
+  // Changing an archive: paths spelled as Paths(), for one thread.
+  // Opens an existing file to read and write in place.
+  virtual std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) = 0;
+  // A new, empty file in the folder of like, under a temporary name of this program, with
+  // like's permissions where like exists. Throws IoError when no file could replace like: a
+  // folder there, or one the user may not write.
+  virtual std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) = 0;
+  // Gives the closed or flushed file from the name to, replacing what is there in one step (a
+  // link at to itself, not what it leads to), and puts the folder's change on the disk.
+  virtual void Replace(const std::string& from, const std::string& to) = 0;
+  // Removes the name path, never what a link there leads to; nothing when there is none.
+  virtual void Remove(const std::string& path) noexcept = 0;
+  // True when anything has the name path, a link that leads nowhere included.
+  virtual bool Exists(const std::string& path) = 0;
+  // Every name directly inside folder, but "." and "..".
+  virtual std::vector<FolderItem> ListFolder(const std::string& folder) = 0;
+  // True when both paths reach one existing file.
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  // Removes the temporary files that processes which have ended left in the folder of path.
+  virtual void RemoveLeftovers(const std::string& path) noexcept = 0;
+  // Where the last part of path, the name in its folder, starts.
+  virtual std::size_t LeafStart(const std::string& path) const = 0;
+  // prefix + the last part of path + suffix, in the folder of path.
+  std::string Beside(const std::string& path, std::string_view prefix,
+                     std::string_view suffix) const {
+    const std::size_t leaf = LeafStart(path);
+    return path.substr(0, leaf) + std::string(prefix) + path.substr(leaf) + std::string(suffix);
+  }
+};
+
+// Hands every call to another file system; a wrapper overrides what it changes.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+  const CodePage& Ansi() const override { return inner_.Ansi(); }
+  const CodePage& Paths() const override { return inner_.Paths(); }
+  std::string Shown(std::string_view name) const override { return inner_.Shown(name); }
+  std::string NameRefusal(std::string_view name) const override { return inner_.NameRefusal(name); }
+  std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
+    return inner_.OpenRead(path);
+  }
+  std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
+    return inner_.OpenFolder(path);
+  }
+  bool IsPlainFile(const std::string& path) override { return inner_.IsPlainFile(path); }
+  bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
+  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
+    return inner_.OpenUpdate(path);
+  }
+  std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
+    return inner_.CreateBeside(like);
+  }
+  void Replace(const std::string& from, const std::string& to) override {
+    inner_.Replace(from, to);
+  }
+  void Remove(const std::string& path) noexcept override { inner_.Remove(path); }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  std::vector<FolderItem> ListFolder(const std::string& folder) override {
+    return inner_.ListFolder(folder);
+  }
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return inner_.SameFile(a, b);
+  }
+  void RemoveLeftovers(const std::string& path) noexcept override { inner_.RemoveLeftovers(path); }
+  std::size_t LeafStart(const std::string& path) const override { return inner_.LeafStart(path); }
+
+ protected:
+  FileSystem& inner_;
 };
 
 // How many threads finish new files (close and rename them) while a run writes the next

@@ -3,9 +3,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +45,14 @@ class PosixInputFile final : public InputFile {
     if (::fstat(fd_.get(), &st) != 0) ThrowErrno();
     return st.st_size;
   }
+  FileStamp Stamp() override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) ThrowErrno();
+    const auto ns = [](const timespec& t) {
+      return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+    };
+    return {st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
+  }
   int Descriptor() const { return fd_.get(); }
   std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) override {
     std::size_t done = 0;
@@ -74,14 +84,27 @@ class PosixInputFile final : public InputFile {
   std::optional<bool> hasHoles_;
 };
 
-// This process's temporary names, with a tag drawn once.
-TempNames& Temps() {
-  static TempNames names('p', static_cast<std::uint64_t>(::getpid()), [] {
-    std::uint64_t tag = 0;
-    if (::getrandom(&tag, sizeof tag, 0) != static_cast<ssize_t>(sizeof tag)) ThrowErrno();
-    return tag;
-  }());
+std::unique_ptr<TempNames> NewTemps() {
+  std::uint64_t tag = 0;
+  if (::getrandom(&tag, sizeof tag, 0) != static_cast<ssize_t>(sizeof tag)) ThrowErrno();
+  return std::make_unique<TempNames>('p', static_cast<std::uint64_t>(::getpid()), tag);
+}
+
+std::unique_ptr<TempNames>& TempsHeld() {
+  static std::unique_ptr<TempNames> names;
   return names;
+}
+
+// This process's temporary names, with a tag drawn once. A child made by fork is another
+// process: its names carry its own id and tag, or its leftovers would pass for its parent's.
+TempNames& Temps() {
+  static const bool drawn = [] {
+    TempsHeld() = NewTemps();
+    ::pthread_atfork(nullptr, nullptr, [] { TempsHeld() = NewTemps(); });
+    return true;
+  }();
+  (void)drawn;
+  return *TempsHeld();
 }
 
 // Where a file without a name is reached: the system's own path to its descriptor.
@@ -150,6 +173,20 @@ struct DirTraits {
   static pointer invalid() { return nullptr; }
   static void close(DIR* d) { ::closedir(d); }
 };
+
+// Temporary files that processes killed before they could finish them left in folder dir;
+// those of runs still going on are theirs.
+void RemoveLeftoversIn(int dir) {
+  unique_fd fd(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return;
+  unique_handle<DirTraits> list(::fdopendir(fd.get()));
+  if (!list) return;
+  fd.release();  // the listing owns it now
+  while (const dirent* item = ::readdir(list.get())) {
+    const auto owner = Temps().OtherOwner(item->d_name);
+    if (owner && (owner->ended || !MayRun(owner->pid))) ::unlinkat(dir, item->d_name, 0);
+  }
+}
 
 class PosixFolder final : public OutputFolder {
  public:
@@ -233,24 +270,72 @@ class PosixFolder final : public OutputFolder {
     }
   }
 
-  // Temporary files that processes killed before they could finish them left behind; those
-  // of runs still going on are theirs.
-  void RemoveLeftovers() {
-    unique_fd fd(::openat(dir_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return;
-    unique_handle<DirTraits> list(::fdopendir(fd.get()));
-    if (!list) return;
-    fd.release();  // the listing owns it now
-    while (const dirent* item = ::readdir(list.get())) {
-      const auto owner = Temps().OtherOwner(item->d_name);
-      if (owner && (owner->ended || !MayRun(owner->pid))) ::unlinkat(dir_.get(), item->d_name, 0);
-    }
-  }
+  void RemoveLeftovers() { RemoveLeftoversIn(dir_.get()); }
 
   unique_fd dir_;
   CodePage ansi_;
   std::atomic<bool> anonymous_{true};  // new files start without a name
 };
+
+class PosixUpdateFile final : public UpdateFile {
+ public:
+  PosixUpdateFile(unique_fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  const std::string& Path() const override { return path_; }
+  std::int64_t Size() override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) ThrowErrno();
+    return st.st_size;
+  }
+  void WriteAt(std::int64_t offset, const char* data, std::size_t count) override {
+    while (count > 0) {
+      const ssize_t n = ::pwrite(fd_.get(), data, count, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ThrowErrno();
+      data += n;
+      offset += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+  std::int64_t CopyAt(InputFile& source, std::int64_t sourceOffset, std::int64_t count,
+                      std::int64_t offset) override {
+    const auto* from = dynamic_cast<const PosixInputFile*>(&source);
+    if (from == nullptr) return 0;
+    std::int64_t done = 0;
+    while (done < count) {
+      off64_t in = sourceOffset + done;
+      off64_t out = offset + done;
+      const ssize_t n = ::copy_file_range(from->Descriptor(), &in, fd_.get(), &out,
+                                          static_cast<std::size_t>(count - done), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+  void Resize(std::int64_t size) override {
+    if (::ftruncate(fd_.get(), size) != 0) ThrowErrno();
+  }
+  void Flush() override {
+    if (::fsync(fd_.get()) != 0) ThrowErrno();
+  }
+
+ private:
+  unique_fd fd_;
+  std::string path_;
+};
+
+// The folder part of path, "." for none; "/" for a path in the root.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Puts a change of folder's names on the disk, as a rename or a new file leaves it.
+void SyncFolder(const std::string& folder) {
+  unique_fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd || ::fsync(fd.get()) != 0) ThrowErrno();
+}
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -288,7 +373,115 @@ class PosixFileSystem final : public FileSystem {
     return ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
 
+  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
+    unique_fd fd(::open(Native(path).c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) ThrowErrno();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) ThrowErrno();
+    if (!S_ISREG(st.st_mode)) throw IoError("it is not a plain file");
+    return std::make_unique<PosixUpdateFile>(std::move(fd), path);
+  }
+
+  std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
+    const std::string native = Native(like);
+    struct stat st {};
+    const bool exists = ::stat(native.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+    // A file the user may not write is not replaced behind the user's back.
+    if (exists && ::access(native.c_str(), W_OK) != 0) ThrowErrno();
+    const std::string folder = FolderOf(native);
+    unique_fd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) ThrowErrno();
+    while (true) {
+      const std::string name = Temps().Next();
+      unique_fd fd(::openat(dir.get(), name.c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      if (!fd) {
+        if (errno == EEXIST) continue;
+        ThrowErrno();
+      }
+      if (exists) {
+        // Owner and group only where this process may give them; the mode always.
+        if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) errno = 0;
+        if (::fchmod(fd.get(), st.st_mode & 07777) != 0) {
+          const int code = errno;
+          ::unlinkat(dir.get(), name.c_str(), 0);
+          ThrowErrno(code);
+        }
+      }
+      return std::make_unique<PosixUpdateFile>(std::move(fd),
+                                               like.substr(0, LeafStart(like)) + name);
+    }
+  }
+
+  void Replace(const std::string& from, const std::string& to) override {
+    const std::string target = Native(to);
+    if (::rename(Native(from).c_str(), target.c_str()) != 0) ThrowErrno();
+    SyncFolder(FolderOf(target));
+  }
+
+  void Remove(const std::string& path) noexcept override { ::unlink(Native(path).c_str()); }
+
+  bool Exists(const std::string& path) override {
+    struct stat st {};
+    return ::lstat(Native(path).c_str(), &st) == 0;
+  }
+
+  std::vector<FolderItem> ListFolder(const std::string& folder) override {
+    const std::string native = Native(folder);
+    unique_handle<DirTraits> list(::opendir(native.c_str()));
+    if (!list) ThrowErrno();
+    char* real = ::realpath(native.c_str(), nullptr);
+    if (real == nullptr) ThrowErrno();
+    const std::string inside = real;
+    std::free(real);
+    std::vector<FolderItem> items;
+    errno = 0;
+    while (const dirent* item = ::readdir(list.get())) {
+      const std::string name = item->d_name;
+      if (name == "." || name == "..") continue;
+      items.push_back({name, Kind(::dirfd(list.get()), name, inside)});
+      errno = 0;
+    }
+    if (errno != 0) ThrowErrno();
+    return items;
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    struct stat sa {
+    }, sb{};
+    return ::stat(Native(a).c_str(), &sa) == 0 && ::stat(Native(b).c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+
+  void RemoveLeftovers(const std::string& path) noexcept override {
+    unique_fd dir(::open(FolderOf(Native(path)).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir) RemoveLeftoversIn(dir.get());
+  }
+
+  std::size_t LeafStart(const std::string& path) const override {
+    const std::size_t end = windowsPaths_ ? LastSeparator(path, ansi_) : path.rfind('/');
+    return end == std::string::npos ? 0 : end + 1;
+  }
+
  private:
+  // What name in folder dir is; a link counts as inside when it leads to a plain file whose
+  // folder is inside, the folder's own real path.
+  static ItemKind Kind(int dir, const std::string& name, const std::string& inside) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return ItemKind::Other;
+    if (S_ISREG(st.st_mode)) return ItemKind::File;
+    if (S_ISDIR(st.st_mode)) return ItemKind::Folder;
+    if (!S_ISLNK(st.st_mode)) return ItemKind::Other;
+    char* real = ::realpath((inside + "/" + name).c_str(), nullptr);
+    if (real == nullptr) return ItemKind::Link;
+    const std::string target = real;
+    std::free(real);
+    return ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && FolderOf(target) == inside
+               ? ItemKind::LinkInside
+               : ItemKind::Link;
+  }
+
   std::string Native(const std::string& path) const {
     return windowsPaths_ ? WithSeparator(path, '/', ansi_) : path;
   }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,13 @@ class WinInputFile final : public InputFile {
     if (!::GetFileSizeEx(h_.get(), &size)) ThrowLastError();
     return size.QuadPart;
   }
+  FileStamp Stamp() override {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(h_.get(), FileBasicInfo, &basic, sizeof basic))
+      ThrowLastError();
+    return {Size(), basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
+  }
+  HANDLE Handle() const { return h_.get(); }
   std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) override {
     std::size_t done = 0;
     while (done < count) {
@@ -166,6 +174,37 @@ WideName ToWide(const std::string& name, const CodePage& cp) {
   }
 }
 
+// Removes the file at path, a full path for the system. Such a name may hold a link someone put
+// there, and Wine's DeleteFile removes what a link to a file leads to: a fresh file of ours
+// (at ours) replaces whatever is there first, as a rename replaces a link, and only that file
+// is removed.
+void RemoveSafely(const std::wstring& ours, const std::wstring& path) noexcept {
+  if (::MoveFileExW(ours.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+    ::DeleteFileW(path.c_str());
+  else
+    ::DeleteFileW(ours.c_str());
+}
+
+// Temporary files that processes killed before they could finish them left in folder (a full
+// path ending in "\"); those of runs still going on are theirs. fresh makes a new file of
+// ours and gives its full path for the system.
+void RemoveLeftoversIn(const std::wstring& folder,
+                       const std::function<std::wstring()>& fresh) noexcept {
+  try {
+    WIN32_FIND_DATAW found{};
+    const unique_find search(
+        ::FindFirstFileW(ForSystem(folder + L".sectorsieve-w*.tmp").c_str(), &found));
+    if (!search) return;
+    do {
+      const auto owner = Temps().OtherOwner(Utf8(found.cFileName).value_or(""));
+      if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
+      RemoveSafely(fresh(), ForSystem(folder + found.cFileName));
+    } while (::FindNextFileW(search.get(), &found));
+  } catch (const IoError&) {
+    // The folder cannot be written: whoever writes there will say so.
+  }
+}
+
 class WinFolder final : public OutputFolder {
  public:
   // dir keeps the folder from being renamed or removed while it is open.
@@ -240,28 +279,8 @@ class WinFolder final : public OutputFolder {
     return ForSystem(std::move(full));
   }
 
-  // Temporary files that processes killed before they could finish them left behind; those
-  // of runs still going on are theirs. Such a name may hold a link someone put there, and
-  // Wine's DeleteFile removes what a link to a file leads to: a fresh file of ours replaces
-  // whatever is there first, as a rename replaces a link, and only that file is removed.
   void RemoveLeftovers() noexcept {
-    try {
-      WIN32_FIND_DATAW found{};
-      const unique_find search(::FindFirstFileW(At(L".sectorsieve-w*.tmp").c_str(), &found));
-      if (!search) return;
-      do {
-        const auto owner = Temps().OtherOwner(Utf8(found.cFileName).value_or(""));
-        if (!owner || (!owner->ended && MayRun(owner->pid))) continue;
-        const std::wstring ours = At(Utf16(CreateTemp()->Name()));
-        const std::wstring left = At(found.cFileName);
-        if (::MoveFileExW(ours.c_str(), left.c_str(), MOVEFILE_REPLACE_EXISTING))
-          ::DeleteFileW(left.c_str());
-        else
-          ::DeleteFileW(ours.c_str());
-      } while (::FindNextFileW(search.get(), &found));
-    } catch (const IoError&) {
-      // The folder cannot be written: the run will say so itself.
-    }
+    RemoveLeftoversIn(full_, [this] { return At(Utf16(CreateTemp()->Name())); });
   }
 
   unique_hfile dir_;
@@ -293,6 +312,62 @@ CodePage WindowsCodePage(unsigned id) {
 }
 
 namespace {
+
+class WinUpdateFile final : public UpdateFile {
+ public:
+  WinUpdateFile(unique_hfile h, std::string path) : h_(std::move(h)), path_(std::move(path)) {}
+  const std::string& Path() const override { return path_; }
+  std::int64_t Size() override {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(h_.get(), &size)) ThrowLastError();
+    return size.QuadPart;
+  }
+  void WriteAt(std::int64_t offset, const char* data, std::size_t count) override {
+    while (count > 0) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+      at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+      DWORD put = 0;
+      if (!::WriteFile(h_.get(), data, want, &put, &at)) ThrowLastError();
+      data += put;
+      offset += put;
+      count -= put;
+    }
+  }
+  void Resize(std::int64_t size) override {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = size;
+    if (!::SetFileInformationByHandle(h_.get(), FileEndOfFileInfo, &end, sizeof end))
+      ThrowLastError();
+  }
+  void Flush() override {
+    if (!::FlushFileBuffers(h_.get())) ThrowLastError();
+  }
+
+ private:
+  unique_hfile h_;
+  std::string path_;
+};
+
+// The path the system resolves h to, links followed; empty when it cannot say.
+std::wstring FinalPath(HANDLE h) {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()), 0);
+  if (n >= path.size()) {
+    path.resize(n);
+    n = ::GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()), 0);
+  }
+  path.resize(n < path.size() ? n : 0);
+  return path;
+}
+
+// Opens path to ask about it, following links; shares everything, reads nothing.
+unique_hfile OpenToAsk(const std::wstring& path) {
+  return unique_hfile(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
 
 class WinFileSystem final : public FileSystem {
  public:
@@ -348,7 +423,126 @@ class WinFileSystem final : public FileSystem {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
+  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
+    unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (!h) ThrowLastError();
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
+    return std::make_unique<WinUpdateFile>(std::move(h), path);
+  }
+
+  std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
+    const DWORD attributes = Attributes(like);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      throw IoError("it is a folder");
+    // A read-only file is not replaced behind the user's back, as MoveFileEx would not either.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      ThrowLastError();
+    }
+    const std::string folder = like.substr(0, LeafStart(like));
+    while (true) {
+      std::string path = folder + Temps().Next();
+      unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+      if (h) return std::make_unique<WinUpdateFile>(std::move(h), std::move(path));
+      if (::GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
+    }
+  }
+
+  void Replace(const std::string& from, const std::string& to) override {
+    if (!::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      ThrowLastError();
+  }
+
+  void Remove(const std::string& path) noexcept override {
+    try {
+      const std::wstring target = SystemPath(path);
+      if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+      const std::string fresh = CreateBeside(path)->Path();
+      RemoveSafely(SystemPath(fresh), target);
+    } catch (const IoError&) {
+      // No file can be made beside it: then none can be removed there either.
+    }
+  }
+
+  bool Exists(const std::string& path) override {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  std::vector<FolderItem> ListFolder(const std::string& folder) override {
+    std::wstring full = FullPath(Utf16(folder));
+    if (!full.ends_with(L'\\')) full += L'\\';
+    const unique_hfile self = OpenToAsk(ForSystem(full));
+    if (!self) ThrowLastError();
+    const std::wstring inside = FinalPath(self.get());
+    WIN32_FIND_DATAW found{};
+    const unique_find search(::FindFirstFileW(ForSystem(full + L"*").c_str(), &found));
+    if (!search) ThrowLastError();
+    std::vector<FolderItem> items;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const auto utf8 = Utf8(name);
+      if (!utf8) continue;  // no Unicode file name lacks a UTF-8 form but a broken one
+      items.push_back({*utf8, Kind(found.dwFileAttributes, ForSystem(full + name), inside)});
+    } while (::FindNextFileW(search.get(), &found));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError();
+    return items;
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    try {
+      const unique_hfile ha = OpenToAsk(SystemPath(a));
+      const unique_hfile hb = OpenToAsk(SystemPath(b));
+      BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+      return ha && hb && ::GetFileInformationByHandle(ha.get(), &ia) &&
+             ::GetFileInformationByHandle(hb.get(), &ib) &&
+             ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+             ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    } catch (const IoError&) {
+      return false;
+    }
+  }
+
+  void RemoveLeftovers(const std::string& path) noexcept override {
+    try {
+      const std::string folder = path.substr(0, LeafStart(path));
+      std::wstring full = FullPath(Utf16(folder.empty() ? "." : folder));
+      if (!full.ends_with(L'\\')) full += L'\\';
+      RemoveLeftoversIn(full, [&] { return SystemPath(CreateBeside(path)->Path()); });
+    } catch (const IoError&) {
+      // No full path: no folder to clean either.
+    }
+  }
+
+  std::size_t LeafStart(const std::string& path) const override {
+    const std::size_t end = path.find_last_of("\\/");
+    if (end != std::string::npos) return end + 1;
+    // "C:name" is name in drive C's working folder.
+    return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  }
+
  private:
+  // What a found item is. Links and junctions are reparse points: the file one leads to is
+  // asked for its folder.
+  static ItemKind Kind(DWORD attributes, const std::wstring& path, const std::wstring& inside) {
+    const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return link ? ItemKind::Link : ItemKind::Folder;
+    if (!link) return (attributes & FILE_ATTRIBUTE_DEVICE) ? ItemKind::Other : ItemKind::File;
+    const unique_hfile target = OpenToAsk(path);
+    if (!target) return ItemKind::Link;
+    const std::wstring final = FinalPath(target.get());
+    const std::size_t slash = final.find_last_of(L'\\');
+    return slash != std::wstring::npos && !inside.empty() &&
+                   final.substr(0, slash + 1) == (inside.ends_with(L'\\') ? inside : inside + L'\\')
+               ? ItemKind::LinkInside
+               : ItemKind::Link;
+  }
+
   static DWORD Attributes(const std::string& path) {
     try {
       return ::GetFileAttributesW(SystemPath(path).c_str());

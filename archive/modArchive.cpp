@@ -6,6 +6,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "archive_change.h"
+
 namespace sectorsieve {
 
 namespace {
@@ -47,7 +49,8 @@ Archive modArchive::LoadDirectory(const std::string& basePath,
 Archive modArchive::LoadDirectory(const ArchivePaths& paths,
                                   const std::function<bool()>& keepGoing) {
   Archive archive;
-  archive.paths_ = paths;
+  // A switch of both files that a crash interrupted is finished first, or read as finished.
+  archive.paths_ = SettleArchive(fs_, paths);
   // Whether an entry lies within the data file is decided against its size now; without it,
   // every entry that needs its bytes will fail the run when it comes.
   std::optional<std::int64_t> dataSize;

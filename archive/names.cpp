@@ -42,18 +42,17 @@ bool IsReservedDeviceName(std::string_view component, const CodePage& cp) {
 constexpr std::string_view kTempPrefix = ".SECTORSIEVE-";
 constexpr std::string_view kTempSuffix = ".TMP";
 
-// A temporary file's name, or the short 8.3 name Windows may give one (SECTOR~1.TMP,
-// SE12AB~1.TMP): a later entry renamed there would take an earlier entry's place. Case,
-// trailing dots and trailing spaces make no difference to Windows.
-bool IsTempFileName(std::string_view part) {
+}  // namespace
+
+// The short 8.3 name Windows may give a temporary file (SECTOR~1.TMP, SE12AB~1.TMP) counts
+// too: a later entry renamed there would take an earlier entry's place.
+bool IsTemporaryName(std::string_view part) {
   while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
   const std::string name = Upper(part);
   if (!name.ends_with(kTempSuffix)) return false;
   if (name.starts_with(kTempPrefix)) return true;
   return name.size() <= 12 && name.starts_with("SE") && name.find('~') != std::string::npos;
 }
-
-}  // namespace
 
 bool CodePage::IsKnown(unsigned id) {
   return id == 874 || id == 932 || id == 936 || id == 949 || id == 950 ||
@@ -262,10 +261,20 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
       return "has a name that leaves the destination folder";
     if (IsReservedDeviceName(part, cp)) return "has a name reserved for a device";
     if (end == std::string_view::npos)
-      return IsTempFileName(part) ? "has a name kept for this program's temporary files"
-                                  : std::string();
+      return IsTemporaryName(part) ? "has a name kept for this program's temporary files"
+                                   : std::string();
     start = end + 1;
   }
+}
+
+std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
+  if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
+  if (FileNameOf(name) != name) return "its name holds a space";
+  // Extraction reads "\\" as a folder separator.
+  if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
+  if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
+    return "it would not be extracted: it " + reason;
+  return {};
 }
 
 }  // namespace sectorsieve

@@ -124,7 +124,14 @@ class TempNames {
   std::atomic<std::uint64_t> next_{0};
 };
 
+// True for the name of one of this program's temporary files (".sectorsieve-...tmp", or the
+// short name Windows may give one), whatever its case, trailing dots and spaces.
+bool IsTemporaryName(std::string_view part);
+
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
+// Why name (bytes in code page cp) cannot be the name of an entry that pack or add writes, or
+// empty when it can.
+std::string RefusedNameReason(std::string_view name, const CodePage& cp);
 
 }  // namespace sectorsieve

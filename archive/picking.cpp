@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "case_table.h"
+
 namespace sectorsieve {
 
 namespace {
@@ -55,19 +57,12 @@ std::u32string Decoded(std::string_view name, const CodePage& cp, const NameText
   return out;
 }
 
+// Windows makes both names capitals to compare them; the table holds the small letters of
+// every code page this program knows, in every script.
 char32_t Folded(char32_t c) {
-  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-      (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F) ||
-      (c >= 0xFF41 && c <= 0xFF5A))
-    return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  if (c == 0xFF) return 0x178;
-  if (c == 0x3C2) return 0x3A3;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
-      c != 0x17F)
-    // Latin Extended-A pairs each capital with the small letter after it, except where a
-    // letter has no partner (the dotted and dotless i, kra, n preceded by apostrophe, long s).
-    return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) ? (c - 1) | 1 : c & ~1u;
+  for (const CaseRun& run : kCaseRuns)
+    if (c >= run.first && c <= run.last && (c - run.first) % run.stride == 0)
+      return static_cast<char32_t>(static_cast<std::int32_t>(c) + run.shift);
   return c;
 }
 

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 
+#include "archive_change.h"
 #include "command_files.h"
 #include "console.h"
 #include "extraction.h"
@@ -47,14 +49,6 @@ std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
   if (!ArchiveOfTypedDataFile(imgPath, PathCodePage()))
     return ArchivePathRefusal(imgPath, PathCodePage());
-  return {};
-}
-
-// pack names the files it makes with ".img" and ".dir", as the window looks for them.
-std::string NewArchiveRefusal(const std::string& imgPath) {
-  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty()) return refusal;
-  if (!ArchiveOfDataFile(imgPath, PathCodePage()))
-    return "\"" + imgPath + "\" does not end in \".img\" in lower case, as pack writes it";
   return {};
 }
 
@@ -197,27 +191,119 @@ int Check(const std::string& imgPath, bool json, const NameCodec& names) {
   return check.Sound() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
-int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
-         const std::atomic<bool>& stop) {
-  if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
-  if (const std::string refusal = NewArchiveRefusal(imgPath); !refusal.empty())
+namespace {
+
+// Runs a change of the archive imgPath: its refusal, its interruption and its failure as every
+// command reports them.
+int Change(const std::string& imgPath, const NameCodec& names,
+           const std::function<int(FileSystem&, const ArchivePaths&)>& change) {
+  if (const std::string refusal = ArchiveRefusal(imgPath); !refusal.empty())
     return Failed(refusal, names);
-  const auto paths = ArchiveOfDataFile(imgPath, PathCodePage());
+  const auto files = CommandFiles(names);
   try {
-    const std::size_t packed = imgpack::PackFolder(
-        PathOf(folder), PathOf(paths->base), names.Ansi(),
-        [&](const std::filesystem::path& file) { return names.EntryName(file); },
-        [&] { return !stop; });
-    std::puts(("Packed " + std::to_string(packed) + (packed == 1 ? " file" : " files") + " into " +
-               Displayed(paths->img, names) + " and " + Displayed(paths->dir, names) + ".")
-                  .c_str());
-  } catch (const imgpack::PackInterrupted& e) {
+    return change(*files, *ArchiveOf(imgPath, *files));
+  } catch (const ChangeInterrupted& e) {
     Failed(e.what(), names);
     return InterruptedStatus();
   } catch (const std::exception& e) {
     return Failed(e.what(), names);
   }
-  return EXIT_ALL_WRITTEN;
+}
+
+std::string Plural(std::size_t n, const std::string& one, const std::string& many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// An entry name the user typed (UTF-8 on every platform) in the archive's code page.
+std::string TypedName(const std::string& typed, const NameCodec& names) {
+  const auto name = names.EntryName(PathOf(typed));
+  if (!name)
+    throw ChangeError("\"" + typed + "\" has characters that code page " +
+                      std::to_string(names.Ansi().Id()) + " cannot hold exactly");
+  if (const std::string reason = RefusedNameReason(*name, names.Ansi()); !reason.empty())
+    throw ChangeError("\"" + typed + "\" cannot be an entry's name: " + reason);
+  return *name;
+}
+
+}  // namespace
+
+int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
+         const std::atomic<bool>& stop) {
+  if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
+  return Change(imgPath, names, [&](FileSystem& files, const ArchivePaths& paths) {
+    const std::size_t packed = imgpack::PackFolder(
+        files, folder, paths,
+        [&](const std::string& file) { return names.EntryName(PathOf(file)); },
+        [&] { return !stop; });
+    std::puts(("Packed " + Plural(packed, "file", "files") + " into " +
+               Displayed(paths.img, names) + " and " + Displayed(paths.dir, names) + ".")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Add(const std::string& imgPath, const std::vector<std::string>& files,
+        const std::optional<std::string>& as, const NameCodec& names,
+        const std::atomic<bool>& stop) {
+  if (as && files.size() != 1) return Failed("--as names one FILE, and was given more", names);
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    std::vector<AddedFile> added;
+    for (const std::string& file : files) {
+      const std::string leaf = file.substr(fs.LeafStart(file));
+      const std::string name = as ? TypedName(*as, names) : TypedName(leaf, names);
+      added.push_back({name, file, file, leaf});
+    }
+    const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), [&] { return !stop; });
+    std::puts(("Added " + Plural(files.size(), "file", "files") + " to " +
+               Displayed(paths.img, names) + ": " + std::to_string(files.size() - replaced) +
+               " new, " + std::to_string(replaced) + " replaced.")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
+           const NameCodec& names) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const RemoveOutcome outcome = RemoveEntries(fs, paths, patterns, TextOf(names));
+    const std::vector<bool>& matched = outcome.matched;
+    std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
+               Displayed(paths.img, names) + ".")
+                  .c_str());
+    int status = EXIT_ALL_WRITTEN;
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+      if (!matched[i]) {
+        std::fputs(("sectorsieve: " + patterns[i] + ": not in the archive\n").c_str(), stderr);
+        status = EXIT_SOME_FAILED;
+      }
+    return status;
+  });
+}
+
+int Rename(const std::string& imgPath, const std::string& oldName, const std::string& newName,
+           const NameCodec& names) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const std::size_t renamed =
+        RenameEntries(fs, paths, oldName, TypedName(newName, names), TextOf(names));
+    if (renamed == 0) {
+      std::fputs(("sectorsieve: " + oldName + ": not in the archive\n").c_str(), stderr);
+      return EXIT_SOME_FAILED;
+    }
+    std::puts(("Renamed " + Plural(renamed, "entry", "entries") + " in " +
+               Displayed(paths.img, names) + ".")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
+}
+
+int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop) {
+  return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
+    const std::int64_t freed = CompactArchive(fs, paths, [&] { return !stop; });
+    std::puts(("Freed " + Plural(static_cast<std::size_t>(freed), "byte", "bytes") + " in " +
+               Displayed(paths.img, names) + ".")
+                  .c_str());
+    return EXIT_ALL_WRITTEN;
+  });
 }
 
 }  // namespace sectorsieve::cli

@@ -78,7 +78,11 @@ std::optional<std::string> NameCodec::ToUtf8(std::string_view name) const {
 }
 
 std::optional<std::string> NameCodec::EntryName(const std::filesystem::path& file) const {
-  return Convert(ConvertersFor(cp_.Id()).fromUtf8.get(), file.native());
+  // The way back catches the characters the C library takes into the code page one way only
+  // (932's "〜" becomes the bytes of "～"): such a name would come back as another.
+  auto bytes = Convert(ConvertersFor(cp_.Id()).fromUtf8.get(), file.native());
+  if (!bytes || ToUtf8(*bytes) != file.native()) return std::nullopt;
+  return bytes;
 }
 
 std::filesystem::path PathOf(const std::string& text) { return text; }

@@ -21,7 +21,8 @@ using namespace sectorsieve::cli;
 
 int Run(int argc, char** argv) {
   CLI::App app(
-      "Lists, checks, extracts and packs IMG archives: a .img file of 2048-byte sectors with a "
+      "Lists, checks, extracts, packs and changes IMG archives: a .img file of 2048-byte sectors "
+      "with a "
       ".dir file of the same name beside it.",
       "sectorsieve");
   app.set_version_flag("--version", "sectorsieve " SECTORSIEVE_VERSION_TEXT);
@@ -86,11 +87,37 @@ int Run(int argc, char** argv) {
   pack->add_option("ARCHIVE", archive, "the .img file to write")->required();
   addCodePage(pack);
 
+  std::vector<std::string> items;
+  std::optional<std::string> as;
+  std::string newName;
+  CLI::App* add = app.add_subcommand(
+      "add",
+      "add FILEs to ARCHIVE, replacing entries of their names in place; makes ARCHIVE if "
+      "there is none");
+  add->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  add->add_option("FILE", items, "the files to add")->required();
+  add->add_option("--as", as, "the entry name for the one FILE");
+  addCodePage(add);
+  CLI::App* remove = app.add_subcommand("remove", "remove the entries NAME names from ARCHIVE");
+  remove->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  remove->add_option("NAME", items, "entry names, without regard to case; * and ? as wildcards")
+      ->required();
+  addCodePage(remove);
+  CLI::App* rename = app.add_subcommand("rename", "give the entries named OLD the name NEW");
+  rename->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  rename->add_option("OLD", folder, "the entry's name, without regard to case")->required();
+  rename->add_option("NEW", newName, "its new name")->required();
+  addCodePage(rename);
+  CLI::App* compact =
+      app.add_subcommand("compact", "rewrite ARCHIVE's .img without the space no entry uses");
+  compact->add_option("ARCHIVE", archive, "the archive's .img file")->required();
+  addCodePage(compact);
+
   try {
     std::vector<std::string> args = Arguments(argc, argv);
     // "help", "help COMMAND", no command and an unknown one get the usage.
     const auto command = [&](const std::string& name) -> CLI::App* {
-      for (CLI::App* known : {list, check, extract, pack})
+      for (CLI::App* known : app.get_subcommands([](CLI::App*) { return true; }))
         if (known->get_name() == name) return known;
       return nullptr;
     };
@@ -128,6 +155,10 @@ int Run(int argc, char** argv) {
   }
   if (extract->parsed())
     return Extract(archive, folder, patterns, quiet, *names, CatchInterrupts());
+  if (add->parsed()) return Add(archive, items, as, *names, CatchInterrupts());
+  if (remove->parsed()) return Remove(archive, items, *names);
+  if (rename->parsed()) return Rename(archive, folder, newName, *names);
+  if (compact->parsed()) return Compact(archive, *names, CatchInterrupts());
   return Pack(folder, archive, *names, CatchInterrupts());
 }
 

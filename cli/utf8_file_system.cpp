@@ -42,7 +42,7 @@ class Utf8Folder final : public OutputFolder {
 }  // namespace
 
 Utf8FileSystem::Utf8FileSystem(std::unique_ptr<FileSystem> inner, const NameCodec& names)
-    : inner_(std::move(inner)), names_(names) {}
+    : ForwardingFileSystem(*inner), own_(std::move(inner)), names_(names) {}
 
 std::string Utf8Name(std::string_view name, const NameCodec& names) {
   // Split where the code page has separators, so that a trail byte 0x5C stays in its
@@ -66,12 +66,8 @@ std::string Utf8Name(std::string_view name, const NameCodec& names) {
   }
 }
 
-std::unique_ptr<InputFile> Utf8FileSystem::OpenRead(const std::string& path) {
-  return inner_->OpenRead(path);
-}
-
 std::unique_ptr<OutputFolder> Utf8FileSystem::OpenFolder(const std::string& path) {
-  return std::make_unique<Utf8Folder>(inner_->OpenFolder(path), names_);
+  return std::make_unique<Utf8Folder>(inner_.OpenFolder(path), names_);
 }
 
 std::string Utf8FileSystem::Shown(std::string_view name) const { return names_.Shown(name); }
@@ -84,9 +80,5 @@ std::string Utf8FileSystem::NameRefusal(std::string_view name) const {
   }
   return {};
 }
-
-bool Utf8FileSystem::IsPlainFile(const std::string& path) { return inner_->IsPlainFile(path); }
-
-bool Utf8FileSystem::IsFolder(const std::string& path) { return inner_->IsFolder(path); }
 
 }  // namespace sectorsieve::cli

@@ -17,20 +17,17 @@ std::string Utf8Name(std::string_view name, const NameCodec& names);
 
 // Paths are the platform's own; only the names inside a folder opened for writing are in
 // names' code page, and reach the inner seam in UTF-8.
-class Utf8FileSystem final : public FileSystem {
+class Utf8FileSystem final : public ForwardingFileSystem {
  public:
   Utf8FileSystem(std::unique_ptr<FileSystem> inner, const NameCodec& names);
 
   const CodePage& Ansi() const override { return names_.Ansi(); }
   std::string Shown(std::string_view name) const override;
   std::string NameRefusal(std::string_view name) const override;
-  std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
-  bool IsPlainFile(const std::string& path) override;
-  bool IsFolder(const std::string& path) override;
 
  private:
-  std::unique_ptr<FileSystem> inner_;
+  std::unique_ptr<FileSystem> own_;
   const NameCodec& names_;
 };
 

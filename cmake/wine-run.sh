@@ -3,7 +3,9 @@
 # on a private virtual display when there is none.
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  # A screen of higher density (SECTORSIEVE_WINE_DPI below) has more pixels in the same size.
+  scale=${SECTORSIEVE_WINE_DPI:-96}
+  exec xvfb-run -a -s "-screen 0 $((1024 * scale / 96))x$((768 * scale / 96))x24" "$0" "$@"
 fi
 : "${WINEPREFIX:=${SECTORSIEVE_WINEPREFIX:-$PWD/wineprefix}}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

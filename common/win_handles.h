@@ -32,6 +32,14 @@ struct KernelHandleTraits {
 };
 using unique_kernel_handle = unique_handle<KernelHandleTraits>;
 
+// A font, pen or other GDI object of ours, deleted once nothing draws with it.
+struct GdiObjectTraits {
+  using pointer = HGDIOBJ;
+  static pointer invalid() { return nullptr; }
+  static void close(HGDIOBJ object) { ::DeleteObject(object); }
+};
+using unique_gdi_object = unique_handle<GdiObjectTraits>;
+
 // A search of FindFirstFile, ended by FindClose.
 struct FindTraits {
   using pointer = HANDLE;

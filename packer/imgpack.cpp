@@ -4,7 +4,6 @@
 #include <array>
 #include <limits>
 #include <map>
-#include <random>
 #include <vector>
 
 #include "format.h"
@@ -74,12 +73,10 @@ void ArchiveWriter::Append(std::string_view name, std::string_view bytes) {
   PadToSector();
 }
 
-void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file,
-                               const KeepGoing& keepGoing) {
+void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw PackError("cannot open " + Quoted(file));
   const auto size = static_cast<std::int64_t>(fs::file_size(file));
-  const PackError changed("cannot pack " + Quoted(file) + ": it changed while it was packed");
   const std::int32_t lOffset = CheckedSector(nextSector_, name);
   CheckedSector(nextSector_ + SectorsFor(size), name);
   WriteRecord(name, lOffset, static_cast<std::int32_t>(SectorsFor(size)));
@@ -88,13 +85,10 @@ void ArchiveWriter::AppendFile(std::string_view name, const fs::path& file,
   for (std::int64_t done = 0; done < size;) {
     const auto want = static_cast<std::streamsize>(
         std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - done));
-    if (keepGoing && !keepGoing()) throw PackInterrupted();
-    if (!in.read(chunk.data(), want)) throw changed;
+    if (!in.read(chunk.data(), want)) throw PackError("cannot read " + Quoted(file));
     img_.write(chunk.data(), want);
     done += want;
   }
-  // Bytes beyond the size it had when it was measured: it grew meanwhile.
-  if (in.peek() != std::ifstream::traits_type::eof()) throw changed;
   PadToSector();
 }
 
@@ -122,95 +116,79 @@ void ArchiveWriter::Close() {
   if (dir_.fail()) throw PackError("cannot write " + Quoted(dirPath_));
 }
 
-std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
-  if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
-  if (FileNameOf(name) != name) return "its name holds a space";
-  // Extraction reads "\\" as a folder separator.
-  if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
-  if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
-    return "it would not be extracted: it " + reason;
-  return {};
-}
-
 namespace {
 
-// A name of a file in the archive's folder that nothing else uses.
-fs::path Unused(const fs::path& basePath, std::string_view extension) {
-  std::random_device random;
-  const auto tag = (std::uint64_t{random()} << 32) | random();
-  return fs::path(basePath) +=
-         std::string(extension) + ".sectorsieve-" + std::to_string(tag) + ".tmp";
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// path of name in folder, spelled as paths are.
+std::string Inside(const std::string& folder, const std::string& name) {
+  return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  return fs::equivalent(a, b, ec);
+// Why an item of the folder cannot be packed, or empty.
+std::string KindRefusal(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::File:
+    case ItemKind::LinkInside:
+      return {};
+    case ItemKind::Folder:
+      return "it is a folder, and only plain files can be packed";
+    case ItemKind::Link:
+      return "it is a link to a file outside the folder";
+    case ItemKind::Other:
+      break;
+  }
+  return "it is not a plain file";
 }
 
 }  // namespace
 
-std::size_t PackFolder(const fs::path& folder, const fs::path& basePath, const CodePage& cp,
+std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& paths,
                        const EntryNamer& entryName, const KeepGoing& keepGoing) {
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) throw PackError(Quoted(folder) + " is not a folder");
-  const fs::path imgPath = fs::path(basePath) += kDataExtension;
-  const fs::path dirPath = fs::path(basePath) += kDirectoryExtension;
-  const fs::path inside = fs::canonical(folder, ec);
+  if (!fs.IsFolder(folder)) throw PackError(Quoted(folder) + " is not a folder");
+  SettleArchive(fs, paths);
+  std::vector<FolderItem> items;
+  try {
+    items = fs.ListFolder(folder);
+  } catch (const IoError& e) {
+    throw PackError("cannot read " + Quoted(folder) + ": " + e.what());
+  }
   // Entry name and the file it comes from, sorted by entry name.
-  std::vector<std::pair<std::string, fs::path>> entries;
-  std::map<std::u32string, fs::path> windowsNames;
-  for (const fs::directory_entry& item : fs::directory_iterator(folder)) {
-    // The archive being written over is no part of what it holds.
-    if (SameFile(item.path(), imgPath) || SameFile(item.path(), dirPath)) continue;
-    if (item.is_directory())
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": it is a folder, and only plain files can be packed");
-    if (!item.is_regular_file())
-      throw PackError("cannot pack " + Quoted(item.path()) + ": it is not a plain file");
-    if (item.is_symlink()) {
-      const fs::path target = fs::canonical(item.path(), ec);
-      if (ec || target.parent_path() != inside)
-        throw PackError("cannot pack " + Quoted(item.path()) +
-                        ": it is a link to a file outside the folder");
-    }
-    const std::optional<std::string> name = entryName(item.path().filename());
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::map<std::u32string, std::string> windowsNames;
+  for (const FolderItem& item : items) {
+    const std::string path = Inside(folder, item.name);
+    // The archive being written over and this program's own files are no part of what it holds.
+    if (IsTemporaryName(item.name) || fs.SameFile(path, paths.img) || fs.SameFile(path, paths.dir))
+      continue;
+    const auto refuse = [&](const std::string& reason) {
+      return PackError("cannot pack " + Quoted(path) + ": " + reason);
+    };
+    if (const std::string reason = KindRefusal(item.kind); !reason.empty()) throw refuse(reason);
+    const std::optional<std::string> name = entryName(item.name);
     if (!name)
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": its name has characters that code page " + std::to_string(cp.Id()) +
-                      " cannot hold");
-    if (const std::string reason = RefusedNameReason(*name, cp); !reason.empty())
-      throw PackError("cannot pack " + Quoted(item.path()) + ": " + reason);
-    const auto [other, fresh] =
-        windowsNames.emplace(NameKey(item.path().filename().u32string()), item.path());
+      throw refuse("its name has characters that code page " + std::to_string(fs.Ansi().Id()) +
+                   " cannot hold exactly");
+    if (const std::string reason = RefusedNameReason(*name, fs.Ansi()); !reason.empty())
+      throw refuse(reason);
+    const auto [other, fresh] = windowsNames.emplace(
+        NameKey(item.name, fs.Ansi(),
+                [](std::string_view text) { return std::optional<std::string>(text); }),
+        path);
     if (!fresh)
-      throw PackError("cannot pack " + Quoted(item.path()) +
-                      ": Windows takes its name for that of " + Quoted(other->second) +
-                      ", and would extract only one of them");
-    entries.emplace_back(*name, item.path());
+      throw refuse("Windows takes its name for that of " + Quoted(other->second) +
+                   ", and would extract only one of them");
+    entries.emplace_back(*name, path);
   }
   std::sort(entries.begin(), entries.end());
 
-  const fs::path newImg = Unused(basePath, kDataExtension);
-  const fs::path newDir = Unused(basePath, kDirectoryExtension);
-  try {
-    ArchiveWriter writer(newImg, newDir);
-    for (const auto& [name, file] : entries) {
-      if (keepGoing && !keepGoing()) throw PackInterrupted();
-      writer.AppendFile(name, file, keepGoing);
-    }
-    writer.Close();
-    // A crash between these two renames leaves a mixed pair; the README says so.
-    fs::rename(newImg, imgPath);
-    fs::rename(newDir, dirPath);
-  } catch (const fs::filesystem_error& e) {
-    fs::remove(newImg, ec);
-    fs::remove(newDir, ec);
-    throw PackError("cannot write " + Quoted(imgPath) + ": " + e.code().message());
-  } catch (...) {
-    fs::remove(newImg, ec);
-    fs::remove(newDir, ec);
-    throw;
+  ArchiveChange change(fs, paths, ArchiveChange::Mode::Whole);
+  std::vector<DirEntry> records;
+  for (const auto& [name, file] : entries) {
+    if (keepGoing && !keepGoing()) throw ChangeInterrupted();
+    records.push_back(change.AppendFile(name, file, file, keepGoing));
   }
+  change.Commit(records);
   return entries.size();
 }
 

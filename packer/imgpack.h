@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive_change.h"
+#include "file_io.h"
 #include "names.h"
 
 namespace sectorsieve::imgpack {
@@ -22,17 +24,9 @@ class PackError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Packing stopped because it was asked to.
-class PackInterrupted : public PackError {
- public:
-  PackInterrupted() : PackError("packing was interrupted; the archive was left as it was") {}
-};
-
-// Asked between pieces of work; false stops the packing.
-using KeepGoing = std::function<bool()>;
-
-// Writes an archive pair record by record. Append lays entries end to end as a packer
-// would; Put writes any record over any bytes, for archives that are meant to be wrong.
+// Writes an archive pair record by record, for tests and benchmarks that build archives as
+// they are or as they are meant to be wrong: Append lays entries end to end as a packer would;
+// Put writes any record over any bytes.
 class ArchiveWriter {
  public:
   // Creates (or empties) basePath + ".img" and basePath + ".dir".
@@ -44,9 +38,7 @@ class ArchiveWriter {
   // sized in whole sectors with the last one zero-filled.
   void Append(std::string_view name, std::string_view bytes);
   // The same for the contents of a file, read piece by piece so that size does not matter.
-  // A file that grows or shrinks meanwhile is refused; keepGoing is asked between pieces.
-  void AppendFile(std::string_view name, const std::filesystem::path& file,
-                  const KeepGoing& keepGoing = {});
+  void AppendFile(std::string_view name, const std::filesystem::path& file);
 
   // Writes bytes at sector lOffset of the data file (gaps read as zeros) and a record that
   // claims lOffset and lSize, whatever the bytes' length. The name is up to 24 raw bytes.
@@ -68,21 +60,18 @@ class ArchiveWriter {
   std::int64_t nextSector_ = 0;
 };
 
-// Why name (bytes in code page cp) cannot be an entry of a packed folder, or empty when it can.
-std::string RefusedNameReason(std::string_view name, const CodePage& cp);
+// A file's name, spelled as paths are, as an entry name in the archive's code page, or nothing
+// when it has no exact form there.
+using EntryNamer = std::function<std::optional<std::string>(const std::string& fileName)>;
 
-// A file's name as an entry name in the archive's code page, or nothing when it has no exact
-// form there.
-using EntryNamer = std::function<std::optional<std::string>(const std::filesystem::path& file)>;
-
-// Packs every plain file directly inside folder, in sorted entry-name order, into basePath +
-// ".img" and ".dir", with names in code page cp. The archive's own two files are left out when
-// they lie in folder. Everything is checked before anything is written, and both files are
-// written under temporary names that replace an existing pair only once both are complete: on
-// any failure, an interruption included, the old pair is left as it was. Returns how many
-// files it packed; throws PackError.
-std::size_t PackFolder(const std::filesystem::path& folder, const std::filesystem::path& basePath,
-                       const CodePage& cp, const EntryNamer& entryName,
-                       const KeepGoing& keepGoing = {});
+// Packs every plain file directly inside folder, in sorted entry-name order, into the archive
+// at paths, with names in fs's code page; paths are spelled as fs spells them. The archive's
+// own files and this program's temporary files are left out. Everything is checked before
+// anything is written, and the new pair replaces the old one whole or not at all (see
+// ArchiveChange): on any failure, an interruption included, the old pair reads as it was.
+// Returns how many files it packed; throws PackError for what cannot be packed and
+// ChangeError for what could not be written.
+std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& paths,
+                       const EntryNamer& entryName, const KeepGoing& keepGoing = {});
 
 }  // namespace sectorsieve::imgpack

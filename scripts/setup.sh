@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine wine64 xvfb xdotool x11-utils imagemagick python3 locales fonts-wqy-microhei
+  dpkg-dev lintian man-db
 )
 missing=()
 for p in "${packages[@]}"; do

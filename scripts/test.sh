@@ -2,7 +2,8 @@
 # Sets up a fresh Debian 12 machine, builds every flavour warning-free and runs every test:
 # native, native under AddressSanitizer/UBSan, the run's tests under ThreadSanitizer, and the
 # Windows x86_64 build under Wine.
-# The i686 Windows build is compiled and checked, not run.
+# The i686 Windows build is compiled and checked, not run; the release packages (ZIP files for
+# Windows, the command line's .deb) are made and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,6 +26,7 @@ strings -el "$exe" | grep -qx "Extract those .img fast!" &&
 echo "== release packages"
 scripts/check_package.sh win64
 scripts/check_package.sh win32
+scripts/check_deb.sh
 
 echo "== test linux"
 ctest --preset linux -j2

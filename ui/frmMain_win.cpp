@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "ansi_text.h"
@@ -24,6 +25,8 @@ constexpr DWORD kExStyle = WS_EX_ACCEPTFILES;
 constexpr int kTwipsPerInch = 1440;
 constexpr int kClientWidth = 8175;  // twips
 constexpr int kClientHeight = 1890;
+// Sent by Windows 10 1703 on, which the headers for older systems leave out.
+constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
 // One control of the window, placed in twips from the top-left corner of the client area.
 struct ControlLayout {
@@ -64,17 +67,62 @@ std::string WindowText(HWND hwnd) {
   return shell::ExactUtf8(text);
 }
 
-// Dots per inch of the window's device context; the screen's when hwnd is null.
-int WindowDpi(HWND hwnd) {
-  HDC dc = ::GetDC(hwnd);
-  scope_exit release([&] { ::ReleaseDC(hwnd, dc); });
+// Dots per inch of the screen as the system was started with: the one DPI of every window
+// where Windows has no DPI per monitor.
+int SystemDpi() {
+  HDC dc = ::GetDC(nullptr);
+  scope_exit release([&] { ::ReleaseDC(nullptr, dc); });
   return ::GetDeviceCaps(dc, LOGPIXELSY);
+}
+
+// A function of user32 that only newer systems have (Windows 10 1607 on), or null.
+template <typename Function>
+Function NewerUser32(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// Dots per inch of the monitor the window is on.
+int WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = NewerUser32<GetDpiForWindowFn>("GetDpiForWindow");
+  const UINT dpi = getDpiForWindow ? getDpiForWindow(hwnd) : 0;
+  return dpi ? static_cast<int>(dpi) : SystemDpi();
 }
 
 // System cursors are integer resources, the same for both character sets.
 HCURSOR SystemCursor(LPCSTR id) { return ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(id)); }
 
 int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+
+// The window's outer size around the table's client area, its caption and menu drawn at dpi.
+SIZE FrameSize(int dpi) {
+  using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = NewerUser32<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  RECT frame{0, 0, Pixels(kClientWidth, dpi), Pixels(kClientHeight, dpi)};
+  if (adjustForDpi)
+    adjustForDpi(&frame, kStyle, TRUE, kExStyle, static_cast<UINT>(dpi));
+  else
+    ::AdjustWindowRectEx(&frame, kStyle, TRUE, kExStyle);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The window's frame for dpi, centred on the primary screen.
+RECT CentredFrame(int dpi) {
+  const SIZE size = FrameSize(dpi);
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+  return {x, y, x + size.cx, y + size.cy};
+}
+
+// The controls' font at dpi: the system's dialog font, grown or shrunk from the DPI it was
+// made for, so that at the system's DPI it is that font exactly.
+unique_gdi_object FontAt(int dpi) {
+  LOGFONTW font{};
+  ::GetObjectW(GetStockFont(DEFAULT_GUI_FONT), sizeof font, &font);
+  font.lfHeight = ::MulDiv(font.lfHeight, dpi, SystemDpi());
+  return unique_gdi_object(::CreateFontIndirectW(&font));
+}
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSEXW existing{};
@@ -148,16 +196,20 @@ frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs
             cmdExtract_},
            archive_, fs, *this, version) {
   RegisterWindowClass(instance, WindowProc);
-  const int dpi = WindowDpi(nullptr);
-  RECT frame{0, 0, Pixels(kClientWidth, dpi), Pixels(kClientHeight, dpi)};
-  ::AdjustWindowRectEx(&frame, kStyle, TRUE, kExStyle);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const int dpi = SystemDpi();
+  const RECT frame = CentredFrame(dpi);
   if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Utf16(kStartCaption).c_str(), kStyle,
-                         x, y, width, height, nullptr, nullptr, instance, this))
+                         frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                         nullptr, nullptr, instance, this))
     throw std::runtime_error("The main window could not be created");
+  // The primary monitor's scale may have changed since the system started: the window is sized
+  // for the monitor it is on.
+  if (dpi_ != dpi) {
+    const RECT onMonitor = CentredFrame(dpi_);
+    ::SetWindowPos(hwnd_.get(), nullptr, onMonitor.left, onMonitor.top,
+                   onMonitor.right - onMonitor.left, onMonitor.bottom - onMonitor.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void frmMainWindow::Show(int showCommand) {
@@ -303,22 +355,24 @@ LRESULT frmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
     case DM_GETDEFID:
       return OnGetDefId();
+    case WM_DPICHANGED:
+      OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case kGetDpiScaledSize:
+      return OnGetDpiScaledSize(static_cast<int>(wParam), reinterpret_cast<SIZE*>(lParam));
   }
   return ::DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-// WM_CREATE: the controls from the layout table, at the window's own DPI.
+// WM_CREATE: the controls from the layout table, laid out at the window's own DPI.
 BOOL frmMainWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
-  const int dpi = WindowDpi(hwnd);
-  const HFONT font = GetStockFont(DEFAULT_GUI_FONT);
   for (const ControlLayout& c : kControls) {
-    HWND control = ::CreateWindowExW(
-        c.exStyle, c.className, c.text, WS_CHILD | WS_VISIBLE | c.style, Pixels(c.left, dpi),
-        Pixels(c.top, dpi), Pixels(c.width, dpi), Pixels(c.height, dpi), hwnd,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), create->hInstance, nullptr);
-    if (!control) throw std::runtime_error(std::string("The control ") + c.name + " was refused");
-    SetWindowFont(control, font, FALSE);
+    if (!::CreateWindowExW(c.exStyle, c.className, c.text, WS_CHILD | WS_VISIBLE | c.style, 0, 0, 0,
+                           0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
+                           create->hInstance, nullptr))
+      throw std::runtime_error(std::string("The control ") + c.name + " was refused");
   }
+  LayOut(WindowDpi(hwnd));
   lblSource_.hwnd = ::GetDlgItem(hwnd, IDC_LBLSOURCE);
   lblDestination_.hwnd = ::GetDlgItem(hwnd, IDC_LBLDESTINATION);
   cmdBrowseSource_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSESOURCE);
@@ -414,6 +468,21 @@ void frmMainWindow::OnDropFiles(HWND, HDROP drop) {
   frm_.DropPaths(paths);
 }
 
+// WM_DPICHANGED: the window moved to a monitor of another density, or its scale changed. It
+// takes the place Windows suggests and lays its controls and font out again for the new DPI.
+void frmMainWindow::OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested) {
+  ::SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOut(dpi);
+}
+
+// WM_GETDPISCALEDSIZE, asked before a DPI change: the frame whose client area is the table's at
+// the new DPI, rather than the old one scaled and rounded.
+BOOL frmMainWindow::OnGetDpiScaledSize(int dpi, SIZE* size) {
+  *size = FrameSize(dpi);
+  return TRUE;
+}
+
 // WM_CLOSE: close now, or after the entry in hand when a run is going on.
 void frmMainWindow::OnClose(HWND) {
   if (frm_.QueryUnload()) Unload();
@@ -424,6 +493,20 @@ void frmMainWindow::OnDestroy(HWND) { ::PostQuitMessage(0); }
 
 // WM_NCDESTROY: the handle is no longer ours to destroy.
 void frmMainWindow::OnNCDestroy(HWND) { hwnd_.release(); }
+
+void frmMainWindow::LayOut(int dpi) {
+  dpi_ = dpi;
+  // The old font stays until no control draws with it; without a new one, the stock font.
+  unique_gdi_object font = FontAt(dpi);
+  const HFONT shown = font ? static_cast<HFONT>(font.get()) : GetStockFont(DEFAULT_GUI_FONT);
+  for (const ControlLayout& c : kControls) {
+    const HWND control = ::GetDlgItem(hwnd_.get(), c.id);
+    ::SetWindowPos(control, nullptr, Pixels(c.left, dpi), Pixels(c.top, dpi), Pixels(c.width, dpi),
+                   Pixels(c.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowFont(control, shown, TRUE);
+  }
+  font_ = std::move(font);
+}
 
 void frmMainWindow::Fail(const char* what) {
   MsgBox(std::string("The program cannot go on and will close:\r\n") + what, "Unexpected failure");

@@ -44,7 +44,7 @@ class WinButton final : public CommandButton {
 
 class frmMainWindow final : public Form, public Pickers {
  public:
-  // Creates the window with its controls and menu, hidden, sized for the screen's DPI.
+  // Creates the window with its controls and menu, hidden, sized for its monitor's DPI.
   frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs = SystemFileSystem());
   frmMainWindow(const frmMainWindow&) = delete;
   frmMainWindow& operator=(const frmMainWindow&) = delete;
@@ -81,10 +81,14 @@ class frmMainWindow final : public Form, public Pickers {
   BOOL OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMsg);
   LRESULT OnGetDefId();
   void OnDropFiles(HWND hwnd, HDROP drop);
+  void OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested);
+  BOOL OnGetDpiScaledSize(int dpi, SIZE* size);
   void OnClose(HWND hwnd);
   void OnDestroy(HWND hwnd);
   void OnNCDestroy(HWND hwnd);
 
+  // Places every control from the layout table at dpi, in a font made for dpi.
+  void LayOut(int dpi);
   // A failure that no handler expects: say so, then end the program as Quit would.
   void Fail(const char* what);
   ITaskbarList3* Taskbar();
@@ -97,7 +101,10 @@ class frmMainWindow final : public Form, public Pickers {
   WinButton cmdExtract_;
   frmMain frm_;
 
+  // The controls' font outlives the window, whose controls draw with it.
+  unique_gdi_object font_;
   unique_hwnd hwnd_;
+  int dpi_ = 0;           // what the controls are laid out for
   HWND focus_ = nullptr;  // the control that gets the focus back when the window is activated
   MousePointer pointer_ = MousePointer::Default;
   unique_handle<ComTraits<ITaskbarList3>> taskbar_;

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <random>
 #include <thread>
 
 #include "imgpack.h"
@@ -179,6 +181,77 @@ TEST_F(CommandLinePosix, AKilledRunLeavesNothingThatLastsAndConcurrentRunsAgree)
   ExpectOnlyWholeFiles(Out(), kEntries + 1);
   EXPECT_EQ(ListTree(Out()).size(), static_cast<std::size_t>(kEntries));
 }
+
+// Every file extract gives of the archive at img, by name; what the extraction said when it
+// failed.
+std::map<std::string, std::string> Extracted(const std::string& img, const fs::path& out) {
+  fs::remove_all(out);
+  fs::create_directory(out);
+  const Output run = RunProgram({"extract", img, out.string()});
+  if (run.status != 0) return {{"failed", run.err}};
+  std::map<std::string, std::string> files;
+  for (const std::string& name : ListTree(out)) files[name] = ReadBytes(out / name);
+  return files;
+}
+
+struct KilledChange {
+  const char* label;
+  std::vector<std::string> args;  // "@" stands for the test's folder
+};
+
+class CommandLineKilled : public CommandLinePosix,
+                          public ::testing::WithParamInterface<KilledChange> {
+ protected:
+  // An archive of four files with one removed, and a folder of new files for pack and add.
+  void Stage() const {
+    for (const std::string name : {"archive.img", "archive.dir", "out"})
+      fs::remove_all(dir_.path() / name);
+    fs::create_directories(dir_.path() / "in");
+    for (int i = 0; i < 4; ++i)
+      WriteBytes(dir_.path() / "in" / ("f" + std::to_string(i)),
+                 PatternBytes(std::size_t{300} << 10, static_cast<unsigned>(i)));
+    ASSERT_EQ(RunProgram({"pack", (dir_.path() / "in").string(), Img()}).status, 0);
+    ASSERT_EQ(RunProgram({"remove", Img(), "f1"}).status, 0);
+    for (int i = 0; i < 4; ++i)
+      WriteBytes(dir_.path() / "in" / ("f" + std::to_string(i)),
+                 PatternBytes(std::size_t{400} << 10, static_cast<unsigned>(i + 7)));
+  }
+  std::vector<std::string> Args() const {
+    std::vector<std::string> args;
+    for (const std::string& a : GetParam().args)
+      args.push_back(a.starts_with("@") ? (dir_.path() / a.substr(1)).string() : a);
+    return args;
+  }
+};
+
+// SIGKILL at random moments of a real process: the archive reads as before or after, and the
+// next command on it leaves no temporary file.
+TEST_P(CommandLineKilled, LeavesTheArchiveWholeAndNothingPastTheNextCommand) {
+  Stage();
+  const auto before = Extracted(Img(), Out());
+  ASSERT_EQ(RunProgram(Args()).status, 0);
+  const auto after = Extracted(Img(), Out());
+  ASSERT_EQ(after.count("failed"), 0u);
+  std::mt19937 random(27);
+  for (int round = 0; round < 8; ++round) {
+    Stage();
+    const pid_t killed = StartProgram(Args());
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+    ::kill(killed, SIGKILL);
+    ExitOf(killed);
+    const auto now = Extracted(Img(), Out());
+    EXPECT_TRUE(now == before || now == after) << "round " << round;
+    for (const std::string& name : ListTree(dir_.path()))
+      EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, CommandLineKilled,
+    ::testing::Values(KilledChange{"Pack", {"pack", "@in", "@archive.img"}},
+                      KilledChange{"Add", {"add", "@archive.img", "@in/f0", "@in/f2", "@in/f3"}},
+                      KilledChange{"Compact", {"compact", "@archive.img"}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLinePosix, OnlyPlainFilesAreArchives) {
   WriteEntries(1);

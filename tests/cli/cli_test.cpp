@@ -393,6 +393,89 @@ TEST_F(CommandLine, AFolderWithTrailingDotsOrSpacesIsTheOneWindowsMeans) {
   }
 }
 #endif
+struct EditStep {
+  std::vector<std::string> args;  // "@" stands for the test's folder
+  int status;
+  std::string out;  // the start of what it prints
+  std::string err;
+};
+
+// Each step on the archive of the one before, as a user would type them.
+TEST_F(CommandLine, EditCommandsChangeTheArchiveInPlaceAndSayWhatTheyDid) {
+  WriteBytes(dir_.path() / "a.txt", "one");
+  WriteBytes(dir_.path() / "b.bin", PatternBytes(3000));
+  WriteBytes(dir_.path() / "c.txt", "three");
+  const std::vector<EditStep> steps = {
+      {{"add", "@e.img", "@a.txt", "@b.bin"}, 0, "Added 2 files to ", ""},
+      {{"add", "@e.img", "@c.txt", "--as", "A.TXT"}, 0, "Added 1 file to ", ""},
+      {{"remove", "@e.img", "*.BIN", "nothing*"},
+       1,
+       "Removed 1 entry from ",
+       "sectorsieve: nothing*: not in the archive\n"},
+      {{"rename", "@e.img", "a.txt", "z.txt"}, 0, "Renamed 1 entry in ", ""},
+      {{"rename", "@e.img", "gone", "y.txt"}, 1, "", "sectorsieve: gone: not in the archive\n"},
+      {{"add", "@e.img", "@a.txt", "@c.txt", "--as", "x"}, 2, "", "sectorsieve: --as names one"},
+      {{"compact", "@e.img"}, 0, "Freed 6144 bytes in ", ""},
+  };
+  for (const EditStep& step : steps) {
+    std::vector<std::string> args;
+    for (std::string a : step.args)
+      args.push_back(a.starts_with("@") ? (dir_.path() / a.substr(1)).string() : a);
+    SCOPED_TRACE(args[0]);
+    const Output run = RunProgram(args);
+    EXPECT_EQ(run.status, step.status) << run.err;
+    EXPECT_TRUE(run.out.starts_with(step.out)) << run.out;
+    EXPECT_TRUE(run.err.starts_with(step.err)) << run.err;
+  }
+  MakeOut();
+  ASSERT_EQ(RunProgram({"extract", dir_ / "e.img", Out()}).status, 0);
+  EXPECT_EQ(ListTree(Out()), (std::set<std::string>{"z.txt"}));
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "z.txt"), Padded("three"));
+  EXPECT_EQ(fs::file_size(dir_.path() / "e.img"), 2048u);
+}
+
+struct OneWayCase {
+  const char* label;
+  unsigned codePage;
+  std::string name;  // UTF-8
+};
+
+class CommandLineOneWayNames : public CommandLine,
+                               public ::testing::WithParamInterface<OneWayCase> {};
+
+// A name that would come back from the code page as another is refused: its file would be
+// extracted under a name that was never packed, or over another's.
+TEST_P(CommandLineOneWayNames, AreRefusedByPackAndAdd) {
+  const OneWayCase& c = GetParam();
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / PathFromUtf8(c.name + ".txt"), "x");
+  const std::string codePage = std::to_string(c.codePage);
+  const Output pack = RunProgram({"pack", "--codepage", codePage, in.string(), Img()});
+  EXPECT_EQ(pack.status, 2);
+  EXPECT_NE(pack.err.find("cannot hold exactly"), std::string::npos) << pack.err;
+  EXPECT_FALSE(fs::exists(Img()));
+  const Output add = RunProgram(
+      {"add", "--codepage", codePage, Img(), Utf8Path(in / PathFromUtf8(c.name + ".txt"))});
+  EXPECT_EQ(add.status, 2);
+  EXPECT_NE(add.err.find("cannot hold exactly"), std::string::npos) << add.err;
+  EXPECT_FALSE(fs::exists(Img()));
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, CommandLineOneWayNames,
+                         ::testing::Values(OneWayCase{"Cent932", 932, "\xC2\xA2"},
+                                           OneWayCase{"Pound932", 932, "\xC2\xA3"},
+                                           OneWayCase{"Not932", 932, "\xC2\xAC"},
+                                           OneWayCase{"EmDash932", 932, "\xE2\x80\x94"},
+                                           OneWayCase{"DoubleBar932", 932, "\xE2\x80\x96"},
+                                           OneWayCase{"Overline932", 932, "\xE2\x80\xBE"},
+                                           OneWayCase{"Minus932", 932, "\xE2\x88\x92"},
+                                           OneWayCase{"WaveDash932", 932, "\xE3\x80\x9C"},
+                                           OneWayCase{"Yen932", 932, "\xC2\xA5"},
+                                           OneWayCase{"GraveToneMark1258", 1258, "a\xCD\x80"},
+                                           OneWayCase{"AcuteToneMark1258", 1258, "a\xCD\x81"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 // Names and patterns as list, extract and extract --stdout take them: one archive of five
 // entries per code page, each entry one sector whose bytes tell it apart.
 struct PickCase {

@@ -154,6 +154,10 @@ class FailingCall : public FaultTest, public ::testing::WithParamInterface<FileO
         return {false, std::string("could not be written: ") + kIoFailure};
       case FileOp::Rename:
         return {false, "could not be saved as \"" + Destination() + name + "\": " + kAccessDenied};
+      case FileOp::Update:
+      case FileOp::Flush:
+      case FileOp::Replace:
+        break;
     }
     return {};
   }

@@ -57,16 +57,47 @@ class FaultyOutputFile final : public OutputFile {
   int entry_;
 };
 
+// A failing write of an archive's file takes part of the data first, as a full disk does. It
+// copies nothing by itself: every byte goes through WriteAt, where it can fail.
+class FaultyUpdateFile final : public UpdateFile {
+ public:
+  FaultyUpdateFile(std::unique_ptr<UpdateFile> real, FaultyFileSystem& fs)
+      : real_(std::move(real)), fs_(fs) {}
+  const std::string& Path() const override { return real_->Path(); }
+  std::int64_t Size() override { return real_->Size(); }
+  void WriteAt(std::int64_t offset, const char* data, std::size_t count) override {
+    if (fs_.Strikes(FileOp::Update, Path(), -1)) {
+      real_->WriteAt(offset, data, count / 2);
+      if (fs_.failure) fs_.failure();
+      throw IoError(kDiskFull);
+    }
+    real_->WriteAt(offset, data, count);
+  }
+  void Resize(std::int64_t size) override {
+    fs_.Count(FileOp::Update, Path(), kDiskFull, -1);
+    real_->Resize(size);
+  }
+  void Flush() override {
+    fs_.Count(FileOp::Flush, Path(), kIoFailure, -1);
+    real_->Flush();
+  }
+
+ private:
+  std::unique_ptr<UpdateFile> real_;
+  FaultyFileSystem& fs_;
+};
+
 }  // namespace
 
 const char* FileOpName(FileOp op) {
   static const char* const kNames[kFileOpCount] = {
-      "OpenDirectory", "OpenArchive", "Size", "ReadAt", "CreateTemp", "Write", "Close", "Rename"};
+      "OpenDirectory", "OpenArchive", "Size",   "ReadAt", "CreateTemp", "Write",
+      "Close",         "Rename",      "Update", "Flush",  "Replace"};
   return kNames[static_cast<int>(op)];
 }
 
 FaultyFileSystem::FaultyFileSystem(FileOp op, int nth)
-    : real_(SystemFileSystem()), op_(op), nth_(nth) {}
+    : ForwardingFileSystem(SystemFileSystem()), op_(op), nth_(nth) {}
 
 int FaultyFileSystem::Calls(FileOp op) const {
   std::lock_guard lock(mutex_);
@@ -166,5 +197,19 @@ void FaultyFileSystem::Rename(OutputFolder& real, const std::string& temp,
 }
 
 bool FaultyFileSystem::IsPlainFile(const std::string& path) { return real_.IsPlainFile(path); }
+
+std::unique_ptr<UpdateFile> FaultyFileSystem::OpenUpdate(const std::string& path) {
+  return std::make_unique<FaultyUpdateFile>(real_.OpenUpdate(path), *this);
+}
+
+std::unique_ptr<UpdateFile> FaultyFileSystem::CreateBeside(const std::string& like) {
+  Count(FileOp::CreateTemp, like, kAccessDenied, -1);
+  return std::make_unique<FaultyUpdateFile>(real_.CreateBeside(like), *this);
+}
+
+void FaultyFileSystem::Replace(const std::string& from, const std::string& to) {
+  Count(FileOp::Replace, to, kAccessDenied, -1);
+  real_.Replace(from, to);
+}
 
 }  // namespace sectorsieve::hostile

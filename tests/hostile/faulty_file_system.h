@@ -17,8 +17,22 @@
 
 namespace sectorsieve::hostile {
 
-enum class FileOp { OpenDirectory, OpenArchive, Size, ReadAt, CreateTemp, Write, Close, Rename };
-inline constexpr int kFileOpCount = 8;
+// CreateTemp counts new files beside an archive too; Update is a write, copy or resize of an
+// archive's file, Flush its flush, and Replace a rename over an archive's file.
+enum class FileOp {
+  OpenDirectory,
+  OpenArchive,
+  Size,
+  ReadAt,
+  CreateTemp,
+  Write,
+  Close,
+  Rename,
+  Update,
+  Flush,
+  Replace
+};
+inline constexpr int kFileOpCount = 11;
 
 const char* FileOpName(FileOp op);
 inline void PrintTo(FileOp op, std::ostream* os) { *os << FileOpName(op); }
@@ -28,19 +42,17 @@ inline constexpr const char* kAccessDenied = "Access is denied";
 inline constexpr const char* kDiskFull = "No space left on device";
 inline constexpr const char* kIoFailure = "Input/output error";
 
-class FaultyFileSystem final : public FileSystem {
+class FaultyFileSystem final : public ForwardingFileSystem {
  public:
   // nth counts from 1; 0 never fails and only counts.
   FaultyFileSystem(FileOp op, int nth);
 
-  const CodePage& Ansi() const override { return real_.Ansi(); }
-  const CodePage& Paths() const override { return real_.Paths(); }
-  std::string Shown(std::string_view name) const override { return real_.Shown(name); }
-
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
   bool IsPlainFile(const std::string& path) override;
-  bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
+  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override;
+  std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override;
+  void Replace(const std::string& from, const std::string& to) override;
 
   int Calls(FileOp op) const;
   // Lets every further call through, as a disk does once it has room again.
@@ -86,7 +98,7 @@ class FaultyFileSystem final : public FileSystem {
 
   bool WaitFor(const std::function<bool()>& ready);
 
-  FileSystem& real_;
+  FileSystem& real_ = inner_;
   FileOp op_;
   int nth_;
   mutable std::mutex mutex_;

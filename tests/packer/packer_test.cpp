@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive_change.h"
 #include "extraction_run.h"
 #include "imgpack.h"
 #include "modArchive.h"
@@ -27,16 +28,29 @@ std::string PaddedToSector(std::string bytes) {
   return bytes;
 }
 
+// The system's files with names in code page 1252, paths as the command line spells them.
+FileSystem& Files() {
+#ifdef _WIN32
+  static const auto files = SystemFileSystem(CodePage::Known(1252));
+#else
+  static const auto files = NativeFileSystem(CodePage::Known(1252));
+#endif
+  return *files;
+}
+
+// Packs folder into the archive of base with its file names' bytes as they are.
+std::size_t PackInto(const fs::path& folder, const fs::path& base,
+                     const KeepGoing& keepGoing = {}) {
+  return PackFolder(
+      Files(), testing::Utf8Path(folder), ArchivePathsOf(testing::Utf8Path(base)),
+      [](const std::string& file) { return std::optional<std::string>(file); }, keepGoing);
+}
+
 class Packer : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(In()); }
 
-  // Packs In() with its file names' bytes as they are, in code page 1252.
-  void Pack(const KeepGoing& keepGoing = {}) {
-    PackFolder(
-        In(), Base(), CodePage::Known(1252),
-        [](const fs::path& file) { return std::optional<std::string>(file.string()); }, keepGoing);
-  }
+  void Pack(const KeepGoing& keepGoing = {}) { PackInto(In(), Base(), keepGoing); }
 
   fs::path In() const { return root_.path() / "in"; }
   fs::path Base() const { return root_.path() / "packed"; }
@@ -155,24 +169,36 @@ TEST_P(PackerRefuses, BeforeWritingAnything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, PackerRefuses,
-    ::testing::Values(RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy", false, "longer than 24"},
-                      RefusalCase{"Space", "my file.txt", false, "space"},
-                      RefusalCase{"Backslash", "a\\b", false, "\\", false},
-                      RefusalCase{"ControlCharacter",
-                                  "a\x10"
-                                  "b",
-                                  false, "characters", false},
-                      RefusalCase{"DeviceName", "con.txt", false, "device", false},
-                      RefusalCase{"SubFolder", "sub", true, "folder"},
-                      // Windows reads each pair as one name, and would keep only the later.
-                      RefusalCase{"TwoCases", "AAA.TXT", false, "Windows takes its name", false},
-                      RefusalCase{"TrailingDot", "aaa.txt.", false, "Windows takes its name",
-                                  false},
-                      RefusalCase{"AccentedCases", "\xC3\x89t\xC3\xA9.txt", false,
-                                  "Windows takes its name", false, "\xC3\xA9T\xC3\x89.TXT"}),
+    ::testing::Values(
+        RefusalCase{"TooLong", "abcdefghijklmnopqrstuvwxy", false, "longer than 24"},
+        RefusalCase{"Space", "my file.txt", false, "space"},
+        RefusalCase{"Backslash", "a\\b", false, "\\", false},
+        RefusalCase{"ControlCharacter",
+                    "a\x10"
+                    "b",
+                    false, "characters", false},
+        RefusalCase{"DeviceName", "con.txt", false, "device", false},
+        RefusalCase{"SubFolder", "sub", true, "folder"},
+        // Windows reads each pair as one name, and would keep only the later.
+        RefusalCase{"TwoCases", "AAA.TXT", false, "Windows takes its name", false},
+        RefusalCase{"TrailingDot", "aaa.txt.", false, "Windows takes its name", false},
+        RefusalCase{"AccentedCases", "\xC3\x89t\xC3\xA9.txt", false, "Windows takes its name",
+                    false, "\xC3\xA9T\xC3\x89.TXT"},
+        // Letters of every script the code pages hold: "ґ" and "Ґ" (1251), "ά" and
+        // "Ά" (1253), "ơ" and "Ơ" (1258), "ⅰ" and "Ⅰ" (932).
+        RefusalCase{"Cyrillic1251", "\xD2\x91", false, "Windows takes its name", false, "\xD2\x90"},
+        RefusalCase{"GreekTonos1253", "\xCE\xAC", false, "Windows takes its name", false,
+                    "\xCE\x86"},
+        RefusalCase{"Vietnamese1258", "\xC6\xA1", false, "Windows takes its name", false,
+                    "\xC6\xA0"},
+        RefusalCase{"RomanNumeral932", "\xE2\x85\xB0", false, "Windows takes its name", false,
+                    "\xE2\x85\xA0"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(Packer, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows lets no one write a file while the packer reads it";
+#endif
   WriteBytes(In() / "a.txt", PatternBytes(5000, 4));
   WriteBytes(Img(), "old data");
   WriteBytes(Dir(), "old directory");
@@ -185,20 +211,82 @@ TEST_F(Packer, AFileThatGrowsWhileItIsPackedFailsAndTheOldPairStays) {
       return true;
     });
     ADD_FAILURE() << "packed a file that grew";
-  } catch (const PackError& e) {
-    EXPECT_TRUE(std::string(e.what()).ends_with("a.txt\": it changed while it was packed"))
-        << e.what();
+  } catch (const ChangeError& e) {
+    EXPECT_TRUE(std::string(e.what()).ends_with("a.txt\": file changed as we read it")) << e.what();
   }
   EXPECT_EQ(ReadBytes(Img()), "old data");
   EXPECT_EQ(ReadBytes(Dir()), "old directory");
   EXPECT_EQ(testing::ListTree(root_.path()), before);
 }
 
+TEST_F(Packer, AFileRewrittenInPlaceAtTheSameSizeFailsAndTheOldPairStays) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows lets no one write a file while the packer reads it";
+#endif
+  WriteBytes(In() / "a.txt", PatternBytes(5000, 4));
+  WriteBytes(Img(), "old data");
+  WriteBytes(Dir(), "old directory");
+  const auto before = testing::ListTree(root_.path());
+  int asked = 0;
+  try {
+    Pack([&] {
+      if (++asked == 2) WriteBytes(In() / "a.txt", PatternBytes(5000, 5));
+      return true;
+    });
+    ADD_FAILURE() << "packed a file that changed";
+  } catch (const ChangeError& e) {
+    EXPECT_TRUE(std::string(e.what()).ends_with("a.txt\": file changed as we read it")) << e.what();
+  }
+  EXPECT_EQ(ReadBytes(Img()), "old data");
+  EXPECT_EQ(ReadBytes(Dir()), "old directory");
+  EXPECT_EQ(testing::ListTree(root_.path()), before);
+}
+
+// The data file must not be replaced while its directory cannot be.
+TEST_F(Packer, ADirectoryFileThatCannotBeReplacedStopsItBeforeAnythingIsWritten) {
+  WriteBytes(In() / "a.txt", "a");
+  WriteBytes(Img(), "old data");
+  fs::create_directory(Dir());
+  const auto before = testing::ListTree(root_.path());
+  try {
+    Pack();
+    ADD_FAILURE() << "packed beside a folder named as its directory";
+  } catch (const ChangeError& e) {
+    EXPECT_TRUE(std::string(e.what()).starts_with("cannot write \"" + Dir().string() + "\": "))
+        << e.what();
+  }
+  EXPECT_EQ(ReadBytes(Img()), "old data");
+  EXPECT_EQ(testing::ListTree(root_.path()), before);
+}
+
+TEST_F(Packer, TemporaryFilesInTheFolderAreNeitherPackedNorLeftFromAnEarlyStop) {
+  WriteBytes(In() / "a.txt", "a");
+  // A foreign file with a temporary name, and the new data file of a switch that never
+  // committed, as a killed pack leaves it.
+  WriteBytes(In() / ".sectorsieve-someone.tmp", "t");
+  WriteBytes(In() / ".sectorsieve-new-self.img.tmp", "half");
+  PackInto(In(), In() / "self");
+  EXPECT_EQ(ReadBytes(In() / "self.dir"), Record(0, 1, "a.txt"));
+  EXPECT_EQ(testing::ListTree(In()),
+            (std::set<std::string>{".sectorsieve-someone.tmp", "a.txt", "self.dir", "self.img"}));
+}
+
+#ifndef _WIN32
+TEST_F(Packer, AReplacedArchiveKeepsItsPermissions) {
+  WriteBytes(In() / "a.txt", "a");
+  Pack();
+  fs::permissions(Img(), fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(Dir(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  Pack();
+  EXPECT_EQ(fs::status(Img()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(Dir()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+#endif
+
 TEST_F(Packer, ItsOwnArchiveInsideTheFolderIsLeftOut) {
   WriteBytes(In() / "a.txt", "a");
-  for (int round = 0; round < 2; ++round)
-    PackFolder(In(), In() / "self", CodePage::Known(1252),
-               [](const fs::path& file) { return std::optional<std::string>(file.string()); });
+  for (int round = 0; round < 2; ++round) PackInto(In(), In() / "self");
   EXPECT_EQ(ReadBytes(In() / "self.dir"), Record(0, 1, "a.txt"));
 }
 

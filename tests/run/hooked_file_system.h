@@ -15,7 +15,7 @@
 
 namespace sectorsieve::testing {
 
-class HookedFileSystem final : public FileSystem {
+class HookedFileSystem final : public ForwardingFileSystem {
  public:
   // Runs before each close on the closing thread, with the file's number (1 for the first
   // created); may throw.
@@ -27,17 +27,11 @@ class HookedFileSystem final : public FileSystem {
   // The most bytes of an entry the system may copy by itself; the run writes the rest.
   std::int64_t copyAtMost = std::numeric_limits<std::int64_t>::max();
 
-  std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    return real_.OpenRead(path);
-  }
+  HookedFileSystem() : ForwardingFileSystem(SystemFileSystem()) {}
+
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
-    return std::make_unique<Folder>(real_.OpenFolder(path), *this);
+    return std::make_unique<Folder>(inner_.OpenFolder(path), *this);
   }
-  bool IsPlainFile(const std::string& path) override { return real_.IsPlainFile(path); }
-  bool IsFolder(const std::string& path) override { return real_.IsFolder(path); }
-  const CodePage& Ansi() const override { return real_.Ansi(); }
-  const CodePage& Paths() const override { return real_.Paths(); }
-  std::string Shown(std::string_view name) const override { return real_.Shown(name); }
 
   // Read once the run is over: the most files open at one time, and who closed each file.
   int peakOpen = 0;
@@ -94,7 +88,6 @@ class HookedFileSystem final : public FileSystem {
     int number_;
   };
 
-  FileSystem& real_ = SystemFileSystem();
   std::mutex mutex_;
   int open_ = 0;
   int created_ = 0;

@@ -181,6 +181,15 @@ MessageBoxSeen AnswerMessageBox(HWND owner, const std::string& screenshot) {
   return seen;
 }
 
+int ScreenDpi() {
+  const HDC screen = ::GetDC(nullptr);
+  const scope_exit release([&] { ::ReleaseDC(nullptr, screen); });
+  return ::GetDeviceCaps(screen, LOGPIXELSY);
+}
+
+// The test desktop: 1024 x 768 at 96 DPI, the same screen with more pixels at a higher DPI.
+SIZE DesktopSize() { return {::MulDiv(1024, ScreenDpi(), 96), ::MulDiv(768, ScreenDpi(), 96)}; }
+
 // One SectorSieve.exe, started on a virtual desktop of its own, which this thread joins.
 class Program {
  public:
@@ -189,8 +198,9 @@ class Program {
     static int started = 0;
     const std::wstring desktop = L"SectorSieveTest" + std::to_wstring(::GetCurrentProcessId()) +
                                  L"-" + std::to_wstring(++started);
-    std::wstring command =
-        L"explorer.exe /desktop=" + desktop + L",1024x768 \"" + g_program + L"\" " + args;
+    const SIZE size = DesktopSize();
+    std::wstring command = L"explorer.exe /desktop=" + desktop + L"," + std::to_wstring(size.cx) +
+                           L"x" + std::to_wstring(size.cy) + L" \"" + g_program + L"\" " + args;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -334,11 +344,105 @@ constexpr ControlPlace kLayout[] = {
     {IDC_CMDEXTRACT, "cmdExtract", 3360, 1500, 1455, 345},
 };
 
-int ScreenDpi() {
-  const HDC screen = ::GetDC(nullptr);
-  const scope_exit release([&] { ::ReleaseDC(nullptr, screen); });
-  return ::GetDeviceCaps(screen, LOGPIXELSY);
+// The client area and every control where the table puts them at dpi.
+void ExpectLaidOutAt(HWND window, int dpi) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  EXPECT_EQ(client.right, ::MulDiv(8175, dpi, 1440));
+  EXPECT_EQ(client.bottom, ::MulDiv(1890, dpi, 1440));
+  for (const ControlPlace& c : kLayout) {
+    SCOPED_TRACE(c.name);
+    RECT r{};
+    ::GetWindowRect(::GetDlgItem(window, c.id), &r);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, ::MulDiv(c.left, dpi, 1440));
+    EXPECT_EQ(r.top, ::MulDiv(c.top, dpi, 1440));
+    EXPECT_EQ(r.right - r.left, ::MulDiv(c.width, dpi, 1440));
+    EXPECT_EQ(r.bottom - r.top, ::MulDiv(c.height, dpi, 1440));
+  }
 }
+
+// DPI_AWARENESS of a window (Windows 10 1607 on), or -1 where the system cannot tell.
+constexpr int kPerMonitorAware = 2;  // DPI_AWARENESS_PER_MONITOR_AWARE
+int DpiAwareness(HWND window) {
+  using ContextOf = void*(WINAPI*)(HWND);
+  using AwarenessOf = int(WINAPI*)(void*);
+  const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  const auto contextOf = reinterpret_cast<ContextOf>(
+      reinterpret_cast<void*>(::GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+  const auto awarenessOf = reinterpret_cast<AwarenessOf>(
+      reinterpret_cast<void*>(::GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+  return contextOf && awarenessOf ? awarenessOf(contextOf(window)) : -1;
+}
+
+// Sends the program's window WM_DPICHANGED as Windows does when it moves to a monitor of dpi:
+// the suggested frame, in the program's memory, keeps the frame's margins around the table's
+// client area at dpi, centred on the screen.
+RECT SendDpiChanged(const Program& program, int dpi) {
+  const HWND window = program.Window();
+  RECT frame{};
+  RECT client{};
+  ::GetWindowRect(window, &frame);
+  ::GetClientRect(window, &client);
+  const int width = (frame.right - frame.left) - client.right + ::MulDiv(8175, dpi, 1440);
+  const int height = (frame.bottom - frame.top) - client.bottom + ::MulDiv(1890, dpi, 1440);
+  const int left = (DesktopSize().cx - width) / 2;
+  const int top = (DesktopSize().cy - height) / 2;
+  const RECT suggested{left, top, left + width, top + height};
+  RemoteBuffer remote(program.Process(), sizeof suggested);
+  DWORD_PTR ignored = 0;
+  if (!remote.get() ||
+      !::WriteProcessMemory(program.Process(), remote.get(), &suggested, sizeof suggested,
+                            nullptr) ||
+      !::SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                             reinterpret_cast<LPARAM>(remote.get()), SMTO_ABORTIFHUNG,
+                             kAnswerMilliseconds, &ignored))
+    ADD_FAILURE() << "WM_DPICHANGED for " << dpi << " did not reach the program";
+  return suggested;
+}
+
+struct DpiMoves {
+  const char* name;
+  std::vector<int> dpis;  // in turn, then back to the screen's
+};
+
+class WindowDpiChange : public ::testing::TestWithParam<DpiMoves> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(program.Started()) << "SectorSieve.exe did not come up"; }
+  Program program;
+};
+
+TEST_P(WindowDpiChange, LaysTheWindowOutAsAtEachNewDpi) {
+  std::vector<int> dpis = GetParam().dpis;
+  // Windows keeps a window within the screen's size: a move to a density whose window would
+  // not fit this screen (where a real monitor of that density would have the pixels) is left out.
+  for (const int dpi : dpis)
+    if (::MulDiv(8175, dpi, 1440) > DesktopSize().cx - 40)
+      GTEST_SKIP() << "the window at " << dpi << " DPI is wider than this screen";
+  dpis.push_back(ScreenDpi());
+  for (const int dpi : dpis) {
+    SCOPED_TRACE(dpi);
+    const RECT suggested = SendDpiChanged(program, dpi);
+    RECT frame{};
+    ::GetWindowRect(program.Window(), &frame);
+    EXPECT_EQ(frame.left, suggested.left);
+    EXPECT_EQ(frame.top, suggested.top);
+    EXPECT_EQ(frame.right, suggested.right) << "the window takes the suggested frame";
+    EXPECT_EQ(frame.bottom, suggested.bottom);
+    ExpectLaidOutAt(program.Window(), dpi);
+    if (dpi == 144) SaveScreenshot(program.Window(), std::string("dpi-144-") + GetParam().name);
+  }
+  EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), "[Select an img]");
+  EXPECT_EQ(program.Focus(), program.Control(IDC_CMDBROWSESOURCE)) << "the focus stays";
+}
+
+const DpiMoves kDpiMoves[] = {
+    {"OneAndAHalf", {144}}, {"OneAndAQuarterThenOneAndAHalf", {120, 144}},
+    {"Double", {192}},      {"Single", {96}},
+    {"Half", {48}},
+};
+INSTANTIATE_TEST_SUITE_P(Moves, WindowDpiChange, ::testing::ValuesIn(kDpiMoves),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowEndToEnd, StartsInItsInitialState) {
   const HWND window = program.Window();
@@ -372,8 +476,6 @@ TEST_F(WindowEndToEnd, StartsInItsInitialState) {
   }
   RECT client{};
   ::GetClientRect(window, &client);
-  EXPECT_EQ(client.right, ::MulDiv(8175, dpi, 1440));
-  EXPECT_EQ(client.bottom, ::MulDiv(1890, dpi, 1440));
   if (dpi == 96) {
     EXPECT_EQ(client.right, 545);
     EXPECT_EQ(client.bottom, 126);
@@ -382,21 +484,13 @@ TEST_F(WindowEndToEnd, StartsInItsInitialState) {
     EXPECT_EQ(client.right, 818);
     EXPECT_EQ(client.bottom, 189);
   }
-  for (const ControlPlace& c : kLayout) {
-    SCOPED_TRACE(c.name);
-    RECT r{};
-    ::GetWindowRect(program.Control(c.id), &r);
-    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ(r.left, ::MulDiv(c.left, dpi, 1440));
-    EXPECT_EQ(r.top, ::MulDiv(c.top, dpi, 1440));
-    EXPECT_EQ(r.right - r.left, ::MulDiv(c.width, dpi, 1440));
-    EXPECT_EQ(r.bottom - r.top, ::MulDiv(c.height, dpi, 1440));
-  }
+  ExpectLaidOutAt(window, dpi);
+  EXPECT_EQ(DpiAwareness(window), kPerMonitorAware);
 
   RECT frame{};
   ::GetWindowRect(window, &frame);
-  EXPECT_LE(std::abs((frame.left + frame.right) - 1024), 1) << "centred across the screen";
-  EXPECT_LE(std::abs((frame.top + frame.bottom) - 768), 1) << "centred down the screen";
+  EXPECT_LE(std::abs((frame.left + frame.right) - DesktopSize().cx), 1) << "centred across";
+  EXPECT_LE(std::abs((frame.top + frame.bottom) - DesktopSize().cy), 1) << "centred down";
 }
 
 TEST_F(WindowEndToEnd, TabMovesThroughTheControlsInTheDesignedOrder) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <oleacc.h>
 #include <shlobj.h>
+#include <windowsx.h>
 
 #include <cstring>
 #include <filesystem>
@@ -96,6 +97,32 @@ TEST_F(RealWindow, HourglassShowsOverTheControlsDuringARun) {
   EXPECT_EQ(cursorOver(window.Handle()), SystemCursor(IDC_WAIT));
   window.SetMousePointer(MousePointer::Default);
   EXPECT_EQ(cursorOver(box), SystemCursor(IDC_IBEAM)) << "the box's own pointer comes back";
+}
+
+// Height of the font a control draws its text with.
+LONG FontHeight(HWND control) {
+  LOGFONTW font{};
+  ::GetObjectW(GetWindowFont(control), sizeof font, &font);
+  return font.lfHeight;
+}
+
+TEST_F(RealWindow, ControlsDrawInAFontMadeForEachNewDpi) {
+  LOGFONTW dialogFont{};
+  ::GetObjectW(GetStockFont(DEFAULT_GUI_FONT), sizeof dialogFont, &dialogFont);
+  const HDC screen = ::GetDC(nullptr);
+  const int screenDpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  EXPECT_EQ(FontHeight(Control(IDC_CMDEXTRACT)), dialogFont.lfHeight)
+      << "at the screen's DPI, the system's dialog font";
+  for (const int dpi : {144, 192, 96, 120, screenDpi}) {
+    SCOPED_TRACE(dpi);
+    RECT frame{};
+    ::GetWindowRect(window.Handle(), &frame);
+    ::SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&frame));
+    for (const int id : {IDC_LABEL3, IDC_LBLSOURCE, IDC_CMDBROWSESOURCE, IDC_CMDEXTRACT})
+      EXPECT_EQ(FontHeight(Control(id)), ::MulDiv(dialogFont.lfHeight, dpi, screenDpi)) << id;
+  }
 }
 
 TEST_F(RealWindow, ClickPostedForTheDisabledExtractStartsNoRun) {

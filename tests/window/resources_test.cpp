@@ -101,7 +101,8 @@ TEST_F(ProgramResources, ManifestAsksForCommonControls6AndDpiAwareness) {
   const std::string manifest = Resource(RT_MANIFEST, 1);
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
             std::string::npos);
-  EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,477 @@
+#include "archive_change.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <map>
+
+namespace sectorsieve {
+
+namespace {
+
+// Bytes are copied this much at a time, and a stop is asked for between pieces.
+constexpr std::int64_t CHUNK_BYTES = 1 << 20;
+constexpr std::string_view kSwitchHeader = "sectorsieve switch 1\n";
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
+
+// The names of a switch of both files: the commit record and the two new files it names.
+struct SwitchNames {
+  std::string record;
+  std::string img;
+  std::string dir;
+};
+
+SwitchNames SwitchOf(FileSystem& fs, const ArchivePaths& paths) {
+  return {fs.Beside(paths.base, ".sectorsieve-switch-", ".tmp"),
+          fs.Beside(paths.img, ".sectorsieve-new-", ".tmp"),
+          fs.Beside(paths.dir, ".sectorsieve-new-", ".tmp")};
+}
+
+// What the commit record says: which new file replaces which, by their last parts.
+std::string SwitchText(FileSystem& fs, const ArchivePaths& paths) {
+  const auto leaf = [&](const std::string& path) { return path.substr(fs.LeafStart(path)); };
+  const SwitchNames names = SwitchOf(fs, paths);
+  return std::string(kSwitchHeader) + leaf(names.img) + "\n" + leaf(paths.img) + "\n" +
+         leaf(names.dir) + "\n" + leaf(paths.dir) + "\n";
+}
+
+std::string ReadSmall(FileSystem& fs, const std::string& path) {
+  const auto file = fs.OpenRead(path);
+  const std::int64_t size = std::min<std::int64_t>(file->Size(), 1 << 16);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  text.resize(file->ReadAt(0, text.data(), text.size()));
+  return text;
+}
+
+// Renames what is still to be renamed of a committed switch, then drops its record.
+void FinishSwitch(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
+  if (fs.Exists(names.img)) fs.Replace(names.img, paths.img);
+  if (fs.Exists(names.dir)) fs.Replace(names.dir, paths.dir);
+  fs.Remove(names.record);
+}
+
+}  // namespace
+
+ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
+  fs.RemoveLeftovers(paths.img);
+  const SwitchNames names = SwitchOf(fs, paths);
+  if (!fs.Exists(names.record)) {
+    // New files that no record names were never committed.
+    fs.Remove(names.img);
+    fs.Remove(names.dir);
+    return paths;
+  }
+  try {
+    // A record this program did not write for this archive is left alone.
+    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
+    FinishSwitch(fs, paths, names);
+    return paths;
+  } catch (const IoError&) {
+    ArchivePaths view = paths;
+    if (fs.Exists(names.img)) view.img = names.img;
+    if (fs.Exists(names.dir)) view.dir = names.dir;
+    return view;
+  }
+}
+
+std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
+  try {
+    const auto file = fs.OpenRead(dirPath);
+    const std::int64_t size = file->Size() / DIR_RECORD_SIZE * DIR_RECORD_SIZE;
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    if (file->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
+      throw IoError("the file ended early");
+    std::vector<DirEntry> records;
+    records.reserve(bytes.size() / DIR_RECORD_SIZE);
+    for (std::size_t at = 0; at < bytes.size(); at += DIR_RECORD_SIZE)
+      records.push_back(DecodeRecord(bytes.data() + at));
+    return records;
+  } catch (const IoError& e) {
+    throw ChangeError("cannot read " + Quoted(dirPath) + ": " + e.what());
+  }
+}
+
+std::int64_t SectorsInUse(const std::vector<DirEntry>& records) {
+  std::int64_t end = 0;
+  for (const DirEntry& r : records)
+    if (r.lOffset >= 0 && r.lSize >= 0) end = std::max(end, std::int64_t{r.lOffset} + r.lSize);
+  return end;
+}
+
+DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size) {
+  if (offset + size > std::numeric_limits<std::int32_t>::max())
+    throw ChangeError("the archive is full: \"" + std::string(name) +
+                      "\" would end beyond the last sector a record can address");
+  DirEntry record{static_cast<std::int32_t>(offset), static_cast<std::int32_t>(size), {}};
+  std::copy_n(name.begin(), std::min<std::size_t>(name.size(), ENTRY_NAME_LENGTH),
+              record.sName.begin());
+  return record;
+}
+
+std::string RecordName(const DirEntry& record) {
+  return std::string(FileNameOf(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
+}
+
+ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
+                             const std::vector<DirEntry>& current)
+    : fs_(fs), paths_(paths), mode_(mode), nextSector_(SectorsInUse(current)) {
+  try {
+    if (mode == Mode::Whole) data_ = fs.CreateBeside(paths.img);
+  } catch (const IoError& e) {
+    Fail(paths.img, e);
+  }
+  // Before any byte is written: a directory that cannot be replaced stops the change here.
+  try {
+    directory_ = fs.CreateBeside(paths.dir);
+  } catch (const IoError& e) {
+    // No destructor runs for an object that was never made.
+    if (data_) fs.Remove(Closed(data_));
+    Fail(paths.dir, e);
+  }
+}
+
+ArchiveChange::~ArchiveChange() {
+  if (committed_) return;
+  if (directory_) fs_.Remove(Closed(directory_));
+  if (mode_ == Mode::Whole && data_) {
+    fs_.Remove(Closed(data_));
+  } else if (data_) {
+    try {
+      data_->Resize(oldSize_);
+    } catch (const IoError&) {
+      // Bytes past every record only: the next change writes over them.
+    }
+  }
+}
+
+std::string ArchiveChange::Closed(std::unique_ptr<UpdateFile>& file) {
+  std::string path = file->Path();
+  file.reset();
+  return path;
+}
+
+void ArchiveChange::Fail(const std::string& path, const IoError& e) const {
+  throw ChangeError("cannot write " + Quoted(path) + ": " + e.what());
+}
+
+void ArchiveChange::OpenData() {
+  if (data_) return;
+  try {
+    data_ = fs_.OpenUpdate(paths_.img);
+    oldSize_ = data_->Size();
+  } catch (const IoError& e) {
+    data_.reset();
+    Fail(paths_.img, e);
+  }
+}
+
+void ArchiveChange::Write(std::int64_t at, const char* data, std::size_t count) {
+  try {
+    data_->WriteAt(at, data, count);
+  } catch (const IoError& e) {
+    Fail(paths_.img, e);
+  }
+}
+
+DirEntry ArchiveChange::AppendFile(std::string_view name, const std::string& source,
+                                   const std::string& shown, const KeepGoing& keepGoing) {
+  OpenData();
+  const auto cannotRead = [&](const std::string& reason) {
+    return ChangeError("cannot read " + Quoted(shown) + ": " + reason);
+  };
+  std::unique_ptr<InputFile> in;
+  FileStamp before;
+  try {
+    in = fs_.OpenRead(source);
+    before = in->Stamp();
+  } catch (const IoError& e) {
+    throw cannotRead(e.what());
+  }
+  const DirEntry record = MakeRecord(name, nextSector_, SectorsFor(before.size));
+  const std::int64_t start = nextSector_ * SECTOR_SIZE;
+  try {
+    Copy(*in, 0, before.size, start, keepGoing);
+    if (in->Stamp() != before) throw IoError("file changed as we read it");
+  } catch (const IoError& e) {
+    throw cannotRead(e.what());
+  }
+  // The last sector's tail may hold bytes of a change that never finished.
+  static constexpr std::array<char, SECTOR_SIZE> zeros{};
+  const std::int64_t end = (nextSector_ + record.lSize) * SECTOR_SIZE;
+  Write(start + before.size, zeros.data(), static_cast<std::size_t>(end - start - before.size));
+  nextSector_ += record.lSize;
+  return record;
+}
+
+void ArchiveChange::Copy(InputFile& from, std::int64_t fromOffset, std::int64_t count,
+                         std::int64_t at, const KeepGoing& keepGoing) {
+  OpenData();
+  std::vector<char> buffer;
+  for (std::int64_t done = 0; done < count;) {
+    if (keepGoing && !keepGoing()) throw ChangeInterrupted();
+    const std::int64_t want = std::min(CHUNK_BYTES, count - done);
+    std::int64_t copied = 0;
+    try {
+      copied = data_->CopyAt(from, fromOffset + done, want, at + done);
+    } catch (const IoError& e) {
+      Fail(paths_.img, e);
+    }
+    if (copied < want) {
+      const auto rest = static_cast<std::size_t>(want - copied);
+      buffer.resize(rest);
+      // The source's failures are the caller's to name: an IoError from here is the source's.
+      if (from.ReadAt(fromOffset + done + copied, buffer.data(), rest) != rest)
+        throw IoError("file changed as we read it");
+      Write(at + done + copied, buffer.data(), rest);
+    }
+    done += want;
+  }
+}
+
+void ArchiveChange::EndAt(std::int64_t bytes) {
+  try {
+    data_->Resize(bytes);
+  } catch (const IoError& e) {
+    Fail(paths_.img, e);
+  }
+}
+
+void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
+  std::vector<char> bytes(records.size() * DIR_RECORD_SIZE);
+  for (std::size_t i = 0; i < records.size(); ++i)
+    EncodeRecord(records[i], bytes.data() + i * DIR_RECORD_SIZE);
+  try {
+    if (data_) data_->Flush();
+  } catch (const IoError& e) {
+    Fail(paths_.img, e);
+  }
+  try {
+    directory_->WriteAt(0, bytes.data(), bytes.size());
+    directory_->Flush();
+    // Windows renames no file that is open.
+    if (mode_ == Mode::InPlace) {
+      fs_.Replace(Closed(directory_), paths_.dir);
+      committed_ = true;
+      return;
+    }
+  } catch (const IoError& e) {
+    Fail(paths_.dir, e);
+  }
+  // Both files are new: in place under names of the switch, then the record that commits it.
+  const SwitchNames names = SwitchOf(fs_, paths_);
+  try {
+    fs_.Replace(Closed(data_), names.img);
+    fs_.Replace(Closed(directory_), names.dir);
+    auto record = fs_.CreateBeside(names.record);
+    const std::string text = SwitchText(fs_, paths_);
+    record->WriteAt(0, text.data(), text.size());
+    record->Flush();
+    fs_.Replace(Closed(record), names.record);
+  } catch (const IoError& e) {
+    fs_.Remove(names.img);
+    fs_.Remove(names.dir);
+    Fail(paths_.img, e);
+  }
+  committed_ = true;
+  try {
+    // Not only what is left: a file missing here was taken by someone else.
+    fs_.Replace(names.img, paths_.img);
+    fs_.Replace(names.dir, paths_.dir);
+    fs_.Remove(names.record);
+  } catch (const IoError& e) {
+    throw ChangeError("cannot write " + Quoted(paths_.dir) + ": " + e.what() +
+                      "; the next command on the archive finishes the change");
+  }
+}
+
+namespace {
+
+// The archive's records after settling; none when neither file exists and missingIsEmpty.
+struct Current {
+  ArchivePaths paths;
+  std::vector<DirEntry> records;
+  bool exists = true;
+};
+
+Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty) {
+  Current current{SettleArchive(fs, given), {}, true};
+  if (missingIsEmpty && !fs.Exists(current.paths.img) && !fs.Exists(current.paths.dir)) {
+    current.exists = false;
+    return current;
+  }
+  if (!fs.IsPlainFile(current.paths.img))
+    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": it is not a plain file");
+  current.records = ReadRecords(fs, current.paths.dir);
+  return current;
+}
+
+// name (bytes in the code page) as Windows compares it.
+std::u32string KeyOf(FileSystem& fs, std::string_view name, const NameText& decode) {
+  return NameKey(name, fs.Ansi(), decode);
+}
+
+// The directory alone changes: no byte of the data file is written.
+void ReplaceDirectory(FileSystem& fs, const Current& current,
+                      const std::vector<DirEntry>& records) {
+  ArchiveChange change(fs, current.paths, ArchiveChange::Mode::InPlace, current.records);
+  change.Commit(records);
+}
+
+}  // namespace
+
+std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
+                     const NameText& decode, const KeepGoing& keepGoing) {
+  Current current = Load(fs, paths, true);
+  const SwitchNames own = SwitchOf(fs, current.paths);
+  std::map<std::u32string, std::string> keys;
+  for (const AddedFile& file : files) {
+    const auto cannot = [&](const std::string& reason) {
+      return ChangeError("cannot add " + Quoted(file.shown) + ": " + reason);
+    };
+    if (IsTemporaryName(file.leaf)) throw cannot("it is a temporary file of this program");
+    for (const std::string& ownFile : {current.paths.img, current.paths.dir, own.record})
+      if (fs.SameFile(file.source, ownFile)) throw cannot("it is a file of the archive itself");
+    const auto [other, fresh] = keys.emplace(KeyOf(fs, file.name, decode), file.shown);
+    if (!fresh)
+      throw cannot("Windows takes its name for that of " + Quoted(other->second) +
+                   ", and would keep only one of them");
+  }
+  ArchiveChange change(fs, current.paths,
+                       current.exists ? ArchiveChange::Mode::InPlace : ArchiveChange::Mode::Whole,
+                       current.records);
+  std::vector<DirEntry> records = current.records;
+  std::size_t replaced = 0;
+  for (const AddedFile& file : files) {
+    const DirEntry record = change.AppendFile(file.name, file.source, file.shown, keepGoing);
+    const std::u32string key = KeyOf(fs, file.name, decode);
+    // The last entry of that name is the one extraction keeps.
+    auto same = std::find_if(records.rbegin(), records.rend(), [&](const DirEntry& r) {
+      return KeyOf(fs, RecordName(r), decode) == key;
+    });
+    if (same == records.rend()) {
+      records.push_back(record);
+    } else {
+      *same = record;
+      ++replaced;
+    }
+  }
+  change.Commit(records);
+  return replaced;
+}
+
+RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
+                            const std::vector<std::string>& patterns, const NameText& decode) {
+  const Current current = Load(fs, paths, false);
+  std::vector<NamePattern> wanted;
+  for (const std::string& p : patterns) wanted.emplace_back(p);
+  std::vector<bool> matched(patterns.size(), false);
+  std::vector<DirEntry> records;
+  for (const DirEntry& record : current.records) {
+    bool drop = false;
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+      if (wanted[i].Matches(KeyOf(fs, RecordName(record), decode))) drop = matched[i] = true;
+    if (!drop) records.push_back(record);
+  }
+  const std::size_t removed = current.records.size() - records.size();
+  if (removed > 0) ReplaceDirectory(fs, current, records);
+  return {removed, matched};
+}
+
+std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
+                          const std::string& newName, const NameText& decode) {
+  const Current current = Load(fs, paths, false);
+  const NamePattern wanted(pattern);
+  const std::u32string newKey = KeyOf(fs, newName, decode);
+  std::vector<DirEntry> records = current.records;
+  std::optional<std::u32string> oldKey;
+  std::size_t renamed = 0;
+  for (DirEntry& record : records) {
+    const std::u32string key = KeyOf(fs, RecordName(record), decode);
+    if (!wanted.Matches(key)) continue;
+    if (oldKey && key != oldKey)
+      throw ChangeError("\"" + pattern + "\" matches entries of more than one name");
+    oldKey = key;
+    record = MakeRecord(newName, record.lOffset, record.lSize);
+    ++renamed;
+  }
+  if (renamed == 0) return 0;
+  // Another entry of the new name would leave extraction two files for one.
+  for (const DirEntry& record : current.records)
+    if (KeyOf(fs, RecordName(record), decode) == newKey && newKey != oldKey)
+      throw ChangeError("\"" + decode(newName).value_or(newName) + "\" is already in the archive");
+  ReplaceDirectory(fs, current, records);
+  return renamed;
+}
+
+std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing) {
+  const Current current = Load(fs, paths, false);
+  std::unique_ptr<InputFile> img;
+  std::int64_t imgSize = 0;
+  try {
+    img = fs.OpenRead(current.paths.img);
+    imgSize = img->Size();
+  } catch (const IoError& e) {
+    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+  }
+  const std::int64_t imgSectors = SectorsFor(imgSize);
+  // The runs of sectors some record reaches within the data file, merged where they touch.
+  std::vector<std::pair<std::int64_t, std::int64_t>> used;
+  for (const DirEntry& r : current.records)
+    if (r.lOffset >= 0 && r.lSize > 0 && r.lOffset < imgSectors)
+      used.emplace_back(r.lOffset,
+                        std::min<std::int64_t>(std::int64_t{r.lOffset} + r.lSize, imgSectors));
+  std::sort(used.begin(), used.end());
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  for (const auto& run : used)
+    if (!runs.empty() && run.first <= runs.back().second)
+      runs.back().second = std::max(runs.back().second, run.second);
+    else
+      runs.push_back(run);
+  std::int64_t kept = 0;
+  // Unused sectors before each run.
+  std::vector<std::int64_t> before;
+  for (const auto& run : runs) {
+    before.push_back(run.first - kept);
+    kept += run.second - run.first;
+  }
+  if (kept == imgSectors) return 0;
+  // A sector moves down by the unused sectors before it; one past the data by all of them.
+  const auto moved = [&](std::int64_t sector) {
+    const auto next =
+        std::upper_bound(runs.begin(), runs.end(), sector,
+                         [](std::int64_t s, const auto& run) { return s < run.first; });
+    if (next == runs.begin()) return sector - std::min(sector, imgSectors);
+    const auto i = static_cast<std::size_t>(next - runs.begin() - 1);
+    const std::int64_t gap =
+        std::max<std::int64_t>(0, std::min(sector, imgSectors) - runs[i].second);
+    return sector - before[i] - gap;
+  };
+  ArchiveChange change(fs, current.paths, ArchiveChange::Mode::Whole);
+  std::int64_t at = 0;
+  for (const auto& run : runs) {
+    const std::int64_t from = run.first * SECTOR_SIZE;
+    const std::int64_t count = std::min(run.second * SECTOR_SIZE, imgSize) - from;
+    try {
+      change.Copy(*img, from, count, at, keepGoing);
+    } catch (const IoError& e) {
+      throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+    }
+    at += (run.second - run.first) * SECTOR_SIZE;
+  }
+  // The data file's last sector may be partial; so is the new one's, when it is kept.
+  const std::int64_t newSize =
+      runs.empty() ? 0 : at - std::max<std::int64_t>(0, runs.back().second * SECTOR_SIZE - imgSize);
+  change.EndAt(newSize);
+  // Windows replaces no file that is open.
+  img.reset();
+  std::vector<DirEntry> records = current.records;
+  for (DirEntry& r : records)
+    if (r.lOffset >= 0 && r.lSize >= 0) r.lOffset = static_cast<std::int32_t>(moved(r.lOffset));
+  change.Commit(records);
+  return imgSize - newSize;
+}
+
+}  // namespace sectorsieve

@@ -1,0 +1,129 @@
+#pragma once
+
+// Changing an archive on disk, whole or not at all. New bytes go where no record points yet;
+// only the last step makes them reachable: one rename of the directory for an edit, or, where
+// both files are new, a commit record beside the archive that names which new file replaces
+// which. Whoever opens the archive next finishes a switch that a crash interrupted.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "file_io.h"
+#include "format.h"
+#include "names.h"
+#include "picking.h"
+
+namespace sectorsieve {
+
+// The change could not be made; what() names the user's file and the system's reason. The
+// archive reads as it did before.
+class ChangeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The change stopped because it was asked to; the archive reads as it did before.
+class ChangeInterrupted : public ChangeError {
+ public:
+  ChangeInterrupted() : ChangeError("stopped; the archive was left as it was") {}
+};
+
+// Asked between pieces of work; false stops the change.
+using KeepGoing = std::function<bool()>;
+
+// Finishes a switch of both files that a crash interrupted, once its commit record was written,
+// and removes the new files of one that never got so far, with the temporary files that ended
+// processes left beside the archive. Returns the files to read: the archive's own, or where the
+// switch cannot be finished here (a folder that cannot be written), the new files it names.
+ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
+
+// The records of an archive's directory, in order. Throws ChangeError.
+std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath);
+
+// The sector after every sector a record with a sound offset and size reaches.
+std::int64_t SectorsInUse(const std::vector<DirEntry>& records);
+
+// A record with name (up to 24 bytes in the archive's code page) at offset and size.
+DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size);
+// The name a record's file is written under: its name field up to the first space or NUL.
+std::string RecordName(const DirEntry& record);
+
+// One writer for every change: new bytes appended to the data file in place (InPlace), or a
+// new pair of files (Whole). Nothing the old directory names is written over. Until Commit
+// the archive reads as before; a change dropped before then leaves nothing behind.
+class ArchiveChange {
+ public:
+  enum class Mode { InPlace, Whole };
+  // InPlace appends past every sector current reaches in the existing data file, which is
+  // opened only once something is appended.
+  ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
+                const std::vector<DirEntry>& current = {});
+  ~ArchiveChange();
+  ArchiveChange(const ArchiveChange&) = delete;
+  ArchiveChange& operator=(const ArchiveChange&) = delete;
+
+  // The bytes of the file at source as the next entry's, sector-padded with zeros; shown is
+  // the source as the user named it. The file must not change while it is read.
+  DirEntry AppendFile(std::string_view name, const std::string& source, const std::string& shown,
+                      const KeepGoing& keepGoing);
+  // Copies count bytes of from, at fromOffset, to byte offset at of the new data.
+  void Copy(InputFile& from, std::int64_t fromOffset, std::int64_t count, std::int64_t at,
+            const KeepGoing& keepGoing);
+  // Makes the new data file end at bytes.
+  void EndAt(std::int64_t bytes);
+  // Lays records down as the archive's directory: from here on the archive reads as changed.
+  void Commit(const std::vector<DirEntry>& records);
+
+ private:
+  [[noreturn]] void Fail(const std::string& path, const IoError& e) const;
+  void OpenData();
+  // file's path, once it is closed.
+  static std::string Closed(std::unique_ptr<UpdateFile>& file);
+  void Write(std::int64_t at, const char* data, std::size_t count);
+
+  FileSystem& fs_;
+  ArchivePaths paths_;
+  Mode mode_;
+  std::unique_ptr<UpdateFile> data_;
+  std::unique_ptr<UpdateFile> directory_;
+  std::int64_t oldSize_ = 0;
+  std::int64_t nextSector_ = 0;
+  bool committed_ = false;
+};
+
+// A file to add: the entry name it takes (bytes in the archive's code page), its path, how the
+// user named it, and its own file name as the system spells it.
+struct AddedFile {
+  std::string name;
+  std::string source;
+  std::string shown;
+  std::string leaf;
+};
+
+// Adds files to the archive at paths, creating it when neither file exists. A file whose name
+// Windows reads as that of an entry replaces it in its place; others go at the end. Returns
+// how many replaced an entry. Throws ChangeError.
+std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
+                     const NameText& decode, const KeepGoing& keepGoing);
+// Removes every entry whose name matches one of patterns (UTF-8, "*" and "?"). Says how many
+// it removed and, for each pattern, whether it matched.
+struct RemoveOutcome {
+  std::size_t removed = 0;
+  std::vector<bool> matched;
+};
+RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
+                            const std::vector<std::string>& patterns, const NameText& decode);
+// Gives every entry whose name matches pattern the name newName (bytes in the code page).
+// Returns how many it renamed.
+std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
+                          const std::string& newName, const NameText& decode);
+// Rewrites the data file without the sectors no record reaches. Returns the bytes it freed.
+std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing);
+
+}  // namespace sectorsieve

@@ -1,0 +1,187 @@
+// Edits of an archive in place, step by step beside a model of what it should hold.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "edit_model.h"
+
+namespace sectorsieve::testing {
+namespace {
+
+// Bytes of the data file that some record of the directory dir reaches.
+std::size_t InUse(const std::string& dir) {
+  const auto field = [&](std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(dir[at + i]);
+    return static_cast<std::int32_t>(value);
+  };
+  std::size_t end = 0;
+  for (std::size_t at = 0; at + 32 <= dir.size(); at += 32)
+    end = std::max<std::size_t>(end, (std::size_t(field(at)) + field(at + 4)) * 2048);
+  return end;
+}
+
+TEST(ArchiveEdits, RandomStepsGiveWhatTheModelHoldsAndTouchNoOtherEntrysBytes) {
+  const TempDir dir;
+  const fs::path base = dir.path() / "edited";
+  const fs::path img = dir.path() / "edited.img";
+  EditModel model;
+  std::mt19937 random(26);
+  for (int step = 0; step < 120; ++step) {
+    const std::uint32_t choice = random();
+    const std::string before =
+        ReadBytes(img).substr(0, InUse(ReadBytes(dir.path() / "edited.dir")));
+    const std::string done = ModelStep(model, base, dir.path() / "from", choice);
+    SCOPED_TRACE("step " + std::to_string(step) + ": " + done);
+    ASSERT_EQ(ExtractAll(ModelFiles(), base, dir.path() / "out"), model.Files());
+    if (done == "compact")
+      // Nothing unused is left, and nothing in use is lost.
+      EXPECT_EQ(fs::file_size(img), model.Bytes());
+    else
+      // Every byte an entry had is still there: new ones come after them.
+      EXPECT_TRUE(ReadBytes(img).substr(0, before.size()) == before);
+    // No file of the program's own outlasts a step.
+    for (const std::string& name : ListTree(dir.path()))
+      EXPECT_FALSE(name.starts_with(".sectorsieve")) << name;
+  }
+}
+
+struct EditCase {
+  const char* label;
+  std::vector<std::string> steps;  // "+name:bytes", "-pattern", "name>new", "compact"
+  std::map<std::string, std::string> files;
+  std::int64_t imgBytes;
+};
+
+class ArchiveEditSteps : public ::testing::TestWithParam<EditCase> {};
+
+TEST_P(ArchiveEditSteps, GiveTheFilesAndDataFileExpected) {
+  const EditCase& c = GetParam();
+  const TempDir dir;
+  const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  for (const std::string& step : c.steps) {
+    if (step.starts_with("+")) {
+      const std::size_t colon = step.find(':');
+      const std::string name = step.substr(1, colon - 1);
+      const std::string source = Utf8Path(dir.path() / "source");
+      WriteBytes(source, step.substr(colon + 1));
+      AddFiles(ModelFiles(), paths, {{name, source, source, "source"}}, SameText, {});
+    } else if (step.starts_with("-")) {
+      RemoveEntries(ModelFiles(), paths, {step.substr(1)}, SameText);
+    } else if (step == "compact") {
+      CompactArchive(ModelFiles(), paths, {});
+    } else {
+      const std::size_t arrow = step.find('>');
+      RenameEntries(ModelFiles(), paths, step.substr(0, arrow), step.substr(arrow + 1), SameText);
+    }
+  }
+  std::map<std::string, std::string> expected;
+  for (const auto& [name, bytes] : c.files) expected[name] = Sectors(bytes);
+  EXPECT_EQ(ExtractAll(ModelFiles(), dir.path() / "a", dir.path() / "out"), expected);
+  EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(paths.img)), c.imgBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, ArchiveEditSteps,
+    ::testing::Values(
+        EditCase{"AddMakesTheArchive", {"+a.txt:hello"}, {{"a.txt", "hello"}}, 2048},
+        // The old sector stays until compact, and the entry keeps its place.
+        EditCase{"ReplaceAppends",
+                 {"+a.txt:old", "+b.txt:b", "+A.TXT:new"},
+                 {{"A.TXT", "new"}, {"b.txt", "b"}},
+                 3 * 2048},
+        EditCase{"CompactFreesWhatReplaceLeft",
+                 {"+a.txt:old", "+b.txt:b", "+A.TXT:new", "compact"},
+                 {{"A.TXT", "new"}, {"b.txt", "b"}},
+                 2 * 2048},
+        EditCase{"RemoveByWildcardWithoutRegardToCase",
+                 {"+a.txt:a", "+b.bin:b", "+c.txt:c", "-*.TXT"},
+                 {{"b.bin", "b"}},
+                 3 * 2048},
+        EditCase{"RemoveTouchesNoData", {"+a.txt:a", "+b.bin:b", "-b.bin"}, {{"a.txt", "a"}}, 4096},
+        EditCase{"RenameKeepsTheBytes",
+                 {"+a.txt:a", "+b.bin:b", "A.txt>z.txt"},
+                 {{"z.txt", "a"}, {"b.bin", "b"}},
+                 4096},
+        EditCase{"CompactKeepsAnEmptyEntry",
+                 {"+a.txt:a", "+e:", "+b.bin:b", "-a.txt", "compact"},
+                 {{"e", ""}, {"b.bin", "b"}},
+                 2048}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+struct RefusedEdit {
+  const char* label;
+  std::function<void(const ArchivePaths&, const fs::path& folder)> edit;
+  std::string said;
+};
+
+class ArchiveEditRefuses : public ::testing::TestWithParam<RefusedEdit> {};
+
+TEST_P(ArchiveEditRefuses, AndLeavesTheArchiveAsItWas) {
+  const TempDir dir;
+  const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  const std::string source = Utf8Path(dir.path() / "a.txt");
+  WriteBytes(source, "a");
+  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
+  WriteBytes(dir.path() / "b.txt", "b");
+  AddFiles(ModelFiles(), paths, {{"b.txt", Utf8Path(dir.path() / "b.txt"), "b.txt", "b.txt"}},
+           SameText, {});
+  const auto before = ListTree(dir.path());
+  const std::string img = ReadBytes(paths.img), directory = ReadBytes(paths.dir);
+  try {
+    GetParam().edit(paths, dir.path());
+    ADD_FAILURE() << "not refused";
+  } catch (const ChangeError& e) {
+    EXPECT_NE(std::string(e.what()).find(GetParam().said), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadBytes(paths.img), img);
+  EXPECT_EQ(ReadBytes(paths.dir), directory);
+  EXPECT_EQ(ListTree(dir.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, ArchiveEditRefuses,
+    ::testing::Values(
+        RefusedEdit{"RenameOntoAnotherEntry",
+                    [](const ArchivePaths& p, const fs::path&) {
+                      RenameEntries(ModelFiles(), p, "a.txt", "B.TXT", SameText);
+                    },
+                    "\"B.TXT\" is already in the archive"},
+        RefusedEdit{"AddTheArchiveItself",
+                    [](const ArchivePaths& p, const fs::path&) {
+                      AddFiles(ModelFiles(), p, {{"a.img", p.img, p.img, "a.img"}}, SameText, {});
+                    },
+                    "it is a file of the archive itself"},
+        RefusedEdit{
+            "AddATemporaryFile",
+            [](const ArchivePaths& p, const fs::path& folder) {
+              const std::string a = Utf8Path(folder / "a.txt");
+              AddFiles(ModelFiles(), p, {{"t", a, "t", ".SECTORSIEVE-p1-x.tmp"}}, SameText, {});
+            },
+            "it is a temporary file of this program"},
+        RefusedEdit{"AddTwoOfOneName",
+                    [](const ArchivePaths& p, const fs::path& folder) {
+                      const std::string a = Utf8Path(folder / "a.txt");
+                      AddFiles(ModelFiles(), p,
+                               {{"c.txt", a, "one", "c.txt"}, {"C.TXT", a, "two", "C.TXT"}},
+                               SameText, {});
+                    },
+                    "Windows takes its name for that of \"one\""},
+        RefusedEdit{"AddAFileThatIsNot",
+                    [](const ArchivePaths& p, const fs::path& folder) {
+                      const std::string a = Utf8Path(folder / "none");
+                      AddFiles(ModelFiles(), p, {{"c.txt", a, "none", "none"}}, SameText, {});
+                    },
+                    "cannot read \"none\": "},
+        RefusedEdit{"StoppedAdd",
+                    [](const ArchivePaths& p, const fs::path& folder) {
+                      const std::string a = Utf8Path(folder / "a.txt");
+                      AddFiles(ModelFiles(), p, {{"c.txt", a, "a", "a.txt"}}, SameText,
+                               [] { return false; });
+                    },
+                    "stopped; the archive was left as it was"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace sectorsieve::testing
