@@ -10,7 +10,7 @@ ExtractionRun::ExtractionRun(modArchive& archive, unsigned finishers)
     : archive_(archive), finishers_(finishers) {}
 
 RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
-                               const BeforeEntry& before) {
+                               const BeforeEntry& before, const std::function<bool()>& keepGoing) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
   const std::size_t count = target.picked ? target.picked->size() : archive.size();
   RunFailures failures;
@@ -22,9 +22,16 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
     failures.Sort();
     written_ = pool.Done();
   };
+  // As list says of it: without its data file, an archive has nothing to extract.
+  if (!archive.DataFailure().empty()) throw RunError(archive.DataFailure());
   Destination folder = archive_.OpenDestination(archive, target.destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
+  const auto keepWriting = [&] {
+    if (!stopRequested_ && (!keepGoing || keepGoing())) return true;
+    RequestStop();
+    return false;
+  };
   try {
     for (std::size_t i = 0; i < count; ++i) {
       const Archive::Entry& entry = archive[target.picked ? (*target.picked)[i] : i];
@@ -32,9 +39,11 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
       if (before) before(processed_, entry);
       if (stopRequested_) break;
       try {
-        pool.Submit(entry.Index(), archive_.WriteEntry(archive, entry, folder));
+        pool.Submit(entry.Index(), archive_.WriteEntry(archive, entry, folder, keepWriting));
       } catch (const EntryError& e) {
         failures.Add(entry.Record(), e.reason());
+      } catch (const EntryStopped&) {
+        break;
       }
       ++processed_;
     }
@@ -47,21 +56,23 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
   return failures;
 }
 
-RunOutcome ExtractionRun::Extract(const std::string& base, const std::function<bool()>& keepLoading,
+RunOutcome ExtractionRun::Extract(const ArchivePaths& paths,
+                                  const std::function<bool()>& keepLoading,
                                   const std::function<RunTarget(const Archive&)>& target,
                                   const BeforeEntry& before) {
   RunOutcome outcome;
+  const auto keepGoing = [&] {
+    if (!keepLoading || keepLoading()) return true;
+    RequestStop();
+    return false;
+  };
   try {
-    const Archive archive = archive_.LoadDirectory(base, [&] {
-      if (!keepLoading || keepLoading()) return true;
-      RequestStop();
-      return false;
-    });
+    const Archive archive = archive_.LoadDirectory(paths, keepGoing);
     if (!stopRequested_) {
       const RunTarget settled = target(archive);
       outcome.entries = settled.picked ? settled.picked->size() : archive.size();
       outcome.unmatched = settled.unmatched;
-      outcome.failures = Run(archive, settled, before);
+      outcome.failures = Run(archive, settled, before, keepGoing);
     }
   } catch (const RunError& e) {
     outcome.failure = e.what();

@@ -50,17 +50,23 @@ class ExtractionRun {
   // Extracts the target's entries of archive. Returns once every entry it started is finished,
   // with the entries that could not be extracted, in directory order. Throws RunError when the
   // run cannot go on, after the entries in flight are finished; it holds the failures so far.
-  // Closes the data file on every path.
-  RunFailures Run(const Archive& archive, const RunTarget& target, const BeforeEntry& before = {});
+  // Closes the data file on every path. A data file that could not be opened fails the run
+  // before its first entry, whatever its entries. keepGoing is asked between pieces of a long
+  // entry: when it says no, the run stops there, and that entry is abandoned as a failed one
+  // is, though not counted as one.
+  RunFailures Run(const Archive& archive, const RunTarget& target, const BeforeEntry& before = {},
+                  const std::function<bool()>& keepGoing = {});
 
-  // Loads the directory of the archive at base, asking keepLoading between its pieces, then
-  // extracts what target() asks for once the directory is in. Every failure, of an entry or of
-  // the whole run, whatever its kind, ends in the outcome.
-  RunOutcome Extract(const std::string& base, const std::function<bool()>& keepLoading,
+  // Loads the directory of the archive at paths, asking keepLoading between its pieces, then
+  // extracts what target() asks for once the directory is in, asking keepLoading between pieces
+  // of long entries too. Every failure, of an entry or of the whole run, whatever its kind, ends
+  // in the outcome.
+  RunOutcome Extract(const ArchivePaths& paths, const std::function<bool()>& keepLoading,
                      const std::function<RunTarget(const Archive&)>& target,
                      const BeforeEntry& before = {});
 
-  // No entry starts after this call (from any thread); those in flight are still finished.
+  // No entry starts after this call (from any thread), and the one being written is abandoned
+  // at its next piece; those written before it are still finished.
   void RequestStop() { stopRequested_ = true; }
 
  private:

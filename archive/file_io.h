@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -46,6 +47,18 @@ class KeptFile : public IoError {
   using IoError::IoError;
 };
 
+// A folder part of an entry's name is no folder in the destination: nothing is there, or a
+// file is. Extraction makes no folders. folder() is that part of the name, as it was given.
+class NoSuchFolder : public IoError {
+ public:
+  explicit NoSuchFolder(std::string folder)
+      : IoError("there is no folder \"" + folder + "\""), folder_(folder) {}
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
 // A file's size and the times the system last changed its bytes and its record: a file whose
 // stamp differs once it has been read changed as it was read.
 struct FileStamp {
@@ -63,6 +76,15 @@ class InputFile {
   virtual FileStamp Stamp() { return {Size(), 0, 0}; }
   // Reads up to count bytes at a 0-based offset; fewer only at the end of the file.
   virtual std::size_t ReadAt(std::int64_t offset, char* data, std::size_t count) = 0;
+  // Where the file stores bytes at or after offset: from first to end, while [offset, first)
+  // is a hole that reads as zeros. Where the system cannot tell, all of it is stored.
+  struct Stored {
+    std::int64_t first;
+    std::int64_t end;
+  };
+  virtual Stored StoredFrom(std::int64_t offset) {
+    return {offset, std::numeric_limits<std::int64_t>::max()};
+  }
 };
 
 // A new file being written. While it is open, others may read it but not write it.
@@ -81,6 +103,9 @@ class OutputFile {
                                 std::int64_t /*count*/) {
     return 0;
   }
+  // Appends count zero bytes as a hole, which takes no room on the disk, where the system
+  // can. Returns false when it appended nothing; the caller writes the zeros itself.
+  virtual bool AppendHole(std::int64_t /*count*/) { return false; }
   // Flushes and closes; a failure here means the file is not complete.
   virtual void Close() = 0;
 };
@@ -96,7 +121,7 @@ class OutputFolder {
   virtual std::unique_ptr<OutputFile> CreateTemp() = 0;
   // Gives the closed temporary file the name name, replacing what is there in one step (a
   // link at name itself included, which is replaced, not followed). Throws LinkInTheWay
-  // when one of name's folder parts is a link.
+  // when one of name's folder parts is a link, NoSuchFolder when one is no folder.
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
   // Removes a temporary file this folder made; never follows a link.
   virtual void Remove(const std::string& temp) noexcept = 0;

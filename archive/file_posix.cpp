@@ -29,14 +29,6 @@ namespace sectorsieve {
 
 namespace {
 
-// "\" characters become "/"; the second byte of a double-byte character stays what it is.
-std::string WithSlashes(std::string path, const CodePage& cp) {
-  for (std::size_t i = FindSeparator(path, 0, cp); i != std::string::npos;
-       i = FindSeparator(path, i + 1, cp))
-    path[i] = '/';
-  return path;
-}
-
 // strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the buffer.
 [[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
 [[maybe_unused]] const char* ErrorText(int failed, const char* buffer) {
@@ -77,9 +69,23 @@ class PosixInputFile final : public InputFile {
     }
     return done;
   }
+  // As cp and tar -S find them; a file system that cannot tell says it stores everything.
+  Stored StoredFrom(std::int64_t offset) override {
+    constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+    // Most archives have no hole at all: then they are asked once, not for every entry.
+    if (!hasHoles_) hasHoles_ = ::lseek(fd_.get(), 0, SEEK_HOLE) < Size();
+    if (!*hasHoles_) return {offset, kAll};
+    const off_t first = ::lseek(fd_.get(), offset, SEEK_DATA);
+    // Nothing stored after offset: zeros up to the end, where reading takes over again.
+    if (first < 0)
+      return errno == ENXIO ? Stored{std::max(offset, Size()), kAll} : Stored{offset, kAll};
+    const off_t end = ::lseek(fd_.get(), first, SEEK_HOLE);
+    return {first, end < first ? kAll : end};
+  }
 
  private:
   unique_fd fd_;
+  std::optional<bool> hasHoles_;
 };
 
 std::unique_ptr<TempNames> NewTemps() {
@@ -141,6 +147,11 @@ class PosixOutputFile final : public OutputFile {
       done += n;
     }
     return done;
+  }
+  bool AppendHole(std::int64_t count) override {
+    const off_t at = ::lseek(fd_.get(), 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(fd_.get(), at + count) == 0 &&
+           ::lseek(fd_.get(), at + count, SEEK_SET) == at + count;
   }
   // A file without a name stays open until it has one, and closes as this object goes: the
   // local file systems that have such files report nothing when they close.
@@ -219,6 +230,7 @@ class PosixFolder final : public OutputFolder {
         if ((code == ELOOP || code == ENOTDIR) &&
             ::fstatat(at, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
           throw LinkInTheWay(name.substr(0, end));
+        if (code == ENOENT || code == ENOTDIR) throw NoSuchFolder(name.substr(0, end));
         ThrowErrno(code);
       }
       part = std::move(next);
@@ -489,7 +501,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::string Native(const std::string& path) const {
-    return windowsPaths_ ? WithSlashes(path, ansi_) : path;
+    return windowsPaths_ ? WithSeparator(path, '/', ansi_) : path;
   }
 
   CodePage ansi_;

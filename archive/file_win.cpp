@@ -266,8 +266,19 @@ class WinFolder final : public OutputFolder {
       if (id && std::find(keep_.begin(), keep_.end(), *id) != keep_.end())
         throw KeptFile("it is a file this folder keeps");
     }
-    if (!::MoveFileExW(At(Utf16(temp)).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-      ThrowLastError();
+    if (::MoveFileExW(At(Utf16(temp)).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+      return;
+    // The system says only that the path was not found: say which folder is missing.
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_PATH_NOT_FOUND)
+      for (const WideName::Part& part : wide.folders) {
+        const DWORD attributes =
+            ::GetFileAttributesW(At(wide.text.substr(0, part.wideEnd)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+          throw NoSuchFolder(name.substr(0, part.nameEnd));
+      }
+    ::SetLastError(code);
+    ThrowLastError();
   }
 
   // The temporary name is one no entry can have, so nothing can have put a link there.
@@ -279,7 +290,10 @@ class WinFolder final : public OutputFolder {
     }
   }
 
-  std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+  // Spelled as the folder's path is, with "\" alone between folders.
+  std::string Shown(std::string_view name) const override {
+    return ShownIn(WithSeparator(std::string(name), '\\', names_), names_);
+  }
 
   void Keep(std::vector<FileId> files) override { keep_ = std::move(files); }
 

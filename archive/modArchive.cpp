@@ -14,6 +14,9 @@ namespace {
 
 // Large enough to keep the disk busy, small enough that memory never grows with an entry.
 constexpr std::size_t COPY_BUFFER_SIZE = 1 << 20;
+// A stop is looked for between pieces of an entry this large: a fraction of a second even
+// on a slow disk, yet few enough pieces to cost nothing.
+constexpr std::int64_t PIECE_SIZE = 16 << 20;
 // Directory records are read this many at a time rather than one read per record.
 constexpr std::size_t RECORDS_PER_READ = 2048;
 
@@ -40,9 +43,14 @@ modArchive::modArchive(FileSystem& fs) : fs_(fs) {}
 
 Archive modArchive::LoadDirectory(const std::string& basePath,
                                   const std::function<bool()>& keepGoing) {
+  return LoadDirectory(ArchivePathsOf(basePath), keepGoing);
+}
+
+Archive modArchive::LoadDirectory(const ArchivePaths& paths,
+                                  const std::function<bool()>& keepGoing) {
   Archive archive;
   // A switch of both files that a crash interrupted is finished first, or read as finished.
-  archive.paths_ = SettleArchive(fs_, ArchivePathsOf(basePath));
+  archive.paths_ = SettleArchive(fs_, paths);
   // Whether an entry lies within the data file is decided against its size now; without it,
   // every entry that needs its bytes will fail the run when it comes.
   std::optional<std::int64_t> dataSize;
@@ -160,7 +168,8 @@ void modArchive::Prepare(const Archive& archive, const Archive::Entry& entry) {
 }
 
 WrittenEntry modArchive::WriteEntry(const Archive& archive, const Archive::Entry& entry,
-                                    Destination& destination) {
+                                    Destination& destination,
+                                    const std::function<bool()>& keepGoing) {
   Prepare(archive, entry);
   std::unique_ptr<OutputFile> outFile;
   try {
@@ -172,7 +181,7 @@ WrittenEntry modArchive::WriteEntry(const Archive& archive, const Archive::Entry
   WrittenEntry written(destination, std::move(outFile), std::string(entry.FileName()),
                        EntryLabel(entry.Record()), entry.Bytes());
   try {
-    CopyEntry(entry.Start(), entry.Bytes(), written.File());
+    CopyEntry(entry.Start(), entry.Bytes(), written.File(), keepGoing);
   } catch (const IoError& e) {
     throw EntryError(EntryLabel(entry.Record()), std::string("could not be written: ") + e.what());
   }
@@ -188,17 +197,43 @@ void modArchive::CopyEntryTo(const Archive& archive, const Archive::Entry& entry
   }
 }
 
-void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out) {
+void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
+                           const std::function<bool()>& keepGoing) {
   gBuffer.resize(COPY_BUFFER_SIZE);
-  const std::int64_t stored = std::clamp<std::int64_t>(imgSize_ - start, 0, count);
+  const std::int64_t end = start + std::clamp<std::int64_t>(imgSize_ - start, 0, count);
+  for (std::int64_t at = start; at < end;) {
+    if (at > start && keepGoing && !keepGoing()) throw EntryStopped();
+    // Holes in the data file stay holes, so that a huge sparse entry costs little.
+    const auto [first, storedEnd] = gImgFile->StoredFrom(at);
+    if (first > at) {
+      const std::int64_t hole = std::min(first, end) - at;
+      if (out.AppendHole(hole)) {
+        at += hole;
+        continue;
+      }
+      // An output without holes takes the zeros piece by piece, as stored bytes.
+      const std::int64_t n = std::min(hole, PIECE_SIZE);
+      AppendZeros(n, out);
+      at += n;
+      continue;
+    }
+    const std::int64_t n = std::min({end - at, storedEnd - at, PIECE_SIZE});
+    CopyStored(at, n, out);
+    at += n;
+  }
+  // The final sector may be partial; its missing tail reads as zeros.
+  AppendZeros(start + count - end, out);
+}
+
+void modArchive::CopyStored(std::int64_t at, std::int64_t count, OutputFile& out) {
   // What the system does not copy by itself goes through the buffer, where a failure is told
   // apart as the archive's or the output's.
-  for (std::int64_t done = out.CopyFrom(*gImgFile, start, stored); done < stored;) {
+  for (std::int64_t done = out.CopyFrom(*gImgFile, at, count); done < count;) {
     const auto n = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(gBuffer.size()), stored - done));
+        std::min<std::int64_t>(static_cast<std::int64_t>(gBuffer.size()), count - done));
     std::size_t got = 0;
     try {
-      got = gImgFile->ReadAt(start + done, gBuffer.data(), n);
+      got = gImgFile->ReadAt(at + done, gBuffer.data(), n);
     } catch (const IoError& e) {
       throw RunError("The archive " + Quoted(imgPath_) + " could not be read: " + e.what());
     }
@@ -208,9 +243,15 @@ void modArchive::CopyEntry(std::int64_t start, std::int64_t count, OutputFile& o
     out.Write(gBuffer.data(), n);
     done += static_cast<std::int64_t>(n);
   }
-  if (stored < count) {
-    std::fill(gBuffer.begin(), gBuffer.end(), '\0');
-    out.Write(gBuffer.data(), static_cast<std::size_t>(count - stored));
+}
+
+void modArchive::AppendZeros(std::int64_t count, OutputFile& out) {
+  std::fill(gBuffer.begin(), gBuffer.end(), '\0');
+  for (std::int64_t done = 0; done < count;) {
+    const auto n = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(gBuffer.size()), count - done));
+    out.Write(gBuffer.data(), n);
+    done += static_cast<std::int64_t>(n);
   }
 }
 

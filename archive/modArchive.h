@@ -79,6 +79,12 @@ class Archive {
   std::string dataFailure_;
 };
 
+// A run was asked to stop while an entry was being written; the entry was abandoned.
+class EntryStopped : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the entry was stopped"; }
+};
+
 // Archive access: reading a directory into its value, and writing its entries out.
 class modArchive {
  public:
@@ -89,15 +95,19 @@ class modArchive {
   // pieces of a long directory; when it says no, the archive comes back without entries.
   // Throws RunError when the directory file cannot be opened or read, or memory runs out.
   Archive LoadDirectory(const std::string& basePath, const std::function<bool()>& keepGoing = {});
+  // The same for an archive whose two files are spelled otherwise ("DATA.IMG", "DATA.DIR").
+  Archive LoadDirectory(const ArchivePaths& paths, const std::function<bool()>& keepGoing = {});
 
   // Opens the folder that a run's entries of archive are written into, which keeps the
   // archive's own files. Throws RunError when it cannot.
   Destination OpenDestination(const Archive& archive, const std::string& destination);
   // Writes the entry's bytes into a new file in destination, left to finish (close, then
   // rename to its name) on any thread. Throws EntryError for a fault of this entry, RunError
-  // when the data file or the destination folder cannot be used.
+  // when the data file or the destination folder cannot be used. keepGoing is asked between
+  // pieces of a long entry; when it says no, the entry is abandoned as a failed one is, its
+  // temporary file removed, and EntryStopped is thrown.
   WrittenEntry WriteEntry(const Archive& archive, const Archive::Entry& entry,
-                          Destination& destination);
+                          Destination& destination, const std::function<bool()>& keepGoing = {});
   // Writes the entry's bytes to out, as WriteEntry would put them in its file. Throws as
   // WriteEntry does.
   void CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out);
@@ -109,7 +119,10 @@ class modArchive {
   // The entry's range in the data file, opened; throws EntryError when it is refused.
   void Prepare(const Archive& archive, const Archive::Entry& entry);
   void OpenArchive(const Archive& archive);
-  void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out);
+  void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
+                 const std::function<bool()>& keepGoing = {});
+  void CopyStored(std::int64_t at, std::int64_t count, OutputFile& out);
+  void AppendZeros(std::int64_t count, OutputFile& out);
 
   FileSystem& fs_;
   std::unique_ptr<InputFile> gImgFile;

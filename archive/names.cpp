@@ -103,6 +103,13 @@ std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePag
   return std::string_view::npos;
 }
 
+std::string WithSeparator(std::string text, char separator, const CodePage& cp) {
+  for (std::size_t i = FindSeparator(text, 0, cp); i != std::string::npos;
+       i = FindSeparator(text, i + 1, cp))
+    text[i] = separator;
+  return text;
+}
+
 std::size_t LastSeparator(std::string_view text, const CodePage& cp) {
   std::size_t last = std::string_view::npos;
   for (std::size_t i = FindSeparator(text, 0, cp); i != std::string_view::npos;
@@ -119,6 +126,21 @@ bool EndsInBackslash(std::string_view text, const CodePage& cp) {
 ArchivePaths ArchivePathsOf(std::string_view base) {
   const std::string b(base);
   return {b, b + std::string(kDirectoryExtension), b + std::string(kDataExtension)};
+}
+
+std::optional<ArchivePaths> ArchiveOfTypedDataFile(std::string_view imgPath, const CodePage& cp) {
+  const std::size_t at = imgPath.size() - std::min(imgPath.size(), kDataExtension.size());
+  const std::string extension(imgPath.substr(at));
+  if (Upper(extension) != Upper(kDataExtension)) return std::nullopt;
+  auto paths =
+      ArchiveOfDataFile(std::string(imgPath.substr(0, at)) + std::string(kDataExtension), cp);
+  if (!paths) return std::nullopt;
+  paths->img = imgPath;
+  for (std::size_t i = 0; i < extension.size(); ++i)
+    if (std::isupper(static_cast<unsigned char>(extension[i])))
+      paths->dir[at + i] =
+          static_cast<char>(std::toupper(static_cast<unsigned char>(paths->dir[at + i])));
+  return paths;
 }
 
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp) {
@@ -231,7 +253,9 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
   while (true) {
     const std::size_t end = FindSeparator(name, start, cp);
     const std::string_view part = name.substr(start, end - start);
-    if (end == std::string_view::npos && part.empty()) return "has a name that ends in a folder";
+    // "." names the folder it stands in: no file can be written there.
+    if (end == std::string_view::npos && (part.empty() || part == "."))
+      return "has a name that ends in a folder";
     // ".." climbs out; Windows trims longer runs of dots to the same thing.
     if (part.size() >= 2 && part.find_first_not_of('.') == std::string_view::npos)
       return "has a name that leaves the destination folder";

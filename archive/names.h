@@ -62,6 +62,9 @@ class UnconvertibleText : public std::runtime_error {
 
 // Position of the first "\" or "/" character at or after from (a character start), or npos.
 std::size_t FindSeparator(std::string_view text, std::size_t from, const CodePage& cp);
+// text with every "\" or "/" character as separator, the platform's own; the second byte of a
+// double-byte character stays what it is.
+std::string WithSeparator(std::string text, char separator, const CodePage& cp);
 // Position of the last "\" or "/" character, or npos.
 std::size_t LastSeparator(std::string_view text, const CodePage& cp);
 // True when the last character of text is "\".
@@ -78,6 +81,9 @@ struct ArchivePaths {
 ArchivePaths ArchivePathsOf(std::string_view base);
 // The archive whose data file is imgPath, or nothing when imgPath does not end in ".img".
 std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const CodePage& cp);
+// The same for a path typed on a command line, whose extension may be in any case: the
+// directory file's takes the same case letter by letter ("DATA.IMG" has "DATA.DIR").
+std::optional<ArchivePaths> ArchiveOfTypedDataFile(std::string_view imgPath, const CodePage& cp);
 // Why imgPath names no archive, in words that name it, or empty when it does.
 std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp);
 

@@ -47,6 +47,10 @@ void WrittenEntry::Rename() {
     throw EntryError(label_, "is not written through \"" + destination_.path +
                                  destination_.folder->Shown(e.link()) +
                                  "\", which is a link and could lead outside the folder");
+  } catch (const NoSuchFolder& e) {
+    throw EntryError(label_, "could not be saved as \"" + destination_.path +
+                                 destination_.folder->Shown(name_) + "\": there is no folder \"" +
+                                 destination_.path + destination_.folder->Shown(e.folder()) + "\"");
   } catch (const IoError& e) {
     throw EntryError(label_, "could not be saved as \"" + destination_.path +
                                  destination_.folder->Shown(name_) + "\": " + e.what());

@@ -10,7 +10,19 @@ std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names) {
 }
 
 std::string AsFolder(const std::string& path, const CodePage& cp) {
-  return path.ends_with('/') || EndsInBackslash(path, cp) ? path : path + '\\';
+  if (path.ends_with('/') || EndsInBackslash(path, cp)) return path;
+  // Windows drops the trailing dots and spaces of a path's last part ("out." is "out"), but not
+  // once a separator follows it: drop them here, so that the folder checked is the one opened.
+  // "." and ".." stay, and so does what follows a drive ("C:.").
+  const std::size_t last = LastSeparator(path, cp);
+  const std::size_t start = last != std::string::npos            ? last + 1
+                            : path.size() >= 2 && path[1] == ':' ? 2
+                                                                 : 0;
+  std::string folder = path;
+  if (path.find_first_not_of('.', start) != std::string::npos)
+    while (folder.size() > start && (folder.back() == '.' || folder.back() == ' '))
+      folder.pop_back();
+  return folder + '\\';
 }
 
 }  // namespace sectorsieve::cli

@@ -29,16 +29,27 @@ int Failed(const std::string& reason, const NameCodec& names) {
 // walked with a double-byte page's lead bytes, a UTF-8 path would lose a "\" to a character.
 const CodePage& PathCodePage() { return SystemFileSystem().Paths(); }
 
-// The archive whose data file the command line names, in the platform's own path.
-std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath) {
-  return ArchiveOfDataFile(imgPath, PathCodePage());
+// The archive whose data file the command line names, in the platform's own path, its
+// extension in any case. Its .dir is spelled as the .img is ("DATA.IMG", "DATA.DIR"), or else
+// as an archive's files usually are, in lower or in upper case.
+std::optional<ArchivePaths> ArchiveOf(const std::string& imgPath, FileSystem& files) {
+  auto paths = ArchiveOfTypedDataFile(imgPath, PathCodePage());
+  if (!paths || files.IsPlainFile(paths->dir)) return paths;
+  for (const std::string_view extension : {kDirectoryExtension, std::string_view(".DIR")})
+    if (const std::string dir = paths->base + std::string(extension); files.IsPlainFile(dir)) {
+      paths->dir = dir;
+      break;
+    }
+  return paths;
 }
 
 // Why the archive cannot be taken, or empty. An empty path is no path: taken as the current
 // folder or as "/", it would read or write somewhere no one asked for.
 std::string ArchiveRefusal(const std::string& imgPath) {
   if (imgPath.empty()) return "ARCHIVE is empty: name the archive's .img file";
-  return ArchivePathRefusal(imgPath, PathCodePage());
+  if (!ArchiveOfTypedDataFile(imgPath, PathCodePage()))
+    return ArchivePathRefusal(imgPath, PathCodePage());
+  return {};
 }
 
 // The entry names of names' code page in UTF-8, as picking compares them.
@@ -72,7 +83,7 @@ std::optional<Archive> Load(const std::string& imgPath, FileSystem& files, const
     return std::nullopt;
   }
   try {
-    Archive archive = modArchive(files).LoadDirectory(ArchiveOf(imgPath)->base);
+    Archive archive = modArchive(files).LoadDirectory(*ArchiveOf(imgPath, files));
     if (archive.DataFailure().empty()) return archive;
     Failed(archive.DataFailure(), names);
   } catch (const RunError& e) {
@@ -81,10 +92,18 @@ std::optional<Archive> Load(const std::string& imgPath, FileSystem& files, const
   return std::nullopt;
 }
 
-std::string FolderRefusal(const std::string& folder, FileSystem& files) {
+// Checks destination, the folder as it will be opened, and names it as folder, as it was given.
+std::string FolderRefusal(const std::string& folder, const std::string& destination,
+                          FileSystem& files) {
   if (folder.empty()) return "FOLDER is empty: name a folder, \".\" for the current one";
-  if (!files.IsFolder(folder)) return "\"" + folder + "\" is not a folder that exists";
-  return {};
+  if (files.IsFolder(destination)) return {};
+  // The system's reason tells a missing folder from a path too long to name one.
+  try {
+    files.OpenFolder(destination);
+  } catch (const IoError& e) {
+    return "\"" + folder + "\" is not a folder that can be opened: " + e.what();
+  }
+  return "\"" + folder + "\" is not a folder that exists";
 }
 
 }  // namespace
@@ -112,18 +131,19 @@ int Extract(const std::string& imgPath, const std::string& folder,
             const std::vector<std::string>& patterns, bool quiet, const NameCodec& names,
             const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
+  const std::string destination = AsFolder(folder, PathCodePage());
   std::string refusal = ArchiveRefusal(imgPath);
-  if (refusal.empty()) refusal = FolderRefusal(folder, *files);
+  if (refusal.empty()) refusal = FolderRefusal(folder, destination, *files);
   if (!refusal.empty()) return Failed(refusal, names);
-  const auto paths = ArchiveOf(imgPath);
+  const auto paths = ArchiveOf(imgPath, *files);
   modArchive archive(*files);
   RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
-  const RunOutcome outcome = ExtractArchive(archive, paths->base, AsFolder(folder, PathCodePage()),
-                                            patterns, names, stop, report);
+  const RunOutcome outcome =
+      ExtractArchive(archive, *paths, destination, patterns, names, stop, report);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
   ReportUnmatched(outcome.unmatched);
-  std::puts(Summary(outcome, folder, report.Seconds()).c_str());
+  std::puts(Summary(outcome, Displayed(folder, names), report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
@@ -181,7 +201,7 @@ int Change(const std::string& imgPath, const NameCodec& names,
     return Failed(refusal, names);
   const auto files = CommandFiles(names);
   try {
-    return change(*files, *ArchiveOf(imgPath));
+    return change(*files, *ArchiveOf(imgPath, *files));
   } catch (const ChangeInterrupted& e) {
     Failed(e.what(), names);
     return InterruptedStatus();
@@ -215,8 +235,8 @@ int Pack(const std::string& folder, const std::string& imgPath, const NameCodec&
         files, folder, paths,
         [&](const std::string& file) { return names.EntryName(PathOf(file)); },
         [&] { return !stop; });
-    std::puts(("Packed " + Plural(packed, "file", "files") + " into " + paths.img + " and " +
-               paths.dir + ".")
+    std::puts(("Packed " + Plural(packed, "file", "files") + " into " +
+               Displayed(paths.img, names) + " and " + Displayed(paths.dir, names) + ".")
                   .c_str());
     return EXIT_ALL_WRITTEN;
   });
@@ -234,9 +254,9 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
       added.push_back({name, file, file, leaf});
     }
     const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), [&] { return !stop; });
-    std::puts(("Added " + Plural(files.size(), "file", "files") + " to " + paths.img + ": " +
-               std::to_string(files.size() - replaced) + " new, " + std::to_string(replaced) +
-               " replaced.")
+    std::puts(("Added " + Plural(files.size(), "file", "files") + " to " +
+               Displayed(paths.img, names) + ": " + std::to_string(files.size() - replaced) +
+               " new, " + std::to_string(replaced) + " replaced.")
                   .c_str());
     return EXIT_ALL_WRITTEN;
   });
@@ -247,9 +267,9 @@ int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     const RemoveOutcome outcome = RemoveEntries(fs, paths, patterns, TextOf(names));
     const std::vector<bool>& matched = outcome.matched;
-    std::puts(
-        ("Removed " + Plural(outcome.removed, "entry", "entries") + " from " + paths.img + ".")
-            .c_str());
+    std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
+               Displayed(paths.img, names) + ".")
+                  .c_str());
     int status = EXIT_ALL_WRITTEN;
     for (std::size_t i = 0; i < patterns.size(); ++i)
       if (!matched[i]) {
@@ -269,8 +289,9 @@ int Rename(const std::string& imgPath, const std::string& oldName, const std::st
       std::fputs(("sectorsieve: " + oldName + ": not in the archive\n").c_str(), stderr);
       return EXIT_SOME_FAILED;
     }
-    std::puts(
-        ("Renamed " + Plural(renamed, "entry", "entries") + " in " + paths.img + ".").c_str());
+    std::puts(("Renamed " + Plural(renamed, "entry", "entries") + " in " +
+               Displayed(paths.img, names) + ".")
+                  .c_str());
     return EXIT_ALL_WRITTEN;
   });
 }
@@ -279,7 +300,7 @@ int Compact(const std::string& imgPath, const NameCodec& names, const std::atomi
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     const std::int64_t freed = CompactArchive(fs, paths, [&] { return !stop; });
     std::puts(("Freed " + Plural(static_cast<std::size_t>(freed), "byte", "bytes") + " in " +
-               paths.img + ".")
+               Displayed(paths.img, names) + ".")
                   .c_str());
     return EXIT_ALL_WRITTEN;
   });

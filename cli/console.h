@@ -8,9 +8,9 @@
 
 namespace sectorsieve::cli {
 
-// From now on every polite stop only raises the flag returned: the run stops after the entry
-// in hand. Those are Ctrl+C, SIGTERM and SIGHUP on Linux; Ctrl+C, Ctrl+Break and the console's
-// close, logoff and shutdown on Windows.
+// From now on every polite stop only raises the flag returned: the run stops at the next
+// piece of the entry in hand, which it abandons. Those are Ctrl+C, SIGTERM and SIGHUP on
+// Linux; Ctrl+C, Ctrl+Break and the console's close, logoff and shutdown on Windows.
 const std::atomic<bool>& CatchInterrupts();
 // The exit status that tells which stop came, as a shell reports a process it ended: 128 and
 // the signal's number (130 for Ctrl+C).

@@ -14,7 +14,7 @@ int ExitStatus(const RunOutcome& outcome) {
                                                                : EXIT_SOME_FAILED;
 }
 
-RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::vector<std::string>& patterns,
                           const NameCodec& names, const std::atomic<bool>& stop,
                           RunObserver& observer) {
@@ -37,7 +37,7 @@ RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
     return target;
   };
   RunOutcome outcome = run.Extract(
-      base, [&] { return !stop; }, loaded,
+      paths, [&] { return !stop; }, loaded,
       [&](std::size_t done, const Archive::Entry& entry) {
         progress.done = done;
         progress.bytes += inHand;

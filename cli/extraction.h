@@ -37,11 +37,11 @@ class RunObserver {
   virtual void EntryFailed(const EntryError& failure) = 0;
 };
 
-// Loads the directory of the archive whose base path is base and extracts the entries whose
-// names match patterns (every entry when there are none) into destination (ending in a
-// separator). stop is looked at between entries: the entry in hand is finished, the rest are
-// left.
-RunOutcome ExtractArchive(modArchive& archive, const std::string& base,
+// Loads the directory of the archive at paths and extracts the entries whose names match
+// patterns (every entry when there are none) into destination (ending in a separator). stop is
+// looked at between entries and between pieces of a long entry: the entry in hand is
+// abandoned, leaving no file, and the rest are left.
+RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::vector<std::string>& patterns,
                           const NameCodec& names, const std::atomic<bool>& stop,
                           RunObserver& observer);

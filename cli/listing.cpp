@@ -45,7 +45,8 @@ std::string ListingText(const Archive& archive, const Picks& picked, const NameC
     std::string line = std::to_string(e.Index());
     line.insert(0, line.size() < 6 ? 6 - line.size() : 0, ' ');
     line += "  " + shown;
-    line.append(shown.size() < ENTRY_NAME_LENGTH ? ENTRY_NAME_LENGTH - shown.size() : 0, ' ');
+    const std::size_t width = DisplayWidth(shown);
+    line.append(width < ENTRY_NAME_LENGTH ? ENTRY_NAME_LENGTH - width : 0, ' ');
     line += std::string(" ") + numbers;
     if (e.Refused()) line += "  refused: " + archive.Refusal(e);
     text += line + "\n";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+#include <utility>
 
 namespace sectorsieve::cli {
 
@@ -131,6 +133,49 @@ std::string Summary(const RunOutcome& outcome, const std::string& destination, d
     default:
       return "Extraction failed: extracted " + written + took;
   }
+}
+
+namespace {
+
+// Code points that take no column (combining marks, zero-width spaces and joiners) and those
+// that take two (East Asian wide and fullwidth), as terminals' wcwidth counts them.
+constexpr std::pair<char32_t, char32_t> kZeroWidth[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
+    {0x064B, 0x065F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+    {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}};
+constexpr std::pair<char32_t, char32_t> kDoubleWidth[] = {
+    {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},  {0x4E00, 0x9FFF},
+    {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},  {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD}};
+
+bool In(char32_t c, std::span<const std::pair<char32_t, char32_t>> ranges) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [c](const auto& r) { return c >= r.first && c <= r.second; });
+}
+
+}  // namespace
+
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t n = b < 0x80         ? 1
+                          : (b >> 5) == 6  ? 2
+                          : (b >> 4) == 14 ? 3
+                          : (b >> 3) == 30 ? 4
+                                           : 0;
+    if (n <= 1 || i + n > text.size()) {
+      ++width;
+      ++i;
+      continue;
+    }
+    char32_t c = b & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k)
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    width += In(c, kZeroWidth) ? 0 : In(c, kDoubleWidth) ? 2 : 1;
+    i += n;
+  }
+  return width;
 }
 
 std::string Displayed(const std::string& text, const NameCodec& names) {

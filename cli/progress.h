@@ -47,6 +47,9 @@ std::string Summary(const RunOutcome& outcome, const std::string& destination, d
 // text with every control character escaped ("\x1b", "\u009b"), so that a name can neither
 // fake a line nor command the terminal.
 std::string Printable(std::string_view text);
+// The columns UTF-8 text takes on a terminal: two for a wide East Asian character, none for a
+// combining mark, one for anything else (a byte that is no UTF-8 included).
+std::size_t DisplayWidth(std::string_view text);
 // text that may mix UTF-8 with a name in names' code page, as the console shows it.
 std::string Displayed(const std::string& text, const NameCodec& names);
 

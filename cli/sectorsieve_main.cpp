@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "console.h"
 #include "extraction.h"
+#include "progress.h"
 #include "sectorsieve_version.h"
 
 namespace {
@@ -26,6 +27,8 @@ int Run(int argc, char** argv) {
       "sectorsieve");
   app.set_version_flag("--version", "sectorsieve " SECTORSIEVE_VERSION_TEXT);
   app.require_subcommand(1);
+  // Options start with "-" on every platform: on Windows "/json" or "/dir/a.img" is a path.
+  app.allow_windows_style_options(false);
   app.footer(
       "Exit status: 0 when everything was done, 1 when some entries could not be extracted\n"
       "(or check found some that would not be) or a NAME is not in the archive,\n"
@@ -112,6 +115,24 @@ int Run(int argc, char** argv) {
 
   try {
     std::vector<std::string> args = Arguments(argc, argv);
+    // "help", "help COMMAND", no command and an unknown one get the usage.
+    const auto command = [&](const std::string& name) -> CLI::App* {
+      for (CLI::App* known : app.get_subcommands([](CLI::App*) { return true; }))
+        if (known->get_name() == name) return known;
+      return nullptr;
+    };
+    if (!args.empty() && args[0] == "help") {
+      CLI::App* about = args.size() > 1 ? command(args[1]) : nullptr;
+      std::fputs((about ? about->help() : app.help()).c_str(), stdout);
+      return EXIT_ALL_WRITTEN;
+    }
+    if (args.empty() || (!args[0].starts_with("-") && !command(args[0]))) {
+      if (!args.empty())
+        std::fputs(("sectorsieve: \"" + Printable(args[0]) + "\" is not a command\n").c_str(),
+                   stderr);
+      std::fputs(app.help().c_str(), stderr);
+      return EXIT_RUN_FAILED;
+    }
     // CLI11 takes the arguments last first.
     std::reverse(args.begin(), args.end());
     app.parse(args);

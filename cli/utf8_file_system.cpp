@@ -15,18 +15,27 @@ class Utf8Folder final : public OutputFolder {
     try {
       inner_->Rename(temp, Utf8Name(name, names_));
     } catch (const LinkInTheWay& e) {
-      // Named as the archive names it: as many folder parts as the UTF-8 link has.
-      const auto parts = std::count(e.link().begin(), e.link().end(), '/');
-      std::size_t end = FindSeparator(name, 0, names_.Ansi());
-      for (long i = 0; i < parts; ++i) end = FindSeparator(name, end + 1, names_.Ansi());
-      throw LinkInTheWay(name.substr(0, end));
+      throw LinkInTheWay(InArchive(name, e.link()));
+    } catch (const NoSuchFolder& e) {
+      throw NoSuchFolder(InArchive(name, e.folder()));
     }
   }
   void Remove(const std::string& temp) noexcept override { inner_->Remove(temp); }
   void Keep(std::vector<FileId> files) override { inner_->Keep(std::move(files)); }
-  std::string Shown(std::string_view name) const override { return names_.Shown(name); }
+  // Spelled as the folder's path is, with "/" alone between folders.
+  std::string Shown(std::string_view name) const override {
+    return names_.Shown(WithSeparator(std::string(name), '/', names_.Ansi()));
+  }
 
  private:
+  // The folder part utf8 of name, named as the archive names it: as many folder parts.
+  std::string InArchive(const std::string& name, const std::string& utf8) const {
+    const auto parts = std::count(utf8.begin(), utf8.end(), '/');
+    std::size_t end = FindSeparator(name, 0, names_.Ansi());
+    for (long i = 0; i < parts; ++i) end = FindSeparator(name, end + 1, names_.Ansi());
+    return name.substr(0, end);
+  }
+
   std::unique_ptr<OutputFolder> inner_;
   const NameCodec& names_;
 };

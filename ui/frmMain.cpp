@@ -165,7 +165,7 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
     return RunTarget{destination, std::nullopt, {}};
   };
   return run.Extract(
-      archive->base, keepLoading, normalised, [&](std::size_t done, const Archive::Entry& entry) {
+      *archive, keepLoading, normalised, [&](std::size_t done, const Archive::Entry& entry) {
         c_.form.SetTaskbarProgress(TaskbarProgress::Normal, static_cast<int>(done), total);
         c_.form.DoEvents();
         if (unloadRequested_ || stopRequested_)

@@ -48,7 +48,8 @@ class frmMain {
   void lblDestination_Change();
   void mnuAbout_Click();
   void mnuQuit_Click();
-  // Escape: a run stops after the entry in hand; with no run going on, nothing happens.
+  // Escape: a run stops at the next piece of the entry in hand, which it abandons; with no run
+  // going on, nothing happens.
   void Form_KeyEscape();
   // The window is asked to close (Close box, system menu). Returns true when it may go now;
   // during a run it goes once the entries in flight are finished.

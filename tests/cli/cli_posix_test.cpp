@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <random>
 #include <thread>
@@ -298,6 +299,61 @@ TEST_F(CommandLinePosix, NamesAreShownWithTheirControlCharactersEscaped) {
   EXPECT_NE(json.out.find("\"bytes\": \"1b5d303b740778\""), std::string::npos) << json.out;
 }
 
+// The summaries on standard output show paths as standard error does.
+TEST_F(CommandLinePosix, PathsInTheSummariesAreShownWithTheirControlCharactersEscaped) {
+  const fs::path in = dir_.path() / "in\x1b[2J";
+  fs::create_directory(in);
+  WriteBytes(in / "a.bin", "a");
+  const std::string img = dir_ / "p\x1b]0;t\x07.img";
+
+  const Output packed = RunProgram({"pack", in.string(), img});
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.out, "Packed 1 file into " + dir_ / "p\\x1b]0;t\\x07.img and " +
+                            dir_ / "p\\x1b]0;t\\x07.dir.\n");
+  const Output run = RunProgram({"extract", img, in.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(
+      run.out.starts_with("Extracted 1 of 1 entries (2.0 KiB) into " + dir_ / "in\\x1b[2J in "))
+      << run.out;
+}
+
+struct BrokenPipeCase {
+  const char* label;
+  bool ignored;  // whether the program starts with SIGPIPE ignored, as some shells leave it
+  int status;    // -1: ended by SIGPIPE
+};
+
+class CommandLineBrokenPipe : public CommandLinePosix,
+                              public ::testing::WithParamInterface<BrokenPipeCase> {};
+
+// "list | head -1": like other Unix tools the program ends by SIGPIPE, quietly; where SIGPIPE
+// is ignored, it is output that could not be written.
+TEST_P(CommandLineBrokenPipe, ListIntoAPipeThatClosed) {
+  WriteEntries(2);
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe[1], 1);
+    if (GetParam().ignored) ::signal(SIGPIPE, SIG_IGN);
+    ExecProgram({"list", Img()});
+  }
+  ::close(pipe[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (GetParam().status < 0) {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == GetParam().status) << status;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CommandLineBrokenPipe,
+                         ::testing::Values(BrokenPipeCase{"Default", false, -1},
+                                           BrokenPipeCase{"Ignored", true, 2}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
 TEST_F(CommandLinePosix, OutputThatIsLostIsAFailure) {
   WriteEntries(2);
   for (const char* out : {"/dev/full", static_cast<const char*>(nullptr)}) {
@@ -438,7 +494,8 @@ TEST_F(CommandLinePosix, PathsAreLinuxPathsAndAnEmptyOneIsNoPath) {
       {{"extract", "", Out().string()}, "ARCHIVE is empty"},
       {{"list", ""}, "ARCHIVE is empty"},
       {{"pack", "", Img()}, "FOLDER is empty"},
-      {{"extract", Img(), dir_ / "archive.dir"}, "is not a folder that exists"},
+      {{"extract", Img(), dir_ / "archive.dir"}, "is not a folder that can be opened: Not a"},
+      {{"extract", Img(), dir_ / std::string(5000, 'x')}, "can be opened: File name too long"},
   };
   for (const auto& r : refused) {
     const Output run = RunProgram(r.args);
@@ -498,6 +555,38 @@ TEST_F(CommandLinePosix, ARunStaysInTheFolderItOpenedWhenItsPathIsSwappedForALin
   EXPECT_EQ(ExitOf(pid), 0);
   EXPECT_TRUE(fs::is_empty(dir_.path() / "away"));
   EXPECT_EQ(ListTree(dir_.path() / "moved").size(), static_cast<std::size_t>(kEntries));
+}
+
+TEST_F(CommandLinePosix, TheLargestSparseEntryTakesLittleRoomAndKeepsItsBytes) {
+  // 4 TiB, the most a record can claim, with a pattern sector every 512 GiB.
+  constexpr std::int32_t kSectors = 0x7FFFFFFF;
+  constexpr std::size_t kEvery = std::size_t{1} << 28;
+  WriteBytes(dir_.path() / "archive.dir", Record(0, kSectors, "huge.bin"));
+  WriteSparseData(Img(), kSectors, kEvery);
+  struct stat img {};
+  ASSERT_EQ(::stat(Img().c_str(), &img), 0);
+  if (img.st_size != std::int64_t{kSectors} * 2048)
+    GTEST_SKIP() << "no room for a sparse 4 TiB file";
+  fs::create_directory(Out());
+
+  const Output run = RunProgram({"extract", Img(), Out().string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const fs::path huge = Out() / "huge.bin";
+  struct stat written {};
+  ASSERT_EQ(::stat(huge.c_str(), &written), 0);
+  EXPECT_EQ(written.st_size, img.st_size);
+  EXPECT_LT(written.st_blocks * 512, 1 << 20);
+  std::ifstream in(huge, std::ios::binary);
+  for (std::size_t s :
+       {std::size_t{0}, kEvery, 7 * kEvery, std::size_t{kSectors} - 1, std::size_t{kSectors} - 2}) {
+    std::string sector(2048, '\0');
+    in.seekg(static_cast<std::streamoff>(s * 2048));
+    in.read(sector.data(), 2048);
+    EXPECT_TRUE(sector == (s % kEvery == 0 || s + 1 == kSectors
+                               ? PatternBytes(2048, static_cast<unsigned>(s))
+                               : std::string(2048, '\0')))
+        << "sector " << s;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,12 @@
 namespace sectorsieve::testing {
 namespace {
 
+#ifdef _WIN32
+const std::string kSeparator = "\\";
+#else
+const std::string kSeparator = "/";
+#endif
+
 std::string Padded(std::string bytes) {
   bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0');
   return bytes;
@@ -100,7 +106,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "has a name reserved for a device"},
         RefusalCase{"NoName", Record(0, 1, ""), "entry 1", "has no name"},
         RefusalCase{"BeyondTheEnd", Record(1, 2, "long.bin"), "long.bin",
-                    "lies beyond the end of the archive"}),
+                    "lies beyond the end of the archive"},
+        // Names of a folder, not of a file: "." is the folder it stands in.
+        RefusalCase{"Dot", Record(0, 1, "."), ".", "has a name that ends in a folder"},
+        RefusalCase{"DotSpace", Record(0, 1, ". "), ".", "has a name that ends in a folder"},
+        RefusalCase{"DotInDot", Record(0, 1, "./."), "./.", "has a name that ends in a folder"},
+        RefusalCase{"FolderThenDot", Record(0, 1, "e\\."), "e\\.",
+                    "has a name that ends in a folder"},
+        RefusalCase{"FolderSlashDot", Record(0, 1, "x/."), "x/.",
+                    "has a name that ends in a folder"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct RunFailureCase {
@@ -140,6 +154,95 @@ INSTANTIATE_TEST_SUITE_P(
                        {"list", "--codepage", "1234", "@archive.img"},
                        "code page 1234 is not one this program knows"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A directory whose data file is missing, or a folder: both commands refuse it, in one voice,
+// whatever its entries.
+TEST_F(CommandLine, ListAndExtractRefuseADirectoryWithoutItsDataFileAlike) {
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "a folder in its place" : "missing");
+    WriteBytes(dir_ / "archive.dir", "");
+    if (folder) fs::create_directory(Img());
+    MakeOut();
+
+    const Output listed = RunProgram({"list", Img()});
+    const Output extracted = RunProgram({"extract", Img(), Out()});
+    EXPECT_EQ(listed.status, 2);
+    EXPECT_EQ(extracted.status, 2);
+    EXPECT_TRUE(
+        listed.err.starts_with("sectorsieve: The archive \"" + Img() + "\" could not be opened: "))
+        << listed.err;
+    EXPECT_EQ(extracted.err, listed.err);
+    EXPECT_TRUE(fs::is_empty(Out()));
+  }
+}
+
+TEST_F(CommandLine, AnEntryInAFolderThatIsNotThereSaysWhichFolder) {
+  WriteArchive(Record(0, 1, "sub\\deeper\\a.bin"), PatternBytes(2048));
+  MakeOut();
+  fs::create_directory(fs::path(Out()) / "sub");
+
+  const Output run = RunProgram({"extract", Img(), Out()});
+
+  EXPECT_EQ(run.status, 1);
+  const std::string out = Out() + kSeparator;
+  EXPECT_EQ(run.err, "sub\\deeper\\a.bin: could not be saved as \"" + out + "sub" + kSeparator +
+                         "deeper" + kSeparator + "a.bin\": there is no folder \"" + out + "sub" +
+                         kSeparator + "deeper\"\n");
+}
+
+struct SpellingCase {
+  const char* label;
+  std::string img, dir;  // the names of the archive's two files
+};
+
+class CommandLineSpellings : public CommandLine,
+                             public ::testing::WithParamInterface<SpellingCase> {};
+
+// On the command line an archive's extension is taken in any case, and its .dir found as
+// people name it; the files' own names are as they are.
+TEST_P(CommandLineSpellings, FindTheDirectoryBesideTheDataFile) {
+  WriteBytes(dir_ / GetParam().dir, Record(0, 1, "a.bin"));
+  WriteBytes(dir_ / GetParam().img, PatternBytes(2048));
+  MakeOut();
+
+  const Output listed = RunProgram({"list", dir_ / GetParam().img});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_TRUE(listed.out.starts_with("     0  a.bin ")) << listed.out;
+  const Output run = RunProgram({"extract", dir_ / GetParam().img, Out()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "a.bin"), PatternBytes(2048));
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, CommandLineSpellings,
+                         ::testing::Values(SpellingCase{"Upper", "DATA.IMG", "DATA.DIR"},
+                                           SpellingCase{"Mixed", "data.Img", "data.Dir"},
+                                           SpellingCase{"LowerDirectory", "DATA.IMG", "DATA.dir"},
+                                           SpellingCase{"UpperDirectory", "data.img", "data.DIR"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CommandLine, HelpAndAnythingButACommandGetTheUsage) {
+  const Output help = RunProgram({"help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: sectorsieve [OPTIONS] SUBCOMMAND"), std::string::npos);
+  const Output listHelp = RunProgram({"help", "list"});
+  EXPECT_EQ(listHelp.status, 0);
+  EXPECT_NE(listHelp.out.find("Usage: list [OPTIONS] ARCHIVE"), std::string::npos);
+
+  const Output none = RunProgram({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(none.err.starts_with("Lists, ")) << none.err;
+  const Output unknown = RunProgram({"unpack", Img()});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_TRUE(unknown.err.starts_with("sectorsieve: \"unpack\" is not a command\nLists,"))
+      << unknown.err;
+}
+
+// An argument that starts with "/" is a path on every platform, never an option.
+TEST_F(CommandLine, OnlyDashesStartOptions) {
+  const Output run = RunProgram({"list", "/json"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "sectorsieve: \"/json\" does not name an archive's .img file\n");
+}
 
 TEST_F(CommandLine, PackRefusalLeavesNoArchive) {
   fs::create_directory(dir_.path() / "in");
@@ -269,18 +372,45 @@ INSTANTIATE_TEST_SUITE_P(
                     "x\\x81\\x7F.bin: its name does not convert from code page 932 to "}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Columns line up on a terminal: "日本語" takes six columns, half-width "ｱ" one.
+TEST_F(CommandLine, ListPadsNamesByTheColumnsTheyTake) {
+  WriteArchive(Record(0, 1, "a.bin") + Record(0, 1, kNihongo932) + Record(0, 1, "\xB1.bin"),
+               PatternBytes(2048));
+  const std::string numbers = "            0         2048\n";
+  const Output listed = RunProgram({"list", "--codepage", "932", Img()});
+  EXPECT_EQ(listed.out, "     0  a.bin" + std::string(19, ' ') + numbers + "     1  " + kNihongo +
+                            std::string(14, ' ') + numbers + "     2  \xEF\xBD\xB1.bin" +
+                            std::string(19, ' ') + numbers);
+}
+
 TEST_F(CommandLine, PackWritesNamesInTheCodePageAskedForFromAFolderOfAnyName) {
   const fs::path in = dir_.path() / PathFromUtf8(kFolder);
   fs::create_directory(in);
   WriteBytes(in / PathFromUtf8(kHyou + ".txt"), "x");
   MakeOut();
 
-  ASSERT_EQ(RunProgram({"pack", "--codepage", "932", Utf8Path(in), Img()}).status, 0);
+  const Output packed = RunProgram({"pack", "--codepage", "932", Utf8Path(in), Img()});
+  ASSERT_EQ(packed.status, 0);
+  EXPECT_EQ(packed.out, "Packed 1 file into " + Img() + " and " + dir_ / "archive.dir" + ".\n");
   EXPECT_EQ(ReadBytes(dir_.path() / "archive.dir"), Record(0, 1, kHyou932 + ".txt"));
   EXPECT_EQ(RunProgram({"extract", "--codepage", "932", Img(), Out()}).status, 0);
   EXPECT_EQ(ReadBytes(Out() / PathFromUtf8(kHyou + ".txt")), "x" + std::string(2047, '\0'));
 }
 
+#ifdef _WIN32
+// Windows takes "out." and "out " for "out": the folder checked is the one written into.
+TEST_F(CommandLine, AFolderWithTrailingDotsOrSpacesIsTheOneWindowsMeans) {
+  WriteArchive(Record(0, 1, "a.bin"), PatternBytes(2048));
+  MakeOut();
+  for (const std::string tail : {".", " ", ". .", "\\..\\out."}) {
+    SCOPED_TRACE(tail);
+    const Output run = RunProgram({"extract", Img(), Out() + tail});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ListTree(dir_.path()),
+              (std::set<std::string>{"archive.dir", "archive.img", "out/", "out/a.bin"}));
+  }
+}
+#endif
 struct EditStep {
   std::vector<std::string> args;  // "@" stands for the test's folder
   int status;

@@ -46,6 +46,10 @@ const NameCase kNames[] = {
     {"", "has no name", ""},
     {" leading", "has no name", ""},
     {"sub\\", kEndsInFolder, ""},
+    {".", kEndsInFolder, ""},
+    {"./.", kEndsInFolder, ""},
+    {"e\\.", kEndsInFolder, ""},
+    {"./a.bin", "", "a.bin"},
     {"\\rooted", kLeaves, ""},
     {"/rooted", kLeaves, ""},
     {"\\\\server\\share", kLeaves, ""},
@@ -208,6 +212,27 @@ TEST(ArchivePaths, SeparatorsAreFoundByCharacterNotByByte) {
       EXPECT_EQ(archive->dir, c.archiveBase + ".dir");
       EXPECT_EQ(archive->img, c.path);
     }
+  }
+}
+
+// A typed path's extension is taken in any case; its .dir is spelled alike, letter by letter.
+TEST(ArchivePaths, ATypedExtensionInAnyCaseHasItsDirectoryInTheSameCase) {
+  const struct {
+    unsigned codePage;
+    std::string path, dir;  // "" when the path is not an archive's data file
+  } cases[] = {
+      {1252, "C:\\DATA.IMG", "C:\\DATA.DIR"},
+      {1252, "d/x.iMg", "d/x.dIr"},
+      {1252, "x.img", "x.dir"},
+      {1252, "x.imgs", ""},
+      {1252, "IMG", ""},
+      {932, "\x95.IMG", ""},
+      {932, kOmote + ".Img", kOmote + ".Dir"},
+  };
+  for (const auto& c : cases) {
+    const auto archive = ArchiveOfTypedDataFile(c.path, CodePage::Known(c.codePage));
+    EXPECT_EQ(archive ? archive->dir : "", c.dir) << c.path;
+    EXPECT_EQ(archive ? archive->img : "", c.dir.empty() ? "" : c.path);
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "memory_window.h"
 #include "test_support.h"
 #include "unix_link.h"
@@ -375,6 +377,45 @@ TEST_F(ExtractionRunTest, EscapeStopsTheRunAfterTheEntryInHandAndNothingElse) {
   w.frm.cmdExtract_Click();
   EXPECT_EQ(w.form.captions.back(), kDone);
   EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
+}
+
+// 1 GiB: a pattern sector every 64 MiB, holes between where the file system has them.
+constexpr std::int32_t kGiBSectors = 1 << 19;
+
+TEST_F(ExtractionRunTest, EscapeAbandonsALargeEntryAtItsNextPieceLeavingNoFile) {
+  WriteBytes(
+      root.path() / "arc.dir",
+      Record(0, 1, "small.bin") + Record(1, kGiBSectors, "big.bin") + Record(0, 1, "after.bin"));
+  testing::WriteSparseData(root.path() / "arc.img", kGiBSectors + 1, 1 << 15);
+  int escapedAt = 0;
+  w.form.pendingEvents = [&](int call) {
+    if (escapedAt == 0 && w.form.captions.back() == "Extracting : big.bin") escapedAt = call + 1;
+    if (call == escapedAt) w.frm.Form_KeyEscape();
+  };
+  Run();
+  EXPECT_EQ(w.form.captions.back(), "Extraction stopped");
+  EXPECT_TRUE(w.form.boxes.empty());
+  // Stopped at the piece after Escape, not once all of the entry was written.
+  EXPECT_GT(escapedAt, 0);
+  EXPECT_LE(w.form.doEventsCalls, escapedAt + 1);
+  EXPECT_EQ(ListTree(root.path() / "out"), std::set<std::string>{"small.bin"});
+  ExpectIdle();
+}
+
+TEST_F(ExtractionRunTest, ASparseEntryReadsAsItsBytesHolesAndPartialSectorIncluded) {
+  constexpr std::size_t kSectors = 20000;  // 39 MiB, a pattern sector every 8 MiB
+  // The data file ends 100 bytes into the last sector the entry claims.
+  WriteBytes(root.path() / "arc.dir", Record(0, kSectors + 1, "sparse.bin"));
+  testing::WriteSparseData(root.path() / "arc.img", kSectors, 4096);
+  {
+    std::ofstream tail(root.path() / "arc.img", std::ios::binary | std::ios::app);
+    tail.write(PatternBytes(100).data(), 100);
+  }
+  Run();
+  EXPECT_EQ(w.form.captions.back(), kDone);
+  const std::string expected =
+      testing::SparseBytes(kSectors, 4096) + PatternBytes(100) + std::string(2048 - 100, '\0');
+  EXPECT_TRUE(ReadBytes(root.path() / "out" / "sparse.bin") == expected);
 }
 
 }  // namespace

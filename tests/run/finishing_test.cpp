@@ -236,6 +236,15 @@ TEST_P(FinishingTest, EntriesAreExactHoweverMuchTheSystemCopiesByItself) {
   }
 }
 
+// The test's files make no holes: the holes of a sparse data file are written as zeros.
+TEST_P(FinishingTest, HolesBecomeZerosInAnOutputThatHasNone) {
+  WriteBytes(root.path() / "arc.dir", Record(0, 20000, "sparse.bin"));
+  testing::WriteSparseData(root.path() / "arc.img", 20000, 4096);
+  loaded = archive.LoadDirectory(root / "arc");
+  EXPECT_TRUE(Run().empty());
+  EXPECT_TRUE(ReadBytes(root.path() / "out" / "sparse.bin") == testing::SparseBytes(20000, 4096));
+}
+
 INSTANTIATE_TEST_SUITE_P(Finishers, FinishingTest, ::testing::Values(0u, 1u, 4u, 8u),
                          [](const auto& info) { return "Pool" + std::to_string(info.param); });
 

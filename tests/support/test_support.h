@@ -99,6 +99,26 @@ inline std::string WriteArchive(const fs::path& base, const std::vector<Entry>& 
   return img;
 }
 
+// Writes a data file of `sectors` sectors that holds a pattern sector at every `every`-th
+// sector and at the last, and nothing between them: holes, where the file system has them.
+inline void WriteSparseData(const fs::path& img, std::size_t sectors, std::size_t every) {
+  std::ofstream out(img, std::ios::binary | std::ios::trunc);
+  const auto put = [&](std::size_t s) {
+    out.seekp(static_cast<std::streamoff>(s * 2048));
+    out.write(PatternBytes(2048, static_cast<unsigned>(s)).data(), 2048);
+  };
+  for (std::size_t s = 0; s < sectors; s += every) put(s);
+  put(sectors - 1);
+}
+// The bytes such a data file reads as.
+inline std::string SparseBytes(std::size_t sectors, std::size_t every) {
+  std::string bytes(sectors * 2048, '\0');
+  for (std::size_t s = 0; s < sectors; s += every)
+    bytes.replace(s * 2048, 2048, PatternBytes(2048, static_cast<unsigned>(s)));
+  bytes.replace((sectors - 1) * 2048, 2048, PatternBytes(2048, static_cast<unsigned>(sectors - 1)));
+  return bytes;
+}
+
 inline std::set<std::string> ListTree(const fs::path& root) {
   std::set<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
