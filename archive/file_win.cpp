@@ -266,8 +266,7 @@ class WinFolder final : public OutputFolder {
       if (id && std::find(keep_.begin(), keep_.end(), *id) != keep_.end())
         throw KeptFile("it is a file this folder keeps");
     }
-    if (::MoveFileExW(At(Utf16(temp)).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-      return;
+    if (::MoveFileExW(At(Utf16(temp)).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
     // The system says only that the path was not found: say which folder is missing.
     const DWORD code = ::GetLastError();
     if (code == ERROR_PATH_NOT_FOUND)
