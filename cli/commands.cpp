@@ -270,13 +270,11 @@ int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
     std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
                Displayed(paths.img, names) + ".")
                   .c_str());
-    int status = EXIT_ALL_WRITTEN;
+    std::vector<std::string> unmatched;
     for (std::size_t i = 0; i < patterns.size(); ++i)
-      if (!matched[i]) {
-        std::fputs(("sectorsieve: " + patterns[i] + ": not in the archive\n").c_str(), stderr);
-        status = EXIT_SOME_FAILED;
-      }
-    return status;
+      if (!matched[i]) unmatched.push_back(patterns[i]);
+    ReportUnmatched(unmatched);
+    return unmatched.empty() ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
   });
 }
 
@@ -286,7 +284,7 @@ int Rename(const std::string& imgPath, const std::string& oldName, const std::st
     const std::size_t renamed =
         RenameEntries(fs, paths, oldName, TypedName(newName, names), TextOf(names));
     if (renamed == 0) {
-      std::fputs(("sectorsieve: " + oldName + ": not in the archive\n").c_str(), stderr);
+      ReportUnmatched({oldName});
       return EXIT_SOME_FAILED;
     }
     std::puts(("Renamed " + Plural(renamed, "entry", "entries") + " in " +

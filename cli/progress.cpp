@@ -19,14 +19,15 @@ std::string Fixed1(double value) {
   return text;
 }
 
+// Bytes of the UTF-8 sequence that b starts, or 0 for a byte that starts none.
+std::size_t Utf8Length(unsigned char b) {
+  return b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+}
+
 bool IsUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t n = b < 0x80         ? 1
-                          : (b >> 5) == 6  ? 2
-                          : (b >> 4) == 14 ? 3
-                          : (b >> 3) == 30 ? 4
-                                           : 0;
+    const std::size_t n = Utf8Length(b);
     if (n == 0 || i + n > text.size()) return false;
     for (std::size_t k = 1; k < n; ++k)
       if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
@@ -159,11 +160,7 @@ std::size_t DisplayWidth(std::string_view text) {
   std::size_t width = 0;
   for (std::size_t i = 0; i < text.size();) {
     const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t n = b < 0x80         ? 1
-                          : (b >> 5) == 6  ? 2
-                          : (b >> 4) == 14 ? 3
-                          : (b >> 3) == 30 ? 4
-                                           : 0;
+    const std::size_t n = Utf8Length(b);
     if (n <= 1 || i + n > text.size()) {
       ++width;
       ++i;

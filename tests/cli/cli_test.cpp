@@ -429,9 +429,9 @@ TEST_F(CommandLine, EditCommandsChangeTheArchiveInPlaceAndSayWhatTheyDid) {
       {{"remove", "@e.img", "*.BIN", "nothing*"},
        1,
        "Removed 1 entry from ",
-       "sectorsieve: nothing*: not in the archive\n"},
+       "nothing*: not in the archive\n"},
       {{"rename", "@e.img", "a.txt", "z.txt"}, 0, "Renamed 1 entry in ", ""},
-      {{"rename", "@e.img", "gone", "y.txt"}, 1, "", "sectorsieve: gone: not in the archive\n"},
+      {{"rename", "@e.img", "gone", "y.txt"}, 1, "", "gone: not in the archive\n"},
       {{"add", "@e.img", "@a.txt", "@c.txt", "--as", "x"}, 2, "", "sectorsieve: --as names one"},
       {{"compact", "@e.img"}, 0, "Freed 6144 bytes in ", ""},
   };
