@@ -246,6 +246,8 @@ void modArchive::CopyStored(std::int64_t at, std::int64_t count, OutputFile& out
 }
 
 void modArchive::AppendZeros(std::int64_t count, OutputFile& out) {
+  // Called for every entry: clearing the whole buffer for no zeros cost more than the copy.
+  if (count <= 0) return;
   std::fill(gBuffer.begin(), gBuffer.end(), '\0');
   for (std::int64_t done = 0; done < count;) {
     const auto n = static_cast<std::size_t>(

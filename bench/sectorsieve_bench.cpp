@@ -671,6 +671,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
          "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
+         "  E   E1 to E3: `add` and `remove` in a 2 GiB archive of 10,000 entries against\n"
+         "      `pack`, and `compact` of a 2 GiB archive half unused against `cp`\n"
          "  --pairs  timed rounds per workload after one warm-up round (default 5)\n"
          "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 where\n"
          "               two processors are free, else 0: each file finished before the next)\n"
