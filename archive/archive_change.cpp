@@ -451,6 +451,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
   };
   ArchiveChange change(fs, current.paths, ArchiveChange::Mode::Whole);
   std::int64_t at = 0;
+  std::int64_t forgotten = 0;
   for (const auto& run : runs) {
     const std::int64_t from = run.first * SECTOR_SIZE;
     const std::int64_t count = std::min(run.second * SECTOR_SIZE, imgSize) - from;
@@ -460,6 +461,11 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
       throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
     }
     at += (run.second - run.first) * SECTOR_SIZE;
+    // The old data file goes when the new one is in: its cache would only crowd out the new
+    // file's, and where memory comes back to the system slowly, fresh pages cost more than
+    // the copy itself.
+    img->Forget(forgotten, run.second * SECTOR_SIZE - forgotten);
+    forgotten = run.second * SECTOR_SIZE;
   }
   // The data file's last sector may be partial; so is the new one's, when it is kept.
   const std::int64_t newSize =

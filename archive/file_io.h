@@ -85,6 +85,8 @@ class InputFile {
   virtual Stored StoredFrom(std::int64_t offset) {
     return {offset, std::numeric_limits<std::int64_t>::max()};
   }
+  // The caller reads [offset, offset + count) no more: the system may drop it from its cache.
+  virtual void Forget(std::int64_t /*offset*/, std::int64_t /*count*/) {}
 };
 
 // A new file being written. While it is open, others may read it but not write it.
