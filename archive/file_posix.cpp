@@ -241,12 +241,14 @@ class PosixFolder final : public OutputFolder {
       at = part.get();
     }
     const std::string leaf = name.substr(start);
-    // A link at the name is replaced, not followed: it is not what it leads to.
-    struct stat st {};
-    if (!keep_.empty() && ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        std::find(keep_.begin(), keep_.end(), FileId{st.st_dev, st.st_ino}) != keep_.end())
-      throw KeptFile("it is a file this folder keeps");
-    if (temp.starts_with(kUnnamed)) return Link(temp, at, leaf);
+    // A new name replaces nothing: only a name already taken is asked what it is.
+    if (temp.starts_with(kUnnamed)) {
+      if (LinkUnnamed(temp, at, leaf)) return;
+      if (errno != EEXIST) ThrowErrno();
+      ThrowIfKept(at, leaf);
+      return Replace(temp, at, leaf);
+    }
+    ThrowIfKept(at, leaf);
     if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) != 0) ThrowErrno();
   }
 
@@ -267,12 +269,17 @@ class PosixFolder final : public OutputFolder {
     return ::linkat(fd, "", at, name.c_str(), AT_EMPTY_PATH) == 0;
   }
 
-  // Gives the unnamed file at path the name leaf in folder at: in one step where the name is
-  // new; over an existing file through a temporary name here and a rename, which replaces
-  // that file in one step too.
-  void Link(const std::string& path, int at, const std::string& leaf) {
-    if (LinkUnnamed(path, at, leaf)) return;
-    if (errno != EEXIST) ThrowErrno();
+  // A link at the name is replaced, not followed: it is not what it leads to.
+  void ThrowIfKept(int at, const std::string& leaf) const {
+    struct stat st {};
+    if (!keep_.empty() && ::fstatat(at, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        std::find(keep_.begin(), keep_.end(), FileId{st.st_dev, st.st_ino}) != keep_.end())
+      throw KeptFile("it is a file this folder keeps");
+  }
+
+  // Puts the unnamed file at path over the file named leaf in folder at: through a temporary
+  // name here and a rename, which replaces that file in one step.
+  void Replace(const std::string& path, int at, const std::string& leaf) {
     while (true) {
       const std::string temp = Temps().Next();
       if (LinkUnnamed(path, dir_.get(), temp)) {
