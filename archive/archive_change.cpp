@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <limits>
 #include <map>
 
@@ -55,8 +56,18 @@ void FinishSwitch(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& 
 
 }  // namespace
 
-ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
-  fs.RemoveLeftovers(paths.img);
+namespace {
+
+// What a committed switch has made of the archive so far, for a reader that may not finish it.
+ArchivePaths ReadThrough(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
+  ArchivePaths view = paths;
+  if (fs.Exists(names.img)) view.img = names.img;
+  if (fs.Exists(names.dir)) view.dir = names.dir;
+  return view;
+}
+
+// SettleArchive, by the holder of the archive's lock.
+ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
   const SwitchNames names = SwitchOf(fs, paths);
   if (!fs.Exists(names.record)) {
     // New files that no record names were never committed.
@@ -70,11 +81,54 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
     FinishSwitch(fs, paths, names);
     return paths;
   } catch (const IoError&) {
-    ArchivePaths view = paths;
-    if (fs.Exists(names.img)) view.img = names.img;
-    if (fs.Exists(names.dir)) view.dir = names.dir;
-    return view;
+    return ReadThrough(fs, paths, names);
   }
+}
+
+}  // namespace
+
+ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
+  fs.RemoveLeftovers(paths.img);
+  const SwitchNames names = SwitchOf(fs, paths);
+  const bool committed = fs.Exists(names.record);
+  // Most archives have nothing to settle, and are read without taking the lock.
+  if (!committed && !fs.Exists(names.img) && !fs.Exists(names.dir)) return paths;
+  // A change at work that has committed is switching the files, which takes a moment: that is
+  // waited for. New files it has not committed are its own.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  std::unique_ptr<ArchiveLock> lock;
+  try {
+    lock = fs.LockArchive(paths.base,
+                          [&] { return committed && std::chrono::steady_clock::now() < deadline; });
+  } catch (const IoError&) {
+    // No lock to be had: as when the folder cannot be written.
+  }
+  if (lock) return SettleHeld(fs, paths);
+  if (!committed) return paths;
+  try {
+    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
+  } catch (const IoError&) {
+    return paths;
+  }
+  return ReadThrough(fs, paths, names);
+}
+
+std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
+                                         const KeepGoing& keepGoing) {
+  std::unique_ptr<ArchiveLock> lock;
+  try {
+    lock = fs.LockArchive(paths.base, [&] { return !keepGoing || keepGoing(); });
+  } catch (const IoError& e) {
+    throw ChangeError("cannot lock " + Quoted(paths.dir) + ": " + e.what());
+  }
+  if (!lock) throw ChangeInterrupted();
+  fs.RemoveLeftovers(paths.img);
+  const ArchivePaths settled = SettleHeld(fs, paths);
+  // A switch that cannot be finished here cannot be changed here either.
+  if (settled.img != paths.img || settled.dir != paths.dir)
+    throw ChangeError("cannot write " + Quoted(paths.dir) +
+                      ": a change that was cut short cannot be finished in its folder");
+  return lock;
 }
 
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
@@ -289,15 +343,18 @@ void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
 
 namespace {
 
-// The archive's records after settling; none when neither file exists and missingIsEmpty.
+// The archive's records after settling, with its lock held until the change is done; none when
+// neither file exists and missingIsEmpty.
 struct Current {
+  std::unique_ptr<ArchiveLock> lock;
   ArchivePaths paths;
   std::vector<DirEntry> records;
   bool exists = true;
 };
 
-Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty) {
-  Current current{SettleArchive(fs, given), {}, true};
+Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
+             const KeepGoing& keepGoing) {
+  Current current{BeginChange(fs, given, keepGoing), given, {}, true};
   if (missingIsEmpty && !fs.Exists(current.paths.img) && !fs.Exists(current.paths.dir)) {
     current.exists = false;
     return current;
@@ -324,7 +381,7 @@ void ReplaceDirectory(FileSystem& fs, const Current& current,
 
 std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
                      const NameText& decode, const KeepGoing& keepGoing) {
-  Current current = Load(fs, paths, true);
+  Current current = Load(fs, paths, true, keepGoing);
   const SwitchNames own = SwitchOf(fs, current.paths);
   std::map<std::u32string, std::string> keys;
   for (const AddedFile& file : files) {
@@ -363,8 +420,9 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
 }
 
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
-                            const std::vector<std::string>& patterns, const NameText& decode) {
-  const Current current = Load(fs, paths, false);
+                            const std::vector<std::string>& patterns, const NameText& decode,
+                            const KeepGoing& keepGoing) {
+  const Current current = Load(fs, paths, false, keepGoing);
   std::vector<NamePattern> wanted;
   for (const std::string& p : patterns) wanted.emplace_back(p);
   std::vector<bool> matched(patterns.size(), false);
@@ -381,8 +439,9 @@ RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
 }
 
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
-                          const std::string& newName, const NameText& decode) {
-  const Current current = Load(fs, paths, false);
+                          const std::string& newName, const NameText& decode,
+                          const KeepGoing& keepGoing) {
+  const Current current = Load(fs, paths, false, keepGoing);
   const NamePattern wanted(pattern);
   const std::u32string newKey = KeyOf(fs, newName, decode);
   std::vector<DirEntry> records = current.records;
@@ -407,7 +466,7 @@ std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::
 }
 
 std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing) {
-  const Current current = Load(fs, paths, false);
+  const Current current = Load(fs, paths, false, keepGoing);
   std::unique_ptr<InputFile> img;
   std::int64_t imgSize = 0;
   try {

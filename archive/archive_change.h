@@ -40,8 +40,16 @@ using KeepGoing = std::function<bool()>;
 // Finishes a switch of both files that a crash interrupted, once its commit record was written,
 // and removes the new files of one that never got so far, with the temporary files that ended
 // processes left beside the archive. Returns the files to read: the archive's own, or where the
-// switch cannot be finished here (a folder that cannot be written), the new files it names.
+// switch cannot be finished here (a folder that cannot be written, or a change of another
+// process still at work), the new files it names.
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
+
+// Takes the archive's lock for a change, first waiting, while keepGoing allows, for another
+// process's change to it to end; then settles the archive. Hold it until the change is done.
+// Throws ChangeInterrupted when keepGoing stops the wait, ChangeError when a switch that was cut
+// short cannot be finished.
+std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
+                                         const KeepGoing& keepGoing);
 
 // The records of an archive's directory, in order. Throws ChangeError.
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath);
@@ -118,11 +126,13 @@ struct RemoveOutcome {
   std::vector<bool> matched;
 };
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
-                            const std::vector<std::string>& patterns, const NameText& decode);
+                            const std::vector<std::string>& patterns, const NameText& decode,
+                            const KeepGoing& keepGoing = {});
 // Gives every entry whose name matches pattern the name newName (bytes in the code page).
 // Returns how many it renamed.
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
-                          const std::string& newName, const NameText& decode);
+                          const std::string& newName, const NameText& decode,
+                          const KeepGoing& keepGoing = {});
 // Rewrites the data file without the sectors no record reaches. Returns the bytes it freed.
 std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing);
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -156,6 +157,14 @@ class UpdateFile {
   virtual void Flush() = 0;
 };
 
+// Held while an archive changes, so that changes to one archive come one after another and no
+// reader finishes the switch of a change still at work. The system lets go of it when the
+// process ends, however it ends. One that holds nothing stands in where the system cannot lock.
+class ArchiveLock {
+ public:
+  virtual ~ArchiveLock() = default;
+};
+
 // What a name in a folder is, as pack takes it: a plain file, a link to a plain file of the
 // same folder, a folder, a link to anything else, or something else (a device, a pipe).
 enum class ItemKind { File, LinkInside, Folder, Link, Other };
@@ -212,6 +221,13 @@ class FileSystem {
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
   // Removes the temporary files that processes which have ended left in the folder of path.
   virtual void RemoveLeftovers(const std::string& path) noexcept = 0;
+  // The lock of the archive whose files are base + ".img" and ".dir". Where another process
+  // holds it, tries again for as long as wait says so (never, when it is empty), and gives
+  // nothing once it gives up.
+  virtual std::unique_ptr<ArchiveLock> LockArchive(const std::string& /*base*/,
+                                                   const std::function<bool()>& /*wait*/) {
+    return std::make_unique<ArchiveLock>();
+  }
   // Where the last part of path, the name in its folder, starts.
   virtual std::size_t LeafStart(const std::string& path) const = 0;
   // prefix + the last part of path + suffix, in the folder of path.
@@ -257,6 +273,10 @@ class ForwardingFileSystem : public FileSystem {
     return inner_.SameFile(a, b);
   }
   void RemoveLeftovers(const std::string& path) noexcept override { inner_.RemoveLeftovers(path); }
+  std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
+                                           const std::function<bool()>& wait) override {
+    return inner_.LockArchive(base, wait);
+  }
   std::size_t LeafStart(const std::string& path) const override { return inner_.LeafStart(path); }
 
  protected:

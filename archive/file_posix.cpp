@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -375,6 +376,14 @@ void SyncFolder(const std::string& folder) {
   if (!fd || ::fsync(fd.get()) != 0) ThrowErrno();
 }
 
+class PosixArchiveLock final : public ArchiveLock {
+ public:
+  explicit PosixArchiveLock(unique_fd folder) : folder_(std::move(folder)) {}
+
+ private:
+  unique_fd folder_;
+};
+
 class PosixFileSystem final : public FileSystem {
  public:
   PosixFileSystem(CodePage ansi, bool windowsPaths)
@@ -503,6 +512,21 @@ class PosixFileSystem final : public FileSystem {
     if (dir) RemoveLeftoversIn(dir.get());
   }
 
+  // The archive's folder is what is locked: its files are replaced while the lock is held, and
+  // a lock file of its own could outlast a killed process. Other archives of the folder wait
+  // too, which costs nothing but a moment.
+  std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
+                                           const std::function<bool()>& wait) override {
+    unique_fd folder(::open(FolderOf(Native(base)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A folder this process cannot read, or a file system without locks, gives no lock to hold.
+    if (!folder) return std::make_unique<ArchiveLock>();
+    while (::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return std::make_unique<ArchiveLock>();
+      if (!wait || !wait()) return nullptr;
+      ::usleep(10000);
+    }
+    return std::make_unique<PosixArchiveLock>(std::move(folder));
+  }
   std::size_t LeafStart(const std::string& path) const override {
     const std::size_t end = windowsPaths_ ? LastSeparator(path, ansi_) : path.rfind('/');
     return end == std::string::npos ? 0 : end + 1;

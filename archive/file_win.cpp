@@ -406,6 +406,14 @@ unique_hfile OpenToAsk(const std::wstring& path) {
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+class WinArchiveLock final : public ArchiveLock {
+ public:
+  explicit WinArchiveLock(unique_hfile file) : file_(std::move(file)) {}
+
+ private:
+  unique_hfile file_;
+};
+
 class WinFileSystem final : public FileSystem {
  public:
   explicit WinFileSystem(CodePage names) : names_(std::move(names)) {}
@@ -561,6 +569,26 @@ class WinFileSystem final : public FileSystem {
       RemoveLeftoversIn(full, [&] { return SystemPath(CreateBeside(path)->Path()); });
     } catch (const IoError&) {
       // No full path: no folder to clean either.
+    }
+  }
+
+  // A file beside the archive that no one else may open while it is held, and that the system
+  // removes as it closes, a killed process's included.
+  std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
+                                           const std::function<bool()>& wait) override {
+    const std::wstring path = SystemPath(Beside(base, ".sectorsieve-lock-", ".tmp"));
+    while (true) {
+      unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (file) return std::make_unique<WinArchiveLock>(std::move(file));
+      const DWORD code = ::GetLastError();
+      // Held, or being let go; a folder that cannot be written gives no lock to hold.
+      const bool held = code == ERROR_SHARING_VIOLATION ||
+                        (code == ERROR_ACCESS_DENIED &&
+                         ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+      if (!held) return std::make_unique<ArchiveLock>();
+      if (!wait || !wait()) return nullptr;
+      ::Sleep(10);
     }
   }
 

@@ -86,13 +86,12 @@ void FinishPool::Finish(Job job) {
         outcome = std::current_exception();
       }
     }
-    lock.lock();
-    ++renameTurn_;
-    lock.unlock();
-    renamed_.notify_all();
   }
   {
+    // The turn passes on with the outcome known: a failure that stops the run is seen before
+    // any later entry is named.
     std::lock_guard lock(mutex_);
+    ++renameTurn_;
     --inFlight_;
     if (!outcome) {
       ++done_.entries;
@@ -109,6 +108,7 @@ void FinishPool::Finish(Job job) {
       if (!unexpected_) unexpected_ = std::current_exception();
     }
   }
+  renamed_.notify_all();
   finished_.notify_all();
 }
 

@@ -57,6 +57,7 @@ Archive modArchive::LoadDirectory(const ArchivePaths& paths,
   try {
     dataSize = fs_.OpenRead(archive.paths_.img)->Size();
     archive.dataSize_ = *dataSize;
+    archive.dataId_ = fs_.Id(archive.paths_.img);
   } catch (const IoError& e) {
     archive.dataFailure_ =
         "The archive " + Quoted(archive.paths_.img) + " could not be opened: " + e.what();
@@ -120,6 +121,12 @@ void modArchive::OpenArchive(const Archive& archive) {
   } catch (const IoError& e) {
     gImgFile.reset();
     throw RunError("The archive " + Quoted(path) + " could not be opened: " + e.what());
+  }
+  // Another file's bytes at the directory's offsets would pass for the entries'.
+  if (archive.dataId_ && fs_.Id(path) != archive.dataId_) {
+    gImgFile.reset();
+    throw RunError("The archive " + Quoted(path) +
+                   " was replaced after its directory was read: open it again.");
   }
 }
 

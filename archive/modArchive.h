@@ -76,6 +76,8 @@ class Archive {
   std::vector<Entry> entries_;
   std::vector<std::string> reasons_;
   std::int64_t dataSize_ = 0;
+  // The data file the directory was read beside: compact and pack put a new one in its place.
+  std::optional<FileId> dataId_;
   std::string dataFailure_;
 };
 

@@ -146,7 +146,7 @@ std::string KindRefusal(ItemKind kind) {
 std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& paths,
                        const EntryNamer& entryName, const KeepGoing& keepGoing) {
   if (!fs.IsFolder(folder)) throw PackError(Quoted(folder) + " is not a folder");
-  SettleArchive(fs, paths);
+  const auto lock = BeginChange(fs, paths, keepGoing);
   std::vector<FolderItem> items;
   try {
     items = fs.ListFolder(folder);

@@ -253,6 +253,54 @@ INSTANTIATE_TEST_SUITE_P(
                       KilledChange{"Compact", {"compact", "@archive.img"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Starts a process that runs the program on each of commands in turn, and ends with status 0
+// when every one did.
+pid_t StartSeries(const std::vector<std::vector<std::string>>& commands) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (const auto& args : commands)
+      if (ExitOf(StartProgram(args)) != 0) ::_exit(1);
+    ::_exit(0);
+  }
+  return pid;
+}
+
+// Processes that change one archive at once, with readers beside them: every change is in the
+// archive at the end, each entry with its own bytes, and nothing of the program's is left.
+TEST_F(CommandLinePosix, ChangesAtOnceComeOneAfterAnotherAndReadersBesideThemLoseNone) {
+  fs::create_directories(dir_.path() / "in");
+  WriteBytes(dir_.path() / "in" / "base", PatternBytes(70000, 99));
+  ASSERT_EQ(RunProgram({"pack", (dir_.path() / "in").string(), Img()}).status, 0);
+  std::map<std::string, std::string> expected{{"base", PatternBytes(70000, 99)}};
+  std::vector<std::vector<std::vector<std::string>>> series;
+  for (unsigned writer = 0; writer < 3; ++writer) {
+    series.emplace_back();
+    for (unsigned i = 0; i < 8; ++i) {
+      const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(i);
+      expected[name] = PatternBytes(50000 + 3000 * i, writer * 100 + i);
+      WriteBytes(dir_.path() / name, expected[name]);
+      series.back().push_back({"add", Img(), (dir_.path() / name).string()});
+      if (i % 3 == 2) series.back().push_back({"compact", Img()});
+    }
+  }
+  series.emplace_back(40, std::vector<std::string>{"list", Img()});
+  std::vector<pid_t> running;
+  for (const auto& commands : series) running.push_back(StartSeries(commands));
+  for (const pid_t pid : running) EXPECT_EQ(ExitOf(pid), 0);
+
+  const auto extracted = Extracted(Img(), Out());
+  EXPECT_EQ(extracted.size(), expected.size());
+  for (const auto& [name, bytes] : expected) {
+    const auto found = extracted.find(name);
+    // Extraction gives whole sectors.
+    EXPECT_TRUE(found != extracted.end() &&
+                found->second == bytes + std::string((2048 - bytes.size() % 2048) % 2048, '\0'))
+        << name;
+  }
+  for (const std::string& name : ListTree(dir_.path()))
+    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+}
+
 TEST_F(CommandLinePosix, OnlyPlainFilesAreArchives) {
   WriteEntries(1);
   fs::remove(dir_.path() / "archive.dir");

@@ -181,6 +181,21 @@ TEST_F(ExtractTest, UnusableArchiveOrDestinationStopsTheRun) {
   EXPECT_FALSE(fs::exists(Out("a")));
 }
 
+TEST_F(ExtractTest, ADataFileReplacedAfterTheDirectoryWasReadStopsTheRun) {
+  Archive(Record(0, 1, "a"), PatternBytes(kSector));
+  WriteBytes(root.path() / "new.img", PatternBytes(kSector, 7));
+  fs::rename(root.path() / "new.img", root.path() / "arc.img");
+  try {
+    testing::ExtractOne(archive, loaded, 0, Destination());
+    ADD_FAILURE() << "the run went on";
+  } catch (const RunError& e) {
+    EXPECT_NE(std::string(e.what()).find("was replaced after its directory was read"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(fs::exists(Out("a")));
+}
+
 TEST_F(ExtractTest, SubfolderNamesWorkOnlyWhereTheFolderExists) {
   const std::string img = PatternBytes(2 * kSector);
   fs::create_directory(Out("sub"));

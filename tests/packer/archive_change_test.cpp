@@ -47,6 +47,34 @@ TEST(ArchiveEdits, RandomStepsGiveWhatTheModelHoldsAndTouchNoOtherEntrysBytes) {
   }
 }
 
+// One change at a time: while a change holds the archive, another waits for as long as it is
+// let to, and a reader leaves the new files of the change at work alone. Once it is let go,
+// the next change gets the archive and settles what the last one left uncommitted.
+TEST(ArchiveEdits, AChangeAtWorkHoldsTheArchiveAgainstOthersAndReaders) {
+  const TempDir dir;
+  const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  const std::string source = Utf8Path(dir.path() / "a.txt");
+  WriteBytes(source, "a");
+  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
+  const std::string newImg = ModelFiles().Beside(paths.img, ".sectorsieve-new-", ".tmp");
+
+  auto held = BeginChange(ModelFiles(), paths, {});
+  WriteBytes(newImg, "not committed yet");
+  int asked = 0;
+  EXPECT_THROW(BeginChange(ModelFiles(), paths, [&] { return ++asked < 3; }), ChangeInterrupted);
+  EXPECT_EQ(asked, 3);
+  EXPECT_THROW(RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText, [] { return false; }),
+               ChangeInterrupted);
+  EXPECT_EQ(SettleArchive(ModelFiles(), paths).img, paths.img);
+  EXPECT_TRUE(fs::exists(newImg)) << "a reader took the new file of a change at work";
+
+  held.reset();
+  EXPECT_EQ(RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText).removed, 1u);
+  EXPECT_FALSE(fs::exists(newImg));
+  for (const std::string& name : ListTree(dir.path()))
+    EXPECT_FALSE(name.starts_with(".sectorsieve")) << name;
+}
+
 struct EditCase {
   const char* label;
   std::vector<std::string> steps;  // "+name:bytes", "-pattern", "name>new", "compact"
