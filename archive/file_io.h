@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "names.h"
@@ -163,6 +164,16 @@ class UpdateFile {
 class ArchiveLock {
  public:
   virtual ~ArchiveLock() = default;
+};
+
+// A lock the system holds for as long as a handle stays open.
+template <class Handle>
+class HandleLock final : public ArchiveLock {
+ public:
+  explicit HandleLock(Handle handle) : handle_(std::move(handle)) {}
+
+ private:
+  Handle handle_;
 };
 
 // What a name in a folder is, as pack takes it: a plain file, a link to a plain file of the

@@ -376,14 +376,6 @@ void SyncFolder(const std::string& folder) {
   if (!fd || ::fsync(fd.get()) != 0) ThrowErrno();
 }
 
-class PosixArchiveLock final : public ArchiveLock {
- public:
-  explicit PosixArchiveLock(unique_fd folder) : folder_(std::move(folder)) {}
-
- private:
-  unique_fd folder_;
-};
-
 class PosixFileSystem final : public FileSystem {
  public:
   PosixFileSystem(CodePage ansi, bool windowsPaths)
@@ -525,7 +517,7 @@ class PosixFileSystem final : public FileSystem {
       if (!wait || !wait()) return nullptr;
       ::usleep(10000);
     }
-    return std::make_unique<PosixArchiveLock>(std::move(folder));
+    return std::make_unique<HandleLock<unique_fd>>(std::move(folder));
   }
   std::size_t LeafStart(const std::string& path) const override {
     const std::size_t end = windowsPaths_ ? LastSeparator(path, ansi_) : path.rfind('/');

@@ -406,14 +406,6 @@ unique_hfile OpenToAsk(const std::wstring& path) {
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-class WinArchiveLock final : public ArchiveLock {
- public:
-  explicit WinArchiveLock(unique_hfile file) : file_(std::move(file)) {}
-
- private:
-  unique_hfile file_;
-};
-
 class WinFileSystem final : public FileSystem {
  public:
   explicit WinFileSystem(CodePage names) : names_(std::move(names)) {}
@@ -580,7 +572,7 @@ class WinFileSystem final : public FileSystem {
     while (true) {
       unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-      if (file) return std::make_unique<WinArchiveLock>(std::move(file));
+      if (file) return std::make_unique<HandleLock<unique_hfile>>(std::move(file));
       const DWORD code = ::GetLastError();
       // Held, or being let go; a folder that cannot be written gives no lock to hold.
       const bool held = code == ERROR_SHARING_VIOLATION ||
