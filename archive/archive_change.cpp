@@ -113,6 +113,13 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
   return ReadThrough(fs, paths, names);
 }
 
+bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view) {
+  // The switch's new directory keeps its own name from just before the commit record is
+  // written until the second rename.
+  const SwitchNames names = SwitchOf(fs, paths);
+  return view.dir != names.dir && fs.Exists(names.dir);
+}
+
 std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
                                          const KeepGoing& keepGoing) {
   std::unique_ptr<ArchiveLock> lock;

@@ -44,6 +44,11 @@ using KeepGoing = std::function<bool()>;
 // process still at work), the new files it names.
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
 
+// Whether a change is between the two renames of a switch of both files, and view, the files
+// a reader reads, does not read through it: then view's directory and data file are one old
+// and one new.
+bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view);
+
 // Takes the archive's lock for a change, first waiting, while keepGoing allows, for another
 // process's change to it to end; then settles the archive. Hold it until the change is done.
 // Throws ChangeInterrupted when keepGoing stops the wait, ChangeError when a switch that was cut

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
 #include "archive_change.h"
 
@@ -48,9 +49,28 @@ Archive modArchive::LoadDirectory(const std::string& basePath,
 
 Archive modArchive::LoadDirectory(const ArchivePaths& paths,
                                   const std::function<bool()>& keepGoing) {
+  // A change that switches both files while they are read could pair its new data file with
+  // the old directory. Reading again finds the switch finished, or waits for it; a foreign
+  // file under the switch's name would leave it in doubt forever, so the attempts end.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    // A switch of both files that a crash interrupted is finished first, or read as finished.
+    const ArchivePaths view = SettleArchive(fs_, paths);
+    const auto identities = [&] { return std::pair(fs_.Id(view.img), fs_.Id(view.dir)); };
+    const auto before = identities();
+    try {
+      Archive archive = ReadArchive(view, keepGoing);
+      const bool mixed = SwitchingUnder(fs_, paths, view);
+      if ((!mixed && identities() == before) || attempt == kAttempts) return archive;
+    } catch (const RunError&) {
+      if (attempt == kAttempts || identities() == before) throw;
+    }
+  }
+}
+
+Archive modArchive::ReadArchive(const ArchivePaths& view, const std::function<bool()>& keepGoing) {
   Archive archive;
-  // A switch of both files that a crash interrupted is finished first, or read as finished.
-  archive.paths_ = SettleArchive(fs_, paths);
+  archive.paths_ = view;
   // Whether an entry lies within the data file is decided against its size now; without it,
   // every entry that needs its bytes will fail the run when it comes.
   std::optional<std::int64_t> dataSize;

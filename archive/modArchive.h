@@ -118,6 +118,9 @@ class modArchive {
   void CloseArchive() { gImgFile.reset(); }
 
  private:
+  // One reading of the files at view, which SettleArchive gave for paths.
+  Archive ReadArchive(const ArchivePaths& view, const std::function<bool()>& keepGoing);
+
   // The entry's range in the data file, opened; throws EntryError when it is refused.
   void Prepare(const Archive& archive, const Archive::Entry& entry);
   void OpenArchive(const Archive& archive);

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "program.h"
+#include "start_process_win.h"
 #include "test_support.h"
 #include "wide_text.h"
 #include "win_handles.h"
@@ -43,10 +44,8 @@ Output RunProgram(const std::vector<std::string>& args) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = outFile.get();
     startup.hStdError = errFile.get();
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                          nullptr, nullptr, &startup, &info))
-      throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
+    const PROCESS_INFORMATION info =
+        StartProcess(program.c_str(), command, TRUE, CREATE_NO_WINDOW, nullptr, startup);
     const unique_kernel_handle process(info.hProcess);
     const unique_kernel_handle thread(info.hThread);
     ::WaitForSingleObject(process.get(), INFINITE);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "edit_model.h"
@@ -73,6 +74,65 @@ TEST(ArchiveEdits, AChangeAtWorkHoldsTheArchiveAgainstOthersAndReaders) {
   EXPECT_FALSE(fs::exists(newImg));
   for (const std::string& name : ListTree(dir.path()))
     EXPECT_FALSE(name.starts_with(".sectorsieve")) << name;
+}
+
+// The file system with a hand on one call: the first time call reaches path, act runs first.
+class OneCallHooked final : public ForwardingFileSystem {
+ public:
+  OneCallHooked(std::string call, std::string path, std::function<void()> act)
+      : ForwardingFileSystem(ModelFiles()),
+        call_(std::move(call)),
+        path_(std::move(path)),
+        act_(std::move(act)) {}
+  std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
+    Reached("OpenRead", path);
+    return inner_.OpenRead(path);
+  }
+  std::optional<FileId> Id(const std::string& path) override {
+    Reached("Id", path);
+    return inner_.Id(path);
+  }
+  void Replace(const std::string& from, const std::string& to) override {
+    Reached("Replace", to);
+    inner_.Replace(from, to);
+  }
+
+ private:
+  void Reached(const std::string& call, const std::string& path) {
+    if (call != call_ || path != path_ || !act_) return;
+    const auto act = std::move(act_);
+    act_ = nullptr;
+    act();
+  }
+  std::string call_, path_;
+  std::function<void()> act_;
+};
+
+// A reader that meets a compact between its two renames, before it reads or as it reads, reads
+// the compacted archive: never the new data file with the old directory's offsets.
+TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) {
+  for (const char* readerCall : {"Id", "OpenRead"}) {
+    SCOPED_TRACE(readerCall);
+    const TempDir dir;
+    const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+    // b.txt starts one sector in until compact moves it to the start.
+    for (const std::string name : {"a.txt", "b.txt"}) {
+      const std::string source = Utf8Path(dir.path() / name);
+      WriteBytes(source, name);
+      AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
+    }
+    RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText);
+    OneCallHooked writer("Replace", paths.dir, [] { throw IoError("stopped there"); });
+    OneCallHooked reader(readerCall, std::string(readerCall) == "Id" ? paths.img : paths.dir,
+                         [&] { EXPECT_THROW(CompactArchive(writer, paths, {}), ChangeError); });
+
+    const Archive archive = modArchive(reader).LoadDirectory(paths);
+    ASSERT_EQ(archive.size(), 1u);
+    EXPECT_EQ(archive[0].Start(), 0);
+    EXPECT_EQ(archive.DataSize(), 2048);
+    EXPECT_EQ(ExtractAll(ModelFiles(), dir.path() / "a", dir.path() / "out"),
+              (std::map<std::string, std::string>{{"b.txt", Sectors("b.txt")}}));
+  }
 }
 
 struct EditCase {

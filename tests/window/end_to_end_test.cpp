@@ -24,6 +24,7 @@
 #include "dialog_driver.h"
 #include "file_io.h"
 #include "frmMain_resource.h"
+#include "start_process_win.h"
 #include "test_support.h"
 #include "unique_handle.h"
 #include "unix_link.h"
@@ -203,10 +204,8 @@ class Program {
                            L"x" + std::to_wstring(size.cy) + L" \"" + g_program + L"\" " + args;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-      return;
+    const PROCESS_INFORMATION info = StartProcess(
+        nullptr, command, FALSE, 0, folder.empty() ? nullptr : folder.c_str(), startup);
     explorer_.reset(info.hProcess);
     unique_kernel_handle thread(info.hThread);
 
