@@ -366,6 +366,12 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
     current.exists = false;
     return current;
   }
+  // Opening says why a data file cannot be read: missing, a folder, a device.
+  try {
+    fs.OpenRead(current.paths.img);
+  } catch (const IoError& e) {
+    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+  }
   if (!fs.IsPlainFile(current.paths.img))
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": it is not a plain file");
   current.records = ReadRecords(fs, current.paths.dir);

@@ -135,6 +135,40 @@ TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) 
   }
 }
 
+// Every change refuses a directory whose data file is gone, for the reason the system gives.
+TEST(ArchiveEdits, ADirectoryWithoutItsDataFileIsRefusedForTheSystemsReason) {
+  const TempDir dir;
+  const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  const std::string source = Utf8Path(dir.path() / "a.txt");
+  WriteBytes(source, "a");
+  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
+  fs::remove(paths.img);
+  std::string reason;
+  try {
+    ModelFiles().OpenRead(paths.img);
+  } catch (const IoError& e) {
+    reason = e.what();
+  }
+  const std::vector<std::pair<const char*, std::function<void()>>> edits = {
+      {"add",
+       [&] {
+         AddFiles(ModelFiles(), paths, {{"b", source, source, "b"}}, SameText, {});
+       }},
+      {"remove", [&] { RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText); }},
+      {"rename", [&] { RenameEntries(ModelFiles(), paths, "a.txt", "b", SameText); }},
+      {"compact", [&] { CompactArchive(ModelFiles(), paths, {}); }}};
+  for (const auto& [label, edit] : edits) {
+    SCOPED_TRACE(label);
+    try {
+      edit();
+      ADD_FAILURE() << "not refused";
+    } catch (const ChangeError& e) {
+      EXPECT_EQ(std::string(e.what()), "cannot read \"" + paths.img + "\": " + reason);
+    }
+    EXPECT_FALSE(fs::exists(paths.img));
+  }
+}
+
 struct EditCase {
   const char* label;
   std::vector<std::string> steps;  // "+name:bytes", "-pattern", "name>new", "compact"
