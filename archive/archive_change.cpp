@@ -223,6 +223,9 @@ void ArchiveChange::OpenData() {
   try {
     data_ = fs_.OpenUpdate(paths_.img);
     oldSize_ = data_->Size();
+    // Bytes past every record may be an entry that a reader of the directory before a remove
+    // is still copying: new ones go after them too.
+    nextSector_ = std::max(nextSector_, SectorsFor(oldSize_));
   } catch (const IoError& e) {
     data_.reset();
     Fail(paths_.img, e);

@@ -73,8 +73,8 @@ std::string RecordName(const DirEntry& record);
 class ArchiveChange {
  public:
   enum class Mode { InPlace, Whole };
-  // InPlace appends past every sector current reaches in the existing data file, which is
-  // opened only once something is appended.
+  // InPlace appends past every sector current reaches and past the end of the existing data
+  // file, which is opened only once something is appended.
   ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
                 const std::vector<DirEntry>& current = {});
   ~ArchiveChange();

@@ -222,6 +222,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"b.bin", "b"}},
                  3 * 2048},
         EditCase{"RemoveTouchesNoData", {"+a.txt:a", "+b.bin:b", "-b.bin"}, {{"a.txt", "a"}}, 4096},
+        // A reader of the directory before the remove may still be copying b.bin.
+        EditCase{"AddAfterARemoveGoesPastTheRemovedBytes",
+                 {"+a.txt:a", "+b.bin:b", "-b.bin", "+c.txt:c"},
+                 {{"a.txt", "a"}, {"c.txt", "c"}},
+                 3 * 2048},
         EditCase{"RenameKeepsTheBytes",
                  {"+a.txt:a", "+b.bin:b", "A.txt>z.txt"},
                  {{"z.txt", "a"}, {"b.bin", "b"}},
