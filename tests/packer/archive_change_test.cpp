@@ -23,6 +23,14 @@ std::size_t InUse(const std::string& dir) {
   return end;
 }
 
+// Adds the file name, holding bytes, from folder to the archive at paths.
+void AddFile(const ArchivePaths& paths, const fs::path& folder, const std::string& name,
+             const std::string& bytes) {
+  const std::string source = Utf8Path(folder / name);
+  WriteBytes(source, bytes);
+  AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
+}
+
 TEST(ArchiveEdits, RandomStepsGiveWhatTheModelHoldsAndTouchNoOtherEntrysBytes) {
   const TempDir dir;
   const fs::path base = dir.path() / "edited";
@@ -54,9 +62,7 @@ TEST(ArchiveEdits, RandomStepsGiveWhatTheModelHoldsAndTouchNoOtherEntrysBytes) {
 TEST(ArchiveEdits, AChangeAtWorkHoldsTheArchiveAgainstOthersAndReaders) {
   const TempDir dir;
   const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
-  const std::string source = Utf8Path(dir.path() / "a.txt");
-  WriteBytes(source, "a");
-  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
+  AddFile(paths, dir.path(), "a.txt", "a");
   const std::string newImg = ModelFiles().Beside(paths.img, ".sectorsieve-new-", ".tmp");
 
   auto held = BeginChange(ModelFiles(), paths, {});
@@ -116,11 +122,7 @@ TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) 
     const TempDir dir;
     const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
     // b.txt starts one sector in until compact moves it to the start.
-    for (const std::string name : {"a.txt", "b.txt"}) {
-      const std::string source = Utf8Path(dir.path() / name);
-      WriteBytes(source, name);
-      AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
-    }
+    for (const std::string name : {"a.txt", "b.txt"}) AddFile(paths, dir.path(), name, name);
     RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText);
     OneCallHooked writer("Replace", paths.dir, [] { throw IoError("stopped there"); });
     OneCallHooked reader(readerCall, std::string(readerCall) == "Id" ? paths.img : paths.dir,
@@ -139,9 +141,7 @@ TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) 
 TEST(ArchiveEdits, ADirectoryWithoutItsDataFileIsRefusedForTheSystemsReason) {
   const TempDir dir;
   const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
-  const std::string source = Utf8Path(dir.path() / "a.txt");
-  WriteBytes(source, "a");
-  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
+  AddFile(paths, dir.path(), "a.txt", "a");
   fs::remove(paths.img);
   std::string reason;
   try {
@@ -150,10 +150,7 @@ TEST(ArchiveEdits, ADirectoryWithoutItsDataFileIsRefusedForTheSystemsReason) {
     reason = e.what();
   }
   const std::vector<std::pair<const char*, std::function<void()>>> edits = {
-      {"add",
-       [&] {
-         AddFiles(ModelFiles(), paths, {{"b", source, source, "b"}}, SameText, {});
-       }},
+      {"add", [&] { AddFile(paths, dir.path(), "b", "b"); }},
       {"remove", [&] { RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText); }},
       {"rename", [&] { RenameEntries(ModelFiles(), paths, "a.txt", "b", SameText); }},
       {"compact", [&] { CompactArchive(ModelFiles(), paths, {}); }}};
@@ -248,12 +245,8 @@ class ArchiveEditRefuses : public ::testing::TestWithParam<RefusedEdit> {};
 TEST_P(ArchiveEditRefuses, AndLeavesTheArchiveAsItWas) {
   const TempDir dir;
   const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
-  const std::string source = Utf8Path(dir.path() / "a.txt");
-  WriteBytes(source, "a");
-  AddFiles(ModelFiles(), paths, {{"a.txt", source, source, "a.txt"}}, SameText, {});
-  WriteBytes(dir.path() / "b.txt", "b");
-  AddFiles(ModelFiles(), paths, {{"b.txt", Utf8Path(dir.path() / "b.txt"), "b.txt", "b.txt"}},
-           SameText, {});
+  AddFile(paths, dir.path(), "a.txt", "a");
+  AddFile(paths, dir.path(), "b.txt", "b");
   const auto before = ListTree(dir.path());
   const std::string img = ReadBytes(paths.img), directory = ReadBytes(paths.dir);
   try {
