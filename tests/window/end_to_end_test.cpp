@@ -272,13 +272,20 @@ class Program {
 
   // Chooses folder in the real folder picker by walking its tree.
   bool ChooseDestination(const std::string& folder, const std::string& screenshot = "") {
-    Click(Control(IDC_CMDBROWSEDESTINATION));
-    const HWND dialog = WaitForDialog(window_);
-    if (!dialog || !FindControl(dialog, "Static", "Select a destination folder")) return false;
-    const bool selected = SelectFolder(process_.get(), dialog, folder);
-    if (!screenshot.empty()) SaveScreenshot(dialog, screenshot);
-    Click(::GetDlgItem(dialog, selected ? IDOK : IDCANCEL));
-    return WaitUntil([&] { return !::IsWindow(dialog); }) && selected;
+    // Wine's picker, opened as Wine starts, now and then lists My Computer without its drives;
+    // as a user would, the test closes it and opens it again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Click(Control(IDC_CMDBROWSEDESTINATION));
+      const HWND dialog = WaitForDialog(window_);
+      if (!dialog || !FindControl(dialog, "Static", "Select a destination folder")) return false;
+      const bool selected = SelectFolder(process_.get(), dialog, folder);
+      if (!screenshot.empty()) SaveScreenshot(dialog, screenshot);
+      Click(::GetDlgItem(dialog, selected ? IDOK : IDCANCEL));
+      if (!WaitUntil([&] { return !::IsWindow(dialog); })) return false;
+      if (selected) return true;
+      ::Sleep(500);
+    }
+    return false;
   }
 
   bool WaitForCaption(const std::string& caption) const {
