@@ -52,6 +52,10 @@ void MakeFile(const std::string& path) { std::ofstream(path, std::ios::binary) <
 class Pickers : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // Wine makes its drives known as it starts, and the picker lists only the drives known
+    // when it fills My Computer.
+    for (int poll = 0; poll < 200 && !(::GetLogicalDrives() & (1u << ('C' - 'A'))); ++poll)
+      ::Sleep(50);
     for (const std::string& folder : {kPickRoot, kPickRoot + "\\inner", kDeepFolder})
       ::CreateDirectoryA(folder.c_str(), nullptr);
     MakeFile(kPickRoot + "\\sample.img");
