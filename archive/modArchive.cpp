@@ -61,6 +61,7 @@ Archive modArchive::LoadDirectory(const ArchivePaths& paths,
     try {
       Archive archive = ReadArchive(view, keepGoing);
       const bool mixed = SwitchingUnder(fs_, paths, view);
+      archive.dataId_ = before.first;
       if ((!mixed && identities() == before) || attempt == kAttempts) return archive;
     } catch (const RunError&) {
       if (attempt == kAttempts || identities() == before) throw;
@@ -77,7 +78,6 @@ Archive modArchive::ReadArchive(const ArchivePaths& view, const std::function<bo
   try {
     dataSize = fs_.OpenRead(archive.paths_.img)->Size();
     archive.dataSize_ = *dataSize;
-    archive.dataId_ = fs_.Id(archive.paths_.img);
   } catch (const IoError& e) {
     archive.dataFailure_ =
         "The archive " + Quoted(archive.paths_.img) + " could not be opened: " + e.what();
