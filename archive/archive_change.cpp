@@ -25,10 +25,21 @@ struct SwitchNames {
   std::string dir;
 };
 
+// Named after the data file's own name, as the folder spells it: archives whose names differ
+// only in case are two archives where the file system tells them apart.
 SwitchNames SwitchOf(FileSystem& fs, const ArchivePaths& paths) {
-  return {fs.Beside(paths.base, ".sectorsieve-switch-", ".tmp"),
+  return {fs.Beside(paths.img, ".sectorsieve-switch-", ".tmp"),
           fs.Beside(paths.img, ".sectorsieve-new-", ".tmp"),
           fs.Beside(paths.dir, ".sectorsieve-new-", ".tmp")};
+}
+
+// The switch to settle: earlier versions named the record after the base path, and one of
+// theirs that a crash left is finished as well, when its text says it is this archive's.
+SwitchNames FoundSwitch(FileSystem& fs, const ArchivePaths& paths) {
+  SwitchNames names = SwitchOf(fs, paths);
+  const std::string earlier = fs.Beside(paths.base, ".sectorsieve-switch-", ".tmp");
+  if (!fs.Exists(names.record) && fs.Exists(earlier)) names.record = earlier;
+  return names;
 }
 
 // What the commit record says: which new file replaces which, by their last parts.
@@ -68,7 +79,7 @@ ArchivePaths ReadThrough(FileSystem& fs, const ArchivePaths& paths, const Switch
 
 // SettleArchive, by the holder of the archive's lock.
 ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
-  const SwitchNames names = SwitchOf(fs, paths);
+  const SwitchNames names = FoundSwitch(fs, paths);
   if (!fs.Exists(names.record)) {
     // New files that no record names were never committed.
     fs.Remove(names.img);
@@ -89,7 +100,7 @@ ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
 
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
   fs.RemoveLeftovers(paths.img);
-  const SwitchNames names = SwitchOf(fs, paths);
+  const SwitchNames names = FoundSwitch(fs, paths);
   const bool committed = fs.Exists(names.record);
   // Most archives have nothing to settle, and are read without taking the lock.
   if (!committed && !fs.Exists(names.img) && !fs.Exists(names.dir)) return paths;
@@ -111,6 +122,17 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
     return paths;
   }
   return ReadThrough(fs, paths, names);
+}
+
+ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed) {
+  const std::string img = fs.Spelled(typed.img);
+  const std::string dir = fs.Spelled(typed.dir);
+  if (img == typed.img && dir == typed.dir) return typed;
+  auto spelled = ArchiveOfTypedDataFile(img, fs.Paths());
+  // A short name may stand for a long one of another extension: that is no archive's file.
+  if (!spelled) return typed;
+  spelled->dir = dir;
+  return *spelled;
 }
 
 bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view) {
@@ -155,13 +177,6 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
   }
 }
 
-std::int64_t SectorsInUse(const std::vector<DirEntry>& records) {
-  std::int64_t end = 0;
-  for (const DirEntry& r : records)
-    if (r.lOffset >= 0 && r.lSize >= 0) end = std::max(end, std::int64_t{r.lOffset} + r.lSize);
-  return end;
-}
-
 DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size) {
   if (offset + size > std::numeric_limits<std::int32_t>::max())
     throw ChangeError("the archive is full: \"" + std::string(name) +
@@ -173,12 +188,11 @@ DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t siz
 }
 
 std::string RecordName(const DirEntry& record) {
-  return std::string(FileNameOf(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
+  return EntryFileName(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH));
 }
 
-ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
-                             const std::vector<DirEntry>& current)
-    : fs_(fs), paths_(paths), mode_(mode), nextSector_(SectorsInUse(current)) {
+ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode)
+    : fs_(fs), paths_(paths), mode_(mode) {
   try {
     if (mode == Mode::Whole) data_ = fs.CreateBeside(paths.img);
   } catch (const IoError& e) {
@@ -224,8 +238,8 @@ void ArchiveChange::OpenData() {
     data_ = fs_.OpenUpdate(paths_.img);
     oldSize_ = data_->Size();
     // Bytes past every record may be an entry that a reader of the directory before a remove
-    // is still copying: new ones go after them too.
-    nextSector_ = std::max(nextSector_, SectorsFor(oldSize_));
+    // is still copying: new ones go after them.
+    nextSector_ = SectorsFor(oldSize_);
   } catch (const IoError& e) {
     data_.reset();
     Fail(paths_.img, e);
@@ -315,40 +329,77 @@ void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
   try {
     directory_->WriteAt(0, bytes.data(), bytes.size());
     directory_->Flush();
-    // Windows renames no file that is open.
-    if (mode_ == Mode::InPlace) {
-      fs_.Replace(Closed(directory_), paths_.dir);
-      committed_ = true;
-      return;
-    }
   } catch (const IoError& e) {
     Fail(paths_.dir, e);
   }
+  // Windows renames no file that is open.
+  if (mode_ == Mode::InPlace) {
+    Publish(Closed(directory_), paths_.dir);
+    return;
+  }
   // Both files are new: in place under names of the switch, then the record that commits it.
   const SwitchNames names = SwitchOf(fs_, paths_);
+  std::string record;
   try {
     fs_.Replace(Closed(data_), names.img);
     fs_.Replace(Closed(directory_), names.dir);
-    auto record = fs_.CreateBeside(names.record);
+    auto file = fs_.CreateBeside(names.record);
+    record = file->Path();
     const std::string text = SwitchText(fs_, paths_);
-    record->WriteAt(0, text.data(), text.size());
-    record->Flush();
-    fs_.Replace(Closed(record), names.record);
+    file->WriteAt(0, text.data(), text.size());
+    file->Flush();
   } catch (const IoError& e) {
+    if (!record.empty()) fs_.Remove(record);
+    fs_.Remove(names.img);
+    fs_.Remove(names.dir);
+    Fail(paths_.img, e);
+  }
+  std::string unsafe;
+  try {
+    fs_.Replace(record, names.record);
+  } catch (const NotYetOnDisk& e) {
+    unsafe = e.what();
+  } catch (const IoError& e) {
+    fs_.Remove(record);
     fs_.Remove(names.img);
     fs_.Remove(names.dir);
     Fail(paths_.img, e);
   }
   committed_ = true;
-  try {
-    // Not only what is left: a file missing here was taken by someone else.
-    fs_.Replace(names.img, paths_.img);
-    fs_.Replace(names.dir, paths_.dir);
-    fs_.Remove(names.record);
-  } catch (const IoError& e) {
-    throw ChangeError("cannot write " + Quoted(paths_.dir) + ": " + e.what() +
-                      "; the next command on the archive finishes the change");
+  // Not only what is left: a file missing here was taken by someone else.
+  const std::pair<std::string, std::string> renames[] = {{names.img, paths_.img},
+                                                         {names.dir, paths_.dir}};
+  for (const auto& [from, to] : renames) {
+    try {
+      fs_.Replace(from, to);
+    } catch (const NotYetOnDisk& e) {
+      unsafe = e.what();
+    } catch (const IoError& e) {
+      throw ChangedButNotSafe("changed " + Quoted(paths_.img) + ", but cannot put " + Quoted(to) +
+                              " in place yet: " + e.what() +
+                              "; the next command on the archive finishes the change");
+    }
   }
+  fs_.Remove(names.record);
+  if (!unsafe.empty()) throw NotSafe(unsafe);
+}
+
+void ArchiveChange::Publish(const std::string& temp, const std::string& to) {
+  try {
+    fs_.Replace(temp, to);
+  } catch (const NotYetOnDisk& e) {
+    committed_ = true;
+    throw NotSafe(e.what());
+  } catch (const IoError& e) {
+    fs_.Remove(temp);
+    Fail(to, e);
+  }
+  committed_ = true;
+}
+
+ChangedButNotSafe ArchiveChange::NotSafe(const std::string& reason) const {
+  return ChangedButNotSafe("changed " + Quoted(paths_.img) +
+                           ", but the change is not yet safely on disk: " + reason);
 }
 
 namespace {
@@ -359,19 +410,21 @@ struct Current {
   std::unique_ptr<ArchiveLock> lock;
   ArchivePaths paths;
   std::vector<DirEntry> records;
+  std::int64_t dataSize = 0;
   bool exists = true;
 };
 
 Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
              const KeepGoing& keepGoing) {
-  Current current{BeginChange(fs, given, keepGoing), given, {}, true};
+  const ArchivePaths paths = SpelledArchive(fs, given);
+  Current current{BeginChange(fs, paths, keepGoing), paths, {}};
   if (missingIsEmpty && !fs.Exists(current.paths.img) && !fs.Exists(current.paths.dir)) {
     current.exists = false;
     return current;
   }
   // Opening says why a data file cannot be read: missing, a folder, a device.
   try {
-    fs.OpenRead(current.paths.img);
+    current.dataSize = fs.OpenRead(current.paths.img)->Size();
   } catch (const IoError& e) {
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
   }
@@ -386,10 +439,34 @@ std::u32string KeyOf(FileSystem& fs, std::string_view name, const NameText& deco
   return NameKey(name, fs.Ansi(), decode);
 }
 
+// Whether extraction refuses record, from a data file of dataSize bytes.
+bool Refused(FileSystem& fs, const DirEntry& record, std::int64_t dataSize) {
+  clsImgFile entry;
+  entry.set_sName(StripNulls(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
+  entry.set_lOffset(record.lOffset);
+  entry.set_lSize(record.lSize);
+  const EntryOutput output = DecideEntry(entry, dataSize, fs.Ansi());
+  return !output.sRefusal.empty() || !fs.NameRefusal(output.sName).empty();
+}
+
+// Of the records whose name is key, the one whose file extraction keeps, as picking says: the
+// last one not refused, or else the last.
+std::optional<std::size_t> KeptOf(FileSystem& fs, const std::vector<DirEntry>& records,
+                                  const std::u32string& key, std::int64_t dataSize,
+                                  const NameText& decode) {
+  std::optional<std::size_t> last;
+  for (std::size_t i = records.size(); i-- > 0;) {
+    if (KeyOf(fs, RecordName(records[i]), decode) != key) continue;
+    if (!Refused(fs, records[i], dataSize)) return i;
+    if (!last) last = i;
+  }
+  return last;
+}
+
 // The directory alone changes: no byte of the data file is written.
 void ReplaceDirectory(FileSystem& fs, const Current& current,
                       const std::vector<DirEntry>& records) {
-  ArchiveChange change(fs, current.paths, ArchiveChange::Mode::InPlace, current.records);
+  ArchiveChange change(fs, current.paths, ArchiveChange::Mode::InPlace);
   change.Commit(records);
 }
 
@@ -413,23 +490,33 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
                    ", and would keep only one of them");
   }
   ArchiveChange change(fs, current.paths,
-                       current.exists ? ArchiveChange::Mode::InPlace : ArchiveChange::Mode::Whole,
-                       current.records);
+                       current.exists ? ArchiveChange::Mode::InPlace : ArchiveChange::Mode::Whole);
   std::vector<DirEntry> records = current.records;
+  std::vector<bool> kept(records.size(), true);
   std::size_t replaced = 0;
   for (const AddedFile& file : files) {
     const DirEntry record = change.AppendFile(file.name, file.source, file.shown, keepGoing);
     const std::u32string key = KeyOf(fs, file.name, decode);
-    // The last entry of that name is the one extraction keeps.
-    auto same = std::find_if(records.rbegin(), records.rend(), [&](const DirEntry& r) {
-      return KeyOf(fs, RecordName(r), decode) == key;
-    });
-    if (same == records.rend()) {
+    const auto same = KeptOf(fs, records, key, current.dataSize, decode);
+    if (!same) {
       records.push_back(record);
     } else {
-      *same = record;
+      records[*same] = record;
+      if (*same < kept.size()) kept[*same] = false;
       ++replaced;
     }
+  }
+  // A record that lies beyond the end of the data file is refused; the bytes added would make
+  // it an entry of bytes that are not its own.
+  const std::int64_t oldEnd = SectorsFor(current.dataSize);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const DirEntry& r = records[i];
+    if (kept[i] && r.lOffset >= 0 && r.lSize > 0 && std::int64_t{r.lOffset} + r.lSize > oldEnd &&
+        std::int64_t{r.lOffset} + r.lSize <= change.EndSector())
+      throw ChangeError("cannot add to " + Quoted(current.paths.img) + ": the entry " +
+                        Quoted(decode(RecordName(r)).value_or(RecordName(r))) +
+                        " lies beyond the end of the data file, and the bytes added would "
+                        "become its own; remove it first");
   }
   change.Commit(records);
   return replaced;

@@ -34,8 +34,22 @@ class ChangeInterrupted : public ChangeError {
   ChangeInterrupted() : ChangeError("stopped; the archive was left as it was") {}
 };
 
+// The change was made, and the archive reads as changed, but a step after the one that
+// published it failed: the system could not put it on the disk, or a switch of both files is
+// left for the next command on the archive to finish. what() says which. Nothing of it is
+// undone: after the publishing step the old bytes may no longer be what the archive names.
+class ChangedButNotSafe : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Asked between pieces of work; false stops the change.
 using KeepGoing = std::function<bool()>;
+
+// The archive's files as their folder spells them (on Windows, whatever case or short name was
+// typed), so that every spelling of one archive settles, locks and names its switch alike.
+// Every command takes its paths from here before anything else.
+ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed);
 
 // Finishes a switch of both files that a crash interrupted, once its commit record was written,
 // and removes the new files of one that never got so far, with the temporary files that ended
@@ -59,9 +73,6 @@ std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& pat
 // The records of an archive's directory, in order. Throws ChangeError.
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath);
 
-// The sector after every sector a record with a sound offset and size reaches.
-std::int64_t SectorsInUse(const std::vector<DirEntry>& records);
-
 // A record with name (up to 24 bytes in the archive's code page) at offset and size.
 DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size);
 // The name a record's file is written under: its name field up to the first space or NUL.
@@ -73,10 +84,10 @@ std::string RecordName(const DirEntry& record);
 class ArchiveChange {
  public:
   enum class Mode { InPlace, Whole };
-  // InPlace appends past every sector current reaches and past the end of the existing data
-  // file, which is opened only once something is appended.
-  ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode,
-                const std::vector<DirEntry>& current = {});
+  // InPlace appends past the end of the existing data file, which is opened only once
+  // something is appended: never past a record that lies beyond it, which would make the file
+  // as long as the record says.
+  ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode);
   ~ArchiveChange();
   ArchiveChange(const ArchiveChange&) = delete;
   ArchiveChange& operator=(const ArchiveChange&) = delete;
@@ -88,14 +99,20 @@ class ArchiveChange {
   // Copies count bytes of from, at fromOffset, to byte offset at of the new data.
   void Copy(InputFile& from, std::int64_t fromOffset, std::int64_t count, std::int64_t at,
             const KeepGoing& keepGoing);
+  // The sector after the last one appended so far.
+  std::int64_t EndSector() const { return nextSector_; }
   // Makes the new data file end at bytes.
   void EndAt(std::int64_t bytes);
   // Lays records down as the archive's directory: from here on the archive reads as changed.
+  // Throws ChangeError when it does not, ChangedButNotSafe when it does but a later step failed.
   void Commit(const std::vector<DirEntry>& records);
 
  private:
   [[noreturn]] void Fail(const std::string& path, const IoError& e) const;
   void OpenData();
+  // Renames temp to to, the step that makes the change the archive's.
+  void Publish(const std::string& temp, const std::string& to);
+  ChangedButNotSafe NotSafe(const std::string& reason) const;
   // file's path, once it is closed.
   static std::string Closed(std::unique_ptr<UpdateFile>& file);
   void Write(std::int64_t at, const char* data, std::size_t count);

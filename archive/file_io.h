@@ -25,6 +25,13 @@ class IoError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A rename was made, but the system could not put the folder's change on the disk: the new
+// name is in place, and a power cut may still undo it.
+class NotYetOnDisk : public IoError {
+ public:
+  using IoError::IoError;
+};
+
 // A folder part of an entry's name is a link, junction or other reparse point: writing
 // through it could land anywhere. link() is that part of the name, as it was given.
 class LinkInTheWay : public IoError {
@@ -220,7 +227,8 @@ class FileSystem {
   // folder there, or one the user may not write.
   virtual std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) = 0;
   // Gives the closed or flushed file from the name to, replacing what is there in one step (a
-  // link at to itself, not what it leads to), and puts the folder's change on the disk.
+  // link at to itself, not what it leads to), and puts the folder's change on the disk. Throws
+  // NotYetOnDisk when only that last part failed.
   virtual void Replace(const std::string& from, const std::string& to) = 0;
   // Removes the name path, never what a link there leads to; nothing when there is none.
   virtual void Remove(const std::string& path) noexcept = 0;
@@ -239,6 +247,10 @@ class FileSystem {
                                                    const std::function<bool()>& /*wait*/) {
     return std::make_unique<ArchiveLock>();
   }
+  // path with its last part as its folder spells it: on Windows, which finds a file by any
+  // case of its name and by its short name, the name the folder holds; path itself where
+  // nothing has that name, and on systems that take names byte for byte.
+  virtual std::string Spelled(const std::string& path) { return path; }
   // Where the last part of path, the name in its folder, starts.
   virtual std::size_t LeafStart(const std::string& path) const = 0;
   // prefix + the last part of path + suffix, in the folder of path.
@@ -288,6 +300,7 @@ class ForwardingFileSystem : public FileSystem {
                                            const std::function<bool()>& wait) override {
     return inner_.LockArchive(base, wait);
   }
+  std::string Spelled(const std::string& path) override { return inner_.Spelled(path); }
   std::size_t LeafStart(const std::string& path) const override { return inner_.LeafStart(path); }
 
  protected:

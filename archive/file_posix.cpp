@@ -462,7 +462,11 @@ class PosixFileSystem final : public FileSystem {
   void Replace(const std::string& from, const std::string& to) override {
     const std::string target = Native(to);
     if (::rename(Native(from).c_str(), target.c_str()) != 0) ThrowErrno();
-    SyncFolder(FolderOf(target));
+    try {
+      SyncFolder(FolderOf(target));
+    } catch (const IoError& e) {
+      throw NotYetOnDisk(e.what());
+    }
   }
 
   void Remove(const std::string& path) noexcept override { ::unlink(Native(path).c_str()); }

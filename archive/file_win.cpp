@@ -584,6 +584,18 @@ class WinFileSystem final : public FileSystem {
     }
   }
 
+  std::string Spelled(const std::string& path) override {
+    const std::size_t leaf = LeafStart(path);
+    // A pattern would find another file.
+    if (path.find_first_of("*?", leaf) != std::string::npos) return path;
+    WIN32_FIND_DATAW found{};
+    const unique_find search(::FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &found,
+                                                FindExSearchNameMatch, nullptr, 0));
+    if (!search) return path;
+    const auto name = Utf8(found.cFileName);
+    return name ? path.substr(0, leaf) + *name : path;
+  }
+
   std::size_t LeafStart(const std::string& path) const override {
     const std::size_t end = path.find_last_of("\\/");
     if (end != std::string::npos) return end + 1;

@@ -47,8 +47,9 @@ Archive modArchive::LoadDirectory(const std::string& basePath,
   return LoadDirectory(ArchivePathsOf(basePath), keepGoing);
 }
 
-Archive modArchive::LoadDirectory(const ArchivePaths& paths,
+Archive modArchive::LoadDirectory(const ArchivePaths& typed,
                                   const std::function<bool()>& keepGoing) {
+  const ArchivePaths paths = SpelledArchive(fs_, typed);
   // A change that switches both files while they are read could pair its new data file with
   // the old directory. Reading again finds the switch finished, or waits for it; a foreign
   // file under the switch's name would leave it in doubt forever, so the attempts end.

@@ -171,6 +171,11 @@ std::string_view FileNameOf(std::string_view name) {
   return name.substr(0, std::min(name.find(' '), name.find('\0')));
 }
 
+std::string EntryFileName(std::string_view field) {
+  const std::string stripped = StripNulls(field);
+  return std::string(FileNameOf(stripped));
+}
+
 std::string TrimSpaces(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};

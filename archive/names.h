@@ -91,6 +91,9 @@ std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp);
 std::string StripNulls(std::string_view text);
 // The name of an entry's file: its name up to the first space (the padding's included) or NUL.
 std::string_view FileNameOf(std::string_view name);
+// The name of the file of an entry whose record's name field is field, as every command takes
+// it: the field without NULs and DLEs, up to the first space.
+std::string EntryFileName(std::string_view field);
 // Returns text without leading and trailing spaces.
 std::string TrimSpaces(std::string_view text);
 // The name an entry is shown and reported under: its name without padding, or its index.

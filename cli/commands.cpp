@@ -166,6 +166,8 @@ int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
                   names);
   // Where every entry of the name is refused, extraction writes none: the last one tells why.
   const Archive::Entry& entry = (*archive)[groups[0].kept.value_or(groups[0].entries.back())];
+  // An entry's bytes, not lines of text: a file or pipe gets them as the archive holds them.
+  BinaryStdout();
   StandardOutput out;
   try {
     modArchive(*files).CopyEntryTo(*archive, entry, out);
@@ -205,6 +207,10 @@ int Change(const std::string& imgPath, const NameCodec& names,
   } catch (const ChangeInterrupted& e) {
     Failed(e.what(), names);
     return InterruptedStatus();
+  } catch (const ChangedButNotSafe& e) {
+    // Made, so no failure to make it; not a plain success either.
+    Failed(e.what(), names);
+    return EXIT_SOME_FAILED;
   } catch (const std::exception& e) {
     return Failed(e.what(), names);
   }

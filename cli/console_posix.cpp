@@ -40,6 +40,8 @@ int TerminalWidth() {
   return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
+void BinaryStdout() {}
+
 ConsoleText::ConsoleText() = default;
 ConsoleText::~ConsoleText() = default;
 

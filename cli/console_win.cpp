@@ -64,6 +64,11 @@ bool StderrIsTerminal() {
   return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+void BinaryStdout() {
+  std::fflush(stdout);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+}
+
 ConsoleText::ConsoleText() : saved_(::GetConsoleOutputCP()) {
   // No console, nothing to set: redirected output is UTF-8 bytes as they are.
   if (saved_ == 0) return;

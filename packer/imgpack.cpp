@@ -143,9 +143,10 @@ std::string KindRefusal(ItemKind kind) {
 
 }  // namespace
 
-std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& paths,
+std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& typed,
                        const EntryNamer& entryName, const KeepGoing& keepGoing) {
   if (!fs.IsFolder(folder)) throw PackError(Quoted(folder) + " is not a folder");
+  const ArchivePaths paths = SpelledArchive(fs, typed);
   const auto lock = BeginChange(fs, paths, keepGoing);
   std::vector<FolderItem> items;
   try {

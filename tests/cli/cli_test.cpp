@@ -593,6 +593,17 @@ TEST_F(CommandLine, StdoutRefusesANameOfSeveralFilesAndTellsARefusedOnesReason) 
   EXPECT_EQ(refused.err, "neg.bin: has a negative offset\n");
 }
 
+TEST_F(CommandLine, StdoutIntoAFileGivesTheEntrysBytesExactly) {
+  // Line ends, a lone CR and a Ctrl+Z: what a text stream would change.
+  std::string bytes = "one\ntwo\r\nthree\rfour\x1a" + PatternBytes(3000);
+  bytes.resize(2 * 2048, '\n');
+  WriteArchive(Record(0, 2, "lines.txt"), bytes);
+  const Output out = RunProgram({"extract", "--stdout", Img(), "lines.txt"});
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(out.outBytes.size(), bytes.size());
+  EXPECT_EQ(out.outBytes, bytes);
+}
+
 struct CheckCase {
   const char* label;
   std::string records;

@@ -10,8 +10,9 @@ namespace sectorsieve::testing {
 
 struct Output {
   int status = -1;
-  std::string out;
+  std::string out;  // each "\r\n" as "\n", as the system writes lines
   std::string err;
+  std::string outBytes;  // standard output exactly as the program wrote it
 };
 
 // Runs the program with args and waits for it to end.

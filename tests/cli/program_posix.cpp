@@ -29,7 +29,8 @@ Output RunProgram(const std::vector<std::string>& args) {
   if (spawned != 0) throw std::runtime_error("cannot start " SECTORSIEVE_CLI);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(out), ReadBytes(err)};
+  const std::string bytes = ReadBytes(out);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, bytes, ReadBytes(err), bytes};
 }
 
 }  // namespace sectorsieve::testing

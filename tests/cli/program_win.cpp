@@ -53,7 +53,7 @@ Output RunProgram(const std::vector<std::string>& args) {
     ::GetExitCodeProcess(process.get(), &code);
     result.status = static_cast<int>(code);
   }
-  result.out = ReadBytes(out);
+  result.out = result.outBytes = ReadBytes(out);
   result.err = ReadBytes(err);
   // The console program writes lines as the system does.
   for (std::string* text : {&result.out, &result.err})

@@ -125,8 +125,9 @@ TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) 
     for (const std::string name : {"a.txt", "b.txt"}) AddFile(paths, dir.path(), name, name);
     RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText);
     OneCallHooked writer("Replace", paths.dir, [] { throw IoError("stopped there"); });
-    OneCallHooked reader(readerCall, std::string(readerCall) == "Id" ? paths.img : paths.dir,
-                         [&] { EXPECT_THROW(CompactArchive(writer, paths, {}), ChangeError); });
+    OneCallHooked reader(readerCall, std::string(readerCall) == "Id" ? paths.img : paths.dir, [&] {
+      EXPECT_THROW(CompactArchive(writer, paths, {}), ChangedButNotSafe);
+    });
 
     const Archive archive = modArchive(reader).LoadDirectory(paths);
     ASSERT_EQ(archive.size(), 1u);
