@@ -339,19 +339,24 @@ void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
   }
   // Both files are new: in place under names of the switch, then the record that commits it.
   const SwitchNames names = SwitchOf(fs_, paths_);
+  const std::string dataTemp = Closed(data_);
+  const std::string dirTemp = Closed(directory_);
   std::string record;
+  // Until the record is in, each of them goes when the change fails.
+  const auto dropAll = [&] {
+    for (const std::string& path : {record, dataTemp, dirTemp, names.img, names.dir})
+      if (!path.empty()) fs_.Remove(path);
+  };
   try {
-    fs_.Replace(Closed(data_), names.img);
-    fs_.Replace(Closed(directory_), names.dir);
+    fs_.Replace(dataTemp, names.img);
+    fs_.Replace(dirTemp, names.dir);
     auto file = fs_.CreateBeside(names.record);
     record = file->Path();
     const std::string text = SwitchText(fs_, paths_);
     file->WriteAt(0, text.data(), text.size());
     file->Flush();
   } catch (const IoError& e) {
-    if (!record.empty()) fs_.Remove(record);
-    fs_.Remove(names.img);
-    fs_.Remove(names.dir);
+    dropAll();
     Fail(paths_.img, e);
   }
   std::string unsafe;
@@ -360,9 +365,7 @@ void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
   } catch (const NotYetOnDisk& e) {
     unsafe = e.what();
   } catch (const IoError& e) {
-    fs_.Remove(record);
-    fs_.Remove(names.img);
-    fs_.Remove(names.dir);
+    dropAll();
     Fail(paths_.img, e);
   }
   committed_ = true;

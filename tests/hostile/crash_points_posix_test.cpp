@@ -29,6 +29,7 @@ struct Scene {
 struct CrashCase {
   const char* label;
   std::function<void(FileSystem&, const Scene&)> change;
+  std::function<void(const Scene&)> prepare = {};  // after staging, before the change
 };
 
 // An archive with a gap where a removed entry was, beside a folder of files to pack or add.
@@ -48,7 +49,25 @@ std::map<std::string, std::string> Read(const Scene& s) {
   return ExtractAll(ModelFiles(), s.Base(), s.root / "out");
 }
 
-class CrashPoints : public ::testing::TestWithParam<CrashCase> {};
+// The same and the length of the data file, which compact changes.
+std::map<std::string, std::string> ReadWithSize(const Scene& s) {
+  auto state = Read(s);
+  state["#img"] = std::to_string(fs::file_size(s.Paths().img));
+  return state;
+}
+
+class CrashPoints : public ::testing::TestWithParam<CrashCase> {
+ protected:
+  static void Prepare(const Scene& s) {
+    Stage(s);
+    if (GetParam().prepare) GetParam().prepare(s);
+  }
+  // The change and what comes before it, as a crash may stop either.
+  static void Whole(FileSystem& files, const Scene& s) {
+    if (GetParam().prepare) GetParam().prepare(s);
+    GetParam().change(files, s);
+  }
+};
 
 TEST_P(CrashPoints, LeaveTheArchiveAsBeforeOrAsAfterAndNothingOfTheirOwn) {
   const TempDir dir;
@@ -56,11 +75,12 @@ TEST_P(CrashPoints, LeaveTheArchiveAsBeforeOrAsAfterAndNothingOfTheirOwn) {
   Stage(scene);
   const auto before = Read(scene);
   Stage(scene);
-  GetParam().change(ModelFiles(), scene);
+  Whole(ModelFiles(), scene);
   const auto after = Read(scene);
   ASSERT_NE(before, after);
   int crashes = 0;
-  for (const FileOp op : {FileOp::CreateTemp, FileOp::Update, FileOp::Flush, FileOp::Replace}) {
+  for (const FileOp op :
+       {FileOp::CreateTemp, FileOp::Update, FileOp::Flush, FileOp::Replace, FileOp::FlushFolder}) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE(std::string(FileOpName(op)) + " " + std::to_string(n));
       Stage(scene);
@@ -69,7 +89,7 @@ TEST_P(CrashPoints, LeaveTheArchiveAsBeforeOrAsAfterAndNothingOfTheirOwn) {
         FaultyFileSystem files(op, n);
         files.failure = [] { ::_exit(kCrashed); };
         try {
-          GetParam().change(files, scene);
+          Whole(files, scene);
         } catch (...) {
           ::_exit(1);
         }
@@ -89,6 +109,45 @@ TEST_P(CrashPoints, LeaveTheArchiveAsBeforeOrAsAfterAndNothingOfTheirOwn) {
   }
   // At least a create, a flush and the rename that publishes the change.
   EXPECT_GE(crashes, 3);
+}
+
+// A rename over an archive's file that fails, or a folder that cannot be flushed after one
+// that was made, at every step: the change says whether it was made, and the archive reads as
+// it says, with no entry's bytes lost either way.
+TEST_P(CrashPoints, FailuresAfterAStepSayWhetherTheChangeWasMade) {
+  const TempDir dir;
+  const Scene scene{dir.path() / "scene"};
+  Prepare(scene);
+  const auto before = ReadWithSize(scene);
+  Prepare(scene);
+  GetParam().change(ModelFiles(), scene);
+  const auto after = ReadWithSize(scene);
+  int made = 0;
+  for (const FileOp op : {FileOp::Replace, FileOp::FlushFolder}) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(FileOpName(op)) + " " + std::to_string(n));
+      Prepare(scene);
+      FaultyFileSystem files(op, n);
+      bool changed = true;
+      try {
+        GetParam().change(files, scene);
+      } catch (const ChangedButNotSafe& e) {
+        EXPECT_NE(std::string(e.what()).find("changed \"" + scene.Paths().img + "\""),
+                  std::string::npos)
+            << e.what();
+        ++made;
+      } catch (const std::runtime_error& e) {
+        changed = false;
+      }
+      if (!files.fired) break;
+      EXPECT_TRUE(ReadWithSize(scene) == (changed ? after : before))
+          << (changed ? "changed" : "refused");
+      for (const std::string& name : ListTree(scene.root))
+        EXPECT_FALSE(name.find(".sectorsieve") != std::string::npos) << name;
+    }
+  }
+  // The folder's flush after the rename that publishes the change, at least.
+  EXPECT_GE(made, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -113,8 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 }},
                       CrashCase{"Compact",
                                 [](FileSystem& files, const Scene& s) {
-                                  RemoveEntries(ModelFiles(), s.Paths(), {"keep.bin"}, SameText);
                                   CompactArchive(files, s.Paths(), {});
+                                },
+                                [](const Scene& s) {
+                                  RemoveEntries(ModelFiles(), s.Paths(), {"keep.bin"}, SameText);
                                 }}),
     [](const auto& info) { return std::string(info.param.label); });
 

@@ -157,6 +157,7 @@ class FailingCall : public FaultTest, public ::testing::WithParamInterface<FileO
       case FileOp::Update:
       case FileOp::Flush:
       case FileOp::Replace:
+      case FileOp::FlushFolder:
         break;
     }
     return {};

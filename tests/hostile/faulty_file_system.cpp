@@ -92,7 +92,7 @@ class FaultyUpdateFile final : public UpdateFile {
 const char* FileOpName(FileOp op) {
   static const char* const kNames[kFileOpCount] = {
       "OpenDirectory", "OpenArchive", "Size",   "ReadAt", "CreateTemp", "Write",
-      "Close",         "Rename",      "Update", "Flush",  "Replace"};
+      "Close",         "Rename",      "Update", "Flush",  "Replace",    "FlushFolder"};
   return kNames[static_cast<int>(op)];
 }
 
@@ -211,6 +211,9 @@ std::unique_ptr<UpdateFile> FaultyFileSystem::CreateBeside(const std::string& li
 void FaultyFileSystem::Replace(const std::string& from, const std::string& to) {
   Count(FileOp::Replace, to, kAccessDenied, -1);
   real_.Replace(from, to);
+  if (!Strikes(FileOp::FlushFolder, to, -1)) return;
+  if (failure) failure();
+  throw NotYetOnDisk(kIoFailure);
 }
 
 }  // namespace sectorsieve::hostile

@@ -18,7 +18,8 @@
 namespace sectorsieve::hostile {
 
 // CreateTemp counts new files beside an archive too; Update is a write, copy or resize of an
-// archive's file, Flush its flush, and Replace a rename over an archive's file.
+// archive's file, Flush its flush, Replace a rename over an archive's file, and FlushFolder
+// the flush of the folder once that rename is made.
 enum class FileOp {
   OpenDirectory,
   OpenArchive,
@@ -30,9 +31,10 @@ enum class FileOp {
   Rename,
   Update,
   Flush,
-  Replace
+  Replace,
+  FlushFolder
 };
-inline constexpr int kFileOpCount = 11;
+inline constexpr int kFileOpCount = 12;
 
 const char* FileOpName(FileOp op);
 inline void PrintTo(FileOp op, std::ostream* os) { *os << FileOpName(op); }

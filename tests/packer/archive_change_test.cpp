@@ -138,6 +138,50 @@ TEST(ArchiveEdits, AReaderNeverPairsTheDirectoryOfOneStateWithTheDataOfAnother) 
   }
 }
 
+// A switch of both files cut short after its commit record: the next command finishes it under
+// whatever spelling it is given (Windows reads "a.IMG" and "a.img" as one file), and leaves
+// alone the switch of another archive whose name differs only in case (Linux has two).
+TEST(ArchiveEdits, ASwitchCutShortIsFinishedUnderEverySpellingAndOnlyForItsOwnArchive) {
+  const TempDir dir;
+  const fs::path files = dir.path() / "files";
+  fs::create_directory(files);
+  const ArchivePaths upper =
+      *ArchiveOfTypedDataFile(Utf8Path(dir.path() / "a.IMG"), ModelFiles().Paths());
+  const ArchivePaths lower = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  const auto make = [&](const ArchivePaths& paths, const std::string& tag) {
+    for (const std::string name : {"x.txt", "y.txt"})
+      AddFiles(ModelFiles(), paths, {{name, Utf8Path(files / name), name, name}}, SameText, {});
+    RemoveEntries(ModelFiles(), paths, {"x.txt"}, SameText);
+    AddFile(paths, files, "z.txt", tag);
+  };
+  WriteBytes(files / "x.txt", "x");
+  WriteBytes(files / "y.txt", "y");
+  make(upper, "upper");
+#ifndef _WIN32
+  make(lower, "lower");
+#endif
+  OneCallHooked cut("Replace", upper.img, [] { throw IoError("cut short"); });
+  EXPECT_THROW(CompactArchive(cut, upper, {}), ChangedButNotSafe);
+
+  const std::map<std::string, std::string> upperFiles = {{"y.txt", Sectors("y")},
+                                                         {"z.txt", Sectors("upper")}};
+#ifdef _WIN32
+  // The other spelling reads the switch finished, and a change through it builds on that.
+  EXPECT_EQ(ExtractAll(ModelFiles(), lower, dir.path() / "out"), upperFiles);
+  EXPECT_EQ(CompactArchive(ModelFiles(), lower, {}), 0);
+  EXPECT_EQ(fs::file_size(lower.img), 2 * 2048u);
+#else
+  EXPECT_GT(CompactArchive(ModelFiles(), lower, {}), 0);
+  EXPECT_EQ(
+      ExtractAll(ModelFiles(), lower, dir.path() / "out"),
+      (std::map<std::string, std::string>{{"y.txt", Sectors("y")}, {"z.txt", Sectors("lower")}}));
+  EXPECT_EQ(ExtractAll(ModelFiles(), upper, dir.path() / "out"), upperFiles);
+  EXPECT_EQ(fs::file_size(upper.img), 2 * 2048u);
+#endif
+  for (const std::string& name : ListTree(dir.path()))
+    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+}
+
 // A change refuses a directory whose data file is gone, for the reason the system gives.
 TEST(ArchiveEdits, ADirectoryWithoutItsDataFileIsRefusedForTheSystemsReason) {
   const TempDir dir;
@@ -232,6 +276,95 @@ INSTANTIATE_TEST_SUITE_P(
                  {"+a.txt:a", "+e:", "+b.bin:b", "-a.txt", "compact"},
                  {{"e", ""}, {"b.bin", "b"}},
                  2048}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Archives made record by record, with names and ranges no edit writes, and what an edit of
+// them gives: every edit takes an entry by the name list shows, acts on the entry extraction
+// keeps, and never turns a record beyond the end of the data file into an entry.
+struct RawEditCase {
+  const char* label;
+  std::string records;
+  std::size_t sectors;  // of the data file
+  std::function<void(const ArchivePaths&, const fs::path& folder)> edit;
+  std::map<std::string, std::string> files;  // what extraction gives afterwards
+  std::int64_t imgBytes;                     // -1: the edit is refused and changes nothing
+};
+
+class RawArchiveEdits : public ::testing::TestWithParam<RawEditCase> {};
+
+TEST_P(RawArchiveEdits, ActOnTheEntriesListShowsAndExtractionKeeps) {
+  const RawEditCase& c = GetParam();
+  const TempDir dir;
+  const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+  WriteBytes(paths.dir, c.records);
+  const std::string img = PatternBytes(c.sectors * 2048);
+  WriteBytes(paths.img, img);
+  const std::string directory = ReadBytes(paths.dir);
+  if (c.imgBytes < 0) {
+    EXPECT_THROW(c.edit(paths, dir.path()), ChangeError);
+    EXPECT_EQ(ReadBytes(paths.dir), directory);
+    EXPECT_EQ(ReadBytes(paths.img), img);
+  } else {
+    c.edit(paths, dir.path());
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(paths.img)), c.imgBytes);
+  }
+  std::map<std::string, std::string> expected;
+  for (const auto& [name, bytes] : c.files)
+    expected[name] = bytes == "@0" ? img.substr(0, 2048) : Sectors(bytes);
+  EXPECT_EQ(ExtractAll(ModelFiles(), dir.path() / "a", dir.path() / "out"), expected);
+}
+
+void AddNew(const ArchivePaths& paths, const fs::path& folder) {
+  AddFile(paths, folder, "new.txt", "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RawArchiveEdits,
+    ::testing::Values(
+        RawEditCase{"RemoveTakesTheNameWithoutItsNul",
+                    Record(0, 1, std::string("a\0b", 3)) + Record(0, 1, "keep"),
+                    1,
+                    [](const ArchivePaths& p, const fs::path&) {
+                      EXPECT_EQ(RemoveEntries(ModelFiles(), p, {"ab"}, SameText).removed, 1u);
+                    },
+                    {{"keep", "@0"}},
+                    2048},
+        RawEditCase{"RenameTakesTheNameWithoutItsDle",
+                    Record(0, 1, "x\x10y"),
+                    1,
+                    [](const ArchivePaths& p, const fs::path&) {
+                      EXPECT_EQ(RenameEntries(ModelFiles(), p, "xy", "z", SameText), 1u);
+                    },
+                    {{"z", "@0"}},
+                    2048},
+        // Extraction keeps a.bin, the last one it does not refuse: that is the one replaced.
+        RawEditCase{"AddReplacesTheEntryExtractionKeeps",
+                    Record(0, 1, "a.bin") + Record(-1, 1, "A.BIN"),
+                    1,
+                    [](const ArchivePaths& p, const fs::path& folder) {
+                      AddFile(p, folder, "a.bin", "new");
+                    },
+                    {{"a.bin", "new"}},
+                    2 * 2048},
+        // Not at sector 20,000,001: the data file grows by what is added, no more.
+        RawEditCase{"AddAppendsAfterTheDataNotAfterAFarRecord",
+                    Record(0, 1, "a.bin") + Record(20'000'000, 1, "far.bin"),
+                    1,
+                    AddNew,
+                    {{"a.bin", "@0"}, {"new.txt", "new"}},
+                    2 * 2048},
+        RawEditCase{"AddThatWouldFillARecordBeyondTheEndIsRefused",
+                    Record(0, 1, "a.bin") + Record(1, 1, "near.bin"),
+                    1,
+                    AddNew,
+                    {{"a.bin", "@0"}},
+                    -1},
+        RawEditCase{"AddReplacingARecordBeyondTheEndTakesItsPlace",
+                    Record(0, 1, "a.bin") + Record(1, 1, "new.txt"),
+                    1,
+                    AddNew,
+                    {{"a.bin", "@0"}, {"new.txt", "new"}},
+                    2 * 2048}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct RefusedEdit {

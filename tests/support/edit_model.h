@@ -81,17 +81,22 @@ inline std::optional<std::string> SameText(std::string_view name) { return std::
 
 // Every file extraction writes from the archive of base into a fresh folder out; none where
 // there is no archive yet.
-inline std::map<std::string, std::string> ExtractAll(FileSystem& files, const fs::path& base,
+inline std::map<std::string, std::string> ExtractAll(FileSystem& files, const ArchivePaths& paths,
                                                      const fs::path& out) {
-  if (!fs::exists(fs::path(base) += ".dir")) return {};
+  if (!fs::exists(PathFromUtf8(paths.dir))) return {};
   fs::remove_all(out);
   fs::create_directory(out);
   modArchive archive(files);
-  const Archive loaded = archive.LoadDirectory(Utf8Path(base));
+  const Archive loaded = archive.LoadDirectory(paths);
   ExtractionRun(archive).Run(loaded, {Utf8Path(out) + "/", std::nullopt, {}});
   std::map<std::string, std::string> extracted;
   for (const std::string& name : ListTree(out)) extracted[name] = ReadBytes(out / name);
   return extracted;
+}
+
+inline std::map<std::string, std::string> ExtractAll(FileSystem& files, const fs::path& base,
+                                                     const fs::path& out) {
+  return ExtractAll(files, ArchivePathsOf(Utf8Path(base)), out);
 }
 
 // Runs one step chosen by the bytes of choice on the archive of base and on the model, with
