@@ -226,8 +226,8 @@ class PosixFolder final : public OutputFolder {
     std::size_t start = 0;
     for (std::size_t end = FindSeparator(name, 0, ansi_); end != std::string::npos;
          start = end + 1, end = FindSeparator(name, start, ansi_)) {
-      const std::string folder = name.substr(start, end - start);
-      if (folder.empty() || folder == ".") continue;
+      const std::string folder = AsWindowsReadsIt(name.substr(start, end - start));
+      if (folder.empty()) continue;
       unique_fd next(::openat(at, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!next) {
         const int code = errno;
@@ -241,7 +241,8 @@ class PosixFolder final : public OutputFolder {
       part = std::move(next);
       at = part.get();
     }
-    const std::string leaf = name.substr(start);
+    const std::string leaf = AsWindowsReadsIt(name.substr(start));
+    if (leaf.empty()) throw IoError("its name names no file once Windows reads it");
     // A new name replaces nothing: only a name already taken is asked what it is.
     if (temp.starts_with(kUnnamed)) {
       if (LinkUnnamed(temp, at, leaf)) return;
@@ -268,6 +269,14 @@ class PosixFolder final : public OutputFolder {
     // Without /proc, a process with the right to do so may link the descriptor itself.
     const int fd = std::stoi(path.substr(kUnnamed.size()));
     return ::linkat(fd, "", at, name.c_str(), AT_EMPTY_PATH) == 0;
+  }
+
+  // A part of an entry's name as Windows reads it, without its trailing dots ("sub." is "sub"),
+  // so that an archive gives the same files here as there; "." is no part. Names hold no
+  // spaces, and the core refuses parts of dots alone.
+  static std::string AsWindowsReadsIt(std::string part) {
+    part.erase(part.find_last_not_of('.') + 1);
+    return part;
   }
 
   // A link at the name is replaced, not followed: it is not what it leads to.

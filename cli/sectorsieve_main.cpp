@@ -31,7 +31,8 @@ int Run(int argc, char** argv) {
   app.allow_windows_style_options(false);
   app.footer(
       "Exit status: 0 when everything was done, 1 when some entries could not be extracted\n"
-      "(or check found some that would not be) or a NAME is not in the archive,\n"
+      "(or check found some that would not be), a NAME is not in the archive, or a change\n"
+      "was made but the system could not confirm it is safely on disk,\n"
       "2 when the command could not be carried out, 130 when interrupted by Ctrl+C (128 and\n"
       "the signal's number for SIGTERM and SIGHUP).");
 

@@ -604,6 +604,90 @@ TEST_F(CommandLine, StdoutIntoAFileGivesTheEntrysBytesExactly) {
   EXPECT_EQ(out.outBytes, bytes);
 }
 
+// Odd names, each typed as list shows it: every command takes that name, --stdout, extract and
+// check agree on the entry extraction keeps, and remove and rename act on each entry of it.
+struct OddNameCase {
+  const char* label;
+  int listed;            // the entry whose listed name is typed
+  int kept;              // the entry extraction keeps
+  int sector;            // where its bytes are
+  int group;             // entries of that name, as Windows compares names
+  const char* replaced;  // what check says of the others, or ""
+};
+
+// One archive of odd names; entry i's bytes are the data file's sector i, except as noted.
+const std::string kOddRecords = Record(0, 1, std::string("a\0b", 3)) +  // 0: lists as "ab"
+                                Record(1, 1, "x\x10y") +                // 1: lists as "xy"
+                                Record(2, 1, "dup.bin") +               // 2
+                                Record(3, 1, "DUP.BIN") +  // 3: the one extraction keeps
+                                Record(4, 1, "twenty-four-bytes-name.b") +  // 4: fills the field
+                                Record(5, 1, "ref.bin") +   // 5: kept, as the later one is refused
+                                Record(-1, 1, "REF.BIN") +  // 6: refused
+                                Record(6, 1, "dot.");       // 7: Windows reads it as "dot"
+
+class CommandLineOddNames : public CommandLine, public ::testing::WithParamInterface<OddNameCase> {
+ protected:
+  // The name list --json gives entry index.
+  std::string ListedName(int index) {
+    const Output json = RunProgram({"list", "--json", Img()});
+    const std::string key = "{\"index\": " + std::to_string(index) + ", \"name\": \"";
+    const std::size_t at = json.out.find(key);
+    if (at == std::string::npos) return "";
+    const std::size_t start = at + key.size();
+    return json.out.substr(start, json.out.find('"', start) - start);
+  }
+};
+
+TEST_P(CommandLineOddNames, AreTakenByEveryCommandAsListShowsThem) {
+  const OddNameCase& c = GetParam();
+  const std::string data = PatternBytes(7 * 2048);
+  const std::string kept = data.substr(c.sector * 2048, 2048);
+  WriteArchive(kOddRecords, data);
+  const std::string name = ListedName(c.listed);
+  ASSERT_FALSE(name.empty());
+
+  const Output out = RunProgram({"extract", "--stdout", Img(), name});
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_TRUE(out.outBytes == kept) << name;
+
+  // A refused entry of the name is reported; the file is the kept entry's.
+  MakeOut();
+  const Output extracted = RunProgram({"extract", Img(), Out(), name});
+  EXPECT_LE(extracted.status, 1) << extracted.err;
+  const std::string file = ListedName(c.kept);
+  EXPECT_TRUE(ReadBytes(fs::path(Out()) / file.substr(0, file.find_last_not_of('.') + 1)) == kept);
+
+  const Output check = RunProgram({"check", Img()});
+  if (*c.replaced) {
+    EXPECT_NE(check.out.find(c.replaced), std::string::npos) << check.out;
+  }
+
+  const Output renamed = RunProgram({"rename", Img(), name, "new.bin"});
+  EXPECT_EQ(renamed.status, 0) << renamed.err;
+  EXPECT_EQ(renamed.out, "Renamed " + std::to_string(c.group) +
+                             (c.group == 1 ? " entry" : " entries") + " in " + Img() + ".\n");
+  EXPECT_TRUE(RunProgram({"extract", "--stdout", Img(), "new.bin"}).outBytes == kept);
+
+  const Output removed = RunProgram({"remove", Img(), "new.bin"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.out, "Removed " + std::to_string(c.group) +
+                             (c.group == 1 ? " entry" : " entries") + " from " + Img() + ".\n");
+  EXPECT_EQ(RunProgram({"list", "--json", Img()}).out.find("new.bin"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, CommandLineOddNames,
+    ::testing::Values(OddNameCase{"NulInside", 0, 0, 0, 1, ""},
+                      OddNameCase{"DleInside", 1, 1, 1, 1, ""},
+                      OddNameCase{"CasePairTheLaterKept", 2, 3, 3, 2,
+                                  "entry 2 (dup.bin) is replaced by entry 3 (DUP.BIN)"},
+                      OddNameCase{"CasePairTypedAsTheLater", 3, 3, 3, 2, ""},
+                      OddNameCase{"TwentyFourBytes", 4, 4, 4, 1, ""},
+                      OddNameCase{"LaterOneRefused", 5, 5, 5, 2,
+                                  "entry 6 (REF.BIN) would not be extracted"},
+                      OddNameCase{"TrailingDot", 7, 7, 6, 1, ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 struct CheckCase {
   const char* label;
   std::string records;
