@@ -99,13 +99,11 @@ ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
 }  // namespace
 
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
-  fs.RemoveLeftovers(paths.img);
   const SwitchNames names = FoundSwitch(fs, paths);
   const bool committed = fs.Exists(names.record);
-  // Most archives have nothing to settle, and are read without taking the lock.
-  if (!committed && !fs.Exists(names.img) && !fs.Exists(names.dir)) return paths;
   // A change at work that has committed is switching the files, which takes a moment: that is
-  // waited for. New files it has not committed are its own.
+  // waited for. New files it has not committed are its own. Otherwise the lock is only tried:
+  // a change at work holds it throughout.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   std::unique_ptr<ArchiveLock> lock;
   try {
@@ -114,7 +112,12 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
   } catch (const IoError&) {
     // No lock to be had: as when the folder cannot be written.
   }
-  if (lock) return SettleHeld(fs, paths);
+  if (lock) {
+    // Only the lock's holder knows that no change is writing its temporary files: a process
+    // id alone does not tell, as another PID namespace may have the same.
+    fs.RemoveLeftovers(paths.img);
+    return SettleHeld(fs, paths);
+  }
   if (!committed) return paths;
   try {
     if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
@@ -434,6 +437,13 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
   if (!fs.IsPlainFile(current.paths.img))
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": it is not a plain file");
   current.records = ReadRecords(fs, current.paths.dir);
+  // Every change may write the data file; one the user may not write is left as it is, even by
+  // a change of the directory alone.
+  try {
+    fs.OpenUpdate(current.paths.img);
+  } catch (const IoError& e) {
+    throw ChangeError("cannot write " + Quoted(current.paths.img) + ": " + e.what());
+  }
   return current;
 }
 
@@ -582,12 +592,15 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
   }
   const std::int64_t imgSectors = SectorsFor(imgSize);
-  // The runs of sectors some record reaches within the data file, merged where they touch.
+  // Only records that lie within the data file move; the others, which extraction refuses,
+  // are kept exactly as they are, and still lie beyond the end of the shorter file.
+  const auto within = [&](const DirEntry& r) {
+    return r.lOffset >= 0 && r.lSize >= 0 && std::int64_t{r.lOffset} + r.lSize <= imgSectors;
+  };
+  // The runs of sectors those records reach, merged where they touch.
   std::vector<std::pair<std::int64_t, std::int64_t>> used;
   for (const DirEntry& r : current.records)
-    if (r.lOffset >= 0 && r.lSize > 0 && r.lOffset < imgSectors)
-      used.emplace_back(r.lOffset,
-                        std::min<std::int64_t>(std::int64_t{r.lOffset} + r.lSize, imgSectors));
+    if (within(r) && r.lSize > 0) used.emplace_back(r.lOffset, std::int64_t{r.lOffset} + r.lSize);
   std::sort(used.begin(), used.end());
   std::vector<std::pair<std::int64_t, std::int64_t>> runs;
   for (const auto& run : used)
@@ -640,7 +653,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
   img.reset();
   std::vector<DirEntry> records = current.records;
   for (DirEntry& r : records)
-    if (r.lOffset >= 0 && r.lSize >= 0) r.lOffset = static_cast<std::int32_t>(moved(r.lOffset));
+    if (within(r)) r.lOffset = static_cast<std::int32_t>(moved(r.lOffset));
   change.Commit(records);
   return imgSize - newSize;
 }

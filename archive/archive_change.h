@@ -52,9 +52,10 @@ using KeepGoing = std::function<bool()>;
 ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed);
 
 // Finishes a switch of both files that a crash interrupted, once its commit record was written,
-// and removes the new files of one that never got so far, with the temporary files that ended
-// processes left beside the archive. Returns the files to read: the archive's own, or where the
-// switch cannot be finished here (a folder that cannot be written, or a change of another
+// and removes the new files of one that never got so far; where it takes the lock to do so,
+// also the temporary files that ended processes left beside the archive. This writes: it is
+// the step every command takes before reading. Returns the files to read: the archive's own, or
+// where the switch cannot be finished here (a folder that cannot be written, or a change of another
 // process still at work), the new files it names.
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
 

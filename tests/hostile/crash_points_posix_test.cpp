@@ -150,6 +150,27 @@ TEST_P(CrashPoints, FailuresAfterAStepSayWhetherTheChangeWasMade) {
   EXPECT_GE(made, 1);
 }
 
+// A temporary file beside the archive whose process id runs nothing may still be a change's:
+// one in another PID namespace. Only the holder of the archive's lock removes it.
+TEST(ArchiveLeftovers, AreRemovedByReadersOnlyWhileNoChangeHoldsTheLock) {
+  const TempDir dir;
+  const Scene scene{dir.path() / "scene"};
+  Stage(scene);
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const fs::path leftover =
+      scene.root / (".sectorsieve-p" + std::to_string(ended) + "-0123456789abcdef-0.tmp");
+
+  auto held = BeginChange(ModelFiles(), scene.Paths(), {});
+  WriteBytes(leftover, "a change's");
+  EXPECT_EQ(Read(scene).size(), 3u);
+  EXPECT_TRUE(fs::exists(leftover));
+  held.reset();
+  EXPECT_EQ(Read(scene).size(), 3u);
+  EXPECT_FALSE(fs::exists(leftover));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Changes, CrashPoints,
     ::testing::Values(CrashCase{"Pack",

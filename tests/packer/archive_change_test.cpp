@@ -102,6 +102,10 @@ class OneCallHooked final : public ForwardingFileSystem {
     Reached("Replace", to);
     inner_.Replace(from, to);
   }
+  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
+    Reached("OpenUpdate", path);
+    return inner_.OpenUpdate(path);
+  }
 
  private:
   void Reached(const std::string& call, const std::string& path) {
@@ -286,8 +290,9 @@ struct RawEditCase {
   std::string records;
   std::size_t sectors;  // of the data file
   std::function<void(const ArchivePaths&, const fs::path& folder)> edit;
-  std::map<std::string, std::string> files;  // what extraction gives afterwards
+  std::map<std::string, std::string> files;  // what extraction gives; "@n": data sector n
   std::int64_t imgBytes;                     // -1: the edit is refused and changes nothing
+  std::string recordsAfter = {};             // the directory afterwards, where it matters
 };
 
 class RawArchiveEdits : public ::testing::TestWithParam<RawEditCase> {};
@@ -307,10 +312,14 @@ TEST_P(RawArchiveEdits, ActOnTheEntriesListShowsAndExtractionKeeps) {
   } else {
     c.edit(paths, dir.path());
     EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(paths.img)), c.imgBytes);
+    if (!c.recordsAfter.empty()) {
+      EXPECT_EQ(ReadBytes(paths.dir), c.recordsAfter);
+    }
   }
   std::map<std::string, std::string> expected;
   for (const auto& [name, bytes] : c.files)
-    expected[name] = bytes == "@0" ? img.substr(0, 2048) : Sectors(bytes);
+    expected[name] = bytes.starts_with('@') ? img.substr(std::stoul(bytes.substr(1)) * 2048, 2048)
+                                            : Sectors(bytes);
   EXPECT_EQ(ExtractAll(ModelFiles(), dir.path() / "a", dir.path() / "out"), expected);
 }
 
@@ -359,6 +368,18 @@ INSTANTIATE_TEST_SUITE_P(
                     AddNew,
                     {{"a.bin", "@0"}},
                     -1},
+        // Sectors 1 and 2 are no whole entry's; the records beyond the end stay as they were.
+        RawEditCase{"CompactMovesNoRecordBeyondTheEnd",
+                    Record(0, 1, "a.bin") + Record(20'000'000, 1, "far.bin") +
+                        Record(2, 5, "partial.bin") + Record(3, 1, "b.bin"),
+                    4,
+                    [](const ArchivePaths& p, const fs::path&) {
+                      EXPECT_EQ(CompactArchive(ModelFiles(), p, {}), 2 * 2048);
+                    },
+                    {{"a.bin", "@0"}, {"b.bin", "@3"}},
+                    2 * 2048,
+                    Record(0, 1, "a.bin") + Record(20'000'000, 1, "far.bin") +
+                        Record(2, 5, "partial.bin") + Record(1, 1, "b.bin")},
         RawEditCase{"AddReplacingARecordBeyondTheEndTakesItsPlace",
                     Record(0, 1, "a.bin") + Record(1, 1, "new.txt"),
                     1,
@@ -427,6 +448,15 @@ INSTANTIATE_TEST_SUITE_P(
                       AddFiles(ModelFiles(), p, {{"c.txt", a, "none", "none"}}, SameText, {});
                     },
                     "cannot read \"none\": "},
+        // As a data file the user may not write refuses: root may write any, so the system
+        // does not refuse it here.
+        RefusedEdit{"RemoveFromADataFileThatCannotBeWritten",
+                    [](const ArchivePaths& p, const fs::path&) {
+                      OneCallHooked locked("OpenUpdate", p.img,
+                                           [] { throw IoError("Permission denied"); });
+                      RemoveEntries(locked, p, {"a.txt"}, SameText);
+                    },
+                    "\": Permission denied"},
         RefusedEdit{"StoppedAdd",
                     [](const ArchivePaths& p, const fs::path& folder) {
                       const std::string a = Utf8Path(folder / "a.txt");
