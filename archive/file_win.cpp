@@ -417,7 +417,7 @@ class WinFileSystem final : public FileSystem {
     try {
       ToWide(std::string(name), names_);
     } catch (const IoError& e) {
-      return e.what();
+      return AsRefusal(e.what());
     }
     return {};
   }

@@ -272,11 +272,18 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp) {
   }
 }
 
+std::string AsRefusal(std::string_view reason) {
+  constexpr std::string_view kIts = "its name ";
+  if (!reason.starts_with(kIts)) return std::string(reason);
+  return "has a name that " + std::string(reason.substr(kIts.size()));
+}
+
 std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   if (name.size() > ENTRY_NAME_LENGTH) return "its name is longer than 24 bytes";
   if (FileNameOf(name) != name) return "its name holds a space";
   // Extraction reads "\\" as a folder separator.
-  if (FindSeparator(name, 0, cp) != std::string_view::npos) return "its name holds a \"\\\"";
+  if (const std::size_t at = FindSeparator(name, 0, cp); at != std::string_view::npos)
+    return "its name holds a \"" + std::string(1, name[at]) + "\"";
   if (const std::string reason = UnsafeNameReason(name, cp); !reason.empty())
     return "it would not be extracted: it " + reason;
   return {};

@@ -131,6 +131,10 @@ class TempNames {
 // short name Windows may give one), whatever its case, trailing dots and spaces.
 bool IsTemporaryName(std::string_view part);
 
+// A reason a file system gives for an entry's name ("its name does not convert ...") as the
+// core words a refusal, which follows "it" ("has a name that does not convert ...").
+std::string AsRefusal(std::string_view reason);
+
 // Why name cannot be written inside the destination folder, or empty when it is safe.
 std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
 // Why name (bytes in code page cp) cannot be the name of an entry that pack or add writes, or

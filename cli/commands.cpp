@@ -255,6 +255,12 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     std::vector<AddedFile> added;
     for (const std::string& file : files) {
+      // A FILE that is not there is reported as such, whatever its name would make.
+      try {
+        fs.OpenRead(file);
+      } catch (const IoError& e) {
+        throw ChangeError("cannot read \"" + file + "\": " + e.what());
+      }
       const std::string leaf = file.substr(fs.LeafStart(file));
       const std::string name = as ? TypedName(*as, names) : TypedName(leaf, names);
       added.push_back({name, file, file, leaf});

@@ -77,7 +77,7 @@ std::string Utf8FileSystem::NameRefusal(std::string_view name) const {
   try {
     Utf8Name(name, names_);
   } catch (const IoError& e) {
-    return e.what();
+    return AsRefusal(e.what());
   }
   return {};
 }

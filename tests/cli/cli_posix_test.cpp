@@ -490,8 +490,12 @@ TEST_P(CommandLineCodePages, NamesBecomeUtf8FileNames) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ListTree(Out()), (std::set<std::string>{"plain.bin", c.fileName}));
   } else {
-    const std::string why = "its name does not convert from code page " + c.codePage + " to UTF-8";
+    const std::string why =
+        "has a name that does not convert from code page " + c.codePage + " to UTF-8";
     EXPECT_NE(listed.out.find("\"refusal\": \"" + why + "\""), std::string::npos) << listed.out;
+    const Output checked = RunProgram({"check", "--codepage", c.codePage, Img()});
+    EXPECT_NE(checked.out.find("would not be extracted: it " + why), std::string::npos)
+        << checked.out;
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
     EXPECT_EQ(ListTree(Out()), std::set<std::string>{"plain.bin"});

@@ -368,8 +368,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "     1  " + kHyou + "\\" + kHyou + ".txt ", ""},
         // A lead byte before a byte that ends no character.
         UnicodeCase{"NoCharacter", kFolder, "x\x81\x7F.bin",
-                    "  refused: its name does not convert from code page 932 to ",
-                    "x\\x81\\x7F.bin: its name does not convert from code page 932 to "}),
+                    "  refused: has a name that does not convert from code page 932 to ",
+                    "x\\x81\\x7F.bin: has a name that does not convert from code page 932 to "}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Columns line up on a terminal: "日本語" takes six columns, half-width "ｱ" one.
@@ -433,6 +433,11 @@ TEST_F(CommandLine, EditCommandsChangeTheArchiveInPlaceAndSayWhatTheyDid) {
       {{"rename", "@e.img", "a.txt", "z.txt"}, 0, "Renamed 1 entry in ", ""},
       {{"rename", "@e.img", "gone", "y.txt"}, 1, "", "gone: not in the archive\n"},
       {{"add", "@e.img", "@a.txt", "@c.txt", "--as", "x"}, 2, "", "sectorsieve: --as names one"},
+      {{"add", "@e.img", "@a.txt", "--as", "sub/a.txt"},
+       2,
+       "",
+       "sectorsieve: \"sub/a.txt\" cannot be an entry's name: its name holds a \"/\""},
+      {{"add", "@e.img", "@gone\x01.txt"}, 2, "", "sectorsieve: cannot read \""},
       {{"compact", "@e.img"}, 0, "Freed 6144 bytes in ", ""},
   };
   for (const EditStep& step : steps) {

@@ -329,6 +329,7 @@ INSTANTIATE_TEST_SUITE_P(
         // "表" in code page 932: its second byte is that of "\", and is no separator there.
         NameCase{"DoubleByteTrailBackslash", "\x95\x5C.txt", 932, ""},
         NameCase{"SameBytesInSingleByte", "\x95\x5C.txt", 1252, "\\"},
+        NameCase{"Slash", "a/b.txt", 1252, "its name holds a \"/\""},
         NameCase{"SingleByteAccent", "caf\xE9.txt", 1252, ""},
         NameCase{"DanglingLeadByte", "a\x95", 932, "characters"},
         NameCase{"DeviceWithSuperscript", "COM\xB9.txt", 1252, "device"}),
