@@ -145,15 +145,35 @@ bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePath
   return view.dir != names.dir && fs.Exists(names.dir);
 }
 
+namespace {
+
+// The archive's lock and its data file's, let go of together.
+class BothLocks final : public ArchiveLock {
+ public:
+  BothLocks(std::unique_ptr<ArchiveLock> archive, std::unique_ptr<ArchiveLock> data)
+      : archive_(std::move(archive)), data_(std::move(data)) {}
+
+ private:
+  std::unique_ptr<ArchiveLock> archive_;
+  std::unique_ptr<ArchiveLock> data_;
+};
+
+}  // namespace
+
 std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
                                          const KeepGoing& keepGoing) {
+  const auto wait = [&] { return !keepGoing || keepGoing(); };
   std::unique_ptr<ArchiveLock> lock;
   try {
-    lock = fs.LockArchive(paths.base, [&] { return !keepGoing || keepGoing(); });
+    lock = fs.LockArchive(paths.base, wait);
+    if (!lock) throw ChangeInterrupted();
+    // Another folder may name the same data file: its archive's changes would append there too.
+    auto data = fs.LockFile(paths.img, wait);
+    if (!data) throw ChangeInterrupted();
+    lock = std::make_unique<BothLocks>(std::move(lock), std::move(data));
   } catch (const IoError& e) {
     throw ChangeError("cannot lock " + Quoted(paths.dir) + ": " + e.what());
   }
-  if (!lock) throw ChangeInterrupted();
   fs.RemoveLeftovers(paths.img);
   const ArchivePaths settled = SettleHeld(fs, paths);
   // A switch that cannot be finished here cannot be changed here either.

@@ -251,6 +251,13 @@ class FileSystem {
   // case of its name and by its short name, the name the folder holds; path itself where
   // nothing has that name, and on systems that take names byte for byte.
   virtual std::string Spelled(const std::string& path) { return path; }
+  // The lock of the file at path itself, whatever folders name it (hard links): held beside
+  // the archive's lock, so that two archives sharing a data file change it one after another.
+  // Waits as LockArchive does; one that holds nothing where there is no file or no lock.
+  virtual std::unique_ptr<ArchiveLock> LockFile(const std::string& /*path*/,
+                                                const std::function<bool()>& /*wait*/) {
+    return std::make_unique<ArchiveLock>();
+  }
   // Where the last part of path, the name in its folder, starts.
   virtual std::size_t LeafStart(const std::string& path) const = 0;
   // prefix + the last part of path + suffix, in the folder of path.
@@ -299,6 +306,10 @@ class ForwardingFileSystem : public FileSystem {
   std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
                                            const std::function<bool()>& wait) override {
     return inner_.LockArchive(base, wait);
+  }
+  std::unique_ptr<ArchiveLock> LockFile(const std::string& path,
+                                        const std::function<bool()>& wait) override {
+    return inner_.LockFile(path, wait);
   }
   std::string Spelled(const std::string& path) override { return inner_.Spelled(path); }
   std::size_t LeafStart(const std::string& path) const override { return inner_.LeafStart(path); }

@@ -532,6 +532,27 @@ class PosixFileSystem final : public FileSystem {
     }
     return std::make_unique<HandleLock<unique_fd>>(std::move(folder));
   }
+
+  std::unique_ptr<ArchiveLock> LockFile(const std::string& path,
+                                        const std::function<bool()>& wait) override {
+    const std::string native = Native(path);
+    while (true) {
+      unique_fd file(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+      if (!file) return std::make_unique<ArchiveLock>();
+      while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return std::make_unique<ArchiveLock>();
+        if (!wait || !wait()) return nullptr;
+        ::usleep(10000);
+      }
+      // A change that held it may have put another file in its place meanwhile.
+      struct stat held {
+      }, named{};
+      if (::fstat(file.get(), &held) == 0 && ::stat(native.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        return std::make_unique<HandleLock<unique_fd>>(std::move(file));
+    }
+  }
+
   std::size_t LeafStart(const std::string& path) const override {
     const std::size_t end = windowsPaths_ ? LastSeparator(path, ansi_) : path.rfind('/');
     return end == std::string::npos ? 0 : end + 1;

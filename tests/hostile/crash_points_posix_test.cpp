@@ -171,6 +171,31 @@ TEST(ArchiveLeftovers, AreRemovedByReadersOnlyWhileNoChangeHoldsTheLock) {
   EXPECT_FALSE(fs::exists(leftover));
 }
 
+// Two archives in two folders whose data files are one file: a change to one waits for a
+// change to the other, and both additions keep their own bytes.
+TEST(ArchiveLocks, TwoArchivesSharingADataFileChangeItOneAfterAnother) {
+  const TempDir dir;
+  const Scene one{dir.path() / "one"};
+  Stage(one);
+  fs::create_directories(dir.path() / "two");
+  const ArchivePaths two = ArchivePathsOf((dir.path() / "two" / "a").string());
+  fs::create_hard_link(one.Paths().img, two.img);
+  fs::copy_file(one.Paths().dir, two.dir);
+
+  auto held = BeginChange(ModelFiles(), one.Paths(), {});
+  int asked = 0;
+  EXPECT_THROW(BeginChange(ModelFiles(), two, [&] { return ++asked < 3; }), ChangeInterrupted);
+  EXPECT_EQ(asked, 3);
+  held.reset();
+
+  const std::string path = (one.In() / "new.bin").string();
+  AddFiles(ModelFiles(), one.Paths(), {{"one.bin", path, path, "new.bin"}}, SameText, {});
+  WriteBytes(one.In() / "new.bin", PatternBytes(2048, 9));
+  AddFiles(ModelFiles(), two, {{"two.bin", path, path, "new.bin"}}, SameText, {});
+  EXPECT_EQ(Read(one)["one.bin"], PatternBytes(2048, 4));
+  EXPECT_EQ(ExtractAll(ModelFiles(), two, dir.path() / "out")["two.bin"], PatternBytes(2048, 9));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Changes, CrashPoints,
     ::testing::Values(CrashCase{"Pack",
