@@ -128,14 +128,12 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
 }
 
 ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed) {
-  const std::string img = fs.Spelled(typed.img);
-  const std::string dir = fs.Spelled(typed.dir);
-  if (img == typed.img && dir == typed.dir) return typed;
-  auto spelled = ArchiveOfTypedDataFile(img, fs.Paths());
-  // A short name may stand for a long one of another extension: that is no archive's file.
-  if (!spelled) return typed;
-  spelled->dir = dir;
-  return *spelled;
+  ArchivePaths paths{typed.base, fs.Spelled(typed.dir), fs.Spelled(typed.img)};
+  if (paths.img == typed.img) return paths;
+  // A link may lead to a data file of another extension, a short name to a long one.
+  const auto spelled = ArchiveOfTypedDataFile(paths.img, fs.Paths());
+  paths.base = spelled ? spelled->base : paths.img;
+  return paths;
 }
 
 bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view) {

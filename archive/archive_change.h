@@ -46,9 +46,11 @@ class ChangedButNotSafe : public std::runtime_error {
 // Asked between pieces of work; false stops the change.
 using KeepGoing = std::function<bool()>;
 
-// The archive's files as their folder spells them (on Windows, whatever case or short name was
-// typed), so that every spelling of one archive settles, locks and names its switch alike.
-// Every command takes its paths from here before anything else.
+// The archive's files as the file system identifies them: as their folder spells them (on
+// Windows, whatever case or short name was typed), and the files that symbolic links lead to,
+// so that every way to one archive settles, locks and names its switch alike, and a change
+// replaces the user's file rather than the link to it. Every command takes its paths from
+// here before anything else.
 ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed);
 
 // Finishes a switch of both files that a crash interrupted, once its commit record was written,

@@ -533,6 +533,19 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<HandleLock<unique_fd>>(std::move(folder));
   }
 
+  // A symbolic link is not the archive's file but a way to it: a change replaces the file it
+  // leads to, in that file's own folder, and leaves the link as it is.
+  // Paths spelled as Windows spells them cannot name every target: those stay as they are.
+  std::string Spelled(const std::string& path) override {
+    struct stat st {};
+    if (windowsPaths_ || ::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return path;
+    std::string target = real;
+    std::free(real);
+    return target;
+  }
+
   std::unique_ptr<ArchiveLock> LockFile(const std::string& path,
                                         const std::function<bool()>& wait) override {
     const std::string native = Native(path);

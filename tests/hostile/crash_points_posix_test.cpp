@@ -196,6 +196,33 @@ TEST(ArchiveLocks, TwoArchivesSharingADataFileChangeItOneAfterAnother) {
   EXPECT_EQ(ExtractAll(ModelFiles(), two, dir.path() / "out")["two.bin"], PatternBytes(2048, 9));
 }
 
+// An archive whose files are symbolic links to files in another folder: every change replaces
+// the files the links lead to, and the links stay links.
+TEST_P(CrashPoints, ChangeTheFilesSymbolicLinksLeadTo) {
+  const TempDir dir;
+  const Scene scene{dir.path() / "scene"};
+  Prepare(scene);
+  GetParam().change(ModelFiles(), scene);
+  const auto after = Read(scene);
+
+  Prepare(scene);
+  const fs::path kept = dir.path() / "kept";
+  fs::create_directory(kept);
+  for (const std::string& path : {scene.Paths().img, scene.Paths().dir}) {
+    const fs::path target = kept / fs::path(path).filename();
+    fs::rename(path, target);
+    fs::create_symlink(target, path);
+  }
+  GetParam().change(ModelFiles(), scene);
+  EXPECT_TRUE(Read(scene) == after);
+  for (const std::string& path : {scene.Paths().img, scene.Paths().dir})
+    EXPECT_TRUE(fs::is_symlink(path)) << path;
+  for (const std::string& name : ListTree(scene.root))
+    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+  for (const std::string& name : ListTree(kept))
+    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Changes, CrashPoints,
     ::testing::Values(CrashCase{"Pack",
