@@ -181,10 +181,16 @@ std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& pat
   return lock;
 }
 
-std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
+std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bool force) {
   try {
     const auto file = fs.OpenRead(dirPath);
-    const std::int64_t size = file->Size() / DIR_RECORD_SIZE * DIR_RECORD_SIZE;
+    const std::int64_t whole = file->Size() / DIR_RECORD_SIZE * DIR_RECORD_SIZE;
+    if (whole != file->Size() && !force)
+      throw ChangeError("cannot change " + Quoted(dirPath) + ": it ends in " +
+                        std::to_string(file->Size() - whole) +
+                        " bytes that are no whole record, which a change would drop; "
+                        "--force drops them");
+    const std::int64_t size = whole;
     std::vector<char> bytes(static_cast<std::size_t>(size));
     if (file->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
       throw IoError("the file ended early");
@@ -439,9 +445,9 @@ struct Current {
 };
 
 Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
-             const KeepGoing& keepGoing) {
+             const ChangeOptions& options) {
   const ArchivePaths paths = SpelledArchive(fs, given);
-  Current current{BeginChange(fs, paths, keepGoing), paths, {}};
+  Current current{BeginChange(fs, paths, options.keepGoing), paths, {}};
   if (missingIsEmpty && !fs.Exists(current.paths.img) && !fs.Exists(current.paths.dir)) {
     current.exists = false;
     return current;
@@ -454,7 +460,7 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
   }
   if (!fs.IsPlainFile(current.paths.img))
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": it is not a plain file");
-  current.records = ReadRecords(fs, current.paths.dir);
+  current.records = ReadRecords(fs, current.paths.dir, options.force);
   // Every change may write the data file; one the user may not write is left as it is, even by
   // a change of the directory alone.
   try {
@@ -504,8 +510,8 @@ void ReplaceDirectory(FileSystem& fs, const Current& current,
 }  // namespace
 
 std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
-                     const NameText& decode, const KeepGoing& keepGoing) {
-  Current current = Load(fs, paths, true, keepGoing);
+                     const NameText& decode, const ChangeOptions& options) {
+  Current current = Load(fs, paths, true, options);
   const SwitchNames own = SwitchOf(fs, current.paths);
   std::map<std::u32string, std::string> keys;
   for (const AddedFile& file : files) {
@@ -526,7 +532,8 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
   std::vector<bool> kept(records.size(), true);
   std::size_t replaced = 0;
   for (const AddedFile& file : files) {
-    const DirEntry record = change.AppendFile(file.name, file.source, file.shown, keepGoing);
+    const DirEntry record =
+        change.AppendFile(file.name, file.source, file.shown, options.keepGoing);
     const std::u32string key = KeyOf(fs, file.name, decode);
     const auto same = KeptOf(fs, records, key, current.dataSize, decode);
     if (!same) {
@@ -555,8 +562,8 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
 
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
                             const std::vector<std::string>& patterns, const NameText& decode,
-                            const KeepGoing& keepGoing) {
-  const Current current = Load(fs, paths, false, keepGoing);
+                            const ChangeOptions& options) {
+  const Current current = Load(fs, paths, false, options);
   std::vector<NamePattern> wanted;
   for (const std::string& p : patterns) wanted.emplace_back(p);
   std::vector<bool> matched(patterns.size(), false);
@@ -574,8 +581,8 @@ RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
 
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
                           const std::string& newName, const NameText& decode,
-                          const KeepGoing& keepGoing) {
-  const Current current = Load(fs, paths, false, keepGoing);
+                          const ChangeOptions& options) {
+  const Current current = Load(fs, paths, false, options);
   const NamePattern wanted(pattern);
   const std::u32string newKey = KeyOf(fs, newName, decode);
   std::vector<DirEntry> records = current.records;
@@ -599,8 +606,9 @@ std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::
   return renamed;
 }
 
-std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing) {
-  const Current current = Load(fs, paths, false, keepGoing);
+std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
+                            const ChangeOptions& options) {
+  const Current current = Load(fs, paths, false, options);
   std::unique_ptr<InputFile> img;
   std::int64_t imgSize = 0;
   try {
@@ -652,7 +660,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const Kee
     const std::int64_t from = run.first * SECTOR_SIZE;
     const std::int64_t count = std::min(run.second * SECTOR_SIZE, imgSize) - from;
     try {
-      change.Copy(*img, from, count, at, keepGoing);
+      change.Copy(*img, from, count, at, options.keepGoing);
     } catch (const IoError& e) {
       throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
     }

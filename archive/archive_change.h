@@ -46,6 +46,14 @@ class ChangedButNotSafe : public std::runtime_error {
 // Asked between pieces of work; false stops the change.
 using KeepGoing = std::function<bool()>;
 
+// What every change of an archive is handed.
+struct ChangeOptions {
+  KeepGoing keepGoing;  // when to stop
+  // Bytes after the directory's last whole record are no entry that can be read; a change
+  // refuses to drop them unless told to.
+  bool force = false;
+};
+
 // The archive's files as the file system identifies them: as their folder spells them (on
 // Windows, whatever case or short name was typed), and the files that symbolic links lead to,
 // so that every way to one archive settles, locks and names its switch alike, and a change
@@ -73,8 +81,9 @@ bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePath
 std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
                                          const KeepGoing& keepGoing);
 
-// The records of an archive's directory, in order. Throws ChangeError.
-std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath);
+// The records of an archive's directory, in order; bytes after the last whole one only when
+// force drops them. Throws ChangeError.
+std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bool force);
 
 // A record with name (up to 24 bytes in the archive's code page) at offset and size.
 DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size);
@@ -143,7 +152,7 @@ struct AddedFile {
 // Windows reads as that of an entry replaces it in its place; others go at the end. Returns
 // how many replaced an entry. Throws ChangeError.
 std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vector<AddedFile>& files,
-                     const NameText& decode, const KeepGoing& keepGoing);
+                     const NameText& decode, const ChangeOptions& options);
 // Removes every entry whose name matches one of patterns (UTF-8, "*" and "?"). Says how many
 // it removed and, for each pattern, whether it matched.
 struct RemoveOutcome {
@@ -152,13 +161,14 @@ struct RemoveOutcome {
 };
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
                             const std::vector<std::string>& patterns, const NameText& decode,
-                            const KeepGoing& keepGoing = {});
+                            const ChangeOptions& options = {});
 // Gives every entry whose name matches pattern the name newName (bytes in the code page).
 // Returns how many it renamed.
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,
                           const std::string& newName, const NameText& decode,
-                          const KeepGoing& keepGoing = {});
+                          const ChangeOptions& options = {});
 // Rewrites the data file without the sectors no record reaches. Returns the bytes it freed.
-std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths, const KeepGoing& keepGoing);
+std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
+                            const ChangeOptions& options);
 
 }  // namespace sectorsieve

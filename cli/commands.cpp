@@ -216,6 +216,10 @@ int Change(const std::string& imgPath, const NameCodec& names,
   }
 }
 
+ChangeOptions Options(const std::atomic<bool>& stop, bool force) {
+  return {[&stop] { return !stop; }, force};
+}
+
 std::string Plural(std::size_t n, const std::string& one, const std::string& many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -249,8 +253,8 @@ int Pack(const std::string& folder, const std::string& imgPath, const NameCodec&
 }
 
 int Add(const std::string& imgPath, const std::vector<std::string>& files,
-        const std::optional<std::string>& as, const NameCodec& names,
-        const std::atomic<bool>& stop) {
+        const std::optional<std::string>& as, const NameCodec& names, const std::atomic<bool>& stop,
+        bool force) {
   if (as && files.size() != 1) return Failed("--as names one FILE, and was given more", names);
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     std::vector<AddedFile> added;
@@ -265,7 +269,7 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
       const std::string name = as ? TypedName(*as, names) : TypedName(leaf, names);
       added.push_back({name, file, file, leaf});
     }
-    const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), [&] { return !stop; });
+    const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), Options(stop, force));
     std::puts(("Added " + Plural(files.size(), "file", "files") + " to " +
                Displayed(paths.img, names) + ": " + std::to_string(files.size() - replaced) +
                " new, " + std::to_string(replaced) + " replaced.")
@@ -275,9 +279,10 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
 }
 
 int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
-           const NameCodec& names) {
+           const NameCodec& names, const std::atomic<bool>& stop, bool force) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
-    const RemoveOutcome outcome = RemoveEntries(fs, paths, patterns, TextOf(names));
+    const RemoveOutcome outcome =
+        RemoveEntries(fs, paths, patterns, TextOf(names), Options(stop, force));
     const std::vector<bool>& matched = outcome.matched;
     std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
                Displayed(paths.img, names) + ".")
@@ -291,10 +296,10 @@ int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
 }
 
 int Rename(const std::string& imgPath, const std::string& oldName, const std::string& newName,
-           const NameCodec& names) {
+           const NameCodec& names, const std::atomic<bool>& stop, bool force) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
-    const std::size_t renamed =
-        RenameEntries(fs, paths, oldName, TypedName(newName, names), TextOf(names));
+    const std::size_t renamed = RenameEntries(fs, paths, oldName, TypedName(newName, names),
+                                              TextOf(names), Options(stop, force));
     if (renamed == 0) {
       ReportUnmatched({oldName});
       return EXIT_SOME_FAILED;
@@ -306,9 +311,10 @@ int Rename(const std::string& imgPath, const std::string& oldName, const std::st
   });
 }
 
-int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop) {
+int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop,
+            bool force) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
-    const std::int64_t freed = CompactArchive(fs, paths, [&] { return !stop; });
+    const std::int64_t freed = CompactArchive(fs, paths, Options(stop, force));
     std::puts(("Freed " + Plural(static_cast<std::size_t>(freed), "byte", "bytes") + " in " +
                Displayed(paths.img, names) + ".")
                   .c_str());

@@ -25,13 +25,16 @@ int ExtractToStdout(const std::string& imgPath, const std::string& pattern, cons
 int Check(const std::string& imgPath, bool json, const NameCodec& names);
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
          const std::atomic<bool>& stop);
+// The edits stop when stop is raised; force lets them drop bytes of the directory that are no
+// whole record.
 int Add(const std::string& imgPath, const std::vector<std::string>& files,
-        const std::optional<std::string>& as, const NameCodec& names,
-        const std::atomic<bool>& stop);
+        const std::optional<std::string>& as, const NameCodec& names, const std::atomic<bool>& stop,
+        bool force);
 int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
-           const NameCodec& names);
+           const NameCodec& names, const std::atomic<bool>& stop, bool force);
 int Rename(const std::string& imgPath, const std::string& oldName, const std::string& newName,
-           const NameCodec& names);
-int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop);
+           const NameCodec& names, const std::atomic<bool>& stop, bool force);
+int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop,
+            bool force);
 
 }  // namespace sectorsieve::cli

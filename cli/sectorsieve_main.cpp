@@ -91,6 +91,12 @@ int Run(int argc, char** argv) {
   std::vector<std::string> items;
   std::optional<std::string> as;
   std::string newName;
+  bool force = false;
+  const auto addForce = [&](CLI::App* command) {
+    command->add_flag("--force", force,
+                      "change ARCHIVE even where its .dir ends in part of a record, which is "
+                      "dropped");
+  };
   CLI::App* add = app.add_subcommand(
       "add",
       "add FILEs to ARCHIVE, replacing entries of their names in place; makes ARCHIVE if "
@@ -99,20 +105,24 @@ int Run(int argc, char** argv) {
   add->add_option("FILE", items, "the files to add")->required();
   add->add_option("--as", as, "the entry name for the one FILE");
   addCodePage(add);
+  addForce(add);
   CLI::App* remove = app.add_subcommand("remove", "remove the entries NAME names from ARCHIVE");
   remove->add_option("ARCHIVE", archive, "the archive's .img file")->required();
   remove->add_option("NAME", items, "entry names, without regard to case; * and ? as wildcards")
       ->required();
   addCodePage(remove);
+  addForce(remove);
   CLI::App* rename = app.add_subcommand("rename", "give the entries named OLD the name NEW");
   rename->add_option("ARCHIVE", archive, "the archive's .img file")->required();
   rename->add_option("OLD", folder, "the entry's name, without regard to case")->required();
   rename->add_option("NEW", newName, "its new name")->required();
   addCodePage(rename);
+  addForce(rename);
   CLI::App* compact =
       app.add_subcommand("compact", "rewrite ARCHIVE's .img without the space no entry uses");
   compact->add_option("ARCHIVE", archive, "the archive's .img file")->required();
   addCodePage(compact);
+  addForce(compact);
 
   try {
     std::vector<std::string> args = Arguments(argc, argv);
@@ -156,10 +166,10 @@ int Run(int argc, char** argv) {
   }
   if (extract->parsed())
     return Extract(archive, folder, patterns, quiet, *names, CatchInterrupts());
-  if (add->parsed()) return Add(archive, items, as, *names, CatchInterrupts());
-  if (remove->parsed()) return Remove(archive, items, *names);
-  if (rename->parsed()) return Rename(archive, folder, newName, *names);
-  if (compact->parsed()) return Compact(archive, *names, CatchInterrupts());
+  if (add->parsed()) return Add(archive, items, as, *names, CatchInterrupts(), force);
+  if (remove->parsed()) return Remove(archive, items, *names, CatchInterrupts(), force);
+  if (rename->parsed()) return Rename(archive, folder, newName, *names, CatchInterrupts(), force);
+  if (compact->parsed()) return Compact(archive, *names, CatchInterrupts(), force);
   return Pack(folder, archive, *names, CatchInterrupts());
 }
 

@@ -693,6 +693,19 @@ INSTANTIATE_TEST_SUITE_P(
                       OddNameCase{"TrailingDot", 7, 7, 6, 1, ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A directory that ends in part of a record is changed only when the user says so.
+TEST_F(CommandLine, EditsDropAPartialRecordOnlyWithForce) {
+  WriteArchive(Record(0, 1, "a.bin") + "tail", PatternBytes(2048));
+  const Output refused = RunProgram({"remove", Img(), "a.bin"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("ends in 4 bytes that are no whole record"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(ReadBytes(dir_ / "archive.dir"), Record(0, 1, "a.bin") + "tail");
+  const Output forced = RunProgram({"remove", "--force", Img(), "a.bin"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(ReadBytes(dir_ / "archive.dir"), "");
+}
+
 struct CheckCase {
   const char* label;
   std::string records;

@@ -70,7 +70,7 @@ TEST(ArchiveEdits, AChangeAtWorkHoldsTheArchiveAgainstOthersAndReaders) {
   int asked = 0;
   EXPECT_THROW(BeginChange(ModelFiles(), paths, [&] { return ++asked < 3; }), ChangeInterrupted);
   EXPECT_EQ(asked, 3);
-  EXPECT_THROW(RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText, [] { return false; }),
+  EXPECT_THROW(RemoveEntries(ModelFiles(), paths, {"a.txt"}, SameText, {[] { return false; }}),
                ChangeInterrupted);
   EXPECT_EQ(SettleArchive(ModelFiles(), paths).img, paths.img);
   EXPECT_TRUE(fs::exists(newImg)) << "a reader took the new file of a change at work";
@@ -380,6 +380,23 @@ INSTANTIATE_TEST_SUITE_P(
                     2 * 2048,
                     Record(0, 1, "a.bin") + Record(20'000'000, 1, "far.bin") +
                         Record(2, 5, "partial.bin") + Record(1, 1, "b.bin")},
+        RawEditCase{"APartialRecordStopsAChange",
+                    Record(0, 1, "a.bin") + "tail",
+                    1,
+                    [](const ArchivePaths& p, const fs::path&) {
+                      RemoveEntries(ModelFiles(), p, {"nothing"}, SameText);
+                    },
+                    {{"a.bin", "@0"}},
+                    -1},
+        RawEditCase{"ForceDropsAPartialRecord",
+                    Record(0, 1, "a.bin") + "tail",
+                    1,
+                    [](const ArchivePaths& p, const fs::path&) {
+                      RenameEntries(ModelFiles(), p, "a.bin", "b.bin", SameText, {{}, true});
+                    },
+                    {{"b.bin", "@0"}},
+                    2048,
+                    Record(0, 1, "b.bin")},
         RawEditCase{"AddReplacingARecordBeyondTheEndTakesItsPlace",
                     Record(0, 1, "a.bin") + Record(1, 1, "new.txt"),
                     1,
@@ -461,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const ArchivePaths& p, const fs::path& folder) {
                       const std::string a = Utf8Path(folder / "a.txt");
                       AddFiles(ModelFiles(), p, {{"c.txt", a, "a", "a.txt"}}, SameText,
-                               [] { return false; });
+                               {[] { return false; }});
                     },
                     "stopped; the archive was left as it was"}),
     [](const auto& info) { return std::string(info.param.label); });
