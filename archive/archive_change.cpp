@@ -290,7 +290,7 @@ DirEntry ArchiveChange::AppendFile(std::string_view name, const std::string& sou
   std::unique_ptr<InputFile> in;
   FileStamp before;
   try {
-    in = fs_.OpenRead(source);
+    in = fs_.OpenSource(source);
     before = in->Stamp();
   } catch (const IoError& e) {
     throw cannotRead(e.what());
@@ -452,14 +452,13 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
     current.exists = false;
     return current;
   }
-  // Opening says why a data file cannot be read: missing, a folder, a device.
+  // Opening says why a data file cannot be read: missing, a folder, a device. A hidden or
+  // system file is an archive like any other.
   try {
     current.dataSize = fs.OpenRead(current.paths.img)->Size();
   } catch (const IoError& e) {
     throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
   }
-  if (!fs.IsPlainFile(current.paths.img))
-    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": it is not a plain file");
   current.records = ReadRecords(fs, current.paths.dir, options.force);
   // Every change may write the data file; one the user may not write is left as it is, even by
   // a change of the directory alone.

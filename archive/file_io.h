@@ -77,7 +77,9 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-// A file opened for reading. While it is open, others may read it but not write it.
+// A file opened for reading. While it is open, others may still read it, write it, and rename
+// or remove it: a reader of an archive never keeps an add out. A file opened with OpenSource,
+// others may read but not write.
 class InputFile {
  public:
   virtual ~InputFile() = default;
@@ -211,6 +213,9 @@ class FileSystem {
   // become a file name here), or empty. Every thread may ask.
   virtual std::string NameRefusal(std::string_view /*name*/) const { return {}; }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
+  // Opens a file whose bytes go into an archive, which must not change while they are read:
+  // where the system can, no one may write it until it is closed.
+  virtual std::unique_ptr<InputFile> OpenSource(const std::string& path) { return OpenRead(path); }
   // Opens an existing folder to write into; the path itself may lead through links.
   virtual std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) = 0;
   // True for an existing plain file: not a folder, not hidden, not a system file.
@@ -278,6 +283,9 @@ class ForwardingFileSystem : public FileSystem {
   std::string NameRefusal(std::string_view name) const override { return inner_.NameRefusal(name); }
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return inner_.OpenRead(path);
+  }
+  std::unique_ptr<InputFile> OpenSource(const std::string& path) override {
+    return inner_.OpenSource(path);
   }
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
     return inner_.OpenFolder(path);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -422,13 +423,16 @@ class WinFileSystem final : public FileSystem {
     return {};
   }
 
+  // A reader lets in the appender of an add, and whoever renames or removes the file: a change
+  // only appends past every record the reader has read, and the extraction run checks that its
+  // data file is the one the directory was read from.
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!h) ThrowLastError();
-    // A pipe or a device by its name is no archive.
-    if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
-    return std::make_unique<WinInputFile>(std::move(h));
+    return Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  }
+
+  // Its stamp before and after is checked too, but the system may note a write's time late.
+  std::unique_ptr<InputFile> OpenSource(const std::string& path) override {
+    return Open(path, FILE_SHARE_READ);
   }
 
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override {
@@ -469,9 +473,10 @@ class WinFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
+    // Readers of the archive read on while bytes are appended past every record they know.
     unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h) ThrowLastError();
     if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
     return std::make_unique<WinUpdateFile>(std::move(h), path);
@@ -486,21 +491,41 @@ class WinFileSystem final : public FileSystem {
       ::SetLastError(ERROR_ACCESS_DENIED);
       ThrowLastError();
     }
+    // Hidden and system stay as the user set them: the new file is made with them.
+    const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     const std::string folder = like.substr(0, LeafStart(like));
     while (true) {
       std::string path = folder + Temps().Next();
       unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+                                   FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                   kept ? kept : FILE_ATTRIBUTE_NORMAL, nullptr));
       if (h) return std::make_unique<WinUpdateFile>(std::move(h), std::move(path));
       if (::GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
     }
   }
 
+  // A scanner, or a reader that keeps writers out, may hold the file replaced for a moment:
+  // the rename is tried again for a while, as long as the system says only that.
   void Replace(const std::string& from, const std::string& to) override {
-    if (!::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      ThrowLastError();
+    const std::wstring source = SystemPath(from);
+    const std::wstring target = SystemPath(to);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!::MoveFileExW(source.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD code = ::GetLastError();
+      // A read-only file or a folder in the way is no one's for a moment.
+      const DWORD attributes = ::GetFileAttributesW(target.c_str());
+      const bool held = code == ERROR_SHARING_VIOLATION ||
+                        (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                         !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)));
+      if (!held || std::chrono::steady_clock::now() >= deadline) {
+        ::SetLastError(code);
+        ThrowLastError();
+      }
+      ::Sleep(50);
+    }
   }
 
   void Remove(const std::string& path) noexcept override {
@@ -618,6 +643,15 @@ class WinFileSystem final : public FileSystem {
                    final.substr(0, slash + 1) == (inside.ends_with(L'\\') ? inside : inside + L'\\')
                ? ItemKind::LinkInside
                : ItemKind::Link;
+  }
+
+  static std::unique_ptr<InputFile> Open(const std::string& path, DWORD share) {
+    unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, share, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!h) ThrowLastError();
+    // A pipe or a device by its name is no archive.
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
+    return std::make_unique<WinInputFile>(std::move(h));
   }
 
   static DWORD Attributes(const std::string& path) {

@@ -11,6 +11,7 @@
 #include "program.h"
 #include "test_support.h"
 #include "unix_link.h"
+#include "win_handles.h"
 
 namespace sectorsieve::testing {
 namespace {
@@ -152,6 +153,42 @@ TEST(CommandLineArchiveItself, EverySpellingOfTheArchiveIsRefused) {
   EXPECT_EQ(run.err, said);
   EXPECT_EQ(ReadBytes(root.path() / "archive.img"), data);
   EXPECT_EQ(ReadBytes(root.path() / "archive.dir"), records);
+}
+
+// Another program holding the data file: one that appends does not keep list out, and one that
+// never lets go leaves compact's change for the next command, as its answer says.
+TEST(CommandLineBesideOthers, ListReadsBesideAnAppenderAndCompactSaysWhichFileWasHeld) {
+  TempDir root;
+  const std::string img = root / "a.img";
+  WriteBytes(img, PatternBytes(2 * 2048));
+  WriteBytes(root / "a.dir", Record(1, 1, "b.txt"));
+  const std::wstring wide = fs::path(img).wstring();
+  unique_hfile holder(::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(holder);
+
+  const Output list = RunProgram({"list", img});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, "     0  b.txt                            2048         2048\n");
+
+  holder.reset();
+  holder.reset(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(holder);
+  const Output compact = RunProgram({"compact", img});
+  EXPECT_EQ(compact.status, 1) << compact.err;
+  EXPECT_NE(compact.err.find("cannot put \"" + img + "\" in place yet: "), std::string::npos)
+      << compact.err;
+  EXPECT_NE(compact.err.find("; the next command on the archive finishes the change\n"),
+            std::string::npos)
+      << compact.err;
+  holder.reset();
+
+  const Output after = RunProgram({"list", img});
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(after.out, "     0  b.txt                               0         2048\n");
+  EXPECT_EQ(ReadBytes(img), PatternBytes(2 * 2048).substr(2048));
 }
 
 }  // namespace
