@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <limits>
 #include <map>
 
@@ -12,154 +11,12 @@ namespace {
 
 // Bytes are copied this much at a time, and a stop is asked for between pieces.
 constexpr std::int64_t CHUNK_BYTES = 1 << 20;
-constexpr std::string_view kSwitchHeader = "sectorsieve switch 1\n";
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
 
-// The names of a switch of both files: the commit record and the two new files it names.
-struct SwitchNames {
-  std::string record;
-  std::string img;
-  std::string dir;
-};
-
-// Named after the data file's own name, as the folder spells it: archives whose names differ
-// only in case are two archives where the file system tells them apart.
-SwitchNames SwitchOf(FileSystem& fs, const ArchivePaths& paths) {
-  return {fs.Beside(paths.img, ".sectorsieve-switch-", ".tmp"),
-          fs.Beside(paths.img, ".sectorsieve-new-", ".tmp"),
-          fs.Beside(paths.dir, ".sectorsieve-new-", ".tmp")};
-}
-
-// The switch to settle: earlier versions named the record after the base path, and one of
-// theirs that a crash left is finished as well, when its text says it is this archive's.
-SwitchNames FoundSwitch(FileSystem& fs, const ArchivePaths& paths) {
-  SwitchNames names = SwitchOf(fs, paths);
-  const std::string earlier = fs.Beside(paths.base, ".sectorsieve-switch-", ".tmp");
-  if (!fs.Exists(names.record) && fs.Exists(earlier)) names.record = earlier;
-  return names;
-}
-
-// What the commit record says: which new file replaces which, by their last parts.
-std::string SwitchText(FileSystem& fs, const ArchivePaths& paths) {
-  const auto leaf = [&](const std::string& path) { return path.substr(fs.LeafStart(path)); };
-  const SwitchNames names = SwitchOf(fs, paths);
-  return std::string(kSwitchHeader) + leaf(names.img) + "\n" + leaf(paths.img) + "\n" +
-         leaf(names.dir) + "\n" + leaf(paths.dir) + "\n";
-}
-
-std::string ReadSmall(FileSystem& fs, const std::string& path) {
-  const auto file = fs.OpenRead(path);
-  const std::int64_t size = std::min<std::int64_t>(file->Size(), 1 << 16);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  text.resize(file->ReadAt(0, text.data(), text.size()));
-  return text;
-}
-
-// Renames what is still to be renamed of a committed switch, then drops its record.
-void FinishSwitch(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
-  if (fs.Exists(names.img)) fs.Replace(names.img, paths.img);
-  if (fs.Exists(names.dir)) fs.Replace(names.dir, paths.dir);
-  fs.Remove(names.record);
-}
-
-}  // namespace
-
-namespace {
-
-// What a committed switch has made of the archive so far, for a reader that may not finish it.
-ArchivePaths ReadThrough(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
-  ArchivePaths view = paths;
-  if (fs.Exists(names.img)) view.img = names.img;
-  if (fs.Exists(names.dir)) view.dir = names.dir;
-  return view;
-}
-
-// SettleArchive, by the holder of the archive's lock.
-ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
-  const SwitchNames names = FoundSwitch(fs, paths);
-  if (!fs.Exists(names.record)) {
-    // New files that no record names were never committed.
-    fs.Remove(names.img);
-    fs.Remove(names.dir);
-    return paths;
-  }
-  try {
-    // A record this program did not write for this archive is left alone.
-    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
-    FinishSwitch(fs, paths, names);
-    return paths;
-  } catch (const IoError&) {
-    return ReadThrough(fs, paths, names);
-  }
-}
-
-}  // namespace
-
-ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
-  fs.RemoveLeftovers(paths.img);
-  const SwitchNames names = FoundSwitch(fs, paths);
-  const bool committed = fs.Exists(names.record);
-  // Most archives have nothing to settle, and are read without taking the lock.
-  if (!committed && !fs.Exists(names.img) && !fs.Exists(names.dir)) return paths;
-  // A change at work that has committed is switching the files, which takes a moment: that is
-  // waited for. New files it has not committed are its own.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  std::unique_ptr<ArchiveLock> lock;
-  try {
-    lock = fs.LockArchive(paths.base,
-                          [&] { return committed && std::chrono::steady_clock::now() < deadline; });
-  } catch (const IoError&) {
-    // No lock to be had: as when the folder cannot be written.
-  }
-  if (lock) return SettleHeld(fs, paths);
-  if (!committed) return paths;
-  try {
-    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
-  } catch (const IoError&) {
-    return paths;
-  }
-  return ReadThrough(fs, paths, names);
-}
-
-ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed) {
-  const std::string img = fs.Spelled(typed.img);
-  const std::string dir = fs.Spelled(typed.dir);
-  if (img == typed.img && dir == typed.dir) return typed;
-  auto spelled = ArchiveOfTypedDataFile(img, fs.Paths());
-  // A short name may stand for a long one of another extension: that is no archive's file.
-  if (!spelled) return typed;
-  spelled->dir = dir;
-  return *spelled;
-}
-
-bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view) {
-  // The switch's new directory keeps its own name from just before the commit record is
-  // written until the second rename.
-  const SwitchNames names = SwitchOf(fs, paths);
-  return view.dir != names.dir && fs.Exists(names.dir);
-}
-
-std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
-                                         const KeepGoing& keepGoing) {
-  std::unique_ptr<ArchiveLock> lock;
-  try {
-    lock = fs.LockArchive(paths.base, [&] { return !keepGoing || keepGoing(); });
-  } catch (const IoError& e) {
-    throw ChangeError("cannot lock " + Quoted(paths.dir) + ": " + e.what());
-  }
-  if (!lock) throw ChangeInterrupted();
-  fs.RemoveLeftovers(paths.img);
-  const ArchivePaths settled = SettleHeld(fs, paths);
-  // A switch that cannot be finished here cannot be changed here either.
-  if (settled.img != paths.img || settled.dir != paths.dir)
-    throw ChangeError("cannot write " + Quoted(paths.dir) +
-                      ": a change that was cut short cannot be finished in its folder");
-  return lock;
-}
-
+// The records of an archive's directory, in order. Throws ChangeError.
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
   try {
     const auto file = fs.OpenRead(dirPath);
@@ -177,6 +34,7 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath) {
   }
 }
 
+// A record with name (up to 24 bytes in the archive's code page) at offset and size.
 DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size) {
   if (offset + size > std::numeric_limits<std::int32_t>::max())
     throw ChangeError("the archive is full: \"" + std::string(name) +
@@ -187,9 +45,12 @@ DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t siz
   return record;
 }
 
+// The name a record's file is written under: its name field up to the first space or NUL.
 std::string RecordName(const DirEntry& record) {
   return EntryFileName(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH));
 }
+
+}  // namespace
 
 ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode)
     : fs_(fs), paths_(paths), mode_(mode) {
