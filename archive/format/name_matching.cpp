@@ -112,9 +112,4 @@ NamePattern::NamePattern(std::string_view utf8) : text_(utf8), key_(NameKey(From
 
 bool NamePattern::Matches(std::u32string_view key) const { return Glob(key_, key); }
 
-bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
-                 const NameText& toUtf8) {
-  return NamePattern(pattern).Matches(NameKey(name, cp, toUtf8));
-}
-
 }  // namespace sectorsieve

@@ -38,8 +38,4 @@ class NamePattern {
   std::u32string key_;
 };
 
-// Whether the file name name (bytes in code page cp) matches pattern.
-bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
-                 const NameText& toUtf8);
-
 }  // namespace sectorsieve
