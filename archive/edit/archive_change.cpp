@@ -1,3 +1,58 @@
+// How a change reaches the disk, and what a crash leaves.
+//
+// (1) Files. A settled archive is its two files, <name>.img and <name>.dir, and nothing else of
+//     its own in their folder. A change at work may add, beside them: temporary files under this
+//     process's names (".sectorsieve-<kind><pid>-<tag>-<n>.tmp", FileSystem::CreateBeside); for a
+//     switch of both files, the new pair under the switch's names (".sectorsieve-new-<leaf>.tmp",
+//     SwitchOf) and its commit record (".sectorsieve-switch-<leaf of the .img>.tmp", whose text is
+//     SwitchText); and, in place, bytes past the old end of <name>.img that no record names.
+//
+// (2) Lock. Every change holds the archive's lock (FileSystem::LockArchive) from BeginChange to
+//     its end: AddFiles, RemoveEntries, RenameEntries and CompactArchive through Load, PackFolder
+//     itself. BeginChange removes the temporary files of ended processes and settles (7) first.
+//     A reader removes them too, but takes the lock only when there is a switch to settle.
+//
+// (3) Writing. ArchiveChange's constructor creates the new directory under a temporary name, and,
+//     for a switch (Mode::Whole), the new data file too. In place (Mode::InPlace), the data file is
+//     opened on the first AppendFile or Copy (OpenData), and new bytes start at the sector after
+//     its end: past every record, and past bytes that an earlier change left there. AppendFile,
+//     Copy and EndAt write only where no record of the old directory points. Until Commit, the
+//     destructor undoes it all: it removes the temporary files, and cuts an in-place data file
+//     back to its old size.
+//
+// (4) Commit in place (add to an existing archive, remove, rename; Publish):
+//     a. the data file is flushed, if anything was appended;
+//     b. the records are written into the new directory, which is flushed;
+//     c. the new directory is renamed over <name>.dir, and the folder is flushed (Replace). This
+//        rename is the commit: from here on the archive reads as changed. If only the folder's
+//        flush fails, ChangedButNotSafe says so, and nothing is undone.
+//
+// (5) Commit of a switch of both files (add to a new archive, compact, pack):
+//     a. the new data file is flushed; the records are written into the new directory, flushed;
+//     b. both are renamed to the switch's names, each rename with its folder flushed;
+//     c. the commit record is created under a temporary name, its text written and flushed;
+//     d. it is renamed to the record's name: the commit. A failure before this point removes
+//        the record and the new files, and the archive reads as before;
+//     e. the new data file is renamed over <name>.img, then the new directory over <name>.dir;
+//     f. the record is removed. A rename of (e) that fails leaves the record, and
+//        ChangedButNotSafe says that the next command on the archive finishes the change.
+//
+// (6) Crashes. In place: before (4c), the archive reads as before; the temporary directory goes
+//     with the next settling (RemoveLeftovers), and the bytes appended stay past the end,
+//     reached by no record, until compact drops them. After (4c), the new directory names only
+//     bytes flushed at (4a). A switch: before (5d), the archive reads as before, and the next
+//     settling removes the temporary files and the new pair that no record names; from (5d) on,
+//     the record names the switch, and the next settling finishes it.
+//
+// (7) Recovery (SettleArchive for a reader, BeginChange for a change, in archive_recovery.cpp):
+//     with the lock, a record whose text is this archive's SwitchText has the new files that are
+//     still under the switch's names renamed over the archive's (5e), then is removed (5f); new
+//     files that no record names are removed. A record named after the base path, as earlier
+//     versions named it, is finished alike. A record that is not this archive's is left alone.
+//     Where a committed switch cannot be finished (another change keeps the lock past a reader's
+//     2 s wait, or a rename fails), a reader reads through it, the new files where they still
+//     are, and BeginChange refuses the change.
+
 #include "archive_change.h"
 
 #include <algorithm>

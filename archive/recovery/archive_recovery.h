@@ -49,12 +49,12 @@ using KeepGoing = std::function<bool()>;
 // Every command takes its paths from here before anything else.
 ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed);
 
-// The recovery step, and the one call on the way to reading an archive that writes: it takes
-// the archive's lock, finishes a switch of both files that a crash interrupted, once its commit
-// record was written, and removes the new files of one that never got so far, with the
-// temporary files that ended processes left beside the archive. Returns the files to read: the
-// archive's own, or where the switch cannot be finished here (a folder that cannot be written,
-// or a change of another process still at work), the new files it names.
+// The recovery step, and the one call on the way to reading an archive that writes: it
+// removes the temporary files that ended processes left beside the archive and, where it finds
+// a switch of both files, takes the archive's lock to finish the switch once its commit record
+// was written, or to remove the new files of one that never got so far. Returns the files to
+// read: the archive's own, or where the switch cannot be finished here (a folder that cannot be
+// written, or a change of another process still at work), the new files it names.
 ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
 
 // Whether a change is between the two renames of a switch of both files, and view, the files
