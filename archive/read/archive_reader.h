@@ -90,7 +90,7 @@ class Archive {
   std::string dataFailure_;
 };
 
-// Reading an archive's directory into its value; modArchive also writes its entries out.
+// Reading an archive's directory into its value.
 class ArchiveReader {
  public:
   explicit ArchiveReader(FileSystem& fs);
