@@ -39,9 +39,9 @@
 #include <thread>
 #include <vector>
 
+#include "archive_writer.h"
 #include "edit_rows.h"
 #include "extraction_run.h"
-#include "imgpack.h"
 #include "modArchive.h"
 #include "picking_bench.h"
 #include "unique_handle.h"

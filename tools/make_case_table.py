@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Prints archive/case_table.h: the small letters of every ANSI code page this program knows,
-with the capital each becomes, as runs. Windows compares file names by making both capitals;
-two names that agree once made capitals name one file there.
+"""Prints archive/format/case_table.h: the small letters of every ANSI code page this program
+knows, with the capital each becomes, as runs. Windows compares file names by making both
+capitals; two names that agree once made capitals name one file there.
 
-Usage: tools/make_case_table.py > archive/case_table.h
+Usage: tools/make_case_table.py > archive/format/case_table.h
 """
 
 PAGES = [874, 932, 936, 949, 950] + list(range(1250, 1259))

@@ -18,7 +18,7 @@
 #include <random>
 #include <thread>
 
-#include "imgpack.h"
+#include "archive_writer.h"
 #include "program.h"
 #include "test_support.h"
 #include "unix_link.h"

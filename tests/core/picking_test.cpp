@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "name_matches.h"
+
 namespace sectorsieve {
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "archive_writer.h"
 #include "edit_model.h"
 #include "faulty_file_system.h"
 #include "imgpack.h"

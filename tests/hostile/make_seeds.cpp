@@ -9,8 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include "archive_writer.h"
 #include "fuzz_input.h"
-#include "imgpack.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive_change.h"
+#include "archive_writer.h"
 #include "edit_model.h"
 #include "extraction_run.h"
 #include "imgpack.h"

@@ -12,7 +12,9 @@ namespace sectorsieve::testing {
 inline void ExtractOne(modArchive& access, const Archive& archive, std::size_t index,
                        const std::string& destination) {
   Destination folder = access.OpenDestination(archive, destination);
-  access.WriteEntry(archive, archive[index], folder).Finish();
+  WrittenEntry written = access.WriteEntry(archive, archive[index], folder);
+  written.Close();
+  written.Rename();
 }
 
 }  // namespace sectorsieve::testing

@@ -36,10 +36,6 @@ class WrittenEntry {
   // Throws EntryError when it cannot, a link on the way included, and when the file there is
   // the archive's own.
   void Rename();
-  void Finish() {
-    Close();
-    Rename();
-  }
 
  private:
   Destination& destination_;

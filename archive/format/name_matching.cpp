@@ -1,6 +1,4 @@
-#include "picking.h"
-
-#include <unordered_map>
+#include "name_matching.h"
 
 #include "case_table.h"
 
@@ -113,43 +111,5 @@ std::u32string NameKey(std::string_view name, const CodePage& cp, const NameText
 NamePattern::NamePattern(std::string_view utf8) : text_(utf8), key_(NameKey(FromUtf8(utf8))) {}
 
 bool NamePattern::Matches(std::u32string_view key) const { return Glob(key_, key); }
-
-bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
-                 const NameText& toUtf8) {
-  return NamePattern(pattern).Matches(NameKey(name, cp, toUtf8));
-}
-
-Picked PickEntries(const Archive& archive, const std::vector<std::string>& patterns,
-                   const CodePage& cp, const NameText& toUtf8) {
-  std::vector<NamePattern> compiled(patterns.begin(), patterns.end());
-  std::vector<bool> used(patterns.size());
-  Picked picked;
-  for (const Archive::Entry& entry : archive) {
-    const std::u32string key = NameKey(entry.FileName(), cp, toUtf8);
-    bool matched = false;
-    for (std::size_t p = 0; p < compiled.size(); ++p)
-      if (compiled[p].Matches(key)) matched = used[p] = true;
-    if (matched) picked.entries.push_back(entry.Index());
-  }
-  for (std::size_t p = 0; p < patterns.size(); ++p)
-    if (!used[p]) picked.unmatched.push_back(patterns[p]);
-  return picked;
-}
-
-std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
-                                  const CodePage& cp, const NameText& toUtf8) {
-  std::vector<SameName> groups;
-  std::unordered_map<std::u32string, std::size_t> groupOf;
-  for (const std::size_t index : indices) {
-    const Archive::Entry& entry = archive[index];
-    const auto [at, fresh] = groupOf.emplace(NameKey(entry.FileName(), cp, toUtf8), groups.size());
-    if (fresh) groups.emplace_back();
-    SameName& group = groups[at->second];
-    group.entries.push_back(index);
-    // Files are renamed to their names in directory order: the last one written stays.
-    if (!entry.Refused()) group.kept = index;
-  }
-  return groups;
-}
 
 }  // namespace sectorsieve

@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -16,13 +15,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <optional>
-#include <thread>
 
 #include "file_io.h"
-#include "free_processors.h"
 #include "posix_handles.h"
 #include "unique_handle.h"
 
@@ -597,34 +593,7 @@ class PosixFileSystem final : public FileSystem {
   bool windowsPaths_;
 };
 
-// The processors this process may run on: those of its affinity mask, and fewer where its
-// control group's CPU quota grants fewer.
-double FreeProcessors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  double free = ::sched_getaffinity(0, sizeof set, &set) == 0
-                    ? CPU_COUNT(&set)
-                    : std::max(1u, std::thread::hardware_concurrency());
-  const auto firstLine = [](const char* path) {
-    std::string line;
-    std::ifstream file(path);
-    std::getline(file, line);
-    return line;
-  };
-  std::optional<double> quota = QuotaProcessors(firstLine("/sys/fs/cgroup/cpu.max"));
-  if (!quota)
-    quota = QuotaProcessors(firstLine("/sys/fs/cgroup/cpu/cpu.cfs_quota_us") + " " +
-                            firstLine("/sys/fs/cgroup/cpu/cpu.cfs_period_us"));
-  return quota ? std::min(free, *quota) : free;
-}
-
 }  // namespace
-
-// Closing a file costs little here, and every rename and create in one folder takes that
-// folder's lock: more than one finisher only waits on the others. On ext4, 30,000 small
-// entries took 2.0 s with one finisher, 2.4 s with four or eight, and 2.5 s finished in turn,
-// with two processors free; with one, a finisher of its own costs a switch per file.
-unsigned DefaultFinishers() { return FinishersFor(FreeProcessors()); }
 
 FileSystem& SystemFileSystem() {
   static PosixFileSystem fs(CodePage::Known(1252), true);

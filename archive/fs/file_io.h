@@ -326,10 +326,6 @@ class ForwardingFileSystem : public FileSystem {
   FileSystem& inner_;
 };
 
-// How many threads finish new files (close and rename them) while a run writes the next
-// ones: it depends on what closing a file costs on this system.
-unsigned DefaultFinishers();
-
 // The real file system of the platform the program runs on, with entry names in the system's
 // ANSI code page (on Windows the system says which; elsewhere it is 1252).
 FileSystem& SystemFileSystem();

@@ -1,16 +1,14 @@
 #pragma once
 
-// Entries picked by name, as Windows compares file names: in Unicode, without regard to case,
+// Names compared as Windows compares file names: in Unicode, without regard to case,
 // with the dots and spaces that end a name's parts left out.
 
-#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "modArchive.h"
+#include "names.h"
 
 namespace sectorsieve {
 
@@ -39,28 +37,5 @@ class NamePattern {
   std::string text_;
   std::u32string key_;
 };
-
-// Whether the file name name (bytes in code page cp) matches pattern.
-bool NameMatches(std::string_view name, std::string_view pattern, const CodePage& cp,
-                 const NameText& toUtf8);
-
-// The entries of archive whose file names match any of patterns, in directory order, and the
-// patterns that matched none, in their order.
-struct Picked {
-  std::vector<std::size_t> entries;
-  std::vector<std::string> unmatched;
-};
-Picked PickEntries(const Archive& archive, const std::vector<std::string>& patterns,
-                   const CodePage& cp, const NameText& toUtf8);
-
-// The entries at indices (directory order) that share one file name as Windows compares
-// names, and the one whose file extraction keeps: the last that is not refused, if any.
-struct SameName {
-  std::vector<std::size_t> entries;
-  std::optional<std::size_t> kept;
-};
-// One per name, in the order of each name's first entry.
-std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
-                                  const CodePage& cp, const NameText& toUtf8);
 
 }  // namespace sectorsieve

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "file_io.h"
@@ -667,10 +666,6 @@ class WinFileSystem final : public FileSystem {
 };
 
 }  // namespace
-
-// Closing a new file is where on-access scanners look at it, which takes milliseconds:
-// finishers mostly wait, so a few more than the cores still help.
-unsigned DefaultFinishers() { return std::clamp(std::thread::hardware_concurrency(), 4u, 8u); }
 
 FileSystem& SystemFileSystem() {
   static WinFileSystem fs(WindowsCodePage(::GetACP()));

@@ -14,25 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "archive_recovery.h"
 #include "file_io.h"
 #include "format.h"
 #include "names.h"
 #include "picking.h"
 
 namespace sectorsieve {
-
-// The change could not be made; what() names the user's file and the system's reason. The
-// archive reads as it did before.
-class ChangeError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The change stopped because it was asked to; the archive reads as it did before.
-class ChangeInterrupted : public ChangeError {
- public:
-  ChangeInterrupted() : ChangeError("stopped; the archive was left as it was") {}
-};
 
 // The change was made, and the archive reads as changed, but a step after the one that
 // published it failed: the system could not put it on the disk, or a switch of both files is
@@ -43,9 +31,6 @@ class ChangedButNotSafe : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Asked between pieces of work; false stops the change.
-using KeepGoing = std::function<bool()>;
-
 // What every change of an archive is handed.
 struct ChangeOptions {
   KeepGoing keepGoing;  // when to stop
@@ -53,42 +38,6 @@ struct ChangeOptions {
   // refuses to drop them unless told to.
   bool force = false;
 };
-
-// The archive's files as the file system identifies them: as their folder spells them (on
-// Windows, whatever case or short name was typed), and the files that symbolic links lead to,
-// so that every way to one archive settles, locks and names its switch alike, and a change
-// replaces the user's file rather than the link to it. Every command takes its paths from
-// here before anything else.
-ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed);
-
-// Finishes a switch of both files that a crash interrupted, once its commit record was written,
-// and removes the new files of one that never got so far; where it takes the lock to do so,
-// also the temporary files that ended processes left beside the archive. This writes: it is
-// the step every command takes before reading. Returns the files to read: the archive's own, or
-// where the switch cannot be finished here (a folder that cannot be written, or a change of another
-// process still at work), the new files it names.
-ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
-
-// Whether a change is between the two renames of a switch of both files, and view, the files
-// a reader reads, does not read through it: then view's directory and data file are one old
-// and one new.
-bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view);
-
-// Takes the archive's lock for a change, first waiting, while keepGoing allows, for another
-// process's change to it to end; then settles the archive. Hold it until the change is done.
-// Throws ChangeInterrupted when keepGoing stops the wait, ChangeError when a switch that was cut
-// short cannot be finished.
-std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
-                                         const KeepGoing& keepGoing);
-
-// The records of an archive's directory, in order; bytes after the last whole one only when
-// force drops them. Throws ChangeError.
-std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bool force);
-
-// A record with name (up to 24 bytes in the archive's code page) at offset and size.
-DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size);
-// The name a record's file is written under: its name field up to the first space or NUL.
-std::string RecordName(const DirEntry& record);
 
 // One writer for every change: new bytes appended to the data file in place (InPlace), or a
 // new pair of files (Whole). Nothing the old directory names is written over. Until Commit

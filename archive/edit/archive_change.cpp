@@ -1,8 +1,65 @@
+// How a change reaches the disk, and what a crash leaves.
+//
+// (1) Files. A settled archive is its two files, <name>.img and <name>.dir, and nothing else of
+//     its own in their folder. A change at work may add, beside them: temporary files under this
+//     process's names (".sectorsieve-<kind><pid>-<tag>-<n>.tmp", FileSystem::CreateBeside); for a
+//     switch of both files, the new pair under the switch's names (".sectorsieve-new-<leaf>.tmp",
+//     SwitchOf) and its commit record (".sectorsieve-switch-<leaf of the .img>.tmp", whose text is
+//     SwitchText); and, in place, bytes past the old end of <name>.img that no record names.
+//
+// (2) Lock. Every change holds the archive's lock (FileSystem::LockArchive) from BeginChange to
+//     its end: AddFiles, RemoveEntries, RenameEntries and CompactArchive through Load, PackFolder
+//     itself; and the lock of the data file itself (FileSystem::LockFile), which archives that
+//     share it through hard links share. BeginChange removes the temporary files of ended
+//     processes and settles (7) first. A reader tries the lock, without waiting unless a switch
+//     is committed, and removes them only while it holds it: a process id alone does not tell
+//     an ended process from one in another PID namespace.
+//
+// (3) Writing. ArchiveChange's constructor creates the new directory under a temporary name, and,
+//     for a switch (Mode::Whole), the new data file too. In place (Mode::InPlace), the data file is
+//     opened on the first AppendFile or Copy (OpenData), and new bytes start at the sector after
+//     its end: past every record, and past bytes that an earlier change left there. AppendFile,
+//     Copy and EndAt write only where no record of the old directory points. Until Commit, the
+//     destructor undoes it all: it removes the temporary files, and cuts an in-place data file
+//     back to its old size.
+//
+// (4) Commit in place (add to an existing archive, remove, rename; Publish):
+//     a. the data file is flushed, if anything was appended;
+//     b. the records are written into the new directory, which is flushed;
+//     c. the new directory is renamed over <name>.dir, and the folder is flushed (Replace). This
+//        rename is the commit: from here on the archive reads as changed. If only the folder's
+//        flush fails, ChangedButNotSafe says so, and nothing is undone.
+//
+// (5) Commit of a switch of both files (add to a new archive, compact, pack):
+//     a. the new data file is flushed; the records are written into the new directory, flushed;
+//     b. both are renamed to the switch's names, each rename with its folder flushed;
+//     c. the commit record is created under a temporary name, its text written and flushed;
+//     d. it is renamed to the record's name: the commit. A failure before this point removes
+//        the record and the new files, and the archive reads as before;
+//     e. the new data file is renamed over <name>.img, then the new directory over <name>.dir;
+//     f. the record is removed. A rename of (e) that fails leaves the record, and
+//        ChangedButNotSafe says that the next command on the archive finishes the change.
+//
+// (6) Crashes. In place: before (4c), the archive reads as before; the temporary directory goes
+//     with the next settling (RemoveLeftovers), and the bytes appended stay past the end,
+//     reached by no record, until compact drops them. After (4c), the new directory names only
+//     bytes flushed at (4a). A switch: before (5d), the archive reads as before, and the next
+//     settling removes the temporary files and the new pair that no record names; from (5d) on,
+//     the record names the switch, and the next settling finishes it.
+//
+// (7) Recovery (SettleArchive for a reader, BeginChange for a change, in archive_recovery.cpp):
+//     with the lock, a record whose text is this archive's SwitchText has the new files that are
+//     still under the switch's names renamed over the archive's (5e), then is removed (5f); new
+//     files that no record names are removed. A record named after the base path, as earlier
+//     versions named it, is finished alike. A record that is not this archive's is left alone.
+//     Where a committed switch cannot be finished (another change keeps the lock past a reader's
+//     2 s wait, or a rename fails), a reader reads through it, the new files where they still
+//     are, and BeginChange refuses the change.
+
 #include "archive_change.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <limits>
 #include <map>
 
@@ -12,175 +69,13 @@ namespace {
 
 // Bytes are copied this much at a time, and a stop is asked for between pieces.
 constexpr std::int64_t CHUNK_BYTES = 1 << 20;
-constexpr std::string_view kSwitchHeader = "sectorsieve switch 1\n";
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
 
-// The names of a switch of both files: the commit record and the two new files it names.
-struct SwitchNames {
-  std::string record;
-  std::string img;
-  std::string dir;
-};
-
-// Named after the data file's own name, as the folder spells it: archives whose names differ
-// only in case are two archives where the file system tells them apart.
-SwitchNames SwitchOf(FileSystem& fs, const ArchivePaths& paths) {
-  return {fs.Beside(paths.img, ".sectorsieve-switch-", ".tmp"),
-          fs.Beside(paths.img, ".sectorsieve-new-", ".tmp"),
-          fs.Beside(paths.dir, ".sectorsieve-new-", ".tmp")};
-}
-
-// The switch to settle: earlier versions named the record after the base path, and one of
-// theirs that a crash left is finished as well, when its text says it is this archive's.
-SwitchNames FoundSwitch(FileSystem& fs, const ArchivePaths& paths) {
-  SwitchNames names = SwitchOf(fs, paths);
-  const std::string earlier = fs.Beside(paths.base, ".sectorsieve-switch-", ".tmp");
-  if (!fs.Exists(names.record) && fs.Exists(earlier)) names.record = earlier;
-  return names;
-}
-
-// What the commit record says: which new file replaces which, by their last parts.
-std::string SwitchText(FileSystem& fs, const ArchivePaths& paths) {
-  const auto leaf = [&](const std::string& path) { return path.substr(fs.LeafStart(path)); };
-  const SwitchNames names = SwitchOf(fs, paths);
-  return std::string(kSwitchHeader) + leaf(names.img) + "\n" + leaf(paths.img) + "\n" +
-         leaf(names.dir) + "\n" + leaf(paths.dir) + "\n";
-}
-
-std::string ReadSmall(FileSystem& fs, const std::string& path) {
-  const auto file = fs.OpenRead(path);
-  const std::int64_t size = std::min<std::int64_t>(file->Size(), 1 << 16);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  text.resize(file->ReadAt(0, text.data(), text.size()));
-  return text;
-}
-
-// Renames what is still to be renamed of a committed switch, then drops its record.
-void FinishSwitch(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
-  if (fs.Exists(names.img)) fs.Replace(names.img, paths.img);
-  if (fs.Exists(names.dir)) fs.Replace(names.dir, paths.dir);
-  fs.Remove(names.record);
-}
-
-}  // namespace
-
-namespace {
-
-// What a committed switch has made of the archive so far, for a reader that may not finish it.
-ArchivePaths ReadThrough(FileSystem& fs, const ArchivePaths& paths, const SwitchNames& names) {
-  ArchivePaths view = paths;
-  if (fs.Exists(names.img)) view.img = names.img;
-  if (fs.Exists(names.dir)) view.dir = names.dir;
-  return view;
-}
-
-// SettleArchive, by the holder of the archive's lock.
-ArchivePaths SettleHeld(FileSystem& fs, const ArchivePaths& paths) {
-  const SwitchNames names = FoundSwitch(fs, paths);
-  if (!fs.Exists(names.record)) {
-    // New files that no record names were never committed.
-    fs.Remove(names.img);
-    fs.Remove(names.dir);
-    return paths;
-  }
-  try {
-    // A record this program did not write for this archive is left alone.
-    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
-    FinishSwitch(fs, paths, names);
-    return paths;
-  } catch (const IoError&) {
-    return ReadThrough(fs, paths, names);
-  }
-}
-
-}  // namespace
-
-ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths) {
-  const SwitchNames names = FoundSwitch(fs, paths);
-  const bool committed = fs.Exists(names.record);
-  // A change at work that has committed is switching the files, which takes a moment: that is
-  // waited for. New files it has not committed are its own. Otherwise the lock is only tried:
-  // a change at work holds it throughout.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  std::unique_ptr<ArchiveLock> lock;
-  try {
-    lock = fs.LockArchive(paths.base,
-                          [&] { return committed && std::chrono::steady_clock::now() < deadline; });
-  } catch (const IoError&) {
-    // No lock to be had: as when the folder cannot be written.
-  }
-  if (lock) {
-    // Only the lock's holder knows that no change is writing its temporary files: a process
-    // id alone does not tell, as another PID namespace may have the same.
-    fs.RemoveLeftovers(paths.img);
-    return SettleHeld(fs, paths);
-  }
-  if (!committed) return paths;
-  try {
-    if (ReadSmall(fs, names.record) != SwitchText(fs, paths)) return paths;
-  } catch (const IoError&) {
-    return paths;
-  }
-  return ReadThrough(fs, paths, names);
-}
-
-ArchivePaths SpelledArchive(FileSystem& fs, const ArchivePaths& typed) {
-  ArchivePaths paths{typed.base, fs.Spelled(typed.dir), fs.Spelled(typed.img)};
-  if (paths.img == typed.img) return paths;
-  // A link may lead to a data file of another extension, a short name to a long one.
-  const auto spelled = ArchiveOfTypedDataFile(paths.img, fs.Paths());
-  paths.base = spelled ? spelled->base : paths.img;
-  return paths;
-}
-
-bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view) {
-  // The switch's new directory keeps its own name from just before the commit record is
-  // written until the second rename.
-  const SwitchNames names = SwitchOf(fs, paths);
-  return view.dir != names.dir && fs.Exists(names.dir);
-}
-
-namespace {
-
-// The archive's lock and its data file's, let go of together.
-class BothLocks final : public ArchiveLock {
- public:
-  BothLocks(std::unique_ptr<ArchiveLock> archive, std::unique_ptr<ArchiveLock> data)
-      : archive_(std::move(archive)), data_(std::move(data)) {}
-
- private:
-  std::unique_ptr<ArchiveLock> archive_;
-  std::unique_ptr<ArchiveLock> data_;
-};
-
-}  // namespace
-
-std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
-                                         const KeepGoing& keepGoing) {
-  const auto wait = [&] { return !keepGoing || keepGoing(); };
-  std::unique_ptr<ArchiveLock> lock;
-  try {
-    lock = fs.LockArchive(paths.base, wait);
-    if (!lock) throw ChangeInterrupted();
-    // Another folder may name the same data file: its archive's changes would append there too.
-    auto data = fs.LockFile(paths.img, wait);
-    if (!data) throw ChangeInterrupted();
-    lock = std::make_unique<BothLocks>(std::move(lock), std::move(data));
-  } catch (const IoError& e) {
-    throw ChangeError("cannot lock " + Quoted(paths.dir) + ": " + e.what());
-  }
-  fs.RemoveLeftovers(paths.img);
-  const ArchivePaths settled = SettleHeld(fs, paths);
-  // A switch that cannot be finished here cannot be changed here either.
-  if (settled.img != paths.img || settled.dir != paths.dir)
-    throw ChangeError("cannot write " + Quoted(paths.dir) +
-                      ": a change that was cut short cannot be finished in its folder");
-  return lock;
-}
-
+// The records of an archive's directory, in order; bytes after the last whole one only when
+// force drops them. Throws ChangeError.
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bool force) {
   try {
     const auto file = fs.OpenRead(dirPath);
@@ -204,6 +99,7 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bo
   }
 }
 
+// A record with name (up to 24 bytes in the archive's code page) at offset and size.
 DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t size) {
   if (offset + size > std::numeric_limits<std::int32_t>::max())
     throw ChangeError("the archive is full: \"" + std::string(name) +
@@ -214,9 +110,12 @@ DirEntry MakeRecord(std::string_view name, std::int64_t offset, std::int64_t siz
   return record;
 }
 
+// The name a record's file is written under: its name field up to the first space or NUL.
 std::string RecordName(const DirEntry& record) {
   return EntryFileName(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH));
 }
+
+}  // namespace
 
 ArchiveChange::ArchiveChange(FileSystem& fs, const ArchivePaths& paths, Mode mode)
     : fs_(fs), paths_(paths), mode_(mode) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "modArchive.h"
+#include "archive_reader.h"
 #include "picking.h"
 
 namespace sectorsieve {

@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "clsImgFile.h"
-
 namespace sectorsieve {
+
+class clsImgFile;
 
 class CodePage {
  public:

@@ -1,10 +1,10 @@
 #pragma once
 
+// An archive's directory read into one value, every record with what extraction makes of it.
+
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,9 +14,16 @@
 #include "format.h"
 #include "names.h"
 #include "run_failures.h"
-#include "written_entry.h"
 
 namespace sectorsieve {
+
+// Why an entry that does not lie within the data file is refused.
+inline constexpr const char* kBeyondTheEnd = "lies beyond the end of the archive";
+
+// Whether count bytes at start lie within a data file of size bytes. The final sector may be
+// partial; its missing tail reads as zeros. An empty entry may start right at the end, where a
+// writer puts an empty last file.
+bool LiesWithin(std::int64_t start, std::int64_t count, std::int64_t size);
 
 // What extraction makes of one entry, decided once, here: the name of its file (in the code
 // page, "\" between folders), why it is refused or empty, and the bytes it takes from the data
@@ -49,7 +56,7 @@ class Archive {
 
    private:
     friend class Archive;
-    friend class modArchive;
+    friend class ArchiveReader;
     clsImgFile record_;
     std::uint32_t refusal_ = 0;  // 1 + the number of its reason in the archive, 0 for none
   };
@@ -69,9 +76,11 @@ class Archive {
   // Why the data file could not be opened then, or empty. Entries that are not refused for
   // their own sake cannot be extracted without it.
   const std::string& DataFailure() const { return dataFailure_; }
+  // The data file the directory was read beside, when it could be told.
+  const std::optional<FileId>& DataId() const { return dataId_; }
 
  private:
-  friend class modArchive;
+  friend class ArchiveReader;
   ArchivePaths paths_;
   std::vector<Entry> entries_;
   std::vector<std::string> reasons_;
@@ -81,16 +90,10 @@ class Archive {
   std::string dataFailure_;
 };
 
-// A run was asked to stop while an entry was being written; the entry was abandoned.
-class EntryStopped : public std::exception {
+// Reading an archive's directory into its value.
+class ArchiveReader {
  public:
-  const char* what() const noexcept override { return "the entry was stopped"; }
-};
-
-// Archive access: reading a directory into its value, and writing its entries out.
-class modArchive {
- public:
-  explicit modArchive(FileSystem& fs);
+  explicit ArchiveReader(FileSystem& fs);
 
   // The archive at basePath: one entry per whole record of basePath + ".dir", each decided
   // against the data file's size and the file system's names. keepGoing is asked between
@@ -100,40 +103,12 @@ class modArchive {
   // The same for an archive whose two files are spelled otherwise ("DATA.IMG", "DATA.DIR").
   Archive LoadDirectory(const ArchivePaths& paths, const std::function<bool()>& keepGoing = {});
 
-  // Opens the folder that a run's entries of archive are written into, which keeps the
-  // archive's own files. Throws RunError when it cannot.
-  Destination OpenDestination(const Archive& archive, const std::string& destination);
-  // Writes the entry's bytes into a new file in destination, left to finish (close, then
-  // rename to its name) on any thread. Throws EntryError for a fault of this entry, RunError
-  // when the data file or the destination folder cannot be used. keepGoing is asked between
-  // pieces of a long entry; when it says no, the entry is abandoned as a failed one is, its
-  // temporary file removed, and EntryStopped is thrown.
-  WrittenEntry WriteEntry(const Archive& archive, const Archive::Entry& entry,
-                          Destination& destination, const std::function<bool()>& keepGoing = {});
-  // Writes the entry's bytes to out, as WriteEntry would put them in its file. Throws as
-  // WriteEntry does.
-  void CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out);
-
-  // Closes the data file that WriteEntry keeps open between entries of one run.
-  void CloseArchive() { gImgFile.reset(); }
+ protected:
+  FileSystem& fs_;
 
  private:
   // One reading of the files at view, which SettleArchive gave for paths.
   Archive ReadArchive(const ArchivePaths& view, const std::function<bool()>& keepGoing);
-
-  // The entry's range in the data file, opened; throws EntryError when it is refused.
-  void Prepare(const Archive& archive, const Archive::Entry& entry);
-  void OpenArchive(const Archive& archive);
-  void CopyEntry(std::int64_t start, std::int64_t count, OutputFile& out,
-                 const std::function<bool()>& keepGoing = {});
-  void CopyStored(std::int64_t at, std::int64_t count, OutputFile& out);
-  void AppendZeros(std::int64_t count, OutputFile& out);
-
-  FileSystem& fs_;
-  std::unique_ptr<InputFile> gImgFile;
-  std::string imgPath_;  // of the data file open
-  std::int64_t imgSize_ = 0;
-  std::vector<char> gBuffer;  // copy buffer, fixed size whatever the entry's size
 };
 
 }  // namespace sectorsieve

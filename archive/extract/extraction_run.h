@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "finish_pool.h"
+#include "free_processors.h"
 #include "modArchive.h"
 
 namespace sectorsieve {

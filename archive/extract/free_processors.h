@@ -15,4 +15,8 @@ std::optional<double> QuotaProcessors(std::string_view quotaAndPeriod);
 // of its own pays only when a second processor is free to the process.
 unsigned FinishersFor(double freeProcessors);
 
+// How many threads finish new files (close and rename them) while a run writes the next
+// ones: it depends on what closing a file costs on this system.
+unsigned DefaultFinishers();
+
 }  // namespace sectorsieve

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "clsImgFile.h"
+
 namespace sectorsieve {
 
 namespace {

@@ -1,0 +1,34 @@
+#pragma once
+
+// Entries of an archive picked by name, as Windows compares file names.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive_reader.h"
+#include "name_matching.h"
+
+namespace sectorsieve {
+
+// The entries of archive whose file names match any of patterns, in directory order, and the
+// patterns that matched none, in their order.
+struct Picked {
+  std::vector<std::size_t> entries;
+  std::vector<std::string> unmatched;
+};
+Picked PickEntries(const Archive& archive, const std::vector<std::string>& patterns,
+                   const CodePage& cp, const NameText& toUtf8);
+
+// The entries at indices (directory order) that share one file name as Windows compares
+// names, and the one whose file extraction keeps: the last that is not refused, if any.
+struct SameName {
+  std::vector<std::size_t> entries;
+  std::optional<std::size_t> kept;
+};
+// One per name, in the order of each name's first entry.
+std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
+                                  const CodePage& cp, const NameText& toUtf8);
+
+}  // namespace sectorsieve
