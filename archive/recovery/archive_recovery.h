@@ -66,9 +66,9 @@ ArchivePaths SettleArchive(FileSystem& fs, const ArchivePaths& paths);
 bool SwitchingUnder(FileSystem& fs, const ArchivePaths& paths, const ArchivePaths& view);
 
 // Takes the archive's lock and its data file's for a change, first waiting, while keepGoing
-// allows, for another process's change to it to end; then settles the archive. Hold it until the change is done.
-// Throws ChangeInterrupted when keepGoing stops the wait, ChangeError when a switch that was cut
-// short cannot be finished.
+// allows, for another process's change to it to end; then settles the archive. Hold it until
+// the change is done. Throws ChangeInterrupted when keepGoing stops the wait, ChangeError when
+// a switch that was cut short cannot be finished.
 std::unique_ptr<ArchiveLock> BeginChange(FileSystem& fs, const ArchivePaths& paths,
                                          const KeepGoing& keepGoing);
 
