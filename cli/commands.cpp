@@ -13,6 +13,7 @@
 #include "file_io.h"
 #include "imgpack.h"
 #include "listing.h"
+#include "messages.h"
 #include "picking.h"
 #include "progress.h"
 
@@ -60,7 +61,7 @@ NameText TextOf(const NameCodec& names) {
 // As tar says it: the others are still listed or extracted.
 void ReportUnmatched(const std::vector<std::string>& unmatched) {
   for (const std::string& pattern : unmatched)
-    std::fputs((Printable(pattern) + ": not in the archive\n").c_str(), stderr);
+    std::fputs((NotInTheArchive(Printable(pattern)) + "\n").c_str(), stderr);
 }
 
 // Standard output as the file an entry is copied into.
@@ -263,7 +264,7 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
       try {
         fs.OpenRead(file);
       } catch (const IoError& e) {
-        throw ChangeError("cannot read \"" + file + "\": " + e.what());
+        throw ChangeError(CannotRead(file, e.what()));
       }
       const std::string leaf = file.substr(fs.LeafStart(file));
       const std::string name = as ? TypedName(*as, names) : TypedName(leaf, names);

@@ -63,14 +63,14 @@
 #include <limits>
 #include <map>
 
+#include "messages.h"
+
 namespace sectorsieve {
 
 namespace {
 
 // Bytes are copied this much at a time, and a stop is asked for between pieces.
 constexpr std::int64_t CHUNK_BYTES = 1 << 20;
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
 
@@ -95,7 +95,7 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bo
       records.push_back(DecodeRecord(bytes.data() + at));
     return records;
   } catch (const IoError& e) {
-    throw ChangeError("cannot read " + Quoted(dirPath) + ": " + e.what());
+    throw ChangeError(CannotRead(dirPath, e.what()));
   }
 }
 
@@ -155,7 +155,7 @@ std::string ArchiveChange::Closed(std::unique_ptr<UpdateFile>& file) {
 }
 
 void ArchiveChange::Fail(const std::string& path, const IoError& e) const {
-  throw ChangeError("cannot write " + Quoted(path) + ": " + e.what());
+  throw ChangeError(CannotWrite(path, e.what()));
 }
 
 void ArchiveChange::OpenData() {
@@ -184,7 +184,7 @@ DirEntry ArchiveChange::AppendFile(std::string_view name, const std::string& sou
                                    const std::string& shown, const KeepGoing& keepGoing) {
   OpenData();
   const auto cannotRead = [&](const std::string& reason) {
-    return ChangeError("cannot read " + Quoted(shown) + ": " + reason);
+    return ChangeError(CannotRead(shown, reason));
   };
   std::unique_ptr<InputFile> in;
   FileStamp before;
@@ -356,7 +356,7 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
   try {
     current.dataSize = fs.OpenRead(current.paths.img)->Size();
   } catch (const IoError& e) {
-    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+    throw ChangeError(CannotRead(current.paths.img, e.what()));
   }
   current.records = ReadRecords(fs, current.paths.dir, options.force);
   // Every change may write the data file; one the user may not write is left as it is, even by
@@ -364,7 +364,7 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
   try {
     fs.OpenUpdate(current.paths.img);
   } catch (const IoError& e) {
-    throw ChangeError("cannot write " + Quoted(current.paths.img) + ": " + e.what());
+    throw ChangeError(CannotWrite(current.paths.img, e.what()));
   }
   return current;
 }
@@ -513,7 +513,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
     img = fs.OpenRead(current.paths.img);
     imgSize = img->Size();
   } catch (const IoError& e) {
-    throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+    throw ChangeError(CannotRead(current.paths.img, e.what()));
   }
   const std::int64_t imgSectors = SectorsFor(imgSize);
   // Only records that lie within the data file move; the others, which extraction refuses,
@@ -560,7 +560,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
     try {
       change.Copy(*img, from, count, at, options.keepGoing);
     } catch (const IoError& e) {
-      throw ChangeError("cannot read " + Quoted(current.paths.img) + ": " + e.what());
+      throw ChangeError(CannotRead(current.paths.img, e.what()));
     }
     at += (run.second - run.first) * SECTOR_SIZE;
     // The old data file goes when the new one is in: its cache would only crowd out the new

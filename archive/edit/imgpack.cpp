@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "format.h"
+#include "messages.h"
 #include "names.h"
 #include "picking.h"
 
 namespace sectorsieve::imgpack {
 
 namespace {
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // path of name in folder, spelled as paths are.
 std::string Inside(const std::string& folder, const std::string& name) {
@@ -46,7 +45,7 @@ std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchiveP
   try {
     items = fs.ListFolder(folder);
   } catch (const IoError& e) {
-    throw PackError("cannot read " + Quoted(folder) + ": " + e.what());
+    throw PackError(CannotRead(folder, e.what()));
   }
   // Entry name and the file it comes from, sorted by entry name.
   std::vector<std::pair<std::string, std::string>> entries;

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "messages.h"
+
 namespace sectorsieve {
 
 namespace {
@@ -14,8 +16,6 @@ constexpr std::size_t COPY_BUFFER_SIZE = 1 << 20;
 // A stop is looked for between pieces of an entry this large: a fraction of a second even
 // on a slow disk, yet few enough pieces to cost nothing.
 constexpr std::int64_t PIECE_SIZE = 16 << 20;
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "archive_recovery.h"
+#include "messages.h"
 
 namespace sectorsieve {
 
@@ -15,8 +16,6 @@ namespace {
 
 // Directory records are read this many at a time rather than one read per record.
 constexpr std::size_t RECORDS_PER_READ = 2048;
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 }  // namespace
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "messages.h"
+
 namespace sectorsieve {
 
 namespace {
 
 constexpr std::string_view kSwitchHeader = "sectorsieve switch 1\n";
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 }  // namespace
 
