@@ -72,8 +72,6 @@ namespace {
 // Bytes are copied this much at a time, and a stop is asked for between pieces.
 constexpr std::int64_t CHUNK_BYTES = 1 << 20;
 
-std::int64_t SectorsFor(std::int64_t bytes) { return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE; }
-
 // The records of an archive's directory, in order; bytes after the last whole one only when
 // force drops them. Throws ChangeError.
 std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bool force) {
@@ -521,23 +519,16 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
   const auto within = [&](const DirEntry& r) {
     return r.lOffset >= 0 && r.lSize >= 0 && std::int64_t{r.lOffset} + r.lSize <= imgSectors;
   };
-  // The runs of sectors those records reach, merged where they touch.
-  std::vector<std::pair<std::int64_t, std::int64_t>> used;
+  std::vector<SectorRun> reached;
   for (const DirEntry& r : current.records)
-    if (within(r) && r.lSize > 0) used.emplace_back(r.lOffset, std::int64_t{r.lOffset} + r.lSize);
-  std::sort(used.begin(), used.end());
-  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
-  for (const auto& run : used)
-    if (!runs.empty() && run.first <= runs.back().second)
-      runs.back().second = std::max(runs.back().second, run.second);
-    else
-      runs.push_back(run);
+    if (within(r) && r.lSize > 0) reached.push_back({r.lOffset, std::int64_t{r.lOffset} + r.lSize});
+  const std::vector<SectorRun> runs = MergedRuns(std::move(reached));
   std::int64_t kept = 0;
   // Unused sectors before each run.
   std::vector<std::int64_t> before;
   for (const auto& run : runs) {
     before.push_back(run.first - kept);
-    kept += run.second - run.first;
+    kept += run.end - run.first;
   }
   if (kept == imgSectors) return 0;
   // A sector moves down by the unused sectors before it; one past the data by all of them.
@@ -547,8 +538,7 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
                          [](std::int64_t s, const auto& run) { return s < run.first; });
     if (next == runs.begin()) return sector - std::min(sector, imgSectors);
     const auto i = static_cast<std::size_t>(next - runs.begin() - 1);
-    const std::int64_t gap =
-        std::max<std::int64_t>(0, std::min(sector, imgSectors) - runs[i].second);
+    const std::int64_t gap = std::max<std::int64_t>(0, std::min(sector, imgSectors) - runs[i].end);
     return sector - before[i] - gap;
   };
   ArchiveChange change(fs, current.paths, ArchiveChange::Mode::Whole);
@@ -556,22 +546,22 @@ std::int64_t CompactArchive(FileSystem& fs, const ArchivePaths& paths,
   std::int64_t forgotten = 0;
   for (const auto& run : runs) {
     const std::int64_t from = run.first * SECTOR_SIZE;
-    const std::int64_t count = std::min(run.second * SECTOR_SIZE, imgSize) - from;
+    const std::int64_t count = std::min(run.end * SECTOR_SIZE, imgSize) - from;
     try {
       change.Copy(*img, from, count, at, options.keepGoing);
     } catch (const IoError& e) {
       throw ChangeError(CannotRead(current.paths.img, e.what()));
     }
-    at += (run.second - run.first) * SECTOR_SIZE;
+    at += (run.end - run.first) * SECTOR_SIZE;
     // The old data file goes when the new one is in: its cache would only crowd out the new
     // file's, and where memory comes back to the system slowly, fresh pages cost more than
     // the copy itself.
-    img->Forget(forgotten, run.second * SECTOR_SIZE - forgotten);
-    forgotten = run.second * SECTOR_SIZE;
+    img->Forget(forgotten, run.end * SECTOR_SIZE - forgotten);
+    forgotten = run.end * SECTOR_SIZE;
   }
   // The data file's last sector may be partial; so is the new one's, when it is kept.
   const std::int64_t newSize =
-      runs.empty() ? 0 : at - std::max<std::int64_t>(0, runs.back().second * SECTOR_SIZE - imgSize);
+      runs.empty() ? 0 : at - std::max<std::int64_t>(0, runs.back().end * SECTOR_SIZE - imgSize);
   change.EndAt(newSize);
   // Windows replaces no file that is open.
   img.reset();

@@ -1,5 +1,6 @@
 #include "format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sectorsieve {
@@ -32,6 +33,18 @@ void EncodeRecord(const DirEntry& entry, char* record) {
   WriteInt32(record + RECORD_OFFSET_FIELD, entry.lOffset);
   WriteInt32(record + RECORD_SIZE_FIELD, entry.lSize);
   std::memcpy(record + RECORD_NAME_FIELD, entry.sName.data(), ENTRY_NAME_LENGTH);
+}
+
+std::vector<SectorRun> MergedRuns(std::vector<SectorRun> ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const SectorRun& a, const SectorRun& b) { return a.first < b.first; });
+  std::vector<SectorRun> runs;
+  for (const SectorRun& range : ranges)
+    if (!runs.empty() && range.first <= runs.back().end)
+      runs.back().end = std::max(runs.back().end, range.end);
+    else
+      runs.push_back(range);
+  return runs;
 }
 
 }  // namespace sectorsieve

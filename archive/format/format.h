@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace sectorsieve {
 
@@ -23,6 +24,20 @@ struct DirEntry {
   std::array<char, ENTRY_NAME_LENGTH> sName{};
 };
 static_assert(sizeof(DirEntry) == DIR_RECORD_SIZE, "a directory record is 32 bytes");
+
+// The sectors bytes take, the last one perhaps in part.
+inline constexpr std::int64_t SectorsFor(std::int64_t bytes) {
+  return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE;
+}
+
+// The sectors [first, end) of the data file.
+struct SectorRun {
+  std::int64_t first;
+  std::int64_t end;
+};
+// The sectors that the ranges reach, merged where they touch or overlap, in order: what of a
+// data file its entries use, as compact keeps it and check counts it.
+std::vector<SectorRun> MergedRuns(std::vector<SectorRun> ranges);
 
 // Reads the DIR_RECORD_SIZE bytes at record.
 DirEntry DecodeRecord(const char* record);

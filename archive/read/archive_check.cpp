@@ -31,21 +31,24 @@ ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const Name
   const std::int64_t size = archive.DataSize();
   std::int64_t furthest = 0;
   std::size_t reaching = 0;
-  std::int64_t used = 0;
+  // What compact keeps: the sectors of the entries that lie wholly within the data file.
+  std::vector<SectorRun> reached;
   for (const std::size_t index : claiming) {
     const Archive::Entry& entry = archive[index];
     const std::int64_t end = entry.Start() + entry.Bytes();
     if (entry.Start() < furthest) check.overlaps.push_back({index, reaching});
-    // Only what lies within the data file counts as used.
-    const std::int64_t from = std::min(std::max(entry.Start(), furthest), size);
     if (end > furthest) {
-      used += std::min(end, size) - from;
       furthest = end;
       reaching = index;
     }
+    if (end <= SectorsFor(size) * SECTOR_SIZE)
+      reached.push_back({entry.Start() / SECTOR_SIZE, end / SECTOR_SIZE});
   }
   std::sort(check.overlaps.begin(), check.overlaps.end(),
             [](const auto& a, const auto& b) { return a.entry < b.entry; });
+  std::int64_t used = 0;
+  for (const SectorRun& run : MergedRuns(std::move(reached)))
+    used += std::min(run.end * SECTOR_SIZE, size) - run.first * SECTOR_SIZE;
   check.unusedBytes = size - used;
   return check;
 }

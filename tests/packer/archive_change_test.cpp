@@ -5,6 +5,7 @@
 #include <functional>
 #include <random>
 
+#include "archive_check.h"
 #include "edit_model.h"
 
 namespace sectorsieve::testing {
@@ -184,6 +185,27 @@ TEST(ArchiveEdits, ASwitchCutShortIsFinishedUnderEverySpellingAndOnlyForItsOwnAr
 #endif
   for (const std::string& name : ListTree(dir.path()))
     EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+}
+
+// What check calls unused is what compact frees, whatever the records: overlapping, beyond the
+// end, partly beyond it, negative, empty, and a data file that ends within a sector.
+TEST(ArchiveEdits, CompactFreesWhatCheckCallsUnused) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const TempDir dir;
+    const ArchivePaths paths = ArchivePathsOf(Utf8Path(dir.path() / "a"));
+    const int sectors = static_cast<int>(random() % 12);
+    std::string records;
+    for (int i = static_cast<int>(random() % 6); i > 0; --i)
+      records += Record(static_cast<std::int32_t>(random() % 16) - 2,
+                        static_cast<std::int32_t>(random() % 5) - 1, "e" + std::to_string(i));
+    WriteBytes(paths.dir, records);
+    WriteBytes(paths.img, PatternBytes(sectors * 2048 - (sectors > 0 ? random() % 2048 : 0)));
+    const Archive archive = modArchive(ModelFiles()).LoadDirectory(paths);
+    const std::int64_t unused = CheckArchive(archive, ModelFiles().Ansi(), SameText).unusedBytes;
+    EXPECT_EQ(CompactArchive(ModelFiles(), paths, {}), unused);
+  }
 }
 
 // A change refuses a directory whose data file is gone, for the reason the system gives.
