@@ -30,7 +30,7 @@
 //        rename is the commit: from here on the archive reads as changed. If only the folder's
 //        flush fails, ChangedButNotSafe says so, and nothing is undone.
 //
-// (5) Commit of a switch of both files (add to a new archive, compact, pack):
+// (5) Commit of a switch of both files (add to a new archive, compact, pack; CommitSwitch):
 //     a. the new data file is flushed; the records are written into the new directory, flushed;
 //     b. both are renamed to the switch's names, each rename with its folder flushed;
 //     c. the commit record is created under a temporary name, its text written and flushed;
@@ -257,11 +257,15 @@ void ArchiveChange::Commit(const std::vector<DirEntry>& records) {
     Fail(paths_.dir, e);
   }
   // Windows renames no file that is open.
-  if (mode_ == Mode::InPlace) {
+  if (mode_ == Mode::InPlace)
     Publish(Closed(directory_), paths_.dir);
-    return;
-  }
-  // Both files are new: in place under names of the switch, then the record that commits it.
+  else
+    CommitSwitch();
+}
+
+// Both files are new: in place under names of the switch, then the record that commits it,
+// then over the archive's own (steps 5b to 5f).
+void ArchiveChange::CommitSwitch() {
   const SwitchNames names = SwitchOf(fs_, paths_);
   const std::string dataTemp = Closed(data_);
   const std::string dirTemp = Closed(directory_);

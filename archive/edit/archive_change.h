@@ -71,6 +71,9 @@ class ArchiveChange {
  private:
   [[noreturn]] void Fail(const std::string& path, const IoError& e) const;
   void OpenData();
+  // The two ways a change is committed, once the new files are written and flushed: the new
+  // directory renamed over the old (Publish), or a switch of both files with its record.
+  void CommitSwitch();
   // Renames temp to to, the step that makes the change the archive's.
   void Publish(const std::string& temp, const std::string& to);
   ChangedButNotSafe NotSafe(const std::string& reason) const;
