@@ -209,6 +209,12 @@ class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
         : real_(std::move(real)) {}
     const std::string& Name() const override { return real_->Name(); }
     void Write(const char* data, std::size_t count) override { real_->Write(data, count); }
+    // The real file's way of copying and of leaving holes: the one users run.
+    std::int64_t CopyFrom(sectorsieve::InputFile& source, std::int64_t offset,
+                          std::int64_t count) override {
+      return real_->CopyFrom(source, offset, count);
+    }
+    bool AppendHole(std::int64_t count) override { return real_->AppendHole(count); }
     void Close() override {
       std::this_thread::sleep_for(SLOW_CLOSE);
       real_->Close();
@@ -230,6 +236,7 @@ class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
     void Keep(std::vector<sectorsieve::FileId> files) override { real_->Keep(std::move(files)); }
+    std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
    private:
     std::unique_ptr<sectorsieve::OutputFolder> real_;

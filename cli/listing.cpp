@@ -94,10 +94,17 @@ std::string CheckText(const Archive& archive, const ArchiveCheck& check, const N
   for (const auto& [entry, by] : check.hidden)
     text += "entry " + Named(archive, entry, names) + " is replaced by entry " +
             Named(archive, by, names) + ", of the same name\n";
+  for (const auto& [entry, folder] : check.needFolders)
+    text += "entry " + Named(archive, entry, names) +
+            " would not be extracted into a new folder: it needs the folder \"" +
+            Printable(names.Shown(folder)) + "\", which extraction does not make\n";
   text += std::to_string(archive.size()) + " entries, " + std::to_string(check.refused.size()) +
           " would not be extracted, " + std::to_string(check.overlaps.size()) + " overlap, " +
-          std::to_string(check.hidden.size()) + " replaced; " +
-          Percent(check.unusedBytes, archive.DataSize()) + " of the data file (" +
+          std::to_string(check.hidden.size()) + " replaced" +
+          (check.needFolders.empty()
+               ? std::string()
+               : ", " + std::to_string(check.needFolders.size()) + " need a folder") +
+          "; " + Percent(check.unusedBytes, archive.DataSize()) + " of the data file (" +
           SizeText(check.unusedBytes) + " of " + SizeText(archive.DataSize()) +
           ") belongs to no entry\n";
   return text;
@@ -120,6 +127,10 @@ std::string CheckJson(const Archive& archive, const ArchiveCheck& check, const N
   for (const auto& [entry, by] : check.hidden)
     json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(entry) +
             ", \"by\": " + std::to_string(by) + "}";
+  json += "], \"needFolders\": [";
+  for (const auto& [entry, folder] : check.needFolders)
+    json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(entry) +
+            ", \"folder\": " + JsonString(Utf8OrShown(folder, names)) + "}";
   return json + "], \"dataBytes\": " + std::to_string(archive.DataSize()) +
          ", \"unusedBytes\": " + std::to_string(check.unusedBytes) + "}\n";
 }

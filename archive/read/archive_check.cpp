@@ -9,8 +9,14 @@ ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const Name
   ArchiveCheck check;
   std::vector<std::size_t> all(archive.size());
   std::iota(all.begin(), all.end(), std::size_t{0});
-  for (const Archive::Entry& entry : archive)
-    if (entry.Refused()) check.refused.push_back(entry.Index());
+  for (const Archive::Entry& entry : archive) {
+    if (entry.Refused()) {
+      check.refused.push_back(entry.Index());
+    } else if (const std::size_t last = LastSeparator(entry.FileName(), cp);
+               last != std::string::npos) {
+      check.needFolders.push_back({entry.Index(), std::string(entry.FileName().substr(0, last))});
+    }
+  }
 
   for (const SameName& name : GroupByName(archive, all, cp, toUtf8))
     for (const std::size_t index : name.entries)

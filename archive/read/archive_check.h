@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "archive_reader.h"
@@ -22,13 +23,20 @@ struct ArchiveCheck {
     std::size_t entry;
     std::size_t by;
   };
-  std::vector<std::size_t> refused;  // in directory order
-  std::vector<Overlap> overlaps;     // in directory order of entry
-  std::vector<Hidden> hidden;        // in directory order of entry
-  std::int64_t unusedBytes = 0;      // of the data file, that no entry's bytes cover
+  // entry's file lies in folder (its name up to the last separator), which extraction does not
+  // make: into a new folder, it is not extracted.
+  struct NeedsFolder {
+    std::size_t entry;
+    std::string folder;
+  };
+  std::vector<std::size_t> refused;      // in directory order
+  std::vector<Overlap> overlaps;         // in directory order of entry
+  std::vector<Hidden> hidden;            // in directory order of entry
+  std::vector<NeedsFolder> needFolders;  // in directory order, of the entries not refused
+  std::int64_t unusedBytes = 0;          // of the data file, that no entry's bytes cover
 
-  // Every entry would be extracted.
-  bool Sound() const { return refused.empty(); }
+  // Every entry would be extracted into a new folder.
+  bool Sound() const { return refused.empty() && needFolders.empty(); }
 };
 
 // archive checked as extraction would see it, with names compared as Windows compares them.

@@ -749,7 +749,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "entry 0 (long) would not be extracted: it lies beyond the end of the archive\n"
                   "2 entries, 1 would not be extracted, 0 overlap, 0 replaced; 66.7% of the data "
                   "file (4.0 KiB of 6.0 KiB) belongs to no entry\n",
-                  1}),
+                  1},
+        // Extraction makes no folders: into a new folder, these fail as extract says.
+        CheckCase{
+            "AFolderExtractionDoesNotMake", Record(0, 1, "sub\\deeper\\x.txt") + Record(1, 1, "a"),
+            2,
+            "entry 0 (sub\\deeper\\x.txt) would not be extracted into a new folder: it needs the "
+            "folder \"sub\\deeper\", which extraction does not make\n"
+            "2 entries, 0 would not be extracted, 0 overlap, 0 replaced, 1 need a folder; 0.0% of "
+            "the data file (0 bytes of 4.0 KiB) belongs to no entry\n",
+            1}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CommandLine, CheckAsJson) {
@@ -760,8 +769,8 @@ TEST_F(CommandLine, CheckAsJson) {
   EXPECT_EQ(run.out,
             "{\"entries\": 4, \"refused\": [{\"index\": 3, \"name\": \"n\", \"refusal\": \"has a "
             "negative size\"}], \"overlaps\": [{\"index\": 1, \"other\": 0}, {\"index\": 2, "
-            "\"other\": 0}], \"replaced\": [{\"index\": 0, \"by\": 2}], \"dataBytes\": 6144, "
-            "\"unusedBytes\": 2048}\n");
+            "\"other\": 0}], \"replaced\": [{\"index\": 0, \"by\": 2}], \"needFolders\": [], "
+            "\"dataBytes\": 6144, \"unusedBytes\": 2048}\n");
 }
 
 TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
