@@ -19,11 +19,6 @@ const std::string kSeparator = "\\";
 const std::string kSeparator = "/";
 #endif
 
-std::string Padded(std::string bytes) {
-  bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0');
-  return bytes;
-}
-
 class CommandLine : public ::testing::Test {
  protected:
   std::string Img() const { return dir_ / "archive.img"; }
@@ -276,7 +271,7 @@ TEST_F(CommandLine, PackThenExtractGivesBackEveryFile) {
   EXPECT_EQ(ListTree(Out()).size(), files.size());
   for (const auto& [name, size] : files) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(ReadBytes(fs::path(Out()) / name), Padded(ReadBytes(in / name)));
+    EXPECT_EQ(ReadBytes(fs::path(Out()) / name), Sectors(ReadBytes(in / name)));
   }
 }
 
@@ -453,7 +448,7 @@ TEST_F(CommandLine, EditCommandsChangeTheArchiveInPlaceAndSayWhatTheyDid) {
   MakeOut();
   ASSERT_EQ(RunProgram({"extract", dir_ / "e.img", Out()}).status, 0);
   EXPECT_EQ(ListTree(Out()), (std::set<std::string>{"z.txt"}));
-  EXPECT_EQ(ReadBytes(fs::path(Out()) / "z.txt"), Padded("three"));
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "z.txt"), Sectors("three"));
   EXPECT_EQ(fs::file_size(dir_.path() / "e.img"), 2048u);
 }
 

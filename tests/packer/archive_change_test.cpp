@@ -13,14 +13,11 @@ namespace {
 
 // Bytes of the data file that some record of the directory dir reaches.
 std::size_t InUse(const std::string& dir) {
-  const auto field = [&](std::size_t at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(dir[at + i]);
-    return static_cast<std::int32_t>(value);
-  };
   std::size_t end = 0;
-  for (std::size_t at = 0; at + 32 <= dir.size(); at += 32)
-    end = std::max<std::size_t>(end, (std::size_t(field(at)) + field(at + 4)) * 2048);
+  for (std::size_t at = 0; at + DIR_RECORD_SIZE <= dir.size(); at += DIR_RECORD_SIZE) {
+    const DirEntry record = DecodeRecord(dir.data() + at);
+    end = std::max<std::size_t>(end, (std::size_t(record.lOffset) + record.lSize) * SECTOR_SIZE);
+  }
   return end;
 }
 

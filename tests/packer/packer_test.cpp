@@ -25,11 +25,6 @@ using testing::ReadBytes;
 using testing::Record;
 using testing::WriteBytes;
 
-std::string PaddedToSector(std::string bytes) {
-  bytes.resize((bytes.size() + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE, '\0');
-  return bytes;
-}
-
 // Packs folder into the archive of base with its file names' bytes as they are.
 std::size_t PackInto(const fs::path& folder, const fs::path& base,
                      const KeepGoing& keepGoing = {}) {
@@ -61,7 +56,7 @@ TEST_F(Packer, WritesRecordsInNameOrderAndPadsSectors) {
   Pack();
 
   EXPECT_EQ(ReadBytes(Dir()), Record(0, 1, "a.txt") + Record(1, 2, "b.bin"));
-  EXPECT_EQ(ReadBytes(Img()), PaddedToSector(a) + PaddedToSector(b));
+  EXPECT_EQ(ReadBytes(Img()), testing::Sectors(a) + testing::Sectors(b));
 }
 
 TEST_F(Packer, EmptyFileTakesNoSector) {
@@ -118,7 +113,7 @@ TEST_F(Packer, ExtractionGivesBackEveryFileSectorPadded) {
   EXPECT_EQ(order, sorted);
   for (const auto& [name, size] : files) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(ReadBytes(out / name), PaddedToSector(ReadBytes(In() / name)));
+    EXPECT_EQ(ReadBytes(out / name), testing::Sectors(ReadBytes(In() / name)));
   }
 }
 
@@ -296,8 +291,8 @@ TEST_F(Packer, PutWritesChosenRecordOverZeroGap) {
 
   EXPECT_EQ(ReadBytes(Dir()),
             Record(0, 1, "first") + Record(3, 100, "liar") + Record(4, 1, "after"));
-  const std::string expected = PaddedToSector("abc") + std::string(2 * SECTOR_SIZE, '\0') +
-                               PaddedToSector("xyz") + PaddedToSector("q");
+  const std::string expected = testing::Sectors("abc") + std::string(2 * SECTOR_SIZE, '\0') +
+                               testing::Sectors("xyz") + testing::Sectors("q");
   EXPECT_EQ(ReadBytes(Img()), expected);
 }
 

@@ -29,11 +29,6 @@ inline std::string Lower(std::string text) {
   return text;
 }
 
-inline std::string Sectors(std::string bytes) {
-  bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0');
-  return bytes;
-}
-
 // What the archive should hold: by name without regard to case, the name as spelled last and
 // the bytes extraction gives.
 class EditModel {

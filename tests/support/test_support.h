@@ -72,6 +72,12 @@ inline std::string Record(std::int32_t offset, std::int32_t size, const std::str
   return Int32LE(offset) + Int32LE(size) + field;
 }
 
+// bytes padded with zeros to a whole number of sectors, as extraction gives a file back.
+inline std::string Sectors(std::string bytes) {
+  bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0');
+  return bytes;
+}
+
 // Sectors whose bytes tell where they stand, so a wrong offset shows in the output.
 inline std::string PatternBytes(std::size_t count, unsigned seed = 1) {
   std::string bytes(count, '\0');
