@@ -243,7 +243,7 @@ int Pack(const std::string& folder, const std::string& imgPath, const NameCodec&
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
   return Change(imgPath, names, [&](FileSystem& files, const ArchivePaths& paths) {
     const std::size_t packed = imgpack::PackFolder(
-        files, folder, paths,
+        files, AsFolder(folder, PathCodePage()), paths,
         [&](const std::string& file) { return names.EntryName(PathOf(file)); },
         [&] { return !stop; });
     std::puts(("Packed " + Plural(packed, "file", "files") + " into " +

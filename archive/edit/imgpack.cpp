@@ -13,9 +13,10 @@ namespace sectorsieve::imgpack {
 
 namespace {
 
-// path of name in folder, spelled as paths are.
+// path of name in folder, spelled as paths are: after the folder's own separator, where it
+// ends in one (the command line's FOLDER does, "\\" on Windows).
 std::string Inside(const std::string& folder, const std::string& name) {
-  return folder.ends_with('/') ? folder + name : folder + "/" + name;
+  return folder.ends_with('/') || folder.ends_with('\\') ? folder + name : folder + "/" + name;
 }
 
 // Why an item of the folder cannot be packed, or empty.

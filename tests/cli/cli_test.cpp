@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunFailureCase{"NoDataFileToList", {"list", "@lonely.img"}, "lonely.dir"},
         RunFailureCase{"UnknownVerb", {"unpack", "@archive.img"}, "--help"},
         RunFailureCase{"MissingFolder", {"extract", "@archive.img"}, "FOLDER"},
-        RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "nothing\" is not"},
+        RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "\" is not a folder"},
         RunFailureCase{"UnknownCodePage",
                        {"list", "--codepage", "1234", "@archive.img"},
                        "code page 1234 is not one this program knows"}),

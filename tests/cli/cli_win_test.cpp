@@ -155,6 +155,24 @@ TEST(CommandLineArchiveItself, EverySpellingOfTheArchiveIsRefused) {
   EXPECT_EQ(ReadBytes(root.path() / "archive.dir"), records);
 }
 
+// A FOLDER typed with a trailing space is the folder Windows means, and the files pack names
+// are spelled with Windows' separator.
+TEST(CommandLinePack, TakesTheFolderWindowsMeansAndNamesItsFilesWithBackslashes) {
+  TempDir root;
+  fs::create_directories(root.path() / "src" / "sub");
+  WriteBytes(root.path() / "src" / "a.txt", "a");
+  const std::string img = root / "out.img";
+
+  const Output refused = RunProgram({"pack", (root.path() / "src").string() + " ", img});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("\\src\\sub\": it is a folder"), std::string::npos) << refused.err;
+
+  fs::remove(root.path() / "src" / "sub");
+  const Output packed = RunProgram({"pack", (root.path() / "src").string() + " ", img});
+  EXPECT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(ReadBytes(root / "out.dir"), Record(0, 1, "a.txt"));
+}
+
 // Another program holding the data file: one that appends does not keep list out, and one that
 // never lets go leaves compact's change for the next command, as its answer says.
 TEST(CommandLineBesideOthers, ListReadsBesideAnAppenderAndCompactSaysWhichFileWasHeld) {
