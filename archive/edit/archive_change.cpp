@@ -364,7 +364,7 @@ Current Load(FileSystem& fs, const ArchivePaths& given, bool missingIsEmpty,
   // Every change may write the data file; one the user may not write is left as it is, even by
   // a change of the directory alone.
   try {
-    fs.OpenUpdate(current.paths.img);
+    fs.CheckWritable(current.paths.img);
   } catch (const IoError& e) {
     throw ChangeError(CannotWrite(current.paths.img, e.what()));
   }

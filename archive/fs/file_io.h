@@ -227,6 +227,10 @@ class FileSystem {
   // Changing an archive: paths spelled as Paths(), for one thread.
   // Opens an existing file to read and write in place.
   virtual std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) = 0;
+  // Throws IoError, as the system says it, when the user may not write the file at path (it is
+  // read-only, or its permissions say so), without opening it: a reader that keeps writers out
+  // does not make it so.
+  virtual void CheckWritable(const std::string& /*path*/) {}
   // A new, empty file in the folder of like, under a temporary name of this program, with
   // like's permissions where like exists. Throws IoError when no file could replace like: a
   // folder there, or one the user may not write.
@@ -296,6 +300,7 @@ class ForwardingFileSystem : public FileSystem {
   std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
     return inner_.OpenUpdate(path);
   }
+  void CheckWritable(const std::string& path) override { inner_.CheckWritable(path); }
   std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
     return inner_.CreateBeside(like);
   }

@@ -432,13 +432,17 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixUpdateFile>(std::move(fd), path);
   }
 
+  void CheckWritable(const std::string& path) override {
+    if (::access(Native(path).c_str(), W_OK) != 0) ThrowErrno();
+  }
+
   std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
     const std::string native = Native(like);
     struct stat st {};
     const bool exists = ::stat(native.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
     // A file the user may not write is not replaced behind the user's back.
-    if (exists && ::access(native.c_str(), W_OK) != 0) ThrowErrno();
+    if (exists) CheckWritable(like);
     const std::string folder = FolderOf(native);
     unique_fd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir) ThrowErrno();

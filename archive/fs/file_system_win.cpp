@@ -481,15 +481,20 @@ class WinFileSystem final : public FileSystem {
     return std::make_unique<WinUpdateFile>(std::move(h), path);
   }
 
+  void CheckWritable(const std::string& path) override {
+    const DWORD attributes = Attributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      ThrowLastError();
+    }
+  }
+
   std::unique_ptr<UpdateFile> CreateBeside(const std::string& like) override {
     const DWORD attributes = Attributes(like);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
       throw IoError("it is a folder");
     // A read-only file is not replaced behind the user's back, as MoveFileEx would not either.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      ThrowLastError();
-    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) CheckWritable(like);
     // Hidden and system stay as the user set them: the new file is made with them.
     const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES
                            ? 0

@@ -100,9 +100,9 @@ class OneCallHooked final : public ForwardingFileSystem {
     Reached("Replace", to);
     inner_.Replace(from, to);
   }
-  std::unique_ptr<UpdateFile> OpenUpdate(const std::string& path) override {
-    Reached("OpenUpdate", path);
-    return inner_.OpenUpdate(path);
+  void CheckWritable(const std::string& path) override {
+    Reached("CheckWritable", path);
+    inner_.CheckWritable(path);
   }
 
  private:
@@ -488,7 +488,7 @@ INSTANTIATE_TEST_SUITE_P(
         // does not refuse it here.
         RefusedEdit{"RemoveFromADataFileThatCannotBeWritten",
                     [](const ArchivePaths& p, const fs::path&) {
-                      OneCallHooked locked("OpenUpdate", p.img,
+                      OneCallHooked locked("CheckWritable", p.img,
                                            [] { throw IoError("Permission denied"); });
                       RemoveEntries(locked, p, {"a.txt"}, SameText);
                     },
