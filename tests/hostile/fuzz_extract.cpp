@@ -67,19 +67,26 @@ bool IsPlainName(const std::string& name) {
   return true;
 }
 
+// A plain name as the file it makes: without its trailing dots, as Windows reads it, on every
+// platform; "" when it makes none.
+std::string AsWindowsReadsIt(std::string name) {
+  if (!IsPlainName(name)) return {};
+  name.erase(name.find_last_not_of('.') + 1);
+  return name;
+}
+
 // The file a name writes, or "" when it cannot be written. The destination holds no folder
 // but a link to one, which is never written through, and the run makes no folders: so every
 // folder part must be "." (the destination itself) or empty (a doubled separator), and the
 // name must not start with a separator.
 std::string WrittenFile(const std::string& name) {
   const std::size_t last = name.find_last_of("\\/");
-  if (last == std::string::npos) return IsPlainName(name) ? name : std::string();
+  if (last == std::string::npos) return AsWindowsReadsIt(name);
   if (name[0] == '\\' || name[0] == '/') return {};
   for (std::size_t i = 0; i < last; ++i)
     if (name[i] != '.' && name[i] != '\\' && name[i] != '/') return {};
   if (name.find("..") < last) return {};
-  const std::string file = name.substr(last + 1);
-  return IsPlainName(file) ? file : std::string();
+  return AsWindowsReadsIt(name.substr(last + 1));
 }
 
 struct Expected {
