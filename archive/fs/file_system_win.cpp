@@ -625,6 +625,36 @@ class WinFileSystem final : public FileSystem {
     return name ? path.substr(0, leaf) + *name : path;
   }
 
+  // Hard links to one file may stand in folders far apart: the lock is a file named after the
+  // file's identity in the user's temporary folder, which the system removes as the handle
+  // closes. A change that put another file under the name meanwhile makes the lock taken
+  // again, for that file.
+  std::unique_ptr<ArchiveLock> LockFile(const std::string& path,
+                                        const std::function<bool()>& wait) override {
+    std::wstring temp(MAX_PATH + 1, L'\0');
+    temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    while (true) {
+      const std::optional<FileId> id = Id(path);
+      if (!id || temp.empty() || temp.size() > MAX_PATH) return std::make_unique<ArchiveLock>();
+      const std::wstring lock =
+          ForSystem(FullPath(temp + L".sectorsieve-lock-" + std::to_wstring(id->volume) + L"-" +
+                             std::to_wstring(id->index) + L".tmp"));
+      unique_hfile file(::CreateFileW(lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (!file) {
+        const DWORD code = ::GetLastError();
+        const bool held = code == ERROR_SHARING_VIOLATION ||
+                          (code == ERROR_ACCESS_DENIED &&
+                           ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES);
+        if (!held) return std::make_unique<ArchiveLock>();
+        if (!wait || !wait()) return nullptr;
+        ::Sleep(10);
+        continue;
+      }
+      if (Id(path) == id) return std::make_unique<HandleLock<unique_hfile>>(std::move(file));
+    }
+  }
+
   std::size_t LeafStart(const std::string& path) const override {
     const std::size_t end = path.find_last_of("\\/");
     if (end != std::string::npos) return end + 1;

@@ -246,5 +246,26 @@ TEST(ArchiveEditsOfHiddenFiles, HiddenAndSystemArchivesStaySoThroughEveryChange)
     }
 }
 
+// Two archives in two folders whose data files are one file through a hard link: a change to
+// one waits for a change to the other.
+TEST(ArchiveEditsOfHardLinks, TwoArchivesSharingADataFileChangeItOneAfterAnother) {
+  const TempDir dir;
+  fs::create_directories(dir.path() / "one");
+  fs::create_directories(dir.path() / "two");
+  const ArchivePaths one = ArchivePathsOf(Utf8Path(dir.path() / "one" / "a"));
+  const ArchivePaths two = ArchivePathsOf(Utf8Path(dir.path() / "two" / "a"));
+  AddFile(one, dir.path(), "a.txt", "a");
+  ASSERT_TRUE(
+      ::CreateHardLinkW(PathFromUtf8(two.img).c_str(), PathFromUtf8(one.img).c_str(), nullptr));
+  fs::copy_file(PathFromUtf8(one.dir), PathFromUtf8(two.dir));
+
+  auto held = BeginChange(ModelFiles(), one, {});
+  int asked = 0;
+  EXPECT_THROW(BeginChange(ModelFiles(), two, [&] { return ++asked < 3; }), ChangeInterrupted);
+  EXPECT_EQ(asked, 3);
+  held.reset();
+  EXPECT_NO_THROW(BeginChange(ModelFiles(), two, {}));
+}
+
 }  // namespace
 }  // namespace sectorsieve::testing
