@@ -593,24 +593,9 @@ class WinFileSystem final : public FileSystem {
     }
   }
 
-  // A file beside the archive that no one else may open while it is held, and that the system
-  // removes as it closes, a killed process's included.
   std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
                                            const std::function<bool()>& wait) override {
-    const std::wstring path = SystemPath(Beside(base, ".sectorsieve-lock-", ".tmp"));
-    while (true) {
-      unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-      if (file) return std::make_unique<HandleLock<unique_hfile>>(std::move(file));
-      const DWORD code = ::GetLastError();
-      // Held, or being let go; a folder that cannot be written gives no lock to hold.
-      const bool held = code == ERROR_SHARING_VIOLATION ||
-                        (code == ERROR_ACCESS_DENIED &&
-                         ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
-      if (!held) return std::make_unique<ArchiveLock>();
-      if (!wait || !wait()) return nullptr;
-      ::Sleep(10);
-    }
+    return HoldLockFile(SystemPath(Beside(base, ".sectorsieve-lock-", ".tmp")), wait);
   }
 
   std::string Spelled(const std::string& path) override {
@@ -636,22 +621,11 @@ class WinFileSystem final : public FileSystem {
     while (true) {
       const std::optional<FileId> id = Id(path);
       if (!id || temp.empty() || temp.size() > MAX_PATH) return std::make_unique<ArchiveLock>();
-      const std::wstring lock =
+      auto lock = HoldLockFile(
           ForSystem(FullPath(temp + L".sectorsieve-lock-" + std::to_wstring(id->volume) + L"-" +
-                             std::to_wstring(id->index) + L".tmp"));
-      unique_hfile file(::CreateFileW(lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-      if (!file) {
-        const DWORD code = ::GetLastError();
-        const bool held = code == ERROR_SHARING_VIOLATION ||
-                          (code == ERROR_ACCESS_DENIED &&
-                           ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES);
-        if (!held) return std::make_unique<ArchiveLock>();
-        if (!wait || !wait()) return nullptr;
-        ::Sleep(10);
-        continue;
-      }
-      if (Id(path) == id) return std::make_unique<HandleLock<unique_hfile>>(std::move(file));
+                             std::to_wstring(id->index) + L".tmp")),
+          wait);
+      if (!lock || Id(path) == id) return lock;
     }
   }
 
@@ -665,6 +639,27 @@ class WinFileSystem final : public FileSystem {
  private:
   // What a found item is. Links and junctions are reparse points: the file one leads to is
   // asked for its folder.
+  // The lock of a file at path, full for the system, that no one else may open while it is
+  // held and that the system removes as it closes, a killed process's included. Tries again
+  // while wait says so; nothing once it gives up, and one that holds nothing where the folder
+  // cannot be written.
+  static std::unique_ptr<ArchiveLock> HoldLockFile(const std::wstring& path,
+                                                   const std::function<bool()>& wait) {
+    while (true) {
+      unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (file) return std::make_unique<HandleLock<unique_hfile>>(std::move(file));
+      const DWORD code = ::GetLastError();
+      // Held, or being let go.
+      const bool held = code == ERROR_SHARING_VIOLATION ||
+                        (code == ERROR_ACCESS_DENIED &&
+                         ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+      if (!held) return std::make_unique<ArchiveLock>();
+      if (!wait || !wait()) return nullptr;
+      ::Sleep(10);
+    }
+  }
+
   static ItemKind Kind(DWORD attributes, const std::wstring& path, const std::wstring& inside) {
     const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return link ? ItemKind::Link : ItemKind::Folder;

@@ -21,14 +21,6 @@ std::size_t InUse(const std::string& dir) {
   return end;
 }
 
-// Adds the file name, holding bytes, from folder to the archive at paths.
-void AddFile(const ArchivePaths& paths, const fs::path& folder, const std::string& name,
-             const std::string& bytes) {
-  const std::string source = Utf8Path(folder / name);
-  WriteBytes(source, bytes);
-  AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
-}
-
 TEST(ArchiveEdits, RandomStepsGiveWhatTheModelHoldsAndTouchNoOtherEntrysBytes) {
   const TempDir dir;
   const fs::path base = dir.path() / "edited";

@@ -25,13 +25,6 @@ unique_hfile Hold(const std::string& path, DWORD access, DWORD share) {
   return h;
 }
 
-void AddFile(const ArchivePaths& paths, const fs::path& folder, const std::string& name,
-             const std::string& bytes) {
-  const std::string source = Utf8Path(folder / name);
-  WriteBytes(source, bytes);
-  AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
-}
-
 // The file system with a hand on renames: the first time one replaces to, act runs first.
 class ReplaceHooked final : public ForwardingFileSystem {
  public:

@@ -74,6 +74,14 @@ inline FileSystem& ModelFiles() {
 
 inline std::optional<std::string> SameText(std::string_view name) { return std::string(name); }
 
+// Adds the file name, holding bytes, from folder to the archive at paths.
+inline void AddFile(const ArchivePaths& paths, const fs::path& folder, const std::string& name,
+                    const std::string& bytes) {
+  const std::string source = Utf8Path(folder / name);
+  WriteBytes(source, bytes);
+  AddFiles(ModelFiles(), paths, {{name, source, source, name}}, SameText, {});
+}
+
 // Every file extraction writes from the archive of base into a fresh folder out; none where
 // there is no archive yet.
 inline std::map<std::string, std::string> ExtractAll(FileSystem& files, const ArchivePaths& paths,
