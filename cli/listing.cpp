@@ -60,7 +60,7 @@ std::string ListingJson(const Archive& archive, const Picks& picked, const NameC
     if (json.size() > 1) json += ",";
     json += "\n  {\"index\": " + std::to_string(e.Index()) +
             ", \"name\": " + JsonString(Utf8OrShown(e.FileName(), names)) + ", \"bytes\": \"" +
-            Hex(e.FileName()) + "\", \"offset\": " + std::to_string(e.Start()) +
+            Hex(archive.StoredName(e)) + "\", \"offset\": " + std::to_string(e.Start()) +
             ", \"size\": " + std::to_string(e.Bytes()) +
             ", \"refusal\": " + (e.Refused() ? JsonString(archive.Refusal(e)) : "null") + "}";
   });

@@ -122,7 +122,9 @@ std::string Summary(const RunOutcome& outcome, const std::string& destination, d
   const std::string written = std::to_string(outcome.written.entries) + " of " +
                               std::to_string(outcome.entries) + " entries (" +
                               SizeText(outcome.written.bytes) + ") into " + destination;
-  const std::string took = " in " + Fixed1(seconds) + " s.";
+  std::string took = " in " + Fixed1(seconds) + " s.";
+  if (outcome.replaced > 0)
+    took += " " + std::to_string(outcome.replaced) + " replaced by a later entry of the same name.";
   switch (ExitStatus(outcome)) {
     case EXIT_ALL_WRITTEN:
       return "Extracted " + written + took;

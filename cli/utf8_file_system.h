@@ -24,6 +24,9 @@ class Utf8FileSystem final : public ForwardingFileSystem {
   const CodePage& Ansi() const override { return names_.Ansi(); }
   std::string Shown(std::string_view name) const override;
   std::string NameRefusal(std::string_view name) const override;
+  std::optional<std::string> ToUtf8(std::string_view name) const override {
+    return names_.ToUtf8(name);
+  }
   std::unique_ptr<OutputFolder> OpenFolder(const std::string& path) override;
 
  private:

@@ -1,6 +1,7 @@
 #include "extraction_run.h"
 
 #include <new>
+#include <vector>
 
 #include "unique_handle.h"
 
@@ -13,6 +14,14 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
                                const BeforeEntry& before, const std::function<bool()>& keepGoing) {
   scope_exit closeArchive([this] { archive_.CloseArchive(); });
   const std::size_t count = target.picked ? target.picked->size() : archive.size();
+  std::vector<std::size_t> all;
+  if (!target.picked) {
+    all.resize(count);
+    for (std::size_t i = 0; i < count; ++i) all[i] = i;
+  }
+  const std::vector<std::size_t> replaced =
+      archive_.Replaced(archive, target.picked ? *target.picked : all);
+  auto nextReplaced = replaced.begin();
   RunFailures failures;
   failures.Reserve(count);
   // The pool's failures, few, join the run's own in directory order.
@@ -38,6 +47,12 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
       if (stopRequested_) break;
       if (before) before(processed_, entry);
       if (stopRequested_) break;
+      if (nextReplaced != replaced.end() && *nextReplaced == entry.Index()) {
+        ++nextReplaced;
+        ++replaced_;
+        ++processed_;
+        continue;
+      }
       try {
         pool.Submit(entry.Index(), archive_.WriteEntry(archive, entry, folder, keepWriting));
       } catch (const EntryError& e) {
@@ -84,6 +99,7 @@ RunOutcome ExtractionRun::Extract(const ArchivePaths& paths,
   }
   archive_.CloseArchive();
   outcome.processed = processed_;
+  outcome.replaced = replaced_;
   outcome.written = written_;
   // A stop asked for once the last entry was in hand stopped nothing.
   outcome.stopped = stopRequested_ && outcome.failure.empty() &&

@@ -17,6 +17,7 @@ namespace sectorsieve {
 struct RunOutcome {
   std::size_t entries = 0;             // to extract: every entry, or those picked
   std::size_t processed = 0;           // taken through their writing, failed ones included
+  std::size_t replaced = 0;            // not written: a later entry's file takes their name
   FinishPool::Finished written;        // under their names, and the bytes they hold
   RunFailures failures;                // in directory order
   std::string failure;                 // why the run could not go on as a whole, or empty
@@ -48,12 +49,13 @@ class ExtractionRun {
   // thread before the next one starts.
   explicit ExtractionRun(modArchive& archive, unsigned finishers = DefaultFinishers());
 
-  // Extracts the target's entries of archive. Returns once every entry it started is finished,
-  // with the entries that could not be extracted, in directory order. Throws RunError when the
-  // run cannot go on, after the entries in flight are finished; it holds the failures so far.
-  // Closes the data file on every path. A data file that could not be opened fails the run
-  // before its first entry, whatever its entries. keepGoing is asked between pieces of a long
-  // entry: when it says no, the run stops there, and that entry is abandoned as a failed one
+  // Extracts the target's entries of archive, but those whose file a later one of them
+  // replaces (see modArchive::Replaced), which count as processed. Returns once every entry it
+  // started is finished, with the entries that could not be extracted, in directory order. Throws
+  // RunError when the run cannot go on, after the entries in flight are finished; it holds the
+  // failures so far. Closes the data file on every path. A data file that could not be opened fails
+  // the run before its first entry, whatever its entries. keepGoing is asked between pieces of a
+  // long entry: when it says no, the run stops there, and that entry is abandoned as a failed one
   // is, though not counted as one.
   RunFailures Run(const Archive& archive, const RunTarget& target, const BeforeEntry& before = {},
                   const std::function<bool()>& keepGoing = {});
@@ -75,6 +77,7 @@ class ExtractionRun {
   unsigned finishers_;
   std::atomic<bool> stopRequested_{false};
   std::size_t processed_ = 0;
+  std::size_t replaced_ = 0;
   FinishPool::Finished written_;  // once Run has returned or thrown, for the outcome
 };
 

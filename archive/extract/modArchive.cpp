@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "messages.h"
+#include "picking.h"
 
 namespace sectorsieve {
 
@@ -20,6 +21,12 @@ constexpr std::int64_t PIECE_SIZE = 16 << 20;
 }  // namespace
 
 modArchive::modArchive(FileSystem& fs) : ArchiveReader(fs) {}
+
+std::vector<std::size_t> modArchive::Replaced(const Archive& archive,
+                                              const std::vector<std::size_t>& indices) const {
+  return ReplacedByLater(archive, indices, fs_.Ansi(),
+                         [this](std::string_view name) { return fs_.ToUtf8(name); });
+}
 
 void modArchive::OpenArchive(const Archive& archive) {
   const std::string& path = archive.Paths().img;

@@ -42,6 +42,11 @@ class modArchive : public ArchiveReader {
   // WriteEntry does.
   void CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out);
 
+  // Of the entries at indices (directory order), those whose file a later one replaces, which
+  // a run does not write: names compared as Windows compares them, on every system.
+  std::vector<std::size_t> Replaced(const Archive& archive,
+                                    const std::vector<std::size_t>& indices) const;
+
   // Closes the data file that WriteEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }
 

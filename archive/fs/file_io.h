@@ -212,6 +212,14 @@ class FileSystem {
   // Why this file system cannot take an entry name that the core accepts (one that does not
   // become a file name here), or empty. Every thread may ask.
   virtual std::string NameRefusal(std::string_view /*name*/) const { return {}; }
+  // An entry name in UTF-8, or nothing where it does not convert: how names are compared as
+  // Windows compares them. Without the platform's tables only ASCII converts, which is the same
+  // in every code page. Every thread may ask.
+  virtual std::optional<std::string> ToUtf8(std::string_view name) const {
+    for (const char c : name)
+      if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    return std::string(name);
+  }
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
   // Opens a file whose bytes go into an archive, which must not change while they are read:
   // where the system can, no one may write it until it is closed.
@@ -285,6 +293,9 @@ class ForwardingFileSystem : public FileSystem {
   const CodePage& Paths() const override { return inner_.Paths(); }
   std::string Shown(std::string_view name) const override { return inner_.Shown(name); }
   std::string NameRefusal(std::string_view name) const override { return inner_.NameRefusal(name); }
+  std::optional<std::string> ToUtf8(std::string_view name) const override {
+    return inner_.ToUtf8(name);
+  }
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     return inner_.OpenRead(path);
   }

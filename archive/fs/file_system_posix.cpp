@@ -452,6 +452,12 @@ class PosixFileSystem final : public FileSystem {
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
       if (!fd) {
         if (errno == EEXIST) continue;
+        // The folder refuses, not the file: say so, or the file's name takes the blame.
+        if (errno == EACCES || errno == EPERM || errno == EROFS) {
+          char buffer[256] = {};
+          throw IoError(std::string("no file can be made in its folder: ") +
+                        ErrorText(::strerror_r(errno, buffer, sizeof buffer), buffer));
+        }
         ThrowErrno();
       }
       if (exists) {

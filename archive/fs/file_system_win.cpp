@@ -413,6 +413,9 @@ class WinFileSystem final : public FileSystem {
   const CodePage& Ansi() const override { return names_; }
   const CodePage& Paths() const override { return paths_; }
   std::string Shown(std::string_view name) const override { return ShownIn(name, names_); }
+  std::optional<std::string> ToUtf8(std::string_view name) const override {
+    return DecodeToUtf8(names_.Id(), name);
+  }
   std::string NameRefusal(std::string_view name) const override {
     try {
       ToWide(std::string(name), names_);

@@ -17,6 +17,10 @@ namespace {
 // Directory records are read this many at a time rather than one read per record.
 constexpr std::size_t RECORDS_PER_READ = 2048;
 
+std::string_view WithoutEnd(std::string_view text, char padding) {
+  return text.substr(0, text.find_last_not_of(padding) + 1);
+}
+
 }  // namespace
 
 bool LiesWithin(std::int64_t start, std::int64_t count, std::int64_t size) {
@@ -27,6 +31,15 @@ bool LiesWithin(std::int64_t start, std::int64_t count, std::int64_t size) {
 const std::string& Archive::Refusal(const Entry& entry) const {
   static const std::string none;
   return entry.refusal_ == 0 ? none : reasons_[entry.refusal_ - 1];
+}
+
+std::string Archive::StoredName(const Entry& entry) const {
+  const auto odd =
+      std::lower_bound(oddFields_.begin(), oddFields_.end(), entry.Index(),
+                       [](const auto& field, std::size_t index) { return field.first < index; });
+  if (odd != oddFields_.end() && odd->first == entry.Index())
+    return std::string(WithoutEnd({odd->second.data(), odd->second.size()}, '\0'));
+  return std::string(WithoutEnd(entry.Record().NameField(), ' '));
 }
 
 ArchiveReader::ArchiveReader(FileSystem& fs) : fs_(fs) {}
@@ -102,8 +115,10 @@ Archive ArchiveReader::ReadArchive(const ArchivePaths& view,
         const DirEntry record = DecodeRecord(chunk.data() + i * DIR_RECORD_SIZE);
         Archive::Entry& entry = archive.entries_.emplace_back();
         entry.record_.set_sId(static_cast<std::uint32_t>(first + static_cast<std::int64_t>(i)));
-        entry.record_.set_sName(
-            StripNulls(std::string_view(record.sName.data(), ENTRY_NAME_LENGTH)));
+        const std::string_view field(record.sName.data(), ENTRY_NAME_LENGTH);
+        entry.record_.set_sName(StripNulls(field));
+        if (WithoutEnd(field, '\0') != WithoutEnd(entry.record_.NameField(), ' '))
+          archive.oddFields_.emplace_back(entry.record_.Index(), record.sName);
         entry.record_.set_lOffset(record.lOffset);
         entry.record_.set_lSize(record.lSize);
         EntryOutput output = DecideEntry(entry.record_, dataSize, fs_.Ansi());

@@ -2,11 +2,13 @@
 
 // An archive's directory read into one value, every record with what extraction makes of it.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "clsImgFile.h"
@@ -71,6 +73,9 @@ class Archive {
   // Why entry is not extracted, or empty: its offset, size or name, whether it lies within the
   // data file, or a name the file system cannot take.
   const std::string& Refusal(const Entry& entry) const;
+  // The bytes of entry's name field as its record holds them, but the NULs that pad it: what
+  // tells apart two names shown alike.
+  std::string StoredName(const Entry& entry) const;
   // The data file's size when the directory was read.
   std::int64_t DataSize() const { return dataSize_; }
   // Why the data file could not be opened then, or empty. Entries that are not refused for
@@ -84,6 +89,9 @@ class Archive {
   ArchivePaths paths_;
   std::vector<Entry> entries_;
   std::vector<std::string> reasons_;
+  // The name fields, by index, of the few records whose bytes their entry's name does not tell:
+  // a NUL or 0x10 inside, or spaces before the padding. Kept aside, so that an entry stays small.
+  std::vector<std::pair<std::uint32_t, std::array<char, ENTRY_NAME_LENGTH>>> oddFields_;
   std::int64_t dataSize_ = 0;
   // The data file the directory was read beside: compact and pack put a new one in its place.
   std::optional<FileId> dataId_;

@@ -1,5 +1,6 @@
 #include "picking.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace sectorsieve {
@@ -35,6 +36,17 @@ std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std:
     if (!entry.Refused()) group.kept = index;
   }
   return groups;
+}
+
+std::vector<std::size_t> ReplacedByLater(const Archive& archive,
+                                         const std::vector<std::size_t>& indices,
+                                         const CodePage& cp, const NameText& toUtf8) {
+  std::vector<std::size_t> replaced;
+  for (const SameName& name : GroupByName(archive, indices, cp, toUtf8))
+    for (const std::size_t index : name.entries)
+      if (index != name.kept && !archive[index].Refused()) replaced.push_back(index);
+  std::sort(replaced.begin(), replaced.end());
+  return replaced;
 }
 
 }  // namespace sectorsieve

@@ -31,4 +31,11 @@ struct SameName {
 std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
                                   const CodePage& cp, const NameText& toUtf8);
 
+// Of the entries at indices (directory order), those whose file a later one of the same name
+// replaces, in directory order: neither refused nor kept. Extraction skips them, so that a
+// folder gets the same files whether its system tells names by case or not.
+std::vector<std::size_t> ReplacedByLater(const Archive& archive,
+                                         const std::vector<std::size_t>& indices,
+                                         const CodePage& cp, const NameText& toUtf8);
+
 }  // namespace sectorsieve

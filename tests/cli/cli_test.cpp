@@ -58,6 +58,34 @@ TEST_F(CommandLine, ListsWhatPackWroteInDirectoryOrder) {
             "]\n");
 }
 
+// "bytes" is the name field as stored, but its padding: what tells apart names shown alike.
+TEST_F(CommandLine, ListJsonGivesTheStoredBytesOfEachName) {
+  const struct {
+    std::string field;
+    const char* hex;
+  } cases[] = {
+      {"a.bin", "612e62696e"},
+      {std::string("a\0b", 3), "610062"},
+      {"x\x10y", "781079"},
+      {std::string("a.bin\0junk", 10), "612e62696e006a756e6b"},
+      {"a.bin   ", "612e62696e202020"},
+      {"name with space", "6e616d652077697468207370616365"},
+      {std::string(24, 'z'), "7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a7a"},
+  };
+  std::string records;
+  for (const auto& c : cases) records += Record(0, 1, c.field);
+  WriteArchive(records, PatternBytes(2048));
+  const Output json = RunProgram({"list", "--json", Img()});
+  EXPECT_EQ(json.status, 0) << json.err;
+  std::size_t at = 0;
+  for (const auto& c : cases) {
+    at = json.out.find("\"bytes\": \"", at);
+    ASSERT_NE(at, std::string::npos) << json.out;
+    at += 10;
+    EXPECT_EQ(json.out.substr(at, json.out.find('"', at) - at), c.hex);
+  }
+}
+
 TEST_F(CommandLine, ListOfAnEmptyArchiveIsAnEmptyArray) {
   WriteArchive("", "");
   EXPECT_EQ(RunProgram({"list", "--json", Img()}).out, "[]\n");
@@ -613,6 +641,7 @@ struct OddNameCase {
   int sector;            // where its bytes are
   int group;             // entries of that name, as Windows compares names
   const char* replaced;  // what check says of the others, or ""
+  int skipped;           // entries of the name that extraction leaves to a later one
 };
 
 // One archive of odd names; entry i's bytes are the data file's sector i, except as noted.
@@ -655,7 +684,17 @@ TEST_P(CommandLineOddNames, AreTakenByEveryCommandAsListShowsThem) {
   const Output extracted = RunProgram({"extract", Img(), Out(), name});
   EXPECT_LE(extracted.status, 1) << extracted.err;
   const std::string file = ListedName(c.kept);
-  EXPECT_TRUE(ReadBytes(fs::path(Out()) / file.substr(0, file.find_last_not_of('.') + 1)) == kept);
+  const std::string fileName = file.substr(0, file.find_last_not_of('.') + 1);
+  EXPECT_TRUE(ReadBytes(fs::path(Out()) / fileName) == kept);
+  // One file, named as the kept entry, whether the system tells names by case or not.
+  std::vector<std::string> files;
+  for (const auto& item : fs::directory_iterator(Out()))
+    files.push_back(item.path().filename().string());
+  EXPECT_EQ(files, std::vector<std::string>{fileName});
+  EXPECT_EQ(extracted.out.find(std::to_string(c.skipped) +
+                               " replaced by a later entry of the same name.") != std::string::npos,
+            c.skipped > 0)
+      << extracted.out;
 
   const Output check = RunProgram({"check", Img()});
   if (*c.replaced) {
@@ -677,15 +716,15 @@ TEST_P(CommandLineOddNames, AreTakenByEveryCommandAsListShowsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Records, CommandLineOddNames,
-    ::testing::Values(OddNameCase{"NulInside", 0, 0, 0, 1, ""},
-                      OddNameCase{"DleInside", 1, 1, 1, 1, ""},
+    ::testing::Values(OddNameCase{"NulInside", 0, 0, 0, 1, "", 0},
+                      OddNameCase{"DleInside", 1, 1, 1, 1, "", 0},
                       OddNameCase{"CasePairTheLaterKept", 2, 3, 3, 2,
-                                  "entry 2 (dup.bin) is replaced by entry 3 (DUP.BIN)"},
-                      OddNameCase{"CasePairTypedAsTheLater", 3, 3, 3, 2, ""},
-                      OddNameCase{"TwentyFourBytes", 4, 4, 4, 1, ""},
+                                  "entry 2 (dup.bin) is replaced by entry 3 (DUP.BIN)", 1},
+                      OddNameCase{"CasePairTypedAsTheLater", 3, 3, 3, 2, "", 1},
+                      OddNameCase{"TwentyFourBytes", 4, 4, 4, 1, "", 0},
                       OddNameCase{"LaterOneRefused", 5, 5, 5, 2,
-                                  "entry 6 (REF.BIN) would not be extracted"},
-                      OddNameCase{"TrailingDot", 7, 7, 6, 1, ""}),
+                                  "entry 6 (REF.BIN) would not be extracted", 0},
+                      OddNameCase{"TrailingDot", 7, 7, 6, 1, "", 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // A directory that ends in part of a record is changed only when the user says so.
