@@ -166,7 +166,7 @@ bool ContentsList::NameLess(std::uint32_t a, std::uint32_t b) const {
 void ContentsList::SortBy(ContentsColumn column, bool descending) {
   sortColumn_ = column;
   descending_ = descending;
-  // Each column's value as a number to compare, or nothing where the name decides.
+  // Each column's order of two entries: below 0, 0 or above 0.
   const auto primary = [&](std::uint32_t a, std::uint32_t b) -> int {
     const Archive::Entry& x = archive_[a];
     const Archive::Entry& y = archive_[b];
@@ -174,7 +174,7 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
       case ContentsColumn::Index:
         return a < b ? -1 : a > b;
       case ContentsColumn::Name:
-        return 0;
+        return KeyBytes(a).compare(KeyBytes(b));
       case ContentsColumn::Size:
         return x.Bytes() < y.Bytes() ? -1 : x.Bytes() > y.Bytes();
       case ContentsColumn::Offset:
@@ -185,8 +185,7 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
     return 0;
   };
   const auto less = [&](std::uint32_t a, std::uint32_t b) {
-    int order = primary(a, b);
-    if (order == 0 && column == ContentsColumn::Name) order = NameLess(a, b) ? -1 : 1;
+    const int order = primary(a, b);
     if (order != 0) return descending ? order > 0 : order < 0;
     return NameLess(a, b);
   };

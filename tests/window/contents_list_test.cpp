@@ -72,12 +72,12 @@ struct SortCase {
 
 TEST_F(ContentsListTest, SortsByEachColumnThenByName) {
   // Sizes 1, 3, 2, 1, 1, 1 sectors. Names compare as Windows compares them: "..\x" as "\X",
-  // after the letters; A.bin and a.BIN alike, in directory order.
+  // after the letters; A.bin and a.BIN alike, in directory order whichever way the sort goes.
   const SortCase cases[] = {
       {ContentsColumn::Index, false, {0, 1, 2, 3, 4, 5}},
       {ContentsColumn::Index, true, {5, 4, 3, 2, 1, 0}},
       {ContentsColumn::Name, false, {1, 3, 0, 2, 5, 4}},
-      {ContentsColumn::Name, true, {4, 5, 2, 0, 3, 1}},
+      {ContentsColumn::Name, true, {4, 5, 2, 0, 1, 3}},
       {ContentsColumn::Size, false, {3, 0, 5, 4, 2, 1}},
       {ContentsColumn::Size, true, {1, 2, 3, 0, 5, 4}},
       {ContentsColumn::Offset, false, {0, 1, 2, 3, 4, 5}},

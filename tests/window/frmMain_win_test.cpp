@@ -8,8 +8,10 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -71,6 +73,57 @@ TEST_F(RealWindow, SettingABoxRaisesItsChangeBeforeTheSetReturns) {
   ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\out");
   // No message has been pumped: only a change raised inside SetWindowText can have done this.
   EXPECT_TRUE(ExtractEnabled());
+}
+
+TEST_F(RealWindow, ContentsIsGrayedUntilAnArchiveIsChosen) {
+  const auto grayed = [&] {
+    return (::GetMenuState(::GetMenu(window.Handle()), IDM_CONTENTS, MF_BYCOMMAND) & MF_GRAYED) !=
+           0;
+  };
+  EXPECT_TRUE(grayed());
+  ::SetWindowTextW(Control(IDC_LBLSOURCE), L"C:\\a\\b.img");
+  EXPECT_FALSE(grayed());
+}
+
+// The contents window's list asked as the control asks it: cells cut to the room given, and
+// type-ahead that finds a name or says -1.
+TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"beta.bin", 1, 1}}, 2);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  ASSERT_EQ(ListView_GetItemCount(list), 2);
+  struct Case {
+    int row, column, room;
+    std::wstring text;
+  };
+  for (const Case& c : {Case{0, 1, 64, L"alpha.txt"}, Case{0, 1, 4, L"alp"}, Case{1, 1, 1, L""},
+                        Case{1, 2, 64, L"2,048"}, Case{1, 3, 3, L"2,"}}) {
+    wchar_t text[80];
+    std::fill(std::begin(text), std::end(text), L'#');
+    LVITEMW item{};
+    item.iSubItem = c.column;
+    item.pszText = text;
+    item.cchTextMax = c.room;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(c.row),
+                   reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(std::wstring(text), c.text) << c.row << ", " << c.column << ", " << c.room;
+    EXPECT_EQ(text[c.room], L'#') << "nothing written past the room given";
+  }
+  for (const auto& [typed, row] : {std::pair{L"BE", 1}, {L"a", 0}, {L"gamma", -1}}) {
+    LVFINDINFOW find{};
+    find.flags = LVFI_PARTIAL | LVFI_STRING;
+    find.psz = typed;
+    EXPECT_EQ(::SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(&find)),
+              row);
+  }
 }
 
 TEST_F(RealWindow, CreatingTheBoxesFillsNeither) {
