@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <numeric>
 #include <unordered_set>
 
@@ -75,7 +76,6 @@ std::string Grouped(std::int64_t n) {
 ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8, ShownName shown)
     : archive_(std::move(archive)),
       shown_name_(std::move(shown)),
-      check_(CheckArchive(archive_, cp, toUtf8)),
       replaced_(archive_.size()),
       order_(archive_.size()),
       selected_(archive_.size()) {
@@ -85,9 +85,17 @@ ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8,
     keyEnd_.push_back(static_cast<std::uint32_t>(keys_.size()));
   }
   keys_.shrink_to_fit();
-  for (const ArchiveCheck::Hidden& hidden : check_.hidden) replaced_[hidden.entry] = true;
   std::iota(order_.begin(), order_.end(), std::uint32_t{0});
-  shown_ = order_;
+  byName_ = order_;
+  std::sort(byName_.begin(), byName_.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return NameLess(a, b); });
+}
+
+void ContentsList::SetCheck(ArchiveCheck check) {
+  check_ = std::move(check);
+  checked_ = true;
+  for (const ArchiveCheck::Hidden& hidden : check_.hidden) replaced_[hidden.entry] = true;
+  if (sortColumn_ == ContentsColumn::Status) SortBy(sortColumn_, descending_);
 }
 
 std::string_view ContentsList::KeyBytes(std::size_t entry) const {
@@ -126,25 +134,23 @@ void ContentsList::SetFilter(std::string_view text) {
 }
 
 void ContentsList::Refilter() {
-  if (patterns_.empty()) {
-    shown_ = order_;
-  } else {
-    shown_.clear();
+  filtered_.clear();
+  if (!patterns_.empty()) {
     std::u32string key;
     for (const std::uint32_t entry : order_) {
       DecodeUtf8(KeyBytes(entry), key);
       for (const NamePattern& pattern : patterns_)
         if (pattern.Matches(key)) {
-          shown_.push_back(entry);
+          filtered_.push_back(entry);
           break;
         }
     }
   }
-  shown_.shrink_to_fit();
+  filtered_.shrink_to_fit();
   // Entries no longer shown leave the selection: Extract takes what can be seen.
   if (selectedCount_ == 0) return;
   std::vector<bool> stillShown(archive_.size());
-  for (const std::uint32_t entry : shown_) stillShown[entry] = true;
+  for (const std::uint32_t entry : View()) stillShown[entry] = true;
   for (std::size_t entry = 0; entry < selected_.size(); ++entry)
     if (selected_[entry] && !stillShown[entry]) {
       selected_[entry] = false;
@@ -166,48 +172,64 @@ bool ContentsList::NameLess(std::uint32_t a, std::uint32_t b) const {
 void ContentsList::SortBy(ContentsColumn column, bool descending) {
   sortColumn_ = column;
   descending_ = descending;
-  // Each column's order of two entries: below 0, 0 or above 0.
-  const auto primary = [&](std::uint32_t a, std::uint32_t b) -> int {
-    const Archive::Entry& x = archive_[a];
-    const Archive::Entry& y = archive_[b];
-    switch (column) {
-      case ContentsColumn::Index:
-        return a < b ? -1 : a > b;
-      case ContentsColumn::Name:
-        return KeyBytes(a).compare(KeyBytes(b));
-      case ContentsColumn::Size:
-        return x.Bytes() < y.Bytes() ? -1 : x.Bytes() > y.Bytes();
-      case ContentsColumn::Offset:
-        return x.Start() < y.Start() ? -1 : x.Start() > y.Start();
-      case ContentsColumn::Status:
-        return Status(a).compare(Status(b));
+  const std::size_t n = archive_.size();
+  if (column == ContentsColumn::Index) {
+    std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+    if (descending) std::reverse(order_.begin(), order_.end());
+  } else if (column == ContentsColumn::Name) {
+    order_ = byName_;
+    if (descending) {
+      // Names the other way; entries of one name stay in directory order.
+      std::reverse(order_.begin(), order_.end());
+      for (auto run = order_.begin(); run != order_.end();) {
+        const auto end = std::find_if(
+            run, order_.end(), [&](std::uint32_t e) { return KeyBytes(e) != KeyBytes(*run); });
+        std::reverse(run, end);
+        run = end;
+      }
     }
-    return 0;
-  };
-  const auto less = [&](std::uint32_t a, std::uint32_t b) {
-    const int order = primary(a, b);
-    if (order != 0) return descending ? order > 0 : order < 0;
-    return NameLess(a, b);
-  };
-  std::stable_sort(order_.begin(), order_.end(), less);
+  } else {
+    // Each entry's place by name makes the column's value and the name one number to sort.
+    std::vector<std::uint32_t> nameRank(n);
+    for (std::uint32_t rank = 0; rank < n; ++rank) nameRank[byName_[rank]] = rank;
+    std::map<std::string_view, std::uint32_t> statusRank;
+    if (column == ContentsColumn::Status) {
+      for (std::size_t e = 0; e < n; ++e) statusRank.emplace(Status(e), 0);
+      std::uint32_t next = 0;
+      for (auto& [text, rank] : statusRank) rank = next++;
+    }
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t e = 0; e < n; ++e) {
+      const clsImgFile& record = archive_[e].Record();
+      // Sectors, signed, as an unsigned number of the same order.
+      const std::uint32_t value = column == ContentsColumn::Size
+                                      ? static_cast<std::uint32_t>(record.lSize()) ^ 0x80000000u
+                                  : column == ContentsColumn::Offset
+                                      ? static_cast<std::uint32_t>(record.lOffset()) ^ 0x80000000u
+                                      : statusRank[Status(e)];
+      keys[e] = std::uint64_t{descending ? ~value : value} << 32 | nameRank[e];
+    }
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < n; ++i) order_[i] = byName_[keys[i] & 0xFFFFFFFFu];
+  }
   Refilter();
 }
 
 std::optional<std::size_t> ContentsList::FindRow(std::string_view prefix, std::size_t start) const {
-  if (shown_.empty()) return std::nullopt;
+  if (View().empty()) return std::nullopt;
   const NamePattern pattern(std::string(prefix) + "*");
   std::u32string key;
-  for (std::size_t n = 0; n < shown_.size(); ++n) {
-    const std::size_t row = (start + n) % shown_.size();
-    DecodeUtf8(KeyBytes(shown_[row]), key);
+  for (std::size_t n = 0; n < View().size(); ++n) {
+    const std::size_t row = (start + n) % View().size();
+    DecodeUtf8(KeyBytes(View()[row]), key);
     if (pattern.Matches(key)) return row;
   }
   return std::nullopt;
 }
 
 void ContentsList::Select(std::size_t first, std::size_t last, bool selected) {
-  for (std::size_t row = first; row <= last && row < shown_.size(); ++row) {
-    const std::uint32_t entry = shown_[row];
+  for (std::size_t row = first; row <= last && row < View().size(); ++row) {
+    const std::uint32_t entry = View()[row];
     if (selected_[entry] == selected) continue;
     selected_[entry] = selected;
     const std::int64_t bytes = std::max<std::int64_t>(archive_[entry].Bytes(), 0);
@@ -217,20 +239,20 @@ void ContentsList::Select(std::size_t first, std::size_t last, bool selected) {
 }
 
 void ContentsList::SelectAll(bool selected) {
-  if (!shown_.empty()) Select(0, shown_.size() - 1, selected);
+  if (!View().empty()) Select(0, View().size() - 1, selected);
 }
 
 std::vector<std::size_t> ContentsList::SelectedRows() const {
   std::vector<std::size_t> rows;
   if (selectedCount_ == 0) return rows;
-  for (std::size_t row = 0; row < shown_.size(); ++row)
-    if (selected_[shown_[row]]) rows.push_back(row);
+  for (std::size_t row = 0; row < View().size(); ++row)
+    if (selected_[View()[row]]) rows.push_back(row);
   return rows;
 }
 
 std::vector<std::u32string> ContentsList::SelectedKeys() const {
   std::vector<std::u32string> keys;
-  for (const std::size_t row : SelectedRows()) keys.push_back(Key(shown_[row]));
+  for (const std::size_t row : SelectedRows()) keys.push_back(Key(View()[row]));
   return keys;
 }
 
@@ -241,13 +263,13 @@ void ContentsList::SelectKeys(const std::vector<std::u32string>& keys) {
     AppendUtf8(key, bytes);
     wanted.insert(std::move(bytes));
   }
-  for (std::size_t row = 0; row < shown_.size(); ++row)
-    if (wanted.count(std::string(KeyBytes(shown_[row])))) Select(row, row, true);
+  for (std::size_t row = 0; row < View().size(); ++row)
+    if (wanted.count(std::string(KeyBytes(View()[row])))) Select(row, row, true);
 }
 
 ContentsList::Pick ContentsList::Picked() const {
   Pick pick;
-  if (selectedCount_ == 0 || selectedCount_ == shown_.size()) {
+  if (selectedCount_ == 0 || selectedCount_ == View().size()) {
     pick.patterns = Words(filter_);
     pick.every = pick.patterns.empty();
   } else {
@@ -257,9 +279,9 @@ ContentsList::Pick ContentsList::Picked() const {
 }
 
 std::string ContentsList::CountText() const {
-  if (shown_.size() == archive_.size())
+  if (View().size() == archive_.size())
     return Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
-  return Grouped(static_cast<std::int64_t>(shown_.size())) + " of " +
+  return Grouped(static_cast<std::int64_t>(View().size())) + " of " +
          Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
 }
 
@@ -272,6 +294,7 @@ std::string ContentsList::SelectionText() const {
 std::string ContentsList::CheckText() const {
   if (!archive_.DataFailure().empty())
     return "The data file cannot be read: " + archive_.DataFailure();
+  if (!checked_) return "Checking the archive...";
   return Grouped(static_cast<std::int64_t>(check_.refused.size())) + " refused, " +
          Grouped(static_cast<std::int64_t>(check_.hidden.size())) + " replaced; " +
          Percent(check_.unusedBytes, archive_.DataSize()) + " of the data file unused";

@@ -34,15 +34,18 @@ std::string Grouped(std::int64_t n);
 class ContentsList {
  public:
   // The archive as read, with its names in code page cp. Works out every entry's name as
-  // Windows compares it and what check finds: for a big archive, off the window's thread.
+  // Windows compares it and their order by name: for a big archive, off the window's thread.
   ContentsList(Archive archive, const CodePage& cp, NameText toUtf8, ShownName shown);
 
+  // Never changes once the list is made: another thread may read it meanwhile, for the check.
   const Archive& Value() const { return archive_; }
-  const ArchiveCheck& Check() const { return check_; }
-  std::size_t Rows() const { return shown_.size(); }
+  // What check finds of Value(), which takes longer than the list: the list shows first.
+  void SetCheck(ArchiveCheck check);
+  bool Checked() const { return checked_; }
+  std::size_t Rows() const { return View().size(); }
   std::size_t Total() const { return archive_.size(); }
   // The entry shown at row.
-  const Archive::Entry& Entry(std::size_t row) const { return archive_[shown_[row]]; }
+  const Archive::Entry& Entry(std::size_t row) const { return archive_[View()[row]]; }
   std::string CellText(std::size_t row, ContentsColumn column) const;
 
   // Shows only the entries whose names match any of the space-separated NAME patterns of
@@ -62,7 +65,7 @@ class ContentsList {
   // The selection, by entry: rows first to last (inclusive) selected or not.
   void Select(std::size_t first, std::size_t last, bool selected);
   void SelectAll(bool selected);
-  bool Selected(std::size_t row) const { return selected_[shown_[row]]; }
+  bool Selected(std::size_t row) const { return selected_[View()[row]]; }
   std::size_t SelectedCount() const { return selectedCount_; }
   std::int64_t SelectedBytes() const { return selectedBytes_; }
   // The rows selected, in row order.
@@ -83,12 +86,14 @@ class ContentsList {
   std::string CountText() const;
   // "3 selected, 12,288 bytes", or "" when nothing is.
   std::string SelectionText() const;
-  // What check finds: "2 refused, 1 replaced; 12.5% of the data file unused".
+  // What check finds: "2 refused, 1 replaced; 12.5% of the data file unused", or that it is
+  // still to come.
   std::string CheckText() const;
 
  private:
   std::u32string Key(std::size_t entry) const;
   std::string_view KeyBytes(std::size_t entry) const;
+  const std::vector<std::uint32_t>& View() const { return patterns_.empty() ? order_ : filtered_; }
   std::string_view Status(std::size_t entry) const;
   bool NameLess(std::uint32_t a, std::uint32_t b) const;
   void Refilter();
@@ -96,13 +101,17 @@ class ContentsList {
   Archive archive_;
   ShownName shown_name_;
   ArchiveCheck check_;
+  bool checked_ = false;
   // Each entry's name as Windows compares it, UTF-8 encoded, one after another; keyEnd_[i] is
   // where entry i's ends. Byte order of UTF-8 is the order of its code points.
   std::string keys_;
   std::vector<std::uint32_t> keyEnd_;
   std::vector<bool> replaced_;
   std::vector<std::uint32_t> order_;  // every entry, sorted
-  std::vector<std::uint32_t> shown_;  // those of order_ the filter lets through
+  // Those of order_ the filter lets through; empty while no filter is set, when order_ is shown.
+  std::vector<std::uint32_t> filtered_;
+  // Every entry by name, then index: the second key of every other column's order.
+  std::vector<std::uint32_t> byName_;
   std::string filter_;
   std::vector<NamePattern> patterns_;
   ContentsColumn sortColumn_ = ContentsColumn::Index;

@@ -18,6 +18,7 @@ namespace {
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 // The list is read on a thread of its own, which says so with this.
 constexpr UINT kReadMessage = WM_APP + 1;
+constexpr UINT kCheckedMessage = WM_APP + 2;
 // The filter applies once typing pauses this long.
 constexpr UINT kFilterTimer = 1;
 constexpr UINT kFilterPauseMs = 300;
@@ -168,6 +169,9 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
       return MAKELRESULT(IDC_CONTENTS_EXTRACT, DC_HASDEFID);
     case kReadMessage:
       OnRead();
+      return 0;
+    case kCheckedMessage:
+      OnChecked();
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -441,9 +445,12 @@ void frmContentsWindow::StartReading(std::string notice) {
     selected = list_->SelectedKeys();
   }
   HWND window = hwnd_.get();
-  reader_ = std::jthread([this, window, column, descending, filter = std::move(filter),
+  const unsigned generation = ++generation_;
+  reader_ = std::jthread([this, window, generation, column, descending, filter = std::move(filter),
                           selected = std::move(selected)](std::stop_token stop) {
     Reading reading;
+    reading.generation = generation;
+    ContentsList* list = nullptr;
     try {
       // Stamps first: a change made while reading shows as a change afterwards.
       reading.stamps = CurrentStamps();
@@ -451,13 +458,13 @@ void frmContentsWindow::StartReading(std::string notice) {
       if (!paths) throw std::runtime_error("it is not a .img");
       Archive value =
           ArchiveReader(fs_).LoadDirectory(*paths, [&] { return !stop.stop_requested(); });
-      auto list = std::make_unique<ContentsList>(
+      reading.list = std::make_unique<ContentsList>(
           std::move(value), fs_.Ansi(), NamesOf(fs_),
           [&fs = fs_](std::string_view name) { return fs.Shown(name); });
+      list = reading.list.get();
       if (column != ContentsColumn::Index || descending) list->SortBy(column, descending);
       list->SetFilter(filter);
       list->SelectKeys(selected);
-      reading.list = std::move(list);
     } catch (const std::exception& e) {
       reading.failure = e.what();
     }
@@ -467,6 +474,22 @@ void frmContentsWindow::StartReading(std::string notice) {
       reading_ = std::move(reading);
     }
     ::PostMessageW(window, kReadMessage, 0, 0);
+    if (!list) return;
+    // The list shows meanwhile; the window only reads the archive's value, which never changes,
+    // and a new reading waits for this one to end.
+    Reading checked;
+    checked.generation = generation;
+    try {
+      checked.check = CheckArchive(list->Value(), fs_.Ansi(), NamesOf(fs_));
+    } catch (const std::exception&) {
+      return;  // out of memory: the status bar keeps saying the check is to come
+    }
+    if (stop.stop_requested()) return;
+    {
+      const std::lock_guard<std::mutex> lock(readingLock_);
+      checking_ = std::move(checked);
+    }
+    ::PostMessageW(window, kCheckedMessage, 0, 0);
   });
 }
 
@@ -478,7 +501,6 @@ void frmContentsWindow::OnRead() {
     reading = std::move(reading_);
   }
   if (!reading.list && reading.failure.empty()) return;  // taken already
-  reader_ = std::jthread();
   if (!reading.failure.empty()) {
     SetText(lblCount_, "");
     ::SendMessageW(sbStatus_, SB_SETTEXTW, 0,
@@ -503,6 +525,23 @@ void frmContentsWindow::OnRead() {
     extractWhenRead_ = false;
     cmdExtract_Click();
   }
+}
+
+// kCheckedMessage: what check finds of the list shown, which the status bar and column show.
+void frmContentsWindow::OnChecked() {
+  Reading checked;
+  {
+    const std::lock_guard<std::mutex> lock(readingLock_);
+    checked = std::move(checking_);
+  }
+  if (!checked.check || !list_ || checked.generation != generation_) return;
+  const bool byStatus = list_->SortColumn() == ContentsColumn::Status;
+  list_->SetCheck(std::move(*checked.check));
+  if (byStatus)
+    ShowRows();
+  else
+    ::InvalidateRect(lstEntries_, nullptr, FALSE);
+  ShowStatus();
 }
 
 void frmContentsWindow::ShowRows() {

@@ -46,11 +46,13 @@ class frmContentsWindow {
     std::optional<FileStamp> dir;
     bool operator==(const Stamps&) const = default;
   };
-  // What the reading thread hands over.
+  // What the reading thread hands over: first the list, then what check finds of it.
   struct Reading {
+    unsigned generation = 0;
     std::unique_ptr<ContentsList> list;
     std::string failure;
     Stamps stamps;
+    std::optional<ArchiveCheck> check;
   };
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -65,6 +67,7 @@ class frmContentsWindow {
   void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
   void OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested);
   void OnRead();
+  void OnChecked();
   void OnClose(HWND hwnd);
   void OnNCDestroy(HWND hwnd);
 
@@ -99,7 +102,9 @@ class frmContentsWindow {
   bool settingSelection_ = false;  // the window itself changes the control's selection
 
   std::mutex readingLock_;
-  Reading reading_;  // under readingLock_
+  Reading reading_;          // under readingLock_
+  Reading checking_;         // under readingLock_
+  unsigned generation_ = 0;  // of the reading going on or last done
   std::jthread reader_;
 
   unique_gdi_object font_;

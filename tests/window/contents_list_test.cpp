@@ -31,8 +31,10 @@ class ContentsListTest : public ::testing::Test {
   ContentsList Read(const std::vector<Entry>& entries = kEntries, std::size_t sectors = 10) {
     testing::WriteArchive(root.path() / "a", entries, sectors);
     FileSystem& fs = SystemFileSystem();
-    return ContentsList(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
-                        [](std::string_view name) { return std::string(name); });
+    ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+                      [](std::string_view name) { return std::string(name); });
+    list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+    return list;
   }
   static std::vector<std::size_t> Shown(const ContentsList& list) {
     std::vector<std::size_t> entries;
@@ -114,6 +116,20 @@ TEST_F(ContentsListTest, ShowsEachColumnAndWhatCheckFinds) {
   EXPECT_EQ(list.CheckText(), "2 refused, 1 replaced; 30.0% of the data file unused");
   EXPECT_EQ(Grouped(-1234567), "-1,234,567");
   EXPECT_EQ(Grouped(999), "999");
+}
+
+TEST_F(ContentsListTest, ShowsWhatCheckFindsOnceItComes) {
+  testing::WriteArchive(root.path() / "a", kEntries, 10);
+  FileSystem& fs = SystemFileSystem();
+  ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+                    [](std::string_view name) { return std::string(name); });
+  EXPECT_EQ(list.CheckText(), "Checking the archive...");
+  EXPECT_EQ(list.CellText(1, ContentsColumn::Status), "");
+  list.SortBy(ContentsColumn::Status, true);
+  EXPECT_EQ(Shown(list), (std::vector<std::size_t>{5, 4, 1, 3, 0, 2}));
+  list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+  EXPECT_EQ(list.CellText(0, ContentsColumn::Status), kReplacedByLater);
+  EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 5, 4, 3, 0, 2})) << "sorted again";
 }
 
 TEST_F(ContentsListTest, KeepsTheSelectionByEntryAcrossSortAndFilter) {
