@@ -278,6 +278,25 @@ ContentsList::Pick ContentsList::Picked() const {
   return pick;
 }
 
+ContentsList::Dragged ContentsList::DraggedEntries() const {
+  Dragged dragged;
+  std::vector<std::size_t> rows = SelectedRows();
+  std::vector<std::size_t> entries;
+  for (const std::size_t row : rows) entries.push_back(View()[row]);
+  std::sort(entries.begin(), entries.end());
+  // Files take their names in directory order: of one name, the last entry's file stays.
+  std::unordered_set<std::string_view> taken;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (archive_[*it].Refused())
+      dragged.refused.push_back(*it);
+    else if (taken.insert(KeyBytes(*it)).second)
+      dragged.entries.push_back(*it);
+  }
+  std::reverse(dragged.entries.begin(), dragged.entries.end());
+  std::reverse(dragged.refused.begin(), dragged.refused.end());
+  return dragged;
+}
+
 std::string ContentsList::CountText() const {
   if (View().size() == archive_.size())
     return Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";

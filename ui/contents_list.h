@@ -77,6 +77,13 @@ class ContentsList {
     std::vector<std::u32string> names;  // of the entries selected, as Windows compares them
   };
   Pick Picked() const;
+  // What dragging the selection out makes files of: the entries selected that extraction
+  // writes (in directory order; of one name, the last), and those it refuses, left out.
+  struct Dragged {
+    std::vector<std::size_t> entries;
+    std::vector<std::size_t> refused;
+  };
+  Dragged DraggedEntries() const;
   // Selects the entries shown whose names are among keys: the selection of another reading of
   // the archive, kept across it by name.
   void SelectKeys(const std::vector<std::u32string>& keys);

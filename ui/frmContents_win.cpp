@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "entry_drag_win.h"
 #include "frmMain_resource.h"
 #include "wide_text.h"
 #include "window_support_win.h"
@@ -102,7 +103,10 @@ NameText NamesOf(const FileSystem& fs) {
 
 frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
                                      FileSystem& fs)
-    : path_(std::move(path)), frm_(frm), fs_(fs) {
+    : oleInitialised_(SUCCEEDED(::OleInitialize(nullptr))),
+      path_(std::move(path)),
+      frm_(frm),
+      fs_(fs) {
   RegisterWindowClass(instance, WindowProc);
   const int dpi = WindowDpi(owner);
   const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
@@ -118,6 +122,7 @@ frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string
 frmContentsWindow::~frmContentsWindow() {
   reader_ = std::jthread();
   hwnd_.reset();
+  if (oleInitialised_) ::OleUninitialize();
 }
 
 bool frmContentsWindow::PreTranslate(MSG& msg) {
@@ -248,6 +253,9 @@ LRESULT frmContentsWindow::OnNotify(HWND, int, NMHDR* header) {
     case LVN_COLUMNCLICK:
       lstEntries_ColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);
       return 0;
+    case LVN_BEGINDRAG:
+      lstEntries_BeginDrag();
+      return 0;
   }
   return 0;
 }
@@ -304,6 +312,48 @@ void frmContentsWindow::lstEntries_ColumnClick(int column) {
   const auto clicked = static_cast<ContentsColumn>(column);
   list_->SortBy(clicked, clicked == list_->SortColumn() && !list_->SortDescending());
   ShowRows();
+}
+
+// LVN_BEGINDRAG: the selection dragged out as files, their bytes read as the target asks.
+// Entries extraction refuses are left out, and the status bar says so once the drag is over.
+void frmContentsWindow::lstEntries_BeginDrag() {
+  if (!list_) return;
+  const ContentsList::Dragged dragged = list_->DraggedEntries();
+  const Archive& value = list_->Value();
+  std::string notice;
+  if (!dragged.refused.empty()) {
+    const Archive::Entry& first = value[dragged.refused.front()];
+    const std::size_t n = dragged.refused.size();
+    notice = "Left out " + Grouped(static_cast<std::int64_t>(n)) +
+             (n == 1 ? " entry" : " entries") + " that extraction refuses: \"" +
+             fs_.Shown(first.FileName()) + "\" " + value.Refusal(first) +
+             (n == 1 ? "." : ", and others.");
+  }
+  if (!dragged.entries.empty()) {
+    std::shared_ptr<InputFile> data;
+    try {
+      // The data file the list was read beside, or none: compact may have put another there.
+      if (fs_.Id(value.Paths().img) == value.DataId()) data = fs_.OpenRead(value.Paths().img);
+    } catch (const std::exception&) {
+    }
+    if (!data) {
+      StartReading(kChangedNotice);
+      return;
+    }
+    std::vector<DraggedFile> files;
+    for (const std::size_t index : dragged.entries) {
+      const Archive::Entry& entry = value[index];
+      files.push_back({Utf16(fs_.Shown(entry.FileName())), entry.Start(), entry.Bytes()});
+    }
+    const unique_data_object object =
+        NewEntryDataObject(std::move(data), value.DataSize(), std::move(files));
+    const unique_drop_source source = NewDropSource();
+    DWORD effect = DROPEFFECT_NONE;
+    ::DoDragDrop(object.get(), source.get(), DROPEFFECT_COPY, &effect);
+  }
+  if (!hwnd_) return;
+  notice_ = notice;
+  ShowStatus();
 }
 
 void frmContentsWindow::txtFilter_Change() {

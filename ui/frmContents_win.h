@@ -76,6 +76,7 @@ class frmContentsWindow {
   void lstEntries_ItemChanged(const NMLISTVIEW& change);
   void lstEntries_StateChanged(const NMLVODSTATECHANGE& change);
   void lstEntries_ColumnClick(int column);
+  void lstEntries_BeginDrag();
   void cmdExtract_Click();
   void txtFilter_Change();
   void Form_KeyEscape();
@@ -92,6 +93,8 @@ class frmContentsWindow {
   void LayOut(int dpi);
   void Fail(const char* what);
 
+  // Drag and drop needs OLE on the window's thread, for as long as the window may drag.
+  bool oleInitialised_ = false;
   std::string path_;
   frmMain& frm_;
   FileSystem& fs_;

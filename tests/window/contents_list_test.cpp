@@ -169,6 +169,19 @@ TEST_F(ContentsListTest, FindsTheNextRowWhoseNameBeginsSo) {
   EXPECT_EQ(list.FindRow("zz", 0), std::nullopt);
 }
 
+TEST_F(ContentsListTest, DragsWhatExtractionWritesOfTheSelection) {
+  ContentsList list = Read();
+  EXPECT_TRUE(list.DraggedEntries().entries.empty());
+  list.SelectAll(true);
+  const ContentsList::Dragged all = list.DraggedEntries();
+  EXPECT_EQ(all.entries, (std::vector<std::size_t>{0, 2, 3})) << "a.BIN's file replaces A.bin's";
+  EXPECT_EQ(all.refused, (std::vector<std::size_t>{4, 5}));
+  list.SelectAll(false);
+  list.SortBy(ContentsColumn::Index, true);
+  list.Select(3, 4, true);  // entries 2 and 1
+  EXPECT_EQ(list.DraggedEntries().entries, (std::vector<std::size_t>{1, 2}));
+}
+
 struct PickCase {
   const char* name;
   std::string filter;

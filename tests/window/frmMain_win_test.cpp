@@ -17,7 +17,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "cli/program.h"
 #include "dialog_driver.h"
+#include "entry_drag_win.h"
 #include "faulty_file_system.h"
 #include "frmMain_resource.h"
 #include "program.h"
@@ -124,6 +126,85 @@ TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
                              reinterpret_cast<LPARAM>(&find)),
               row);
   }
+}
+
+// A drag of the whole list: the drop lands nowhere (no button is down), and the entry that
+// extraction refuses was left out, as the status bar says.
+TEST_F(RealWindow, ContentsDragLeavesOutWhatExtractionRefuses) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"late.bin", 9, 1}}, 1);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  ListView_SetItemState(list, -1, LVIS_SELECTED, LVIS_SELECTED);
+  NMLISTVIEW drag{};
+  drag.hdr = {list, IDC_CONTENTS_LIST, LVN_BEGINDRAG};
+  drag.iItem = 0;
+  ::SendMessageW(contents, WM_NOTIFY, IDC_CONTENTS_LIST, reinterpret_cast<LPARAM>(&drag));
+  wchar_t status[256] = {};
+  ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
+                 reinterpret_cast<LPARAM>(status));
+  EXPECT_EQ(std::wstring(status),
+            L"2 selected, 4,096 bytes. Left out 1 entry that extraction refuses: \"late.bin\" lies "
+            L"beyond the end of the archive.");
+}
+
+// The data object a drag out hands its target, asked as the shell asks it: one descriptor per
+// file, and each file's bytes from its stream as `extract --stdout` writes them.
+TEST(EntryDrag, OffersTheFilesAsTheCommandLineExtractsThem) {
+  testing::TempDir folder;
+  // The data file ends within tail.bin's last sector, whose rest reads as zeros.
+  testing::WriteBytes(folder.path() / "a.dir",
+                      testing::Record(0, 1, "alpha.txt") + testing::Record(1, 2, "tail.bin"));
+  testing::WriteBytes(folder.path() / "a.img", testing::PatternBytes(5000, 3));
+  const std::string img = folder / "a.img";
+  const unique_data_object object = NewEntryDataObject(
+      SystemFileSystem().OpenRead(img), 5000, {{L"alpha.txt", 0, 2048}, {L"tail.bin", 2048, 4096}});
+  const auto format = [](const wchar_t* name, LONG index, DWORD medium) {
+    return FORMATETC{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(name)), nullptr,
+                     DVASPECT_CONTENT, index, medium};
+  };
+
+  FORMATETC descriptors = format(L"FileGroupDescriptorW", -1, TYMED_HGLOBAL);
+  STGMEDIUM medium{};
+  ASSERT_EQ(object.get()->GetData(&descriptors, &medium), S_OK);
+  {
+    const auto* group = static_cast<const FILEGROUPDESCRIPTORW*>(::GlobalLock(medium.hGlobal));
+    ASSERT_EQ(group->cItems, 2u);
+    EXPECT_EQ(std::wstring(group->fgd[0].cFileName), L"alpha.txt");
+    EXPECT_EQ(std::wstring(group->fgd[1].cFileName), L"tail.bin");
+    EXPECT_EQ(group->fgd[1].nFileSizeLow, 4096u);
+    EXPECT_TRUE(group->fgd[1].dwFlags & FD_FILESIZE);
+    ::GlobalUnlock(medium.hGlobal);
+    ::ReleaseStgMedium(&medium);
+  }
+  for (const auto& [index, name] : {std::pair{0, "alpha.txt"}, {1, "tail.bin"}}) {
+    FORMATETC contents = format(L"FileContents", index, TYMED_ISTREAM);
+    ASSERT_EQ(object.get()->GetData(&contents, &medium), S_OK) << name;
+    std::string bytes;
+    char piece[1000];
+    ULONG read = 0;
+    while (SUCCEEDED(medium.pstm->Read(piece, sizeof piece, &read)) && read > 0)
+      bytes.append(piece, read);
+    ::ReleaseStgMedium(&medium);
+    const testing::Output extracted = testing::RunProgram({"extract", "--stdout", img, name});
+    EXPECT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(bytes, extracted.outBytes) << name;
+  }
+  FORMATETC beyond = format(L"FileContents", 2, TYMED_ISTREAM);
+  EXPECT_EQ(object.get()->QueryGetData(&beyond), DV_E_LINDEX);
+  FORMATETC drop{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  EXPECT_EQ(object.get()->QueryGetData(&drop), DV_E_FORMATETC) << "no files exist to name";
+
+  const unique_drop_source source = NewDropSource();
+  EXPECT_EQ(source.get()->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
+  EXPECT_EQ(source.get()->QueryContinueDrag(FALSE, 0), DRAGDROP_S_DROP);
+  EXPECT_EQ(source.get()->QueryContinueDrag(FALSE, MK_LBUTTON), S_OK);
 }
 
 TEST_F(RealWindow, CreatingTheBoxesFillsNeither) {
