@@ -381,6 +381,10 @@ void frmContentsWindow::cmdExtract_Click() {
     StartReading(kChangedNotice);
     return;
   }
+  ExtractPicked();
+}
+
+void frmContentsWindow::ExtractPicked() {
   const ContentsList::Pick pick = list_->Picked();
   FileSystem& fs = fs_;
   frm_.ExtractPicked([pick, &fs](const Archive& archive) {
@@ -444,7 +448,7 @@ void frmContentsWindow::OnActivate(HWND hwnd, UINT state, HWND, BOOL minimized) 
   }
   if (minimized) return;
   ::SetFocus(focus_ && ::IsWindowEnabled(focus_) ? focus_ : lstEntries_);
-  if (list_ && !frm_.Running() && ChangedOutside()) StartReading(kChangedNotice);
+  if (list_ && !awaitingList_ && !frm_.Running() && ChangedOutside()) StartReading(kChangedNotice);
 }
 
 // WM_DPICHANGED: the place Windows suggests, and everything laid out for the new DPI.
@@ -482,6 +486,7 @@ void frmContentsWindow::LayOut(int dpi) {
 void frmContentsWindow::StartReading(std::string notice) {
   reader_ = std::jthread();  // a reading still going on is given up
   notice_ = std::move(notice);
+  awaitingList_ = true;
   ::EnableWindow(cmdExtract_, FALSE);
   SetText(lblCount_, "Reading the archive...");
   ContentsColumn column = ContentsColumn::Index;
@@ -551,6 +556,7 @@ void frmContentsWindow::OnRead() {
     reading = std::move(reading_);
   }
   if (!reading.list && reading.failure.empty()) return;  // taken already
+  awaitingList_ = false;
   if (!reading.failure.empty()) {
     SetText(lblCount_, "");
     ::SendMessageW(sbStatus_, SB_SETTEXTW, 0,
@@ -573,7 +579,7 @@ void frmContentsWindow::OnRead() {
   ShowRows();
   if (extractWhenRead_) {
     extractWhenRead_ = false;
-    cmdExtract_Click();
+    if (!frm_.Running()) ExtractPicked();
   }
 }
 

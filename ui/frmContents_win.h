@@ -78,6 +78,8 @@ class frmContentsWindow {
   void lstEntries_ColumnClick(int column);
   void lstEntries_BeginDrag();
   void cmdExtract_Click();
+  // The run over what the list picks, without asking whether the archive changed.
+  void ExtractPicked();
   void txtFilter_Change();
   void Form_KeyEscape();
 
@@ -102,6 +104,7 @@ class frmContentsWindow {
   Stamps stamps_;  // of the reading the list shows
   std::string notice_;
   bool extractWhenRead_ = false;
+  bool awaitingList_ = false;      // a reading is under way, whose list is still to come
   bool settingSelection_ = false;  // the window itself changes the control's selection
 
   std::mutex readingLock_;
