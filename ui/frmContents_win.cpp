@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -36,6 +37,9 @@ constexpr int kBoxHeight = 315;
 constexpr int kCountWidth = 3300;
 constexpr int kButtonWidth = 1455;
 constexpr int kButtonHeight = 345;
+constexpr int kCheckPartWidth = 5000;
+// The window opens this far below and right of the main window's corner.
+constexpr int kCascade = 600;
 
 struct ColumnLayout {
   const wchar_t* title;
@@ -48,7 +52,7 @@ constexpr ColumnLayout kColumns[kContentsColumns] = {
     {L"Offset", 1350, LVCFMT_RIGHT}, {L"Status", 2700, LVCFMT_LEFT},
 };
 
-constexpr const char* kChangedNotice = "The archive changed on disk and was read again.";
+constexpr const char* kChangedNotice = "Changed on disk: read again.";
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSEXW existing{};
@@ -82,6 +86,22 @@ SIZE FrameSize(int width, int height, int dpi) {
   return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
+// The window's corner: a step below and right of owner's, the whole frame of size kept within
+// owner's monitor's work area.
+POINT PlaceBelow(HWND owner, SIZE size, int dpi) {
+  RECT frame{};
+  ::GetWindowRect(owner, &frame);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& work = monitor.rcWork;
+  const int x = std::max<int>(
+      work.left, std::min<int>(frame.left + Pixels(kCascade, dpi), work.right - size.cx));
+  const int y = std::max<int>(
+      work.top, std::min<int>(frame.top + Pixels(kCascade, dpi), work.bottom - size.cy));
+  return {x, y};
+}
+
 HWND CreateControl(HWND parent, int id, const wchar_t* className, const wchar_t* text, DWORD style,
                    DWORD exStyle, HINSTANCE instance) {
   HWND control =
@@ -111,9 +131,9 @@ frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string
   const int dpi = WindowDpi(owner);
   const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
   const std::string caption = path_.substr(fs_.LeafStart(path_)) + " - Contents";
-  if (!::CreateWindowExW(0, SECTORSIEVE_CONTENTS_CLASS, Utf16(caption).c_str(), kStyle,
-                         CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, owner, nullptr, instance,
-                         this))
+  const POINT at = PlaceBelow(owner, size, dpi);
+  if (!::CreateWindowExW(0, SECTORSIEVE_CONTENTS_CLASS, Utf16(caption).c_str(), kStyle, at.x, at.y,
+                         size.cx, size.cy, owner, nullptr, instance, this))
     throw std::runtime_error("The contents window could not be created");
   ::ShowWindow(hwnd_.get(), SW_SHOWNORMAL);
   StartReading({});
@@ -429,7 +449,8 @@ void frmContentsWindow::OnSize(HWND, UINT, int width, int height) {
   const int buttonTop = height - statusHeight - m - buttonHeight;
   place(lstEntries_, m, listTop, width - 2 * m, buttonTop - m - listTop);
   place(cmdExtract_, width - m - buttonWidth, buttonTop, buttonWidth, buttonHeight);
-  const int parts[] = {width / 2, -1};
+  // What check finds takes the right-hand part, as wide as its text needs.
+  const int parts[] = {std::max(width / 3, width - Pixels(kCheckPartWidth, d)), -1};
   ::SendMessageW(sbStatus_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 }
 

@@ -1255,8 +1255,7 @@ TEST(ContentsWindow, FiltersSelectsAndExtractsAsTheCommandLineDoes) {
   Click(contents.Control(IDC_CONTENTS_EXTRACT));
   EXPECT_TRUE(WaitUntil([&] { return ListTree(out.path()).size() == 2; }));
   EXPECT_TRUE(WaitUntil([&] {
-    return contents.Status(0).find("The archive changed on disk and was read again.") !=
-           std::string::npos;
+    return contents.Status(0).find("Changed on disk: read again.") != std::string::npos;
   })) << contents.Status(0);
   EXPECT_EQ(Files(out.path()), Files(reference.path()));
   contents.Filter("");
