@@ -123,10 +123,7 @@ NameText NamesOf(const FileSystem& fs) {
 
 frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
                                      FileSystem& fs)
-    : oleInitialised_(SUCCEEDED(::OleInitialize(nullptr))),
-      path_(std::move(path)),
-      frm_(frm),
-      fs_(fs) {
+    : path_(std::move(path)), frm_(frm), fs_(fs) {
   RegisterWindowClass(instance, WindowProc);
   const int dpi = WindowDpi(owner);
   const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
@@ -142,7 +139,12 @@ frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string
 frmContentsWindow::~frmContentsWindow() {
   reader_ = std::jthread();
   hwnd_.reset();
-  if (oleInitialised_) ::OleUninitialize();
+}
+
+frmContentsWindow::OleScope::OleScope() : initialised(SUCCEEDED(::OleInitialize(nullptr))) {}
+
+frmContentsWindow::OleScope::~OleScope() {
+  if (initialised) ::OleUninitialize();
 }
 
 bool frmContentsWindow::PreTranslate(MSG& msg) {

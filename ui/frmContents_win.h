@@ -96,7 +96,14 @@ class frmContentsWindow {
   void Fail(const char* what);
 
   // Drag and drop needs OLE on the window's thread, for as long as the window may drag.
-  bool oleInitialised_ = false;
+  struct OleScope {
+    OleScope();
+    ~OleScope();
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+    bool initialised;
+  };
+  OleScope ole_;
   std::string path_;
   frmMain& frm_;
   FileSystem& fs_;

@@ -263,7 +263,12 @@ void frmMainWindow::ShowContents(const std::string& path) {
   }
   if (!frm_.Running()) closed_.clear();
   if (contents_) closed_.push_back(std::move(contents_));
-  contents_ = std::make_unique<frmContentsWindow>(instance_, hwnd_.get(), path, frm_, fs_);
+  // A window that cannot be made is no reason to end the program, as WindowProc would.
+  try {
+    contents_ = std::make_unique<frmContentsWindow>(instance_, hwnd_.get(), path, frm_, fs_);
+  } catch (const std::exception& e) {
+    MsgBox(std::string("The contents window could not be opened:\r\n") + e.what(), "Contents");
+  }
 }
 
 std::string frmMainWindow::BrowseForFile(const std::string& title, const std::string& filter) {
