@@ -629,8 +629,17 @@ void frmContentsWindow::ShowRows() {
   ListView_SetItemCountEx(lstEntries_, static_cast<int>(list_->Rows()),
                           LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   const std::vector<std::size_t> rows = list_->SelectedRows();
-  if (!rows.empty() && rows.size() == list_->Rows()) {
+  const std::size_t total = list_->Rows();
+  if (!rows.empty() && rows.size() * 2 > total) {
+    // The fewer messages: every row selected at once, then those that are not cleared.
     ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
+    std::size_t next = 0;
+    for (std::size_t row = 0; row < total; ++row) {
+      if (next < rows.size() && rows[next] == row)
+        ++next;
+      else
+        ListView_SetItemState(lstEntries_, static_cast<int>(row), 0, LVIS_SELECTED);
+    }
   } else {
     for (const std::size_t row : rows)
       ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <new>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -125,6 +126,53 @@ TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
     EXPECT_EQ(::SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
                              reinterpret_cast<LPARAM>(&find)),
               row);
+  }
+}
+
+// The control's selection follows the entries when a click on a column sorts them, however many.
+TEST_F(RealWindow, ContentsSortKeepsTheSelectedEntriesSelected) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a",
+                        {{"b.txt", 0, 1}, {"d.txt", 0, 1}, {"a.txt", 0, 1}, {"c.txt", 0, 1}}, 1);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 4; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  const auto selectedNames = [&] {
+    std::set<std::wstring> names;
+    for (int row = -1; (row = ListView_GetNextItem(list, row, LVNI_SELECTED)) >= 0;) {
+      wchar_t text[64] = {};
+      LVITEMW item{};
+      item.iSubItem = 1;
+      item.pszText = text;
+      item.cchTextMax = 64;
+      ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&item));
+      names.insert(text);
+    }
+    return names;
+  };
+  const auto clickName = [&] {
+    NMLISTVIEW click{};
+    click.hdr = {list, IDC_CONTENTS_LIST, LVN_COLUMNCLICK};
+    click.iItem = -1;
+    click.iSubItem = 1;
+    ::SendMessageW(contents, WM_NOTIFY, IDC_CONTENTS_LIST, reinterpret_cast<LPARAM>(&click));
+  };
+  for (const std::vector<int>& rows : {std::vector<int>{1}, std::vector<int>{0, 1, 2}}) {
+    SCOPED_TRACE(rows.size());
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    for (const int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+    const std::set<std::wstring> before = selectedNames();
+    ASSERT_EQ(before.size(), rows.size());
+    clickName();
+    EXPECT_EQ(selectedNames(), before);
+    clickName();
+    EXPECT_EQ(selectedNames(), before);
   }
 }
 
