@@ -1143,6 +1143,12 @@ TEST(ContentsWindow, OpensFromTheMenuOnceAnArchiveIsChosen) {
   EXPECT_EQ(contents.Status(1), "1 refused, 1 replaced; 37.5% of the data file unused");
   EXPECT_EQ(contents.Cell(0, 4), "replaced by a later entry");
   EXPECT_EQ(contents.SortArrow(0), 1);
+  std::vector<int> tabOrder;
+  for (HWND child = ::GetWindow(contents.Window(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT))
+    if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabOrder.push_back(::GetDlgCtrlID(child));
+  EXPECT_EQ(tabOrder,
+            (std::vector<int>{IDC_CONTENTS_FILTER, IDC_CONTENTS_LIST, IDC_CONTENTS_EXTRACT}));
   SaveScreenshot(contents.Window(), "contents");
 
   // Escape closes it; the main window stays as it was.
@@ -1261,6 +1267,23 @@ TEST(ContentsWindow, FiltersSelectsAndExtractsAsTheCommandLineDoes) {
   contents.Filter("");
   EXPECT_TRUE(
       WaitUntil([&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "33 entries"; }));
+}
+
+// A change from the command line while the window is open shows once the window is activated.
+TEST(ContentsWindow, ReadsTheArchiveAgainWhenActivatedAfterAChange) {
+  TempDir source;
+  const std::string img = WriteContentsArchive(source);
+  Program program(L"\"" + Utf16(img) + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+  Contents contents(program);
+  ASSERT_TRUE(contents.Open());
+  ASSERT_EQ(RunProgram({"remove", img, "data*.txt"}).status, 0);
+  ::PostMessageW(contents.Window(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "22 entries"; }))
+      << Text(contents.Control(IDC_CONTENTS_COUNT));
+  EXPECT_EQ(contents.Status(0), "Changed on disk: read again.");
+  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
 }
 
 // A million entries: the list fills once the archive is read, the filter finds one name, and
