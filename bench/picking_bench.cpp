@@ -29,8 +29,8 @@ namespace fs = std::filesystem;
 constexpr int kRecords = 1000000;
 constexpr double kTarget = 1.2;
 
-// Seconds that the command line takes with args, its output thrown away; throws when it does
-// not end with status.
+}  // namespace
+
 double TimeCommand(std::vector<std::string> args, int status) {
   args.insert(args.begin(), SECTORSIEVE_CLI);
   std::vector<char*> argv;
@@ -58,8 +58,6 @@ double Median(std::vector<double> v) {
   const std::size_t n = v.size();
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
-
-}  // namespace
 
 bool RunPickingRows(const fs::path& root, int pairs) {
   // A million empty entries and, in the middle, the one picked: a sector of its own.

@@ -3,6 +3,8 @@
 // E4: picking costs what it picks. Rows of their own, beside the extraction's.
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace sectorsieve::bench {
 
@@ -10,5 +12,10 @@ namespace sectorsieve::bench {
 // `sectorsieve list ARCHIVE` of the same archive, in interleaved pairs, and prints the row.
 // Returns whether the target (at most 1.2 times list) was met.
 bool RunPickingRows(const std::filesystem::path& root, int pairs);
+
+// Seconds that the command line takes with args, its output thrown away; throws when it does
+// not end with status.
+double TimeCommand(std::vector<std::string> args, int status);
+double Median(std::vector<double> v);
 
 }  // namespace sectorsieve::bench

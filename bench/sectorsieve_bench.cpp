@@ -7,9 +7,10 @@
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
 // file costs time.
 //
-// E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp).
+// E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp), C1 to C4
+// the contents window's list (contents_bench.cpp).
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... [--pairs N]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|C|E|all]... [--pairs N]
 //                     [--finishers N] [--dir PATH]
 
 #include <fcntl.h>
@@ -40,6 +41,7 @@
 #include <vector>
 
 #include "archive_writer.h"
+#include "contents_bench.h"
 #include "edit_rows.h"
 #include "extraction_run.h"
 #include "modArchive.h"
@@ -663,7 +665,7 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|E|all]... "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|C|E|all]... "
          "[--pairs N] "
          "[--finishers N] [--dir PATH]\n"
          "  --workload  one of these, again for more; all of them by default\n"
@@ -678,6 +680,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
          "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
+         "  C   C1 to C4: the contents window's list of 1,000,000 entries: reading it against\n"
+         "      `list`, filtering, sorting by size, and its bytes per entry beyond the value\n"
          "  E   E1 to E3: `add` and `remove` in a 2 GiB archive of 10,000 entries against\n"
          "      `pack`, and `compact` of a 2 GiB archive half unused against `cp`\n"
          "  --pairs  timed rounds per workload after one warm-up round (default 5)\n"
@@ -701,7 +705,8 @@ int main(int argc, char** argv) {
     const std::string value = argv[++i];
     if (arg == "--workload" &&
         (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
-         value == "W4" || value == "D1" || value == "E4" || value == "E" || value == "all"))
+         value == "W4" || value == "D1" || value == "E4" || value == "C" || value == "E" ||
+         value == "all"))
       which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
@@ -774,6 +779,7 @@ int main(int argc, char** argv) {
   try {
     if (chosen("D1")) RunDirectoryRows(root);
     if (chosen("E4")) sectorsieve::bench::RunPickingRows(root, pairs);
+    if (chosen("C")) sectorsieve::bench::RunContentsRows(root, pairs);
   } catch (const std::exception& e) {
     std::cerr << "sectorsieve_bench: " << e.what() << "\n";
     return 1;

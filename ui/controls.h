@@ -45,6 +45,8 @@ class Form {
   virtual void SetTaskbarProgress(TaskbarProgress state, int done, int total) = 0;
   // Closes and destroys the window; the program ends with it.
   virtual void Unload() = 0;
+  // Opens the contents window over the archive at path, or brings the open one forward.
+  virtual void ShowContents(const std::string& path) = 0;
 };
 
 // The two pickers, shown over the window; each returns a path or "" when nothing was chosen.

@@ -99,6 +99,7 @@ void frmMain::RefuseUnusableName(const char* kind, const std::string& shown) {
 
 void frmMain::lblSource_Change() {
   c_.lblSource.Tag = kFilled;
+  c_.mnuContents.SetEnabled(true);
   UpdateExtractButton();
 }
 
@@ -118,13 +119,21 @@ void frmMain::EnableButtons(bool enabled) {
   c_.cmdBrowseDestination.SetEnabled(enabled);
 }
 
-void frmMain::cmdExtract_Click() {
+void frmMain::cmdExtract_Click() { StartRun({}); }
+
+void frmMain::ExtractPicked(const EntryPick& pick) {
+  if (running_ || c_.lblSource.Tag != kFilled) return;
+  if (c_.lblDestination.Tag != kFilled) cmdBrowseDestination_Click();
+  if (c_.lblDestination.Tag == kFilled) StartRun(pick);
+}
+
+void frmMain::StartRun(const EntryPick& pick) {
   running_ = true;
   stopRequested_ = false;
   EnableButtons(false);
   c_.form.SetMousePointer(MousePointer::Hourglass);
   ExtractionRun run(archive_);
-  ShowOutcome(ExtractAll(run));
+  ShowOutcome(ExtractAll(run, pick));
 }
 
 std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
@@ -135,7 +144,7 @@ std::string frmMain::PathBoxText(TextBox& box, const char* kind) {
   }
 }
 
-RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
+RunOutcome frmMain::ExtractAll(ExtractionRun& run, const EntryPick& pick) {
   RunOutcome refused;
   std::string source;
   std::string destination;
@@ -160,9 +169,10 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run) {
       destination += "\\";
       c_.lblDestination.SetText(destination);
     }
-    total = static_cast<int>(loaded.size());
+    RunTarget target{destination, pick ? pick(loaded) : std::nullopt, {}};
+    total = static_cast<int>(target.picked ? target.picked->size() : loaded.size());
     c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, total);
-    return RunTarget{destination, std::nullopt, {}};
+    return target;
   };
   return run.Extract(
       *archive, keepLoading, normalised, [&](std::size_t done, const Archive::Entry& entry) {
@@ -214,6 +224,15 @@ void frmMain::mnuAbout_Click() {
                      "Copyright (C) 2026 Orlep. Free to use and to share." + kNewLine +
                      "orlep.sectorsieve@example.org",
                  "About...");
+}
+
+void frmMain::mnuContents_Click() {
+  if (c_.lblSource.Tag != kFilled) return;
+  try {
+    c_.form.ShowContents(PathBoxText(c_.lblSource, "file"));
+  } catch (const UnusablePath& e) {
+    RefuseUnusableName(e.kind, e.text.shown());
+  }
 }
 
 void frmMain::mnuQuit_Click() {

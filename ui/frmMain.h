@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "controls.h"
@@ -17,7 +19,12 @@ struct frmMainControls {
   CommandButton& cmdBrowseSource;
   CommandButton& cmdBrowseDestination;
   CommandButton& cmdExtract;
+  CommandButton& mnuContents;  // File > Contents..., enabled once an archive is chosen
 };
+
+// The entries of a reading of the archive that a run extracts, in directory order, or nothing
+// for every entry.
+using EntryPick = std::function<std::optional<std::vector<std::size_t>>(const Archive&)>;
 
 struct Version {
   int major = 0;
@@ -47,6 +54,11 @@ class frmMain {
   void lblSource_Change();
   void lblDestination_Change();
   void mnuAbout_Click();
+  void mnuContents_Click();
+  // Extract in the contents window: the entries pick chooses, by the same run as Extract, into
+  // the destination chosen, or into a folder asked for now when there is none. Nothing happens
+  // during a run.
+  void ExtractPicked(const EntryPick& pick);
   void mnuQuit_Click();
   // Escape: a run stops at the next piece of the entry in hand, which it abandons; with no run
   // going on, nothing happens.
@@ -64,8 +76,9 @@ class frmMain {
     UnconvertibleText text;
   };
   std::string PathBoxText(TextBox& box, const char* kind);
-  // The run's work, from the two path boxes to its outcome.
-  RunOutcome ExtractAll(ExtractionRun& run);
+  // The run's work, from the two path boxes to its outcome; pick, when set, chooses entries.
+  RunOutcome ExtractAll(ExtractionRun& run, const EntryPick& pick);
+  void StartRun(const EntryPick& pick);
   // The outcome as the window shows it: caption, buttons, pointer, taskbar and box.
   void ShowOutcome(const RunOutcome& outcome);
   void UpdateExtractButton();

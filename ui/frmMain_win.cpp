@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <initguid.h>
-#include <oleacc.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -15,6 +14,7 @@
 #include "frmMain_resource.h"
 #include "modBrowseDir.h"
 #include "wide_text.h"
+#include "window_support_win.h"
 
 namespace sectorsieve::ui {
 
@@ -22,11 +22,8 @@ namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = WS_EX_ACCEPTFILES;
-constexpr int kTwipsPerInch = 1440;
 constexpr int kClientWidth = 8175;  // twips
 constexpr int kClientHeight = 1890;
-// Sent by Windows 10 1703 on, which the headers for older systems leave out.
-constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
 // One control of the window, placed in twips from the top-left corner of the client area.
 struct ControlLayout {
@@ -60,41 +57,6 @@ constexpr ControlLayout kControls[] = {
      6555, 315, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE},
 };
 
-std::string WindowText(HWND hwnd) {
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-  return shell::ExactUtf8(text);
-}
-
-// Dots per inch of the screen as the system was started with: the one DPI of every window
-// where Windows has no DPI per monitor.
-int SystemDpi() {
-  HDC dc = ::GetDC(nullptr);
-  scope_exit release([&] { ::ReleaseDC(nullptr, dc); });
-  return ::GetDeviceCaps(dc, LOGPIXELSY);
-}
-
-// A function of user32 that only newer systems have (Windows 10 1607 on), or null.
-template <typename Function>
-Function NewerUser32(const char* name) {
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
-}
-
-// Dots per inch of the monitor the window is on.
-int WindowDpi(HWND hwnd) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = NewerUser32<GetDpiForWindowFn>("GetDpiForWindow");
-  const UINT dpi = getDpiForWindow ? getDpiForWindow(hwnd) : 0;
-  return dpi ? static_cast<int>(dpi) : SystemDpi();
-}
-
-// System cursors are integer resources, the same for both character sets.
-HCURSOR SystemCursor(LPCSTR id) { return ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(id)); }
-
-int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
-
 // The window's outer size around the table's client area, its caption and menu drawn at dpi.
 SIZE FrameSize(int dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -113,15 +75,6 @@ RECT CentredFrame(int dpi) {
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
   const int y = (::GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
   return {x, y, x + size.cx, y + size.cy};
-}
-
-// The controls' font at dpi: the system's dialog font, grown or shrunk from the DPI it was
-// made for, so that at the system's DPI it is that font exactly.
-unique_gdi_object FontAt(int dpi) {
-  LOGFONTW font{};
-  ::GetObjectW(GetStockFont(DEFAULT_GUI_FONT), sizeof font, &font);
-  font.lfHeight = ::MulDiv(font.lfHeight, dpi, SystemDpi());
-  return unique_gdi_object(::CreateFontIndirectW(&font));
 }
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
@@ -159,19 +112,6 @@ const char* PathKind(const std::wstring& path) {
                                                                                           : "file";
 }
 
-// An edit takes its accessible name from the static just before it in creation order, and the
-// window's tab order puts buttons there: the name is given to it instead. Without the
-// accessibility service (some Wine setups) the box stays nameless, as before.
-void NameForScreenReaders(HWND control, const wchar_t* name) {
-  IAccPropServices* services = nullptr;
-  if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAccPropServices, reinterpret_cast<void**>(&services))))
-    return;
-  const unique_handle<ComTraits<IAccPropServices>> owner(services);
-  services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
-                           name);
-}
-
 // A click that reaches the window from an enabled button; a WM_COMMAND posted for a disabled
 // one must not start its handler (a second run inside the first, for instance).
 bool Clicked(UINT code, const WinButton& button) { return code == BN_CLICKED && button.Enabled(); }
@@ -190,11 +130,24 @@ bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
 
 void WinButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd, enabled); }
 
+bool WinMenuItem::Enabled() const {
+  const UINT state = ::GetMenuState(::GetMenu(window), static_cast<UINT>(id_), MF_BYCOMMAND);
+  return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
+}
+
+void WinMenuItem::SetEnabled(bool enabled) {
+  ::EnableMenuItem(::GetMenu(window), static_cast<UINT>(id_),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
 frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs)
     : archive_(fs),
+      mnuContents_(IDM_CONTENTS),
       frm_({*this, lblSource_, lblDestination_, cmdBrowseSource_, cmdBrowseDestination_,
-            cmdExtract_},
-           archive_, fs, *this, version) {
+            cmdExtract_, mnuContents_},
+           archive_, fs, *this, version),
+      fs_(fs),
+      instance_(instance) {
   RegisterWindowClass(instance, WindowProc);
   const int dpi = SystemDpi();
   const RECT frame = CentredFrame(dpi);
@@ -238,6 +191,7 @@ void frmMainWindow::OpenCommandLine(const wchar_t* commandLine) {
 
 void frmMainWindow::Dispatch(const MSG& msg) {
   MSG copy = msg;
+  if (contents_ && contents_->PreTranslate(copy)) return;
   if (hwnd_ && ::IsDialogMessageW(hwnd_.get(), &copy)) return;
   ::TranslateMessage(&copy);
   ::DispatchMessageW(&copy);
@@ -300,6 +254,22 @@ void frmMainWindow::SetTaskbarProgress(TaskbarProgress state, int done, int tota
 }
 
 void frmMainWindow::Unload() { hwnd_.reset(); }
+
+void frmMainWindow::ShowContents(const std::string& path) {
+  if (contents_ && contents_->Handle() && contents_->Path() == path) {
+    ::ShowWindow(contents_->Handle(), SW_RESTORE);
+    ::SetForegroundWindow(contents_->Handle());
+    return;
+  }
+  if (!frm_.Running()) closed_.clear();
+  if (contents_) closed_.push_back(std::move(contents_));
+  // A window that cannot be made is no reason to end the program, as WindowProc would.
+  try {
+    contents_ = std::make_unique<frmContentsWindow>(instance_, hwnd_.get(), path, frm_, fs_);
+  } catch (const std::exception& e) {
+    MsgBox(std::string("The contents window could not be opened:\r\n") + e.what(), "Contents");
+  }
+}
 
 std::string frmMainWindow::BrowseForFile(const std::string& title, const std::string& filter) {
   return shell::BrowseForFile(title, filter, hwnd_.get());
@@ -378,6 +348,7 @@ BOOL frmMainWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   cmdBrowseSource_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSESOURCE);
   cmdBrowseDestination_.hwnd = ::GetDlgItem(hwnd, IDC_CMDBROWSEDESTINATION);
   cmdExtract_.hwnd = ::GetDlgItem(hwnd, IDC_CMDEXTRACT);
+  mnuContents_.window = hwnd;
   focus_ = cmdBrowseSource_.hwnd;
   NameForScreenReaders(lblSource_.hwnd, L"Source");
   NameForScreenReaders(lblDestination_.hwnd, L"Destination");
@@ -415,6 +386,9 @@ void frmMainWindow::OnCommand(HWND, int id, HWND, UINT code) {
       break;
     case IDM_ABOUT:
       frm_.mnuAbout_Click();
+      break;
+    case IDM_CONTENTS:
+      if (mnuContents_.Enabled()) frm_.mnuContents_Click();
       break;
   }
 }

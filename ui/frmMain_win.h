@@ -8,22 +8,19 @@
 #include <shellapi.h>
 #include <shobjidl.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "controls.h"
+#include "frmContents_win.h"
 #include "frmMain.h"
 #include "modArchive.h"
 #include "unique_handle.h"
 #include "win_handles.h"
+#include "window_support_win.h"
 
 namespace sectorsieve::ui {
-
-template <typename Interface>
-struct ComTraits {
-  using pointer = Interface*;
-  static pointer invalid() { return nullptr; }
-  static void close(Interface* object) { object->Release(); }
-};
 
 // A single-line read-only EDIT: setting its text makes it send EN_CHANGE before SetText returns.
 class WinTextBox final : public TextBox {
@@ -40,6 +37,19 @@ class WinButton final : public CommandButton {
   void SetEnabled(bool enabled) override;
 
   HWND hwnd = nullptr;
+};
+
+// An item of the window's menu bar, enabled or grayed.
+class WinMenuItem final : public CommandButton {
+ public:
+  explicit WinMenuItem(int id) : id_(id) {}
+  bool Enabled() const override;
+  void SetEnabled(bool enabled) override;
+
+  HWND window = nullptr;
+
+ private:
+  int id_;
 };
 
 class frmMainWindow final : public Form, public Pickers {
@@ -67,6 +77,7 @@ class frmMainWindow final : public Form, public Pickers {
   void MsgBox(const std::string& text, const std::string& title) override;
   void SetTaskbarProgress(TaskbarProgress state, int done, int total) override;
   void Unload() override;
+  void ShowContents(const std::string& path) override;
 
   std::string BrowseForFile(const std::string& title, const std::string& filter) override;
   std::string BrowseForFolder(const std::string& title) override;
@@ -99,7 +110,13 @@ class frmMainWindow final : public Form, public Pickers {
   WinButton cmdBrowseSource_;
   WinButton cmdBrowseDestination_;
   WinButton cmdExtract_;
+  WinMenuItem mnuContents_;
   frmMain frm_;
+  FileSystem& fs_;
+  HINSTANCE instance_;
+  std::unique_ptr<frmContentsWindow> contents_;
+  // Closed contents windows whose handlers may still be on the stack, under a run's events.
+  std::vector<std::unique_ptr<frmContentsWindow>> closed_;
 
   // The controls' font outlives the window, whose controls draw with it.
   unique_gdi_object font_;

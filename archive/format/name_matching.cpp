@@ -1,5 +1,7 @@
 #include "name_matching.h"
 
+#include <algorithm>
+
 #include "case_table.h"
 
 namespace sectorsieve {
@@ -40,6 +42,10 @@ std::u32string FromUtf8(std::string_view text) {
 
 // name in Unicode: whole where it converts, else character by character.
 std::u32string Decoded(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
+  // Every ANSI code page reads bytes below 0x80 as ASCII: most names need no conversion.
+  if (std::all_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::u32string(name.begin(), name.end());
   if (auto whole = toUtf8(name)) return FromUtf8(*whole);
   std::u32string out;
   for (std::size_t i = 0; i < name.size();) {
@@ -58,6 +64,8 @@ std::u32string Decoded(std::string_view name, const CodePage& cp, const NameText
 // Windows makes both names capitals to compare them; the table holds the small letters of
 // every code page this program knows, in every script.
 char32_t Folded(char32_t c) {
+  // The table's only small letters below 0x80 are ASCII's.
+  if (c < 0x80) return c >= U'a' && c <= U'z' ? c - 32 : c;
   for (const CaseRun& run : kCaseRuns)
     if (c >= run.first && c <= run.last && (c - run.first) % run.stride == 0)
       return static_cast<char32_t>(static_cast<std::int32_t>(c) + run.shift);

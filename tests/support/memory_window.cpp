@@ -43,7 +43,8 @@ std::string ScriptedPickers::BrowseForFolder(const std::string& title) {
 
 MemoryWindow::MemoryWindow(FileSystem& fs, Version version)
     : archive(fs),
-      frm({form, lblSource, lblDestination, cmdBrowseSource, cmdBrowseDestination, cmdExtract},
+      frm({form, lblSource, lblDestination, cmdBrowseSource, cmdBrowseDestination, cmdExtract,
+           mnuContents},
           archive, fs, pickers, version) {}
 
 }  // namespace sectorsieve::ui

@@ -54,6 +54,7 @@ class MemoryForm final : public Form {
     taskbarTotal = total;
   }
   void Unload() override { unloaded = true; }
+  void ShowContents(const std::string& path) override { contents.push_back(path); }
 
   std::vector<std::string> captions{kStartCaption};
   MousePointer pointer = MousePointer::Default;
@@ -62,6 +63,7 @@ class MemoryForm final : public Form {
   int taskbarDone = 0;
   int taskbarTotal = 0;
   bool unloaded = false;
+  std::vector<std::string> contents;  // archives the contents window was shown for
   int doEventsCalls = 0;
   // Runs inside DoEvents, standing for what the user does meanwhile (a menu, a click).
   std::function<void(int call)> pendingEvents;
@@ -91,6 +93,7 @@ class MemoryWindow {
   MemoryButton cmdBrowseSource{true};
   MemoryButton cmdBrowseDestination{true};
   MemoryButton cmdExtract{false};
+  MemoryButton mnuContents{false};
   ScriptedPickers pickers;
   modArchive archive;
   frmMain frm;

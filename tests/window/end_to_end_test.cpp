@@ -14,16 +14,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dialog_driver.h"
 #include "file_io.h"
 #include "frmMain_resource.h"
+#include "program.h"
 #include "start_process_win.h"
 #include "test_support.h"
 #include "unique_handle.h"
@@ -928,6 +935,402 @@ INSTANTIATE_TEST_SUITE_P(Ways, WindowQuits,
                                            QuitCase{"CloseBox", WM_SYSCOMMAND, SC_CLOSE},
                                            QuitCase{"Close", WM_CLOSE, 0}),
                          [](const auto& info) { return std::string(info.param.how); });
+
+// The contents window of a running program, read and driven from outside: requests that carry
+// pointers go through memory inside the program's process.
+class Contents {
+ public:
+  explicit Contents(const Program& program) : program_(program) {}
+
+  // File > Contents..., as the menu sends it; true once the window shows its list.
+  bool Open() {
+    ::PostMessageW(program_.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS, 0), 0);
+    return WaitUntil([&] {
+      window_ = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+      return window_ && ::IsWindowVisible(window_) &&
+             ::IsWindowEnabled(Control(IDC_CONTENTS_EXTRACT));
+    });
+  }
+  HWND Window() const { return window_; }
+  HWND Control(int id) const { return ::GetDlgItem(window_, id); }
+
+  int Rows() const {
+    DWORD_PTR count = 0;
+    ::SendMessageTimeoutW(Control(IDC_CONTENTS_LIST), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG,
+                          kAnswerMilliseconds, &count);
+    return static_cast<int>(count);
+  }
+
+  std::string Cell(int row, int column) const {
+    constexpr int kRoom = 300;
+    RemoteBuffer remote(program_.Process(), sizeof(LVITEMW) + kRoom * sizeof(wchar_t));
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<wchar_t*>(remote.get() + sizeof item);
+    item.cchTextMax = kRoom;
+    wchar_t text[kRoom + 1] = {};
+    DWORD_PTR ignored = 0;
+    if (!remote.get() ||
+        !::WriteProcessMemory(program_.Process(), remote.get(), &item, sizeof item, nullptr) ||
+        !::SendMessageTimeoutW(Control(IDC_CONTENTS_LIST), LVM_GETITEMTEXTW, row,
+                               reinterpret_cast<LPARAM>(remote.get()), SMTO_ABORTIFHUNG,
+                               kAnswerMilliseconds, &ignored) ||
+        !::ReadProcessMemory(program_.Process(), item.pszText, text, kRoom * sizeof(wchar_t),
+                             nullptr))
+      return "(unread)";
+    return Utf8(text).value_or("(not UTF-16)");
+  }
+
+  // The list as shown: one vector of cell texts per row.
+  std::vector<std::vector<std::string>> Table() const {
+    std::vector<std::vector<std::string>> rows;
+    for (int row = 0; row < Rows(); ++row) {
+      rows.emplace_back();
+      for (int column = 0; column < 5; ++column) rows.back().push_back(Cell(row, column));
+    }
+    return rows;
+  }
+
+  // A click on a column's header, with the mouse.
+  void ClickColumn(int column) const {
+    const HWND header = Header();
+    const RECT r = Send(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), RECT{});
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    const int rows = Rows();
+    const std::string before = Cell(0, 0) + Cell(rows - 1, 0) + Cell(rows / 2, 0);
+    ::PostMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::PostMessageW(header, WM_LBUTTONUP, 0, at);
+    // The click is taken once the rows or the arrow changed.
+    const int arrow = SortArrow(column);
+    WaitUntil([&] {
+      return SortArrow(column) != arrow ||
+             Cell(0, 0) + Cell(rows - 1, 0) + Cell(rows / 2, 0) != before;
+    });
+  }
+
+  // The header's arrow over column: 1 up, -1 down, 0 none.
+  int SortArrow(int column) const {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    const HWND header =
+        reinterpret_cast<HWND>(::SendMessageW(Control(IDC_CONTENTS_LIST), LVM_GETHEADER, 0, 0));
+    item = Send(header, HDM_GETITEMW, static_cast<WPARAM>(column), item);
+    return item.fmt & HDF_SORTUP ? 1 : item.fmt & HDF_SORTDOWN ? -1 : 0;
+  }
+
+  void Select(int row) const {
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    Send(Control(IDC_CONTENTS_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row), item);
+  }
+
+  std::string Status(int part) const {
+    constexpr int kRoom = 512;
+    RemoteBuffer remote(program_.Process(), kRoom * sizeof(wchar_t));
+    wchar_t text[kRoom + 1] = {};
+    DWORD_PTR ignored = 0;
+    if (!remote.get() ||
+        !::SendMessageTimeoutW(Control(IDC_CONTENTS_STATUS), SB_GETTEXTW, static_cast<WPARAM>(part),
+                               reinterpret_cast<LPARAM>(remote.get()), SMTO_ABORTIFHUNG,
+                               kAnswerMilliseconds, &ignored) ||
+        !::ReadProcessMemory(program_.Process(), remote.get(), text, kRoom * sizeof(wchar_t),
+                             nullptr))
+      return "(unread)";
+    return Utf8(text).value_or("(not UTF-16)");
+  }
+
+  void Filter(const std::string& text) const {
+    const std::wstring wide = Utf16(text);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(Control(IDC_CONTENTS_FILTER), WM_SETTEXT, 0,
+                          reinterpret_cast<LPARAM>(wide.c_str()), SMTO_ABORTIFHUNG,
+                          kAnswerMilliseconds, &ignored);
+  }
+
+ private:
+  HWND Header() const {
+    return reinterpret_cast<HWND>(::SendMessageW(Control(IDC_CONTENTS_LIST), LVM_GETHEADER, 0, 0));
+  }
+  // Sends message with a copy of value in the program's memory; returns the copy as it is after.
+  template <typename Value>
+  Value Send(HWND to, UINT message, WPARAM wParam, Value value) const {
+    RemoteBuffer remote(program_.Process(), sizeof value);
+    DWORD_PTR ignored = 0;
+    if (!remote.get() ||
+        !::WriteProcessMemory(program_.Process(), remote.get(), &value, sizeof value, nullptr) ||
+        !::SendMessageTimeoutW(to, message, wParam, reinterpret_cast<LPARAM>(remote.get()),
+                               SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored) ||
+        !::ReadProcessMemory(program_.Process(), remote.get(), &value, sizeof value, nullptr))
+      ADD_FAILURE() << "message " << message << " did not reach the program";
+    return value;
+  }
+
+  const Program& program_;
+  HWND window_ = nullptr;
+};
+
+// `sectorsieve list --json ARCHIVE [NAME...]` as the rows the contents window shows: index,
+// name, size and offset with their thousands grouped, and the refusal.
+std::vector<std::vector<std::string>> Listed(const std::vector<std::string>& args) {
+  const Output listed = RunProgram(args);
+  const std::regex line(
+      R"re(\{"index": (\d+), "name": "([^"]*)", "bytes": "[0-9a-f]*", "offset": (\d+), "size": (\d+), "refusal": (null|"([^"]*)")\})re");
+  const auto grouped = [](std::string digits) {
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+  };
+  std::vector<std::vector<std::string>> rows;
+  for (auto it = std::sregex_iterator(listed.out.begin(), listed.out.end(), line);
+       it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    rows.push_back({m[1], m[2], grouped(m[4]), grouped(m[3]), m[6]});
+  }
+  return rows;
+}
+
+// The same for the archive WriteContentsArchive writes, whose first entry the last replaces:
+// `check` says so, and the window's Status column too.
+std::vector<std::vector<std::string>> ListedContents(const std::vector<std::string>& args) {
+  auto rows = Listed(args);
+  for (auto& row : rows)
+    if (row[0] == "0") row[4] = "replaced by a later entry";
+  return rows;
+}
+
+// Thirty entries of two kinds of names, one beyond the end of the data file and one that
+// replaces the first (the same name in capitals).
+std::string WriteContentsArchive(const TempDir& folder) {
+  std::string records;
+  for (int i = 0; i < 30; ++i)
+    records +=
+        Record(i, (i * 7) % 4,
+               (i % 3 ? "data" : "Doc") + std::to_string(29 - i) + (i % 2 ? ".txt" : ".bin"));
+  records += Record(100, 1, "late.bin") + Record(35, 1, "DOC29.BIN");
+  WriteBytes(folder.path() / "many.dir", records);
+  WriteBytes(folder.path() / "many.img", PatternBytes(40 * 2048, 11));
+  return folder / "many.img";
+}
+
+// Every file of folder and its bytes.
+std::map<std::string, std::string> Files(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : ListTree(folder)) files[name] = ReadBytes(folder / name);
+  return files;
+}
+
+TEST(ContentsWindow, OpensFromTheMenuOnceAnArchiveIsChosen) {
+  TempDir source;
+  const std::string img = WriteContentsArchive(source);
+  {
+    Program program;
+    ASSERT_TRUE(program.Started());
+    // Menus belong to the program's process: what counts is that the command opens nothing.
+    ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS, 0), 0);
+    ::Sleep(500);
+    EXPECT_EQ(::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr), nullptr);
+  }
+  Program program(L"\"" + Utf16(img) + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+  Contents contents(program);
+  ASSERT_TRUE(contents.Open());
+  EXPECT_EQ(WindowUtf8Text(contents.Window()), "many.img - Contents");
+  EXPECT_EQ(::GetWindow(contents.Window(), GW_OWNER), program.Window());
+  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
+  EXPECT_EQ(Text(contents.Control(IDC_CONTENTS_COUNT)), "32 entries");
+  // Sectors 0, 4, ... 28, 32 to 34 and 36 to 39 belong to no entry: 15 of 40.
+  EXPECT_EQ(contents.Status(1), "1 refused, 1 replaced; 37.5% of the data file unused");
+  EXPECT_EQ(contents.Cell(0, 4), "replaced by a later entry");
+  EXPECT_EQ(contents.SortArrow(0), 1);
+  std::vector<int> tabOrder;
+  for (HWND child = ::GetWindow(contents.Window(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT))
+    if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabOrder.push_back(::GetDlgCtrlID(child));
+  EXPECT_EQ(tabOrder,
+            (std::vector<int>{IDC_CONTENTS_FILTER, IDC_CONTENTS_LIST, IDC_CONTENTS_EXTRACT}));
+  SaveScreenshot(contents.Window(), "contents");
+
+  // Escape closes it; the main window stays as it was.
+  ::PostMessageW(contents.Window(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(contents.Window()); }));
+  EXPECT_TRUE(::IsWindowVisible(program.Window()));
+  EXPECT_EQ(program.Caption(), "Orlep's Sectorsieve");
+  EXPECT_EQ(ListTree(source.path()), (std::set<std::string>{"many.dir", "many.img"}))
+      << "opening it changes nothing on disk";
+}
+
+TEST(ContentsWindow, SortsByEachColumnWithTheNameSecond) {
+  TempDir source;
+  const std::string img = WriteContentsArchive(source);
+  Program program(L"\"" + Utf16(img) + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+  Contents contents(program);
+  ASSERT_TRUE(contents.Open());
+  const auto listed = Listed({"list", "--json", img});
+  const auto number = [](std::string text) {
+    std::erase(text, ',');
+    return std::stoll(text);
+  };
+  const auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const int column : {1, 2, 3, 4, 0}) {
+    SCOPED_TRACE(column);
+    for (const bool again : {false, true}) {
+      contents.ClickColumn(column);
+      const auto rows = contents.Table();
+      ASSERT_EQ(rows.size(), listed.size());
+      const bool descending = again;
+      EXPECT_EQ(contents.SortArrow(column), descending ? -1 : 1);
+      // Each row against the next: the column's order, then the name's, then the index's.
+      for (std::size_t r = 0; r + 1 < rows.size(); ++r) {
+        const auto& a = rows[r];
+        const auto& b = rows[r + 1];
+        const auto key = [&](const std::vector<std::string>& row) {
+          const bool numeric = column == 0 || column == 2 || column == 3;
+          return std::tuple(numeric ? number(row[column]) : 0, column == 4 ? row[4] : std::string(),
+                            upper(row[1]), number(row[0]));
+        };
+        const auto ka = key(a);
+        const auto kb = key(b);
+        const bool primaryEqual = std::get<0>(ka) == std::get<0>(kb) &&
+                                  std::get<1>(ka) == std::get<1>(kb) &&
+                                  (column != 1 || std::get<2>(ka) == std::get<2>(kb));
+        if (!descending || primaryEqual)
+          EXPECT_LT(ka, kb) << r;
+        else
+          EXPECT_GT(std::tuple(std::get<0>(ka), std::get<1>(ka), std::get<2>(ka)),
+                    std::tuple(std::get<0>(kb), std::get<1>(kb), std::get<2>(kb)))
+              << r;
+      }
+    }
+  }
+  SaveScreenshot(contents.Window(), "contents-sorted");
+}
+
+TEST(ContentsWindow, FiltersSelectsAndExtractsAsTheCommandLineDoes) {
+  TempDir source;
+  TempDir out;
+  TempDir reference;
+  const std::string img = WriteContentsArchive(source);
+  Program program(L"\"" + Utf16(img) + L"\" \"" + out.path().wstring() + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); }));
+  Contents contents(program);
+  ASSERT_TRUE(contents.Open());
+
+  for (const std::string filter : {"*.txt", "doc2?.* late.bin", "nothing", "DATA1?.*"}) {
+    SCOPED_TRACE(filter);
+    std::vector<std::string> args = {"list", "--json", img};
+    for (std::size_t start = 0; start < filter.size();) {
+      const std::size_t end = std::min(filter.find(' ', start), filter.size());
+      args.push_back(filter.substr(start, end - start));
+      start = end + 1;
+    }
+    const auto listed = ListedContents(args);
+    contents.Filter(filter);
+    ASSERT_TRUE(WaitUntil([&] {
+      return Text(contents.Control(IDC_CONTENTS_COUNT)) ==
+             std::to_string(listed.size()) + " of 32 entries";
+    })) << Text(contents.Control(IDC_CONTENTS_COUNT));
+    EXPECT_EQ(contents.Table(), listed);
+  }
+  // data19.bin to data10.txt, and two of them picked.
+  ASSERT_EQ(contents.Rows(), 7);
+  contents.Select(1);
+  contents.Select(4);
+  const std::string first = contents.Cell(1, 1);
+  const std::string second = contents.Cell(4, 1);
+  EXPECT_EQ(contents.Status(0).substr(0, 11), "2 selected,");
+  SaveScreenshot(contents.Window(), "contents-filtered");
+  Click(contents.Control(IDC_CONTENTS_EXTRACT));
+  ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
+  EXPECT_EQ(RunProgram({"extract", img, reference.path().string(), first, second}).status, 0);
+  EXPECT_EQ(Files(out.path()), Files(reference.path()));
+  EXPECT_EQ(Files(out.path()).size(), 2u);
+
+  // Changed from outside: Extract reads the archive again, keeps the picks by name and takes
+  // them from the new reading.
+  fs::remove(out.path() / first);
+  fs::remove(out.path() / second);
+  WriteBytes(source.path() / "added.txt", PatternBytes(3000, 4));
+  ASSERT_EQ(RunProgram({"add", img, (source.path() / "added.txt").string()}).status, 0);
+  Click(contents.Control(IDC_CONTENTS_EXTRACT));
+  EXPECT_TRUE(WaitUntil([&] { return ListTree(out.path()).size() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return contents.Status(0).find("Changed on disk: read again.") != std::string::npos;
+  })) << contents.Status(0);
+  EXPECT_EQ(Files(out.path()), Files(reference.path()));
+  contents.Filter("");
+  EXPECT_TRUE(
+      WaitUntil([&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "33 entries"; }));
+}
+
+// A change from the command line while the window is open shows once the window is activated.
+TEST(ContentsWindow, ReadsTheArchiveAgainWhenActivatedAfterAChange) {
+  TempDir source;
+  const std::string img = WriteContentsArchive(source);
+  Program program(L"\"" + Utf16(img) + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+  Contents contents(program);
+  ASSERT_TRUE(contents.Open());
+  ASSERT_EQ(RunProgram({"remove", img, "data*.txt"}).status, 0);
+  ::PostMessageW(contents.Window(), WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "22 entries"; }))
+      << Text(contents.Control(IDC_CONTENTS_COUNT));
+  EXPECT_EQ(contents.Status(0), "Changed on disk: read again.");
+  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
+}
+
+// A million entries: the list fills once the archive is read, the filter finds one name, and
+// Extract takes out that entry only.
+TEST(ContentsWindow, FindsAndExtractsOneEntryOfAMillion) {
+  constexpr int kRecords = 1000000;
+  constexpr int kLongPolls = 20 * 180;  // 3 minutes
+  TempDir source;
+  TempDir out;
+  const std::string picked = "entry765432.bin";
+  {
+    std::string records;
+    records.reserve(std::size_t{kRecords} * 32);
+    for (int i = 0; i < kRecords; ++i) {
+      const std::string name = "entry" + std::to_string(i) + ".bin";
+      records += Record(0, name == picked ? 1 : 0, name);
+    }
+    WriteBytes(source.path() / "million.dir", records);
+  }
+  const std::string data = PatternBytes(2048, 6);
+  WriteBytes(source.path() / "million.img", data);
+  Program program(L"\"" + Utf16(source / "million.img") + L"\" \"" + out.path().wstring() + L"\"");
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); }));
+  Contents contents(program);
+  ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS, 0), 0);
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const HWND window = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+        return window && Text(::GetDlgItem(window, IDC_CONTENTS_COUNT)) == "1,000,000 entries";
+      },
+      kLongPolls));
+  ASSERT_TRUE(contents.Open());
+  EXPECT_EQ(contents.Rows(), kRecords);
+  EXPECT_EQ(contents.Cell(kRecords - 1, 1), "entry999999.bin");
+  contents.Filter("ENTRY765432.*");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "1 of 1,000,000 entries"; },
+      kLongPolls))
+      << Text(contents.Control(IDC_CONTENTS_COUNT));
+  EXPECT_EQ(contents.Cell(0, 1), picked);
+  SaveScreenshot(contents.Window(), "contents-million");
+  Click(contents.Control(IDC_CONTENTS_EXTRACT));
+  ASSERT_TRUE(WaitUntil([&] { return program.Caption() == kDoneCaption; }, kLongPolls))
+      << program.Caption();
+  EXPECT_EQ(Files(out.path()), (std::map<std::string, std::string>{{picked, data}}));
+}
 
 // One extraction for show: the archive through the open-file dialog, the destination through
 // the folder picker, Extract, and a picture of the window afterwards.

@@ -345,5 +345,74 @@ TEST_F(MainWindowTest, QuitDuringARunUnloadsOnceTheEntryInHandIsWritten) {
   EXPECT_TRUE(w.form.boxes.empty());
 }
 
+TEST_F(MainWindowTest, ContentsOpensOnlyOnceAnArchiveIsChosen) {
+  EXPECT_FALSE(w.mnuContents.Enabled());
+  w.frm.mnuContents_Click();
+  EXPECT_TRUE(w.form.contents.empty()) << "a click the menu could not send opens nothing";
+  const std::string img = Archive("x");
+  ChooseSource(img);
+  EXPECT_TRUE(w.mnuContents.Enabled());
+  EXPECT_FALSE(w.cmdExtract.Enabled()) << "the contents leave Extract's rule as it was";
+  w.frm.mnuContents_Click();
+  EXPECT_EQ(w.form.contents, std::vector<std::string>{img});
+}
+
+struct PickedRunCase {
+  const char* name;
+  bool destinationChosen;
+  std::vector<std::string> pickerFolders;  // what the folder picker answers, if asked
+  std::set<std::string> written;
+  std::string caption;
+};
+
+TEST_F(MainWindowTest, ExtractPickedRunsTheSameRunOverThePickedEntries) {
+  const PickedRunCase cases[] = {
+      {"into the destination chosen",
+       true,
+       {},
+       {"b.bin", "c.bin"},
+       "Extracted! Thanks Sectorsieve!"},
+      {"into a folder asked for",
+       false,
+       {"out"},
+       {"b.bin", "c.bin"},
+       "Extracted! Thanks Sectorsieve!"},
+      {"not when the picker is cancelled", false, {}, {}, kStartCaption},
+  };
+  for (const PickedRunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    MemoryWindow window{SystemFileSystem()};
+    const auto archive = [&] {
+      std::string records;
+      for (int i = 0; i < 3; ++i) records += Record(i, 1, std::string(1, 'a' + i) + ".bin");
+      WriteBytes(root.path() / "x.dir", records);
+      WriteBytes(root.path() / "x.img", PatternBytes(3 * SECTOR_SIZE));
+      return root / "x.img";
+    };
+    fs::create_directory(root.path() / "out");
+    window.pickers.files.push_back(archive());
+    window.frm.cmdBrowseSource_Click();
+    if (c.destinationChosen) {
+      window.pickers.folders.push_back(root / "out");
+      window.frm.cmdBrowseDestination_Click();
+    }
+    for (const std::string& folder : c.pickerFolders)
+      window.pickers.folders.push_back(root / folder);
+    std::size_t loaded = 0;
+    window.frm.ExtractPicked([&](const sectorsieve::Archive& value) {
+      loaded = value.size();
+      return std::optional<std::vector<std::size_t>>({1, 2});
+    });
+    EXPECT_EQ(ListTree(root.path() / "out"), c.written);
+    EXPECT_EQ(window.form.captions.back(), c.caption);
+    EXPECT_EQ(loaded, c.written.empty() ? 0u : 3u);
+    if (!c.written.empty()) {
+      EXPECT_EQ(window.form.taskbarTotal, 2) << "the taskbar counts the entries picked";
+      EXPECT_TRUE(window.cmdExtract.Enabled());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sectorsieve::ui

@@ -8,14 +8,19 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
+#include "cli/program.h"
 #include "dialog_driver.h"
+#include "entry_drag_win.h"
 #include "faulty_file_system.h"
 #include "frmMain_resource.h"
 #include "program.h"
@@ -71,6 +76,183 @@ TEST_F(RealWindow, SettingABoxRaisesItsChangeBeforeTheSetReturns) {
   ::SetWindowTextW(Control(IDC_LBLDESTINATION), L"C:\\out");
   // No message has been pumped: only a change raised inside SetWindowText can have done this.
   EXPECT_TRUE(ExtractEnabled());
+}
+
+TEST_F(RealWindow, ContentsIsGrayedUntilAnArchiveIsChosen) {
+  const auto grayed = [&] {
+    return (::GetMenuState(::GetMenu(window.Handle()), IDM_CONTENTS, MF_BYCOMMAND) & MF_GRAYED) !=
+           0;
+  };
+  EXPECT_TRUE(grayed());
+  ::SetWindowTextW(Control(IDC_LBLSOURCE), L"C:\\a\\b.img");
+  EXPECT_FALSE(grayed());
+}
+
+// The contents window's list asked as the control asks it: cells cut to the room given, and
+// type-ahead that finds a name or says -1.
+TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"beta.bin", 1, 1}}, 2);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  ASSERT_EQ(ListView_GetItemCount(list), 2);
+  struct Case {
+    int row, column, room;
+    std::wstring text;
+  };
+  for (const Case& c : {Case{0, 1, 64, L"alpha.txt"}, Case{0, 1, 4, L"alp"}, Case{1, 1, 1, L""},
+                        Case{1, 2, 64, L"2,048"}, Case{1, 3, 3, L"2,"}}) {
+    wchar_t text[80];
+    std::fill(std::begin(text), std::end(text), L'#');
+    LVITEMW item{};
+    item.iSubItem = c.column;
+    item.pszText = text;
+    item.cchTextMax = c.room;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(c.row),
+                   reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(std::wstring(text), c.text) << c.row << ", " << c.column << ", " << c.room;
+    EXPECT_EQ(text[c.room], L'#') << "nothing written past the room given";
+  }
+  for (const auto& [typed, row] : {std::pair{L"BE", 1}, {L"a", 0}, {L"gamma", -1}}) {
+    LVFINDINFOW find{};
+    find.flags = LVFI_PARTIAL | LVFI_STRING;
+    find.psz = typed;
+    EXPECT_EQ(::SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(&find)),
+              row);
+  }
+}
+
+// The control's selection follows the entries when a click on a column sorts them, however many.
+TEST_F(RealWindow, ContentsSortKeepsTheSelectedEntriesSelected) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a",
+                        {{"b.txt", 0, 1}, {"d.txt", 0, 1}, {"a.txt", 0, 1}, {"c.txt", 0, 1}}, 1);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 4; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  const auto selectedNames = [&] {
+    std::set<std::wstring> names;
+    for (int row = -1; (row = ListView_GetNextItem(list, row, LVNI_SELECTED)) >= 0;) {
+      wchar_t text[64] = {};
+      LVITEMW item{};
+      item.iSubItem = 1;
+      item.pszText = text;
+      item.cchTextMax = 64;
+      ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&item));
+      names.insert(text);
+    }
+    return names;
+  };
+  const auto clickName = [&] {
+    NMLISTVIEW click{};
+    click.hdr = {list, IDC_CONTENTS_LIST, LVN_COLUMNCLICK};
+    click.iItem = -1;
+    click.iSubItem = 1;
+    ::SendMessageW(contents, WM_NOTIFY, IDC_CONTENTS_LIST, reinterpret_cast<LPARAM>(&click));
+  };
+  for (const std::vector<int>& rows : {std::vector<int>{1}, std::vector<int>{0, 1, 2}}) {
+    SCOPED_TRACE(rows.size());
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    for (const int row : rows) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+    const std::set<std::wstring> before = selectedNames();
+    ASSERT_EQ(before.size(), rows.size());
+    clickName();
+    EXPECT_EQ(selectedNames(), before);
+    clickName();
+    EXPECT_EQ(selectedNames(), before);
+  }
+}
+
+// A drag of the whole list: the drop lands nowhere (no button is down), and the entry that
+// extraction refuses was left out, as the status bar says.
+TEST_F(RealWindow, ContentsDragLeavesOutWhatExtractionRefuses) {
+  testing::TempDir folder;
+  testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"late.bin", 9, 1}}, 1);
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  ListView_SetItemState(list, -1, LVIS_SELECTED, LVIS_SELECTED);
+  NMLISTVIEW drag{};
+  drag.hdr = {list, IDC_CONTENTS_LIST, LVN_BEGINDRAG};
+  drag.iItem = 0;
+  ::SendMessageW(contents, WM_NOTIFY, IDC_CONTENTS_LIST, reinterpret_cast<LPARAM>(&drag));
+  wchar_t status[256] = {};
+  ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
+                 reinterpret_cast<LPARAM>(status));
+  EXPECT_EQ(std::wstring(status),
+            L"2 selected, 4,096 bytes. Left out 1 entry that extraction refuses: \"late.bin\" lies "
+            L"beyond the end of the archive.");
+}
+
+// The data object a drag out hands its target, asked as the shell asks it: one descriptor per
+// file, and each file's bytes from its stream as `extract --stdout` writes them.
+TEST(EntryDrag, OffersTheFilesAsTheCommandLineExtractsThem) {
+  testing::TempDir folder;
+  // The data file ends within tail.bin's last sector, whose rest reads as zeros.
+  testing::WriteBytes(folder.path() / "a.dir",
+                      testing::Record(0, 1, "alpha.txt") + testing::Record(1, 2, "tail.bin"));
+  testing::WriteBytes(folder.path() / "a.img", testing::PatternBytes(5000, 3));
+  const std::string img = folder / "a.img";
+  const unique_data_object object = NewEntryDataObject(
+      SystemFileSystem().OpenRead(img), 5000, {{L"alpha.txt", 0, 2048}, {L"tail.bin", 2048, 4096}});
+  const auto format = [](const wchar_t* name, LONG index, DWORD medium) {
+    return FORMATETC{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(name)), nullptr,
+                     DVASPECT_CONTENT, index, medium};
+  };
+
+  FORMATETC descriptors = format(L"FileGroupDescriptorW", -1, TYMED_HGLOBAL);
+  STGMEDIUM medium{};
+  ASSERT_EQ(object.get()->GetData(&descriptors, &medium), S_OK);
+  {
+    const auto* group = static_cast<const FILEGROUPDESCRIPTORW*>(::GlobalLock(medium.hGlobal));
+    ASSERT_EQ(group->cItems, 2u);
+    EXPECT_EQ(std::wstring(group->fgd[0].cFileName), L"alpha.txt");
+    EXPECT_EQ(std::wstring(group->fgd[1].cFileName), L"tail.bin");
+    EXPECT_EQ(group->fgd[1].nFileSizeLow, 4096u);
+    EXPECT_TRUE(group->fgd[1].dwFlags & FD_FILESIZE);
+    ::GlobalUnlock(medium.hGlobal);
+    ::ReleaseStgMedium(&medium);
+  }
+  for (const auto& [index, name] : {std::pair{0, "alpha.txt"}, {1, "tail.bin"}}) {
+    FORMATETC contents = format(L"FileContents", index, TYMED_ISTREAM);
+    ASSERT_EQ(object.get()->GetData(&contents, &medium), S_OK) << name;
+    std::string bytes;
+    char piece[1000];
+    ULONG read = 0;
+    while (SUCCEEDED(medium.pstm->Read(piece, sizeof piece, &read)) && read > 0)
+      bytes.append(piece, read);
+    ::ReleaseStgMedium(&medium);
+    const testing::Output extracted = testing::RunProgram({"extract", "--stdout", img, name});
+    EXPECT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(bytes, extracted.outBytes) << name;
+  }
+  FORMATETC beyond = format(L"FileContents", 2, TYMED_ISTREAM);
+  EXPECT_EQ(object.get()->QueryGetData(&beyond), DV_E_LINDEX);
+  FORMATETC drop{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  EXPECT_EQ(object.get()->QueryGetData(&drop), DV_E_FORMATETC) << "no files exist to name";
+
+  const unique_drop_source source = NewDropSource();
+  EXPECT_EQ(source.get()->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
+  EXPECT_EQ(source.get()->QueryContinueDrag(FALSE, 0), DRAGDROP_S_DROP);
+  EXPECT_EQ(source.get()->QueryContinueDrag(FALSE, MK_LBUTTON), S_OK);
 }
 
 TEST_F(RealWindow, CreatingTheBoxesFillsNeither) {

@@ -1,0 +1,211 @@
+// The contents window's list without a window: filter, sort, selection and the texts shown,
+// against archives read from real files.
+
+#include "contents_list.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace sectorsieve::ui {
+namespace {
+
+using testing::Entry;
+using testing::TempDir;
+
+// Names in these archives are ASCII, which every ANSI code page converts as it is.
+std::optional<std::string> AsciiToUtf8(std::string_view name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+  return std::string(name);
+}
+
+// Six entries: 3 replaces 1 (the same name in other capitals); 4 and 5 are refused.
+const std::vector<Entry> kEntries = {
+    {"b.txt", 0, 1}, {"A.bin", 1, 3}, {"c.TXT", 4, 2},
+    {"a.BIN", 7, 1}, {"..\\x", 7, 1}, {"d.txt", 100, 1},
+};
+
+class ContentsListTest : public ::testing::Test {
+ protected:
+  ContentsList Read(const std::vector<Entry>& entries = kEntries, std::size_t sectors = 10) {
+    testing::WriteArchive(root.path() / "a", entries, sectors);
+    FileSystem& fs = SystemFileSystem();
+    ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+                      [](std::string_view name) { return std::string(name); });
+    list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+    return list;
+  }
+  static std::vector<std::size_t> Shown(const ContentsList& list) {
+    std::vector<std::size_t> entries;
+    for (std::size_t row = 0; row < list.Rows(); ++row) entries.push_back(list.Entry(row).Index());
+    return entries;
+  }
+
+  TempDir root;
+};
+
+struct FilterCase {
+  std::string filter;
+  std::vector<std::size_t> shown;
+  std::string count;
+};
+
+TEST_F(ContentsListTest, FiltersByTheCommandLinesNames) {
+  const FilterCase cases[] = {
+      {"", {0, 1, 2, 3, 4, 5}, "6 entries"}, {"*.txt", {0, 2, 5}, "3 of 6 entries"},
+      {"A.BIN", {1, 3}, "2 of 6 entries"},   {"?.bin  b.*", {0, 1, 3}, "3 of 6 entries"},
+      {"a", {}, "0 of 6 entries"},           {"*", {0, 1, 2, 3, 4, 5}, "6 entries"},
+  };
+  ContentsList list = Read();
+  for (const FilterCase& c : cases) {
+    SCOPED_TRACE(c.filter);
+    list.SetFilter(c.filter);
+    EXPECT_EQ(Shown(list), c.shown);
+    EXPECT_EQ(list.CountText(), c.count);
+  }
+}
+
+struct SortCase {
+  ContentsColumn column;
+  bool descending;
+  std::vector<std::size_t> order;
+};
+
+TEST_F(ContentsListTest, SortsByEachColumnThenByName) {
+  // Sizes 1, 3, 2, 1, 1, 1 sectors. Names compare as Windows compares them: "..\x" as "\X",
+  // after the letters; A.bin and a.BIN alike, in directory order whichever way the sort goes.
+  const SortCase cases[] = {
+      {ContentsColumn::Index, false, {0, 1, 2, 3, 4, 5}},
+      {ContentsColumn::Index, true, {5, 4, 3, 2, 1, 0}},
+      {ContentsColumn::Name, false, {1, 3, 0, 2, 5, 4}},
+      {ContentsColumn::Name, true, {4, 5, 2, 0, 1, 3}},
+      {ContentsColumn::Size, false, {3, 0, 5, 4, 2, 1}},
+      {ContentsColumn::Size, true, {1, 2, 3, 0, 5, 4}},
+      {ContentsColumn::Offset, false, {0, 1, 2, 3, 4, 5}},
+      {ContentsColumn::Offset, true, {5, 3, 4, 2, 1, 0}},
+      {ContentsColumn::Status, false, {3, 0, 2, 4, 5, 1}},
+  };
+  ContentsList list = Read();
+  for (const SortCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.column) * 2 + c.descending);
+    list.SortBy(c.column, c.descending);
+    EXPECT_EQ(Shown(list), c.order);
+  }
+  list.SetFilter("*.txt");
+  list.SortBy(ContentsColumn::Size, true);
+  EXPECT_EQ(Shown(list), (std::vector<std::size_t>{2, 0, 5})) << "sorting keeps the filter";
+}
+
+TEST_F(ContentsListTest, ShowsEachColumnAndWhatCheckFinds) {
+  ContentsList list = Read();
+  const std::vector<std::vector<std::string>> rows = {
+      {"0", "b.txt", "2,048", "0", ""},
+      {"1", "A.bin", "6,144", "2,048", kReplacedByLater},
+      {"2", "c.TXT", "4,096", "8,192", ""},
+      {"3", "a.BIN", "2,048", "14,336", ""},
+      {"4", "..\\x", "2,048", "14,336", list.Value().Refusal(list.Value()[4])},
+      {"5", "d.txt", "2,048", "204,800", kBeyondTheEnd},
+  };
+  for (std::size_t row = 0; row < rows.size(); ++row)
+    for (int column = 0; column < kContentsColumns; ++column)
+      EXPECT_EQ(list.CellText(row, static_cast<ContentsColumn>(column)), rows[row][column])
+          << row << ", " << column;
+  EXPECT_FALSE(rows[4][4].empty());
+  // Sectors 0 to 5 and 7 are taken (3 overlaps ..\x at 7), 6, 8 and 9 are not: 3 of 10.
+  EXPECT_EQ(list.CheckText(), "2 refused, 1 replaced; 30.0% of the data file unused");
+  EXPECT_EQ(Grouped(-1234567), "-1,234,567");
+  EXPECT_EQ(Grouped(999), "999");
+}
+
+TEST_F(ContentsListTest, ShowsWhatCheckFindsOnceItComes) {
+  testing::WriteArchive(root.path() / "a", kEntries, 10);
+  FileSystem& fs = SystemFileSystem();
+  ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+                    [](std::string_view name) { return std::string(name); });
+  EXPECT_EQ(list.CheckText(), "Checking the archive...");
+  EXPECT_EQ(list.CellText(1, ContentsColumn::Status), "");
+  list.SortBy(ContentsColumn::Status, true);
+  EXPECT_EQ(Shown(list), (std::vector<std::size_t>{5, 4, 1, 3, 0, 2}));
+  list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+  EXPECT_EQ(list.CellText(0, ContentsColumn::Status), kReplacedByLater);
+  EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 5, 4, 3, 0, 2})) << "sorted again";
+}
+
+TEST_F(ContentsListTest, KeepsTheSelectionByEntryAcrossSortAndFilter) {
+  ContentsList list = Read();
+  EXPECT_EQ(list.SelectionText(), "");
+  list.Select(1, 2, true);  // A.bin, c.TXT
+  list.Select(5, 5, true);  // d.txt
+  EXPECT_EQ(list.SelectionText(), "3 selected, 12,288 bytes");
+  list.SortBy(ContentsColumn::Size, true);  // 1, 2, 3, 0, 5, 4
+  EXPECT_EQ(list.SelectedRows(), (std::vector<std::size_t>{0, 1, 4}));
+  list.Select(0, 0, false);
+  EXPECT_EQ(list.SelectionText(), "2 selected, 6,144 bytes");
+  list.SetFilter("*.bin b.txt");  // 1, 3, 0 in size order
+  EXPECT_EQ(list.SelectedCount(), 0u) << "entries the filter hides leave the selection";
+  list.SelectAll(true);
+  EXPECT_EQ(list.SelectionText(), "3 selected, 10,240 bytes");
+  list.SelectAll(false);
+  EXPECT_EQ(list.SelectedBytes(), 0);
+}
+
+TEST_F(ContentsListTest, KeepsTheSelectionByNameAcrossAReading) {
+  ContentsList list = Read();
+  list.Select(0, 0, true);  // b.txt
+  list.Select(2, 2, true);  // c.TXT
+  const std::vector<std::u32string> kept = list.SelectedKeys();
+  // Another reading: an entry before them, c.TXT removed, b.txt moved.
+  ContentsList again = Read({{"new.bin", 0, 1}, {"A.bin", 1, 3}, {"B.TXT", 4, 1}}, 5);
+  again.SelectKeys(kept);
+  EXPECT_EQ(again.SelectedRows(), (std::vector<std::size_t>{2}));
+}
+
+TEST_F(ContentsListTest, FindsTheNextRowWhoseNameBeginsSo) {
+  ContentsList list = Read();
+  EXPECT_EQ(list.FindRow("c", 0), 2u);
+  EXPECT_EQ(list.FindRow("A", 2), 3u);
+  EXPECT_EQ(list.FindRow("a.b", 4), 1u) << "it wraps around";
+  EXPECT_EQ(list.FindRow("zz", 0), std::nullopt);
+}
+
+TEST_F(ContentsListTest, DragsWhatExtractionWritesOfTheSelection) {
+  ContentsList list = Read();
+  EXPECT_TRUE(list.DraggedEntries().entries.empty());
+  list.SelectAll(true);
+  const ContentsList::Dragged all = list.DraggedEntries();
+  EXPECT_EQ(all.entries, (std::vector<std::size_t>{0, 2, 3})) << "a.BIN's file replaces A.bin's";
+  EXPECT_EQ(all.refused, (std::vector<std::size_t>{4, 5}));
+  list.SelectAll(false);
+  list.SortBy(ContentsColumn::Index, true);
+  list.Select(3, 4, true);  // entries 2 and 1
+  EXPECT_EQ(list.DraggedEntries().entries, (std::vector<std::size_t>{1, 2}));
+}
+
+struct PickCase {
+  const char* name;
+  std::string filter;
+  std::vector<std::size_t> selectRows;
+  std::optional<std::vector<std::size_t>> extracted;
+};
+
+TEST_F(ContentsListTest, ExtractTakesTheSelectionOrWhatIsShown) {
+  const PickCase cases[] = {
+      {"everything", "", {}, std::nullopt},
+      {"what the filter shows", "*.txt", {}, std::vector<std::size_t>{0, 2, 5}},
+      {"all selected is all shown", "*.txt", {0, 1, 2}, std::vector<std::size_t>{0, 2, 5}},
+      {"the selection", "", {0, 2}, std::vector<std::size_t>{0, 2}},
+      {"every entry of a name", "", {1}, std::vector<std::size_t>{1, 3}},
+  };
+  for (const PickCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ContentsList list = Read();
+    list.SetFilter(c.filter);
+    for (const std::size_t row : c.selectRows) list.Select(row, row, true);
+    EXPECT_EQ(PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiToUtf8),
+              c.extracted);
+  }
+}
+
+}  // namespace
+}  // namespace sectorsieve::ui

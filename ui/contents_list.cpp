@@ -1,0 +1,339 @@
+#include "contents_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <numeric>
+#include <unordered_set>
+
+namespace sectorsieve::ui {
+
+namespace {
+
+// A key's code points as UTF-8 (a lone surrogate, which stands for a byte that does not
+// convert, takes three bytes as any other).
+void AppendUtf8(std::u32string_view key, std::string& out) {
+  for (const char32_t c : key) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+// The reverse of AppendUtf8, into out, which keeps its room from one name to the next.
+void DecodeUtf8(std::string_view bytes, std::u32string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+    for (std::size_t k = 1; k < n && i + k < bytes.size(); ++k)
+      c = c << 6 | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+    out += c;
+    i += n;
+  }
+}
+
+std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    if (end > start) words.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+std::string Percent(std::int64_t part, std::int64_t whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", whole > 0 ? 100.0 * part / whole : 0.0);
+  return text;
+}
+
+}  // namespace
+
+std::string Grouped(std::int64_t n) {
+  const bool negative = n < 0;
+  std::string digits = std::to_string(n);
+  if (negative) digits.erase(0, 1);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return negative ? "-" + digits : digits;
+}
+
+ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8, ShownName shown)
+    : archive_(std::move(archive)),
+      shown_name_(std::move(shown)),
+      replaced_(archive_.size()),
+      order_(archive_.size()),
+      selected_(archive_.size()) {
+  keyEnd_.reserve(archive_.size());
+  for (const Archive::Entry& entry : archive_) {
+    AppendUtf8(NameKey(entry.FileName(), cp, toUtf8), keys_);
+    keyEnd_.push_back(static_cast<std::uint32_t>(keys_.size()));
+  }
+  keys_.shrink_to_fit();
+  std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+  byName_ = order_;
+  std::sort(byName_.begin(), byName_.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return NameLess(a, b); });
+}
+
+void ContentsList::SetCheck(ArchiveCheck check) {
+  check_ = std::move(check);
+  checked_ = true;
+  for (const ArchiveCheck::Hidden& hidden : check_.hidden) replaced_[hidden.entry] = true;
+  if (sortColumn_ == ContentsColumn::Status) SortBy(sortColumn_, descending_);
+}
+
+std::string_view ContentsList::KeyBytes(std::size_t entry) const {
+  const std::size_t start = entry == 0 ? 0 : keyEnd_[entry - 1];
+  return std::string_view(keys_).substr(start, keyEnd_[entry] - start);
+}
+
+std::u32string ContentsList::Key(std::size_t entry) const {
+  std::u32string key;
+  DecodeUtf8(KeyBytes(entry), key);
+  return key;
+}
+
+std::string ContentsList::CellText(std::size_t row, ContentsColumn column) const {
+  const Archive::Entry& entry = Entry(row);
+  switch (column) {
+    case ContentsColumn::Index:
+      return std::to_string(entry.Index());
+    case ContentsColumn::Name:
+      return shown_name_(entry.FileName());
+    case ContentsColumn::Size:
+      return Grouped(entry.Bytes());
+    case ContentsColumn::Offset:
+      return Grouped(entry.Start());
+    case ContentsColumn::Status:
+      return std::string(Status(entry.Index()));
+  }
+  return {};
+}
+
+void ContentsList::SetFilter(std::string_view text) {
+  filter_ = std::string(text);
+  const std::vector<std::string> words = Words(text);
+  patterns_ = std::vector<NamePattern>(words.begin(), words.end());
+  Refilter();
+}
+
+void ContentsList::Refilter() {
+  filtered_.clear();
+  if (!patterns_.empty()) {
+    std::u32string key;
+    for (const std::uint32_t entry : order_) {
+      DecodeUtf8(KeyBytes(entry), key);
+      for (const NamePattern& pattern : patterns_)
+        if (pattern.Matches(key)) {
+          filtered_.push_back(entry);
+          break;
+        }
+    }
+  }
+  filtered_.shrink_to_fit();
+  // Entries no longer shown leave the selection: Extract takes what can be seen.
+  if (selectedCount_ == 0) return;
+  std::vector<bool> stillShown(archive_.size());
+  for (const std::uint32_t entry : View()) stillShown[entry] = true;
+  for (std::size_t entry = 0; entry < selected_.size(); ++entry)
+    if (selected_[entry] && !stillShown[entry]) {
+      selected_[entry] = false;
+      --selectedCount_;
+      selectedBytes_ -= std::max<std::int64_t>(archive_[entry].Bytes(), 0);
+    }
+}
+
+std::string_view ContentsList::Status(std::size_t entry) const {
+  if (archive_[entry].Refused()) return archive_.Refusal(archive_[entry]);
+  return replaced_[entry] ? kReplacedByLater : "";
+}
+
+bool ContentsList::NameLess(std::uint32_t a, std::uint32_t b) const {
+  const int order = KeyBytes(a).compare(KeyBytes(b));
+  return order != 0 ? order < 0 : a < b;
+}
+
+void ContentsList::SortBy(ContentsColumn column, bool descending) {
+  sortColumn_ = column;
+  descending_ = descending;
+  const std::size_t n = archive_.size();
+  if (column == ContentsColumn::Index) {
+    std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+    if (descending) std::reverse(order_.begin(), order_.end());
+  } else if (column == ContentsColumn::Name) {
+    order_ = byName_;
+    if (descending) {
+      // Names the other way; entries of one name stay in directory order.
+      std::reverse(order_.begin(), order_.end());
+      for (auto run = order_.begin(); run != order_.end();) {
+        const auto end = std::find_if(
+            run, order_.end(), [&](std::uint32_t e) { return KeyBytes(e) != KeyBytes(*run); });
+        std::reverse(run, end);
+        run = end;
+      }
+    }
+  } else {
+    // Each entry's place by name makes the column's value and the name one number to sort.
+    std::vector<std::uint32_t> nameRank(n);
+    for (std::uint32_t rank = 0; rank < n; ++rank) nameRank[byName_[rank]] = rank;
+    std::map<std::string_view, std::uint32_t> statusRank;
+    if (column == ContentsColumn::Status) {
+      for (std::size_t e = 0; e < n; ++e) statusRank.emplace(Status(e), 0);
+      std::uint32_t next = 0;
+      for (auto& [text, rank] : statusRank) rank = next++;
+    }
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t e = 0; e < n; ++e) {
+      const clsImgFile& record = archive_[e].Record();
+      // Sectors, signed, as an unsigned number of the same order.
+      const std::uint32_t value = column == ContentsColumn::Size
+                                      ? static_cast<std::uint32_t>(record.lSize()) ^ 0x80000000u
+                                  : column == ContentsColumn::Offset
+                                      ? static_cast<std::uint32_t>(record.lOffset()) ^ 0x80000000u
+                                      : statusRank[Status(e)];
+      keys[e] = std::uint64_t{descending ? ~value : value} << 32 | nameRank[e];
+    }
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < n; ++i) order_[i] = byName_[keys[i] & 0xFFFFFFFFu];
+  }
+  Refilter();
+}
+
+std::optional<std::size_t> ContentsList::FindRow(std::string_view prefix, std::size_t start) const {
+  if (View().empty()) return std::nullopt;
+  const NamePattern pattern(std::string(prefix) + "*");
+  std::u32string key;
+  for (std::size_t n = 0; n < View().size(); ++n) {
+    const std::size_t row = (start + n) % View().size();
+    DecodeUtf8(KeyBytes(View()[row]), key);
+    if (pattern.Matches(key)) return row;
+  }
+  return std::nullopt;
+}
+
+void ContentsList::Select(std::size_t first, std::size_t last, bool selected) {
+  for (std::size_t row = first; row <= last && row < View().size(); ++row) {
+    const std::uint32_t entry = View()[row];
+    if (selected_[entry] == selected) continue;
+    selected_[entry] = selected;
+    const std::int64_t bytes = std::max<std::int64_t>(archive_[entry].Bytes(), 0);
+    selectedCount_ += selected ? 1 : -1;
+    selectedBytes_ += selected ? bytes : -bytes;
+  }
+}
+
+void ContentsList::SelectAll(bool selected) {
+  if (!View().empty()) Select(0, View().size() - 1, selected);
+}
+
+std::vector<std::size_t> ContentsList::SelectedRows() const {
+  std::vector<std::size_t> rows;
+  if (selectedCount_ == 0) return rows;
+  for (std::size_t row = 0; row < View().size(); ++row)
+    if (selected_[View()[row]]) rows.push_back(row);
+  return rows;
+}
+
+std::vector<std::u32string> ContentsList::SelectedKeys() const {
+  std::vector<std::u32string> keys;
+  for (const std::size_t row : SelectedRows()) keys.push_back(Key(View()[row]));
+  return keys;
+}
+
+void ContentsList::SelectKeys(const std::vector<std::u32string>& keys) {
+  std::unordered_set<std::string> wanted;
+  for (const std::u32string& key : keys) {
+    std::string bytes;
+    AppendUtf8(key, bytes);
+    wanted.insert(std::move(bytes));
+  }
+  for (std::size_t row = 0; row < View().size(); ++row)
+    if (wanted.count(std::string(KeyBytes(View()[row])))) Select(row, row, true);
+}
+
+ContentsList::Pick ContentsList::Picked() const {
+  Pick pick;
+  if (selectedCount_ == 0 || selectedCount_ == View().size()) {
+    pick.patterns = Words(filter_);
+    pick.every = pick.patterns.empty();
+  } else {
+    pick.names = SelectedKeys();
+  }
+  return pick;
+}
+
+ContentsList::Dragged ContentsList::DraggedEntries() const {
+  Dragged dragged;
+  std::vector<std::size_t> rows = SelectedRows();
+  std::vector<std::size_t> entries;
+  for (const std::size_t row : rows) entries.push_back(View()[row]);
+  std::sort(entries.begin(), entries.end());
+  // Files take their names in directory order: of one name, the last entry's file stays.
+  std::unordered_set<std::string_view> taken;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (archive_[*it].Refused())
+      dragged.refused.push_back(*it);
+    else if (taken.insert(KeyBytes(*it)).second)
+      dragged.entries.push_back(*it);
+  }
+  std::reverse(dragged.entries.begin(), dragged.entries.end());
+  std::reverse(dragged.refused.begin(), dragged.refused.end());
+  return dragged;
+}
+
+std::string ContentsList::CountText() const {
+  if (View().size() == archive_.size())
+    return Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
+  return Grouped(static_cast<std::int64_t>(View().size())) + " of " +
+         Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
+}
+
+std::string ContentsList::SelectionText() const {
+  if (selectedCount_ == 0) return {};
+  return Grouped(static_cast<std::int64_t>(selectedCount_)) + " selected, " +
+         Grouped(selectedBytes_) + " bytes";
+}
+
+std::string ContentsList::CheckText() const {
+  if (!archive_.DataFailure().empty())
+    return "The data file cannot be read: " + archive_.DataFailure();
+  if (!checked_) return "Checking the archive...";
+  return Grouped(static_cast<std::int64_t>(check_.refused.size())) + " refused, " +
+         Grouped(static_cast<std::int64_t>(check_.hidden.size())) + " replaced; " +
+         Percent(check_.unusedBytes, archive_.DataSize()) + " of the data file unused";
+}
+
+std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
+                                                      const ContentsList::Pick& pick,
+                                                      const CodePage& cp, const NameText& toUtf8) {
+  if (pick.every) return std::nullopt;
+  const std::vector<NamePattern> patterns(pick.patterns.begin(), pick.patterns.end());
+  const std::unordered_set<std::u32string> names(pick.names.begin(), pick.names.end());
+  std::vector<std::size_t> picked;
+  for (const Archive::Entry& entry : archive) {
+    const std::u32string key = NameKey(entry.FileName(), cp, toUtf8);
+    if (names.count(key) ||
+        std::any_of(patterns.begin(), patterns.end(),
+                    [&](const NamePattern& pattern) { return pattern.Matches(key); }))
+      picked.push_back(entry.Index());
+  }
+  return picked;
+}
+
+}  // namespace sectorsieve::ui

@@ -1,0 +1,138 @@
+#pragma once
+
+// The contents window's list: an archive's entries filtered by NAME patterns, sorted by a
+// column, and the selection kept by entry. Rows are a permutation of entry indices; nothing is
+// copied per row. Plain C++, so that it is tested without a window.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive_check.h"
+#include "archive_reader.h"
+#include "name_matching.h"
+
+namespace sectorsieve::ui {
+
+enum class ContentsColumn { Index, Name, Size, Offset, Status };
+inline constexpr int kContentsColumns = 5;
+
+// Why an entry whose bytes a later entry of the same name replaces is shown as it is.
+inline constexpr const char* kReplacedByLater = "replaced by a later entry";
+
+// An entry name as people read it (UTF-8, "\xNN" for bytes that do not convert).
+using ShownName = std::function<std::string(std::string_view name)>;
+
+// n with a comma between each three digits: "1,000,000".
+std::string Grouped(std::int64_t n);
+
+class ContentsList {
+ public:
+  // The archive as read, with its names in code page cp. Works out every entry's name as
+  // Windows compares it and their order by name: for a big archive, off the window's thread.
+  ContentsList(Archive archive, const CodePage& cp, NameText toUtf8, ShownName shown);
+
+  // Never changes once the list is made: another thread may read it meanwhile, for the check.
+  const Archive& Value() const { return archive_; }
+  // What check finds of Value(), which takes longer than the list: the list shows first.
+  void SetCheck(ArchiveCheck check);
+  bool Checked() const { return checked_; }
+  std::size_t Rows() const { return View().size(); }
+  std::size_t Total() const { return archive_.size(); }
+  // The entry shown at row.
+  const Archive::Entry& Entry(std::size_t row) const { return archive_[View()[row]]; }
+  std::string CellText(std::size_t row, ContentsColumn column) const;
+
+  // Shows only the entries whose names match any of the space-separated NAME patterns of
+  // text (no entry name holds a space); an empty text shows every entry. The selection keeps
+  // only entries still shown.
+  void SetFilter(std::string_view text);
+  const std::string& Filter() const { return filter_; }
+  // Sorts by column, then by name, then by index; stable, so equal rows keep their order.
+  void SortBy(ContentsColumn column, bool descending);
+  ContentsColumn SortColumn() const { return sortColumn_; }
+  bool SortDescending() const { return descending_; }
+
+  // The first row from start on (wrapping around) whose name begins with prefix, compared as
+  // Windows compares names, or nothing.
+  std::optional<std::size_t> FindRow(std::string_view prefix, std::size_t start) const;
+
+  // The selection, by entry: rows first to last (inclusive) selected or not.
+  void Select(std::size_t first, std::size_t last, bool selected);
+  void SelectAll(bool selected);
+  bool Selected(std::size_t row) const { return selected_[View()[row]]; }
+  std::size_t SelectedCount() const { return selectedCount_; }
+  std::int64_t SelectedBytes() const { return selectedBytes_; }
+  // The rows selected, in row order.
+  std::vector<std::size_t> SelectedRows() const;
+  // What Extract takes out: the entries selected, or every one shown when none is.
+  struct Pick {
+    bool every = false;                 // no filter, nothing selected
+    std::vector<std::string> patterns;  // the filter's, when nothing is selected
+    std::vector<std::u32string> names;  // of the entries selected, as Windows compares them
+  };
+  Pick Picked() const;
+  // What dragging the selection out makes files of: the entries selected that extraction
+  // writes (in directory order; of one name, the last), and those it refuses, left out.
+  struct Dragged {
+    std::vector<std::size_t> entries;
+    std::vector<std::size_t> refused;
+  };
+  Dragged DraggedEntries() const;
+  // Selects the entries shown whose names are among keys: the selection of another reading of
+  // the archive, kept across it by name.
+  void SelectKeys(const std::vector<std::u32string>& keys);
+  std::vector<std::u32string> SelectedKeys() const;
+
+  // "1,204 of 1,000,000 entries" while a filter shows fewer than all, else "1,000,000 entries".
+  std::string CountText() const;
+  // "3 selected, 12,288 bytes", or "" when nothing is.
+  std::string SelectionText() const;
+  // What check finds: "2 refused, 1 replaced; 12.5% of the data file unused", or that it is
+  // still to come.
+  std::string CheckText() const;
+
+ private:
+  std::u32string Key(std::size_t entry) const;
+  std::string_view KeyBytes(std::size_t entry) const;
+  const std::vector<std::uint32_t>& View() const { return patterns_.empty() ? order_ : filtered_; }
+  std::string_view Status(std::size_t entry) const;
+  bool NameLess(std::uint32_t a, std::uint32_t b) const;
+  void Refilter();
+
+  Archive archive_;
+  ShownName shown_name_;
+  ArchiveCheck check_;
+  bool checked_ = false;
+  // Each entry's name as Windows compares it, UTF-8 encoded, one after another; keyEnd_[i] is
+  // where entry i's ends. Byte order of UTF-8 is the order of its code points.
+  std::string keys_;
+  std::vector<std::uint32_t> keyEnd_;
+  std::vector<bool> replaced_;
+  std::vector<std::uint32_t> order_;  // every entry, sorted
+  // Those of order_ the filter lets through; empty while no filter is set, when order_ is shown.
+  std::vector<std::uint32_t> filtered_;
+  // Every entry by name, then index: the second key of every other column's order.
+  std::vector<std::uint32_t> byName_;
+  std::string filter_;
+  std::vector<NamePattern> patterns_;
+  ContentsColumn sortColumn_ = ContentsColumn::Index;
+  bool descending_ = false;
+  std::vector<bool> selected_;  // by entry
+  std::size_t selectedCount_ = 0;
+  std::int64_t selectedBytes_ = 0;
+};
+
+// The entries of archive that pick names or matches, in directory order, or nothing for every
+// entry: what a run extracts of what the contents window picked, in whichever reading of the
+// archive the run makes.
+std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
+                                                      const ContentsList::Pick& pick,
+                                                      const CodePage& cp, const NameText& toUtf8);
+
+}  // namespace sectorsieve::ui

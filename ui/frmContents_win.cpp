@@ -1,0 +1,703 @@
+#include "frmContents_win.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "entry_drag_win.h"
+#include "frmMain_resource.h"
+#include "wide_text.h"
+#include "window_support_win.h"
+
+namespace sectorsieve::ui {
+
+namespace {
+
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+// The list is read on a thread of its own, which says so with this.
+constexpr UINT kReadMessage = WM_APP + 1;
+constexpr UINT kCheckedMessage = WM_APP + 2;
+// The filter applies once typing pauses this long.
+constexpr UINT kFilterTimer = 1;
+constexpr UINT kFilterPauseMs = 300;
+
+// Sizes in twips: the window as it opens and at its smallest, the margin, the rows of controls.
+constexpr int kClientWidth = 10200;
+constexpr int kClientHeight = 6600;
+constexpr int kMinClientWidth = 6000;
+constexpr int kMinClientHeight = 3600;
+constexpr int kMargin = 120;
+constexpr int kLabelWidth = 660;
+constexpr int kLabelHeight = 195;
+constexpr int kBoxHeight = 315;
+constexpr int kCountWidth = 3300;
+constexpr int kButtonWidth = 1455;
+constexpr int kButtonHeight = 345;
+constexpr int kCheckPartWidth = 5000;
+// The window opens this far below and right of the main window's corner.
+constexpr int kCascade = 600;
+
+struct ColumnLayout {
+  const wchar_t* title;
+  int width;  // twips
+  int format;
+};
+// Together narrower than the list at the window's first size, its scroll bar included.
+constexpr ColumnLayout kColumns[kContentsColumns] = {
+    {L"#", 900, LVCFMT_LEFT},        {L"Name", 3300, LVCFMT_LEFT},   {L"Size", 1350, LVCFMT_RIGHT},
+    {L"Offset", 1350, LVCFMT_RIGHT}, {L"Status", 2700, LVCFMT_LEFT},
+};
+
+constexpr const char* kChangedNotice = "Changed on disk: read again.";
+
+void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExW(instance, SECTORSIEVE_CONTENTS_CLASS, &existing)) return;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
+                                             IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                             ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
+                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  wc.hCursor = SystemCursor(IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = SECTORSIEVE_CONTENTS_CLASS;
+  if (!::RegisterClassExW(&wc)) throw std::runtime_error("The contents window's class was refused");
+}
+
+// The frame around a client area of width by height twips at dpi.
+SIZE FrameSize(int width, int height, int dpi) {
+  using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = NewerUser32<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  RECT frame{0, 0, Pixels(width, dpi), Pixels(height, dpi)};
+  if (adjustForDpi)
+    adjustForDpi(&frame, kStyle, FALSE, 0, static_cast<UINT>(dpi));
+  else
+    ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The window's corner: a step below and right of owner's, the whole frame of size kept within
+// owner's monitor's work area.
+POINT PlaceBelow(HWND owner, SIZE size, int dpi) {
+  RECT frame{};
+  ::GetWindowRect(owner, &frame);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& work = monitor.rcWork;
+  const int x = std::max<int>(
+      work.left, std::min<int>(frame.left + Pixels(kCascade, dpi), work.right - size.cx));
+  const int y = std::max<int>(
+      work.top, std::min<int>(frame.top + Pixels(kCascade, dpi), work.bottom - size.cy));
+  return {x, y};
+}
+
+HWND CreateControl(HWND parent, int id, const wchar_t* className, const wchar_t* text, DWORD style,
+                   DWORD exStyle, HINSTANCE instance) {
+  HWND control =
+      ::CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  if (!control) throw std::runtime_error("A control of the contents window was refused");
+  return control;
+}
+
+void SetText(HWND window, const std::string& text) {
+  ::SetWindowTextW(window, Utf16(text).c_str());
+}
+
+NameText NamesOf(const FileSystem& fs) {
+  return [cp = fs.Ansi().Id()](std::string_view name) { return DecodeToUtf8(cp, name); };
+}
+
+}  // namespace
+
+frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
+                                     FileSystem& fs)
+    : path_(std::move(path)), frm_(frm), fs_(fs) {
+  RegisterWindowClass(instance, WindowProc);
+  const int dpi = WindowDpi(owner);
+  const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
+  const std::string caption = path_.substr(fs_.LeafStart(path_)) + " - Contents";
+  const POINT at = PlaceBelow(owner, size, dpi);
+  if (!::CreateWindowExW(0, SECTORSIEVE_CONTENTS_CLASS, Utf16(caption).c_str(), kStyle, at.x, at.y,
+                         size.cx, size.cy, owner, nullptr, instance, this))
+    throw std::runtime_error("The contents window could not be created");
+  ::ShowWindow(hwnd_.get(), SW_SHOWNORMAL);
+  StartReading({});
+}
+
+frmContentsWindow::~frmContentsWindow() {
+  reader_ = std::jthread();
+  hwnd_.reset();
+}
+
+frmContentsWindow::OleScope::OleScope() : initialised(SUCCEEDED(::OleInitialize(nullptr))) {}
+
+frmContentsWindow::OleScope::~OleScope() {
+  if (initialised) ::OleUninitialize();
+}
+
+bool frmContentsWindow::PreTranslate(MSG& msg) {
+  if (!hwnd_ || (msg.hwnd != hwnd_.get() && !::IsChild(hwnd_.get(), msg.hwnd))) return false;
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_F5) {
+    StartReading({});
+    return true;
+  }
+  if (msg.message == WM_KEYDOWN && msg.wParam == 'A' && msg.hwnd == lstEntries_ &&
+      ::GetKeyState(VK_CONTROL) < 0) {
+    ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
+    return true;
+  }
+  return ::IsDialogMessageW(hwnd_.get(), &msg) != FALSE;
+}
+
+LRESULT CALLBACK frmContentsWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self =
+        static_cast<frmContentsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_.reset(hwnd);
+  }
+  auto* self = reinterpret_cast<frmContentsWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  // No exception may cross the system's frames that called us.
+  try {
+    return self->HandleMessage(hwnd, msg, wParam, lParam);
+  } catch (const std::exception& e) {
+    self->Fail(e.what());
+  } catch (...) {
+    self->Fail("unknown failure");
+  }
+  return 0;
+}
+
+LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    HANDLE_MSG(hwnd, WM_CREATE, OnCreate);
+    HANDLE_MSG(hwnd, WM_COMMAND, OnCommand);
+    HANDLE_MSG(hwnd, WM_NOTIFY, OnNotify);
+    HANDLE_MSG(hwnd, WM_SIZE, OnSize);
+    HANDLE_MSG(hwnd, WM_GETMINMAXINFO, OnGetMinMaxInfo);
+    HANDLE_MSG(hwnd, WM_TIMER, OnTimer);
+    HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
+    HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
+    HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
+    case DM_GETDEFID:
+      return MAKELRESULT(IDC_CONTENTS_EXTRACT, DC_HASDEFID);
+    case kReadMessage:
+      OnRead();
+      return 0;
+    case kCheckedMessage:
+      OnChecked();
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+  }
+  return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// WM_CREATE: the controls in tab order, each label before its box, for the box's name.
+BOOL frmContentsWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
+  HINSTANCE instance = create->hInstance;
+  CreateControl(hwnd, IDC_CONTENTS_FINDLABEL, WC_STATICW, L"&Find:", SS_LEFT, 0, instance);
+  txtFilter_ = CreateControl(hwnd, IDC_CONTENTS_FILTER, WC_EDITW, L"", ES_AUTOHSCROLL | WS_TABSTOP,
+                             WS_EX_CLIENTEDGE, instance);
+  lblCount_ = CreateControl(hwnd, IDC_CONTENTS_COUNT, WC_STATICW, L"", SS_RIGHT, 0, instance);
+  lstEntries_ = CreateControl(hwnd, IDC_CONTENTS_LIST, WC_LISTVIEWW, L"",
+                              LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP,
+                              WS_EX_CLIENTEDGE, instance);
+  cmdExtract_ = CreateControl(hwnd, IDC_CONTENTS_EXTRACT, WC_BUTTONW, L"&Extract",
+                              BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0, instance);
+  sbStatus_ =
+      CreateControl(hwnd, IDC_CONTENTS_STATUS, STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, 0, instance);
+  ListView_SetExtendedListViewStyle(lstEntries_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  dpi_ = WindowDpi(hwnd);
+  for (int i = 0; i < kContentsColumns; ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    column.fmt = kColumns[i].format;
+    column.cx = Pixels(kColumns[i].width, dpi_);
+    column.pszText = const_cast<wchar_t*>(kColumns[i].title);
+    column.iSubItem = i;
+    ::SendMessageW(lstEntries_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(&column));
+  }
+  NameForScreenReaders(txtFilter_, L"Find");
+  NameForScreenReaders(lstEntries_, L"Entries");
+  LayOut(dpi_);
+  focus_ = txtFilter_;
+  return TRUE;
+}
+
+// WM_COMMAND: control notifications to their named handlers.
+void frmContentsWindow::OnCommand(HWND, int id, HWND, UINT code) {
+  switch (id) {
+    case IDC_CONTENTS_FILTER:
+      if (code == EN_CHANGE) txtFilter_Change();
+      break;
+    case IDC_CONTENTS_EXTRACT:
+      if (code == BN_CLICKED && ::IsWindowEnabled(cmdExtract_)) cmdExtract_Click();
+      break;
+    case IDCANCEL:  // Escape, as IsDialogMessage reports it
+      Form_KeyEscape();
+      break;
+  }
+}
+
+// WM_NOTIFY: the list's requests and changes.
+LRESULT frmContentsWindow::OnNotify(HWND, int, NMHDR* header) {
+  if (header->hwndFrom != lstEntries_) return 0;
+  switch (header->code) {
+    case LVN_GETDISPINFOW:
+      lstEntries_GetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(header));
+      return 0;
+    case LVN_ODCACHEHINT:  // every row is in memory already
+      return 0;
+    case LVN_ODFINDITEMW:
+      return lstEntries_FindItem(*reinterpret_cast<NMLVFINDITEMW*>(header));
+    case LVN_ITEMCHANGED:
+      lstEntries_ItemChanged(*reinterpret_cast<NMLISTVIEW*>(header));
+      return 0;
+    case LVN_ODSTATECHANGED:
+      lstEntries_StateChanged(*reinterpret_cast<NMLVODSTATECHANGE*>(header));
+      return 0;
+    case LVN_COLUMNCLICK:
+      lstEntries_ColumnClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);
+      return 0;
+    case LVN_BEGINDRAG:
+      lstEntries_BeginDrag();
+      return 0;
+  }
+  return 0;
+}
+
+// LVN_GETDISPINFO: one cell's text, copied from the list's value, cut to the room given.
+void frmContentsWindow::lstEntries_GetDispInfo(NMLVDISPINFOW& info) {
+  LVITEMW& item = info.item;
+  if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0) return;
+  if (!list_ || item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= list_->Rows() ||
+      item.iSubItem < 0 || item.iSubItem >= kContentsColumns) {
+    item.pszText[0] = L'\0';
+    return;
+  }
+  const std::wstring text = Utf16(list_->CellText(static_cast<std::size_t>(item.iItem),
+                                                  static_cast<ContentsColumn>(item.iSubItem)));
+  ::lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
+}
+
+// LVN_ODFINDITEM: type-ahead, the next row whose name begins with what was typed; -1 for none.
+LRESULT frmContentsWindow::lstEntries_FindItem(const NMLVFINDITEMW& find) {
+  if (!list_ || !(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+  const auto typed = Utf8(find.lvfi.psz);
+  if (!typed) return -1;
+  const std::size_t start = find.iStart < 0 ? 0 : static_cast<std::size_t>(find.iStart);
+  const auto row = list_->FindRow(*typed, start);
+  return row ? static_cast<LRESULT>(*row) : -1;
+}
+
+// LVN_ITEMCHANGED: one row's selection, or every row's (-1), as the user changed it.
+void frmContentsWindow::lstEntries_ItemChanged(const NMLISTVIEW& change) {
+  if (settingSelection_ || !list_ || !(change.uChanged & LVIF_STATE)) return;
+  const bool now = change.uNewState & LVIS_SELECTED;
+  if (now == static_cast<bool>(change.uOldState & LVIS_SELECTED)) return;
+  if (change.iItem < 0)
+    list_->SelectAll(now);
+  else
+    list_->Select(static_cast<std::size_t>(change.iItem), static_cast<std::size_t>(change.iItem),
+                  now);
+  ShowStatus();
+}
+
+// LVN_ODSTATECHANGED: a range of rows selected at once (Shift+click, Shift+arrows).
+void frmContentsWindow::lstEntries_StateChanged(const NMLVODSTATECHANGE& change) {
+  if (settingSelection_ || !list_ || change.iFrom < 0 || change.iTo < change.iFrom) return;
+  if (((change.uNewState ^ change.uOldState) & LVIS_SELECTED) == 0) return;
+  list_->Select(static_cast<std::size_t>(change.iFrom), static_cast<std::size_t>(change.iTo),
+                change.uNewState & LVIS_SELECTED);
+  ShowStatus();
+}
+
+// LVN_COLUMNCLICK: sort by that column; again, the other way.
+void frmContentsWindow::lstEntries_ColumnClick(int column) {
+  if (!list_ || column < 0 || column >= kContentsColumns) return;
+  const auto clicked = static_cast<ContentsColumn>(column);
+  list_->SortBy(clicked, clicked == list_->SortColumn() && !list_->SortDescending());
+  ShowRows();
+}
+
+// LVN_BEGINDRAG: the selection dragged out as files, their bytes read as the target asks.
+// Entries extraction refuses are left out, and the status bar says so once the drag is over.
+void frmContentsWindow::lstEntries_BeginDrag() {
+  if (!list_) return;
+  const ContentsList::Dragged dragged = list_->DraggedEntries();
+  const Archive& value = list_->Value();
+  std::string notice;
+  if (!dragged.refused.empty()) {
+    const Archive::Entry& first = value[dragged.refused.front()];
+    const std::size_t n = dragged.refused.size();
+    notice = "Left out " + Grouped(static_cast<std::int64_t>(n)) +
+             (n == 1 ? " entry" : " entries") + " that extraction refuses: \"" +
+             fs_.Shown(first.FileName()) + "\" " + value.Refusal(first) +
+             (n == 1 ? "." : ", and others.");
+  }
+  if (!dragged.entries.empty()) {
+    std::shared_ptr<InputFile> data;
+    try {
+      // The data file the list was read beside, or none: compact may have put another there.
+      if (fs_.Id(value.Paths().img) == value.DataId()) data = fs_.OpenRead(value.Paths().img);
+    } catch (const std::exception&) {
+    }
+    if (!data) {
+      StartReading(kChangedNotice);
+      return;
+    }
+    std::vector<DraggedFile> files;
+    for (const std::size_t index : dragged.entries) {
+      const Archive::Entry& entry = value[index];
+      files.push_back({Utf16(fs_.Shown(entry.FileName())), entry.Start(), entry.Bytes()});
+    }
+    const unique_data_object object =
+        NewEntryDataObject(std::move(data), value.DataSize(), std::move(files));
+    const unique_drop_source source = NewDropSource();
+    DWORD effect = DROPEFFECT_NONE;
+    ::DoDragDrop(object.get(), source.get(), DROPEFFECT_COPY, &effect);
+  }
+  if (!hwnd_) return;
+  notice_ = notice;
+  ShowStatus();
+}
+
+void frmContentsWindow::txtFilter_Change() {
+  ::SetTimer(hwnd_.get(), kFilterTimer, kFilterPauseMs, nullptr);
+}
+
+// WM_TIMER: typing paused; the filter applies.
+void frmContentsWindow::OnTimer(HWND hwnd, UINT id) {
+  if (id != kFilterTimer) return;
+  ::KillTimer(hwnd, kFilterTimer);
+  if (!list_) return;
+  try {
+    list_->SetFilter(WindowText(txtFilter_));
+  } catch (const UnconvertibleText&) {
+    return;  // half a character typed: the next one completes it
+  }
+  ShowRows();
+}
+
+void frmContentsWindow::cmdExtract_Click() {
+  if (!list_ || frm_.Running()) return;
+  if (ChangedOutside()) {
+    // The run reads the archive itself; the window reads it too, to show what it extracts.
+    extractWhenRead_ = true;
+    StartReading(kChangedNotice);
+    return;
+  }
+  ExtractPicked();
+}
+
+void frmContentsWindow::ExtractPicked() {
+  const ContentsList::Pick pick = list_->Picked();
+  FileSystem& fs = fs_;
+  frm_.ExtractPicked([pick, &fs](const Archive& archive) {
+    return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs));
+  });
+  // The window may have been closed during the run.
+  if (hwnd_ && !::GetFocus() && ::GetActiveWindow() == hwnd_.get()) ::SetFocus(lstEntries_);
+}
+
+// Escape stops a run, else closes the window.
+void frmContentsWindow::Form_KeyEscape() {
+  if (frm_.Running())
+    frm_.Form_KeyEscape();
+  else
+    hwnd_.reset();
+}
+
+// WM_SIZE: the controls follow the window's edges.
+void frmContentsWindow::OnSize(HWND, UINT, int width, int height) {
+  if (!sbStatus_) return;
+  ::SendMessageW(sbStatus_, WM_SIZE, 0, 0);
+  RECT status{};
+  ::GetWindowRect(sbStatus_, &status);
+  const int statusHeight = status.bottom - status.top;
+  const int d = dpi_;
+  const int m = Pixels(kMargin, d);
+  const int boxHeight = Pixels(kBoxHeight, d);
+  const int labelWidth = Pixels(kLabelWidth, d);
+  const int countWidth = Pixels(kCountWidth, d);
+  const int buttonWidth = Pixels(kButtonWidth, d);
+  const int buttonHeight = Pixels(kButtonHeight, d);
+  const int labelTop = m + (boxHeight - Pixels(kLabelHeight, d)) / 2;
+  const auto place = [](HWND control, int x, int y, int w, int h) {
+    ::SetWindowPos(control, nullptr, x, y, w > 0 ? w : 0, h > 0 ? h : 0,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  place(::GetDlgItem(hwnd_.get(), IDC_CONTENTS_FINDLABEL), m, labelTop, labelWidth,
+        Pixels(kLabelHeight, d));
+  place(txtFilter_, m + labelWidth, m, width - 3 * m - labelWidth - countWidth, boxHeight);
+  place(lblCount_, width - m - countWidth, labelTop, countWidth, Pixels(kLabelHeight, d));
+  const int listTop = 2 * m + boxHeight;
+  const int buttonTop = height - statusHeight - m - buttonHeight;
+  place(lstEntries_, m, listTop, width - 2 * m, buttonTop - m - listTop);
+  place(cmdExtract_, width - m - buttonWidth, buttonTop, buttonWidth, buttonHeight);
+  // What check finds takes the right-hand part, as wide as its text needs.
+  const int parts[] = {std::max(width / 3, width - Pixels(kCheckPartWidth, d)), -1};
+  ::SendMessageW(sbStatus_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+// WM_GETMINMAXINFO: never smaller than its controls need.
+void frmContentsWindow::OnGetMinMaxInfo(HWND, MINMAXINFO* info) {
+  const SIZE least = FrameSize(kMinClientWidth, kMinClientHeight, dpi_);
+  info->ptMinTrackSize = {least.cx, least.cy};
+}
+
+// WM_ACTIVATE: the focus comes back where it was; a change from outside is read.
+void frmContentsWindow::OnActivate(HWND hwnd, UINT state, HWND, BOOL minimized) {
+  if (state == WA_INACTIVE) {
+    HWND focus = ::GetFocus();
+    if (focus && ::IsChild(hwnd, focus)) focus_ = focus;
+    return;
+  }
+  if (minimized) return;
+  ::SetFocus(focus_ && ::IsWindowEnabled(focus_) ? focus_ : lstEntries_);
+  if (list_ && !awaitingList_ && !frm_.Running() && ChangedOutside()) StartReading(kChangedNotice);
+}
+
+// WM_DPICHANGED: the place Windows suggests, and everything laid out for the new DPI.
+void frmContentsWindow::OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested) {
+  for (int i = 0; i < kContentsColumns; ++i)
+    ListView_SetColumnWidth(lstEntries_, i,
+                            ::MulDiv(ListView_GetColumnWidth(lstEntries_, i), dpi, dpi_));
+  LayOut(dpi);
+  ::SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// WM_CLOSE: the window goes; a run it started goes on in the main window.
+void frmContentsWindow::OnClose(HWND) { hwnd_.reset(); }
+
+// WM_NCDESTROY: the handle is no longer ours to destroy.
+void frmContentsWindow::OnNCDestroy(HWND) {
+  hwnd_.release();
+  txtFilter_ = lblCount_ = lstEntries_ = cmdExtract_ = sbStatus_ = nullptr;
+}
+
+void frmContentsWindow::LayOut(int dpi) {
+  dpi_ = dpi;
+  unique_gdi_object font = FontAt(dpi);
+  const HFONT shown = font ? static_cast<HFONT>(font.get()) : GetStockFont(DEFAULT_GUI_FONT);
+  for (HWND child = ::GetWindow(hwnd_.get(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT))
+    SetWindowFont(child, shown, TRUE);
+  font_ = std::move(font);
+  RECT client{};
+  ::GetClientRect(hwnd_.get(), &client);
+  OnSize(hwnd_.get(), SIZE_RESTORED, client.right, client.bottom);
+}
+
+void frmContentsWindow::StartReading(std::string notice) {
+  reader_ = std::jthread();  // a reading still going on is given up
+  notice_ = std::move(notice);
+  awaitingList_ = true;
+  ::EnableWindow(cmdExtract_, FALSE);
+  SetText(lblCount_, "Reading the archive...");
+  ContentsColumn column = ContentsColumn::Index;
+  bool descending = false;
+  std::string filter;
+  std::vector<std::u32string> selected;
+  if (list_) {
+    column = list_->SortColumn();
+    descending = list_->SortDescending();
+    filter = list_->Filter();
+    selected = list_->SelectedKeys();
+  }
+  HWND window = hwnd_.get();
+  const unsigned generation = ++generation_;
+  reader_ = std::jthread([this, window, generation, column, descending, filter = std::move(filter),
+                          selected = std::move(selected)](std::stop_token stop) {
+    Reading reading;
+    reading.generation = generation;
+    ContentsList* list = nullptr;
+    try {
+      // Stamps first: a change made while reading shows as a change afterwards.
+      reading.stamps = CurrentStamps();
+      const auto paths = ArchiveOfDataFile(path_, fs_.Paths());
+      if (!paths) throw std::runtime_error("it is not a .img");
+      Archive value =
+          ArchiveReader(fs_).LoadDirectory(*paths, [&] { return !stop.stop_requested(); });
+      reading.list = std::make_unique<ContentsList>(
+          std::move(value), fs_.Ansi(), NamesOf(fs_),
+          [&fs = fs_](std::string_view name) { return fs.Shown(name); });
+      list = reading.list.get();
+      if (column != ContentsColumn::Index || descending) list->SortBy(column, descending);
+      list->SetFilter(filter);
+      list->SelectKeys(selected);
+    } catch (const std::exception& e) {
+      reading.failure = e.what();
+    }
+    if (stop.stop_requested()) return;
+    {
+      const std::lock_guard<std::mutex> lock(readingLock_);
+      reading_ = std::move(reading);
+    }
+    ::PostMessageW(window, kReadMessage, 0, 0);
+    if (!list) return;
+    // The list shows meanwhile; the window only reads the archive's value, which never changes,
+    // and a new reading waits for this one to end.
+    Reading checked;
+    checked.generation = generation;
+    try {
+      checked.check = CheckArchive(list->Value(), fs_.Ansi(), NamesOf(fs_));
+    } catch (const std::exception&) {
+      return;  // out of memory: the status bar keeps saying the check is to come
+    }
+    if (stop.stop_requested()) return;
+    {
+      const std::lock_guard<std::mutex> lock(readingLock_);
+      checking_ = std::move(checked);
+    }
+    ::PostMessageW(window, kCheckedMessage, 0, 0);
+  });
+}
+
+// kReadMessage: the reading thread is done; the list shows what it read.
+void frmContentsWindow::OnRead() {
+  Reading reading;
+  {
+    const std::lock_guard<std::mutex> lock(readingLock_);
+    reading = std::move(reading_);
+  }
+  if (!reading.list && reading.failure.empty()) return;  // taken already
+  awaitingList_ = false;
+  if (!reading.failure.empty()) {
+    SetText(lblCount_, "");
+    ::SendMessageW(sbStatus_, SB_SETTEXTW, 0,
+                   reinterpret_cast<LPARAM>(
+                       Utf16("The archive could not be read: " + reading.failure).c_str()));
+    extractWhenRead_ = false;
+    return;
+  }
+  list_ = std::move(reading.list);
+  stamps_ = reading.stamps;
+  {
+    // The filter box may have changed while the archive was read.
+    try {
+      const std::string typed = WindowText(txtFilter_);
+      if (typed != list_->Filter()) list_->SetFilter(typed);
+    } catch (const UnconvertibleText&) {
+    }
+  }
+  ::EnableWindow(cmdExtract_, TRUE);
+  ShowRows();
+  if (extractWhenRead_) {
+    extractWhenRead_ = false;
+    if (!frm_.Running()) ExtractPicked();
+  }
+}
+
+// kCheckedMessage: what check finds of the list shown, which the status bar and column show.
+void frmContentsWindow::OnChecked() {
+  Reading checked;
+  {
+    const std::lock_guard<std::mutex> lock(readingLock_);
+    checked = std::move(checking_);
+  }
+  if (!checked.check || !list_ || checked.generation != generation_) return;
+  const bool byStatus = list_->SortColumn() == ContentsColumn::Status;
+  list_->SetCheck(std::move(*checked.check));
+  if (byStatus)
+    ShowRows();
+  else
+    ::InvalidateRect(lstEntries_, nullptr, FALSE);
+  ShowStatus();
+}
+
+void frmContentsWindow::ShowRows() {
+  settingSelection_ = true;
+  ListView_SetItemState(lstEntries_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_SetItemCountEx(lstEntries_, static_cast<int>(list_->Rows()),
+                          LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  const std::vector<std::size_t> rows = list_->SelectedRows();
+  const std::size_t total = list_->Rows();
+  if (!rows.empty() && rows.size() * 2 > total) {
+    // The fewer messages: every row selected at once, then those that are not cleared.
+    ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
+    std::size_t next = 0;
+    for (std::size_t row = 0; row < total; ++row) {
+      if (next < rows.size() && rows[next] == row)
+        ++next;
+      else
+        ListView_SetItemState(lstEntries_, static_cast<int>(row), 0, LVIS_SELECTED);
+    }
+  } else {
+    for (const std::size_t row : rows)
+      ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
+  }
+  if (!rows.empty()) {
+    ListView_SetItemState(lstEntries_, static_cast<int>(rows.front()), LVIS_FOCUSED, LVIS_FOCUSED);
+    ListView_EnsureVisible(lstEntries_, static_cast<int>(rows.front()), FALSE);
+  }
+  settingSelection_ = false;
+  ::InvalidateRect(lstEntries_, nullptr, FALSE);
+
+  HWND header = ListView_GetHeader(lstEntries_);
+  for (int i = 0; i < kContentsColumns; ++i) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+    if (static_cast<ContentsColumn>(i) == list_->SortColumn())
+      item.fmt |= list_->SortDescending() ? HDF_SORTDOWN : HDF_SORTUP;
+    ::SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  }
+  SetText(lblCount_, list_->CountText());
+  ShowStatus();
+}
+
+void frmContentsWindow::ShowStatus() {
+  if (!list_) return;
+  std::string first = list_->SelectionText();
+  if (!notice_.empty()) first += (first.empty() ? "" : ". ") + notice_;
+  ::SendMessageW(sbStatus_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Utf16(first).c_str()));
+  ::SendMessageW(sbStatus_, SB_SETTEXTW, 1,
+                 reinterpret_cast<LPARAM>(Utf16(list_->CheckText()).c_str()));
+}
+
+frmContentsWindow::Stamps frmContentsWindow::CurrentStamps() {
+  Stamps stamps;
+  const auto paths = ArchiveOfDataFile(path_, fs_.Paths());
+  if (!paths) return stamps;
+  stamps.dataId = fs_.Id(paths->img);
+  try {
+    stamps.data = fs_.OpenRead(paths->img)->Stamp();
+  } catch (const std::exception&) {
+  }
+  try {
+    stamps.dir = fs_.OpenRead(paths->dir)->Stamp();
+  } catch (const std::exception&) {
+  }
+  return stamps;
+}
+
+bool frmContentsWindow::ChangedOutside() { return CurrentStamps() != stamps_; }
+
+void frmContentsWindow::Fail(const char* what) {
+  ::MessageBoxW(
+      hwnd_.get(),
+      Utf16(std::string("The contents window cannot go on and will close:\r\n") + what).c_str(),
+      L"Unexpected failure", MB_OK);
+  hwnd_.reset();
+}
+
+}  // namespace sectorsieve::ui

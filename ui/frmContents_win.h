@@ -1,0 +1,134 @@
+#pragma once
+
+// The contents window: the entries of the main window's archive in an owner-data list view,
+// filtered, sorted and picked, and taken out through the main window's run. The list's rules
+// live in ContentsList; this is its Win32 binding.
+
+#include <windows.h>
+// The common controls' header builds on windows.h.
+#include <commctrl.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "contents_list.h"
+#include "file_io.h"
+#include "frmMain.h"
+#include "unique_handle.h"
+#include "win_handles.h"
+
+namespace sectorsieve::ui {
+
+class frmContentsWindow {
+ public:
+  // Opens a window over the archive whose data file is path (UTF-8), owned by owner, and starts
+  // reading the archive on a thread of its own; the list fills once it is read.
+  frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm, FileSystem& fs);
+  ~frmContentsWindow();
+  frmContentsWindow(const frmContentsWindow&) = delete;
+  frmContentsWindow& operator=(const frmContentsWindow&) = delete;
+
+  // Null once the window has been closed.
+  HWND Handle() const { return hwnd_.get(); }
+  const std::string& Path() const { return path_; }
+  // Takes msg when it is for this window: its keys (F5, Ctrl+A), then the dialog keys (Tab,
+  // Enter, Escape) between its controls. Returns whether it was taken.
+  bool PreTranslate(MSG& msg);
+
+ private:
+  // The archive as its files stood when it was read: a change from outside shows in them.
+  struct Stamps {
+    std::optional<FileId> dataId;
+    std::optional<FileStamp> data;
+    std::optional<FileStamp> dir;
+    bool operator==(const Stamps&) const = default;
+  };
+  // What the reading thread hands over: first the list, then what check finds of it.
+  struct Reading {
+    unsigned generation = 0;
+    std::unique_ptr<ContentsList> list;
+    std::string failure;
+    Stamps stamps;
+    std::optional<ArchiveCheck> check;
+  };
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+  BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create);
+  void OnCommand(HWND hwnd, int id, HWND control, UINT code);
+  LRESULT OnNotify(HWND hwnd, int id, NMHDR* header);
+  void OnSize(HWND hwnd, UINT state, int width, int height);
+  void OnGetMinMaxInfo(HWND hwnd, MINMAXINFO* info);
+  void OnTimer(HWND hwnd, UINT id);
+  void OnActivate(HWND hwnd, UINT state, HWND other, BOOL minimized);
+  void OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested);
+  void OnRead();
+  void OnChecked();
+  void OnClose(HWND hwnd);
+  void OnNCDestroy(HWND hwnd);
+
+  void lstEntries_GetDispInfo(NMLVDISPINFOW& info);
+  LRESULT lstEntries_FindItem(const NMLVFINDITEMW& find);
+  void lstEntries_ItemChanged(const NMLISTVIEW& change);
+  void lstEntries_StateChanged(const NMLVODSTATECHANGE& change);
+  void lstEntries_ColumnClick(int column);
+  void lstEntries_BeginDrag();
+  void cmdExtract_Click();
+  // The run over what the list picks, without asking whether the archive changed.
+  void ExtractPicked();
+  void txtFilter_Change();
+  void Form_KeyEscape();
+
+  // Reads the archive again on the reading thread; notice, when set, goes to the status bar
+  // once the list is filled again, whose selection is kept by name.
+  void StartReading(std::string notice);
+  // Whether the archive's files are no longer those that were read.
+  bool ChangedOutside();
+  Stamps CurrentStamps();
+  // The list's rows, arrows and selection after the list's order or filter changed.
+  void ShowRows();
+  void ShowStatus();
+  void LayOut(int dpi);
+  void Fail(const char* what);
+
+  // Drag and drop needs OLE on the window's thread, for as long as the window may drag.
+  struct OleScope {
+    OleScope();
+    ~OleScope();
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+    bool initialised;
+  };
+  OleScope ole_;
+  std::string path_;
+  frmMain& frm_;
+  FileSystem& fs_;
+  std::unique_ptr<ContentsList> list_;
+  Stamps stamps_;  // of the reading the list shows
+  std::string notice_;
+  bool extractWhenRead_ = false;
+  bool awaitingList_ = false;      // a reading is under way, whose list is still to come
+  bool settingSelection_ = false;  // the window itself changes the control's selection
+
+  std::mutex readingLock_;
+  Reading reading_;          // under readingLock_
+  Reading checking_;         // under readingLock_
+  unsigned generation_ = 0;  // of the reading going on or last done
+  std::jthread reader_;
+
+  unique_gdi_object font_;
+  unique_hwnd hwnd_;
+  HWND txtFilter_ = nullptr;
+  HWND lblCount_ = nullptr;
+  HWND lstEntries_ = nullptr;
+  HWND cmdExtract_ = nullptr;
+  HWND sbStatus_ = nullptr;
+  int dpi_ = 96;
+  HWND focus_ = nullptr;
+};
+
+}  // namespace sectorsieve::ui

@@ -1,0 +1,50 @@
+#pragma once
+
+// What the program's windows share on Win32: their DPI, the font and twips they lay out with,
+// texts in UTF-8, and names for screen readers.
+
+#include <windows.h>
+
+#include <string>
+
+#include "unique_handle.h"
+#include "win_handles.h"
+
+namespace sectorsieve::ui {
+
+inline constexpr int kTwipsPerInch = 1440;
+// Sent by Windows 10 1703 on, which the headers for older systems leave out.
+inline constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
+
+template <typename Interface>
+struct ComTraits {
+  using pointer = Interface*;
+  static pointer invalid() { return nullptr; }
+  static void close(Interface* object) { object->Release(); }
+};
+
+// A function of user32 that only newer systems have (Windows 10 1607 on), or null.
+template <typename Function>
+Function NewerUser32(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's text in UTF-8; throws UnconvertibleText for text that is not UTF-16.
+std::string WindowText(HWND hwnd);
+// Dots per inch of the screen as the system was started with: the one DPI of every window
+// where Windows has no DPI per monitor.
+int SystemDpi();
+// Dots per inch of the monitor the window is on.
+int WindowDpi(HWND hwnd);
+inline int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+// The controls' font at dpi: the system's dialog font, grown or shrunk from the DPI it was
+// made for, so that at the system's DPI it is that font exactly.
+unique_gdi_object FontAt(int dpi);
+// System cursors are integer resources, the same for both character sets.
+HCURSOR SystemCursor(LPCSTR id);
+// Gives control the name screen readers say for it. Without the accessibility service (some
+// Wine setups) the control keeps the name the system gives it.
+void NameForScreenReaders(HWND control, const wchar_t* name);
+
+}  // namespace sectorsieve::ui
