@@ -78,6 +78,9 @@ class Archive {
   const std::string& DataFailure() const { return dataFailure_; }
   // The data file the directory was read beside, when it could be told.
   const std::optional<FileId>& DataId() const { return dataId_; }
+  // Bytes at the end of the directory file that make no whole record, and so no entry: the
+  // file is damaged, or is no directory file at all.
+  std::int64_t TrailingBytes() const { return trailingBytes_; }
 
  private:
   friend class ArchiveReader;
@@ -85,6 +88,7 @@ class Archive {
   std::vector<Entry> entries_;
   std::vector<std::string> reasons_;
   std::int64_t dataSize_ = 0;
+  std::int64_t trailingBytes_ = 0;
   // The data file the directory was read beside: compact and pack put a new one in its place.
   std::optional<FileId> dataId_;
   std::string dataFailure_;

@@ -768,10 +768,12 @@ TEST_F(CommandLine, CheckAsJson) {
             "\"dataBytes\": 6144, \"unusedBytes\": 2048}\n");
 }
 
-TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
+// As the packages name it ("1.0"), not as the version record writes it ("1.00").
+TEST_F(CommandLine, VersionIsThePackagesVersion) {
   const Output run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, std::string("sectorsieve ") + SECTORSIEVE_VERSION_TEXT + "\n");
+  EXPECT_EQ(run.out, std::string("sectorsieve ") + std::to_string(SECTORSIEVE_VERSION_MAJOR) + "." +
+                         std::to_string(SECTORSIEVE_VERSION_MINOR) + "\n");
 }
 
 }  // namespace
