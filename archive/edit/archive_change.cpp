@@ -79,8 +79,9 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bo
     const auto file = fs.OpenRead(dirPath);
     const std::int64_t whole = file->Size() / DIR_RECORD_SIZE * DIR_RECORD_SIZE;
     if (whole != file->Size() && !force)
-      throw ChangeError("cannot change " + PartialRecord(dirPath, file->Size() - whole) +
-                        ", which a change would drop; --force drops them");
+      throw ChangeError(
+          "cannot change the archive: " + PartialRecord(dirPath, file->Size() - whole) +
+          ", which a change would drop; --force drops them");
     const std::int64_t size = whole;
     std::vector<char> bytes(static_cast<std::size_t>(size));
     if (file->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
