@@ -7,7 +7,8 @@ set(SECTORSIEVE_DEB_MAINTAINER "Orlep <orlep.sectorsieve@example.org>"
 # The changelog's date: the build's, or SOURCE_DATE_EPOCH's for a reproducible one.
 string(TIMESTAMP SECTORSIEVE_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 # What the package does, said once for its description and its changelog: every command.
-set(SECTORSIEVE_DEB_SUMMARY "list, check, extract, pack and change IMG archives")
+set(SECTORSIEVE_DEB_SUMMARY
+  "list, check, extract, pack, add, remove, rename and compact IMG archives")
 set(deb_doc ${CMAKE_BINARY_DIR}/debian)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${deb_doc}/changelog @ONLY)
 # Compressed as Debian wants it: at most, without a name or time inside.

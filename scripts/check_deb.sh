@@ -35,8 +35,9 @@ for command in list extract pack; do
 done
 # The description and the changelog name every command the program has.
 changelog=$(zcat "$root/usr/share/doc/sectorsieve/changelog.gz")
+description=$(dpkg-deb -f "$deb" Description)
 for command in "${commands[@]}"; do
-  dpkg-deb -f "$deb" Description | grep -q "$command" || fail "the description lacks $command"
+  grep -q "$command" <<<"$description" || fail "the description lacks $command"
   grep -q "$command" <<<"$changelog" || fail "the changelog lacks $command"
 done
 
@@ -46,7 +47,7 @@ page=$(MANWIDTH=80 man -l "$manual" 2>/dev/null | col -b)
 for heading in NAME SYNOPSIS COMMANDS OPTIONS "WHOLE OR NOT AT ALL" "EXIT STATUS" EXAMPLES; do
   grep -qx "$heading" <<<"$page" || fail "the manual page lacks its $heading section"
 done
-grep -q "6-byte file" <<<"$page" || fail "the manual page does not say files come back as sectors"
+grep -Eq "6-byte +file" <<<"$page" || fail "the manual page does not say files come back as sectors"
 
 # What the completion offers after "sectorsieve WORDS...".
 offered() {
