@@ -159,7 +159,8 @@ Command PackCommand(CLI::App& app, Typed& t) {
   pack->add_flag("--force", t.force, "replace ARCHIVE where it is there already");
   AddTelling(pack, t, "name each file as it is packed");
   AddCodePage(pack, t);
-  pack->footer(kWhatIsKept);
+  pack->footer(std::string(kWhatIsKept) +
+               "\npack takes the plain files directly in FOLDER, and refuses a folder there.");
   return {pack, [&t](const NameCodec& names) {
             return Pack(t.folder, t.archive, names, CatchInterrupts(), t.force, t.telling);
           }};
@@ -174,7 +175,7 @@ Command AddCommand(CLI::App& app, Typed& t) {
   add->add_option("--as", t.as, "the entry name for the one FILE")->type_name("NAME");
   AddTelling(add, t, "name each entry as it is added");
   AddEditOptions(add, t);
-  add->footer(std::string(kWhatIsKept) + " An entry's folder must be in its name already.");
+  add->footer(kWhatIsKept);
   return {add, [&t](const NameCodec& names) {
             return Add(t.archive, t.files, t.as, names, CatchInterrupts(), t.force, t.telling);
           }};
@@ -347,6 +348,11 @@ int Run(int argc, char** argv) {
                                          CheckCommand(app, typed),  PackCommand(app, typed),
                                          AddCommand(app, typed),    RemoveCommand(app, typed),
                                          RenameCommand(app, typed), CompactCommand(app, typed)};
+  // An argument's name says what it is: "ARCHIVE", not "ARCHIVE TEXT".
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+    for (CLI::Option* argument :
+         command->get_options([](const CLI::Option* o) { return o->get_positional(); }))
+      argument->type_name("");
   // Set once the commands are made, which would each repeat it otherwise.
   app.footer(
       "Run \"sectorsieve help COMMAND\" for a command's arguments and options.\n\n"
