@@ -301,7 +301,8 @@ std::optional<int> Parse(CLI::App& app, std::vector<std::string> args) {
   if (first.starts_with("-") && first != "--help" && first != "-h" && first != "--version") {
     std::fputs(("sectorsieve: unknown option \"" + Printable(first) +
                 "\": options come after the COMMAND, as in \"sectorsieve extract -v ARCHIVE "
-                "FOLDER\"\nRun \"sectorsieve --help\" for the commands.\n")
+                "FOLDER\", and --version prints the version\nRun \"sectorsieve --help\" for the "
+                "commands.\n")
                    .c_str(),
                stderr);
     return EXIT_RUN_FAILED;
