@@ -78,16 +78,6 @@ Archive ArchiveReader::ReadArchive(const ArchivePaths& view,
   std::unique_ptr<InputFile> dirFile;
   try {
     dirFile = fs_.OpenRead(path);
-  } catch (const IoError& e) {
-    // Said as what the user named: the .img, where neither file is there or it is a folder.
-    if (fs_.IsFolder(archive.paths_.img))
-      throw RunError(Quoted(archive.paths_.img) + " is a folder, not an archive's .img file");
-    if (!fs_.Exists(archive.paths_.img) && !fs_.Exists(path))
-      throw RunError("There is no archive " + Quoted(archive.paths_.img) + ": neither it nor " +
-                     Quoted(path) + " exists");
-    throw RunError("The directory file " + Quoted(path) + " could not be read: " + e.what());
-  }
-  try {
     // A trailing fragment shorter than a record is not an entry.
     const std::int64_t records = dirFile->Size() / DIR_RECORD_SIZE;
     archive.trailingBytes_ = dirFile->Size() % DIR_RECORD_SIZE;
@@ -128,6 +118,13 @@ Archive ArchiveReader::ReadArchive(const ArchivePaths& view,
       }
     }
   } catch (const IoError& e) {
+    // Not opened: said as what the user named, the .img, where neither file is there or the
+    // .img is a folder.
+    if (!dirFile && fs_.IsFolder(archive.paths_.img))
+      throw RunError(Quoted(archive.paths_.img) + " is a folder, not an archive's .img file");
+    if (!dirFile && !fs_.Exists(archive.paths_.img) && !fs_.Exists(path))
+      throw RunError("There is no archive " + Quoted(archive.paths_.img) + ": neither it nor " +
+                     Quoted(path) + " exists");
     throw RunError("The directory file " + Quoted(path) + " could not be read: " + e.what());
   } catch (const std::bad_alloc&) {
     throw RunError("There is not enough memory to read the directory file " + Quoted(path) + ".");
