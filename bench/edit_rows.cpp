@@ -94,7 +94,7 @@ void RunEditRows(const fs::path& root, int pairs) {
     WriteFile(folder / EntryName(i), i == 0 ? TARGET_BYTES : ENTRY_BYTES, static_cast<unsigned>(i));
   std::vector<double> pack, add, remove, compact, copy;
   for (int pair = 0; pair < pairs; ++pair) {
-    pack.push_back(Timed({SECTORSIEVE_CLI, "pack", folder.string(), img}));
+    pack.push_back(Timed({SECTORSIEVE_CLI, "pack", "--force", folder.string(), img}));
     WriteFile(folder / EntryName(0), TARGET_BYTES, 1000u + static_cast<unsigned>(pair));
     add.push_back(Timed({SECTORSIEVE_CLI, "add", img, (folder / EntryName(0)).string()}));
     remove.push_back(Timed({SECTORSIEVE_CLI, "remove", img, EntryName(ENTRIES - 1)}));

@@ -237,6 +237,7 @@ class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
       real_->Rename(temp, name);
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+    bool Holds(const std::string& name) override { return real_->Holds(name); }
     void Keep(std::vector<sectorsieve::FileId> files) override { real_->Keep(std::move(files)); }
     std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 

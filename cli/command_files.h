@@ -15,5 +15,8 @@ std::shared_ptr<FileSystem> CommandFiles(const NameCodec& names);
 // path (spelled in code page cp, that of paths) as a folder: ending in the platform's
 // separator.
 std::string AsFolder(const std::string& path, const CodePage& cp);
+// Makes the folder path (the platform's own path) and the folders it lies in, where missing, as
+// mkdir -p does. Throws IoError with the system's reason.
+void MakeFolders(const std::string& path);
 
 }  // namespace sectorsieve::cli

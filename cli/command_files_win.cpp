@@ -1,6 +1,9 @@
 // Windows: the system's own file seam, whose paths are UTF-8, with names in the archive's code
 // page.
 
+#include <filesystem>
+#include <system_error>
+
 #include "command_files.h"
 
 namespace sectorsieve::cli {
@@ -23,6 +26,13 @@ std::string AsFolder(const std::string& path, const CodePage& cp) {
     while (folder.size() > start && (folder.back() == '.' || folder.back() == ' '))
       folder.pop_back();
   return folder + '\\';
+}
+
+void MakeFolders(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(
+      std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+  if (error) throw IoError(error.message());
 }
 
 }  // namespace sectorsieve::cli

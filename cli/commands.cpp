@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "messages.h"
 #include "picking.h"
 #include "progress.h"
+#include "unique_handle.h"
 
 namespace sectorsieve::cli {
 
@@ -121,6 +123,7 @@ int List(const std::string& imgPath, const std::vector<std::string>& patterns, b
     picked = std::move(found.entries);
     unmatched = std::move(found.unmatched);
   }
+  std::fputs(TrailingBytesWarning(*archive, names).c_str(), stderr);
   const std::string text =
       json ? ListingJson(*archive, picked, names) : ListingText(*archive, picked, names);
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -129,22 +132,39 @@ int List(const std::string& imgPath, const std::vector<std::string>& patterns, b
 }
 
 int Extract(const std::string& imgPath, const std::string& folder,
-            const std::vector<std::string>& patterns, bool quiet, const NameCodec& names,
-            const std::atomic<bool>& stop) {
+            const std::vector<std::string>& patterns, Telling telling, bool keep,
+            const NameCodec& names, const std::atomic<bool>& stop) {
   const auto files = CommandFiles(names);
   const std::string destination = AsFolder(folder, PathCodePage());
   std::string refusal = ArchiveRefusal(imgPath);
+  // A FOLDER that is not there is made, as unzip -d and 7-Zip's -o make theirs; not for an
+  // archive that is not there either.
+  if (refusal.empty() && !folder.empty() && !files->Exists(destination) && !files->Exists(folder) &&
+      files->Exists(ArchiveOf(imgPath, *files)->dir)) {
+    try {
+      MakeFolders(folder);
+      if (!telling.quiet)
+        std::fputs(
+            ("sectorsieve: created the folder \"" + Displayed(folder, names) + "\"\n").c_str(),
+            stderr);
+    } catch (const IoError& e) {
+      refusal = "\"" + folder + "\" could not be created: " + e.what();
+    }
+  }
   if (refusal.empty()) refusal = FolderRefusal(folder, destination, *files);
   if (!refusal.empty()) return Failed(refusal, names);
   const auto paths = ArchiveOf(imgPath, *files);
   modArchive archive(*files);
-  RunReport report(stderr, !quiet && StderrIsTerminal(), names, TerminalWidth());
+  // Names and a progress line would cross each other on the terminal: -v shows the names.
+  RunReport report(stderr, !telling.quiet && !telling.verbose && StderrIsTerminal(), names,
+                   TerminalWidth(), telling.verbose ? stdout : nullptr);
   const RunOutcome outcome =
-      ExtractArchive(archive, *paths, destination, patterns, names, stop, report);
+      ExtractArchive(archive, *paths, destination, patterns, names, stop, report, keep);
   report.Finish();
   if (!outcome.failure.empty()) Failed(outcome.failure, names);
   ReportUnmatched(outcome.unmatched);
-  std::puts(Summary(outcome, Displayed(folder, names), report.Seconds()).c_str());
+  if (!telling.quiet)
+    std::puts(Summary(outcome, Displayed(folder, names), report.Seconds()).c_str());
   const int status = ExitStatus(outcome);
   return status == EXIT_INTERRUPTED ? InterruptedStatus() : status;
 }
@@ -225,6 +245,24 @@ std::string Plural(std::size_t n, const std::string& one, const std::string& man
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Standard input's bytes, as they are, into file.
+void CopyStdinTo(UpdateFile& file) {
+  BinaryStdin();
+  std::vector<char> buffer(1 << 16);
+  std::int64_t at = 0;
+  while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), stdin)) {
+    file.WriteAt(at, buffer.data(), n);
+    at += static_cast<std::int64_t>(n);
+  }
+  if (std::ferror(stdin)) throw ChangeError(CannotRead("standard input", std::strerror(errno)));
+  file.Flush();
+}
+
+// An entry's name as -v names it, on standard output as tar does.
+void Said(const std::string& name, const NameCodec& names) {
+  std::puts(Printable(names.Shown(name)).c_str());
+}
+
 // An entry name the user typed (UTF-8 on every platform) in the archive's code page.
 std::string TypedName(const std::string& typed, const NameCodec& names) {
   const auto name = names.EntryName(PathOf(typed));
@@ -239,27 +277,62 @@ std::string TypedName(const std::string& typed, const NameCodec& names) {
 }  // namespace
 
 int Pack(const std::string& folder, const std::string& imgPath, const NameCodec& names,
-         const std::atomic<bool>& stop) {
+         const std::atomic<bool>& stop, bool force, Telling telling) {
   if (folder.empty()) return Failed("FOLDER is empty: name the folder to pack", names);
   return Change(imgPath, names, [&](FileSystem& files, const ArchivePaths& paths) {
-    const std::size_t packed = imgpack::PackFolder(
-        files, AsFolder(folder, PathCodePage()), paths,
-        [&](const std::string& file) { return names.EntryName(PathOf(file)); },
-        [&] { return !stop; });
-    std::puts(("Packed " + Plural(packed, "file", "files") + " into " +
-               Displayed(paths.img, names) + " and " + Displayed(paths.dir, names) + ".")
-                  .c_str());
+    std::size_t packed = 0;
+    try {
+      packed = imgpack::PackFolder(
+          files, AsFolder(folder, PathCodePage()), paths,
+          [&](const std::string& file) { return names.EntryName(PathOf(file)); },
+          [&] { return !stop; }, force,
+          [&](const std::string& name) {
+            if (telling.verbose) Said(name, names);
+          });
+    } catch (const imgpack::ArchiveExists& e) {
+      return Failed(std::string(e.what()) +
+                        ": add files to it with \"sectorsieve add\", or replace it with "
+                        "\"sectorsieve pack --force\"",
+                    names);
+    } catch (const imgpack::PackError& e) {
+      for (const std::string& reason : e.Reasons()) Failed(reason, names);
+      if (e.Reasons().size() > 1)
+        Failed(
+            "nothing was packed: " + std::to_string(e.Reasons().size()) + " files cannot be packed",
+            names);
+      return EXIT_RUN_FAILED;
+    }
+    if (!telling.quiet)
+      std::puts(("Packed " + Plural(packed, "file", "files") + " into " +
+                 Displayed(paths.img, names) + " and " + Displayed(paths.dir, names) + ".")
+                    .c_str());
     return EXIT_ALL_WRITTEN;
   });
 }
 
 int Add(const std::string& imgPath, const std::vector<std::string>& files,
         const std::optional<std::string>& as, const NameCodec& names, const std::atomic<bool>& stop,
-        bool force) {
+        bool force, Telling telling) {
   if (as && files.size() != 1) return Failed("--as names one FILE, and was given more", names);
+  const bool fromStdin = std::find(files.begin(), files.end(), "-") != files.end();
+  if (fromStdin && !as)
+    return Failed("FILE \"-\" is standard input: give the entry's name with --as", names);
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     std::vector<AddedFile> added;
+    // Standard input can be read once and has no size: its bytes go to a file of this program's
+    // beside the archive first, added from there and removed after.
+    std::string piped;
+    scope_exit removePiped([&] {
+      if (!piped.empty()) fs.Remove(piped);
+    });
+    if (fromStdin) {
+      const auto copy = fs.CreateBeside(paths.img);
+      piped = copy->Path();
+      CopyStdinTo(*copy);
+      added.push_back({TypedName(*as, names), piped, "standard input", "-"});
+    }
     for (const std::string& file : files) {
+      if (file == "-") continue;
       // A FILE that is not there is reported as such, whatever its name would make.
       try {
         fs.OpenRead(file);
@@ -271,23 +344,29 @@ int Add(const std::string& imgPath, const std::vector<std::string>& files,
       added.push_back({name, file, file, leaf});
     }
     const std::size_t replaced = AddFiles(fs, paths, added, TextOf(names), Options(stop, force));
-    std::puts(("Added " + Plural(files.size(), "file", "files") + " to " +
-               Displayed(paths.img, names) + ": " + std::to_string(files.size() - replaced) +
-               " new, " + std::to_string(replaced) + " replaced.")
-                  .c_str());
+    if (telling.verbose)
+      for (const AddedFile& file : added) Said(file.name, names);
+    if (!telling.quiet)
+      std::puts(("Added " + Plural(files.size(), "file", "files") + " to " +
+                 Displayed(paths.img, names) + ": " + std::to_string(files.size() - replaced) +
+                 " new, " + std::to_string(replaced) + " replaced.")
+                    .c_str());
     return EXIT_ALL_WRITTEN;
   });
 }
 
 int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
-           const NameCodec& names, const std::atomic<bool>& stop, bool force) {
+           const NameCodec& names, const std::atomic<bool>& stop, bool force, Telling telling) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     const RemoveOutcome outcome =
         RemoveEntries(fs, paths, patterns, TextOf(names), Options(stop, force));
     const std::vector<bool>& matched = outcome.matched;
-    std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
-               Displayed(paths.img, names) + ".")
-                  .c_str());
+    if (telling.verbose)
+      for (const std::string& name : outcome.names) Said(name, names);
+    if (!telling.quiet)
+      std::puts(("Removed " + Plural(outcome.removed, "entry", "entries") + " from " +
+                 Displayed(paths.img, names) + ".")
+                    .c_str());
     std::vector<std::string> unmatched;
     for (std::size_t i = 0; i < patterns.size(); ++i)
       if (!matched[i]) unmatched.push_back(patterns[i]);
@@ -297,7 +376,7 @@ int Remove(const std::string& imgPath, const std::vector<std::string>& patterns,
 }
 
 int Rename(const std::string& imgPath, const std::string& oldName, const std::string& newName,
-           const NameCodec& names, const std::atomic<bool>& stop, bool force) {
+           const NameCodec& names, const std::atomic<bool>& stop, bool force, Telling telling) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     const std::size_t renamed = RenameEntries(fs, paths, oldName, TypedName(newName, names),
                                               TextOf(names), Options(stop, force));
@@ -305,20 +384,21 @@ int Rename(const std::string& imgPath, const std::string& oldName, const std::st
       ReportUnmatched({oldName});
       return EXIT_SOME_FAILED;
     }
-    std::puts(("Renamed " + Plural(renamed, "entry", "entries") + " in " +
-               Displayed(paths.img, names) + ".")
-                  .c_str());
+    if (telling.verbose) std::puts((Printable(oldName) + " -> " + Printable(newName)).c_str());
+    if (!telling.quiet)
+      std::puts(("Renamed " + Plural(renamed, "entry", "entries") + " in " +
+                 Displayed(paths.img, names) + ".")
+                    .c_str());
     return EXIT_ALL_WRITTEN;
   });
 }
 
 int Compact(const std::string& imgPath, const NameCodec& names, const std::atomic<bool>& stop,
-            bool force) {
+            bool force, Telling telling) {
   return Change(imgPath, names, [&](FileSystem& fs, const ArchivePaths& paths) {
     const std::int64_t freed = CompactArchive(fs, paths, Options(stop, force));
-    std::puts(("Freed " + Plural(static_cast<std::size_t>(freed), "byte", "bytes") + " in " +
-               Displayed(paths.img, names) + ".")
-                  .c_str());
+    if (!telling.quiet)
+      std::puts(("Freed " + SizeText(freed) + " in " + Displayed(paths.img, names) + ".").c_str());
     return EXIT_ALL_WRITTEN;
   });
 }

@@ -38,6 +38,8 @@ class ConsoleText {
 // Makes standard output carry bytes exactly as written from here on (on Windows, where a
 // redirected one turns every "\n" into "\r\n" otherwise); elsewhere it does nothing.
 void BinaryStdout();
+// The same for standard input: bytes exactly as they come.
+void BinaryStdin();
 
 // The arguments after the program's name, in UTF-8 on Windows too, taken exactly from the
 // Unicode command line; one that is not Unicode text throws std::invalid_argument.

@@ -41,6 +41,7 @@ int TerminalWidth() {
 }
 
 void BinaryStdout() {}
+void BinaryStdin() {}
 
 ConsoleText::ConsoleText() = default;
 ConsoleText::~ConsoleText() = default;

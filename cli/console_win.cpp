@@ -69,6 +69,8 @@ void BinaryStdout() {
   ::_setmode(::_fileno(stdout), _O_BINARY);
 }
 
+void BinaryStdin() { ::_setmode(::_fileno(stdin), _O_BINARY); }
+
 ConsoleText::ConsoleText() : saved_(::GetConsoleOutputCP()) {
   // No console, nothing to set: redirected output is UTF-8 bytes as they are.
   if (saved_ == 0) return;

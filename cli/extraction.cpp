@@ -17,13 +17,14 @@ int ExitStatus(const RunOutcome& outcome) {
 RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::vector<std::string>& patterns,
                           const NameCodec& names, const std::atomic<bool>& stop,
-                          RunObserver& observer) {
+                          RunObserver& observer, bool keep) {
   // The window's run: files are finished on the run's pool while the next entries are written.
   ExtractionRun run(archive);
   RunProgress progress;
   std::int64_t inHand = 0;  // bytes of the entry being written
   const auto loaded = [&](const Archive& loadedArchive) {
-    RunTarget target{destination, std::nullopt, {}};
+    observer.Loaded(loadedArchive);
+    RunTarget target{destination, std::nullopt, {}, keep};
     if (!patterns.empty()) {
       Picked picked = PickEntries(loadedArchive, patterns, names.Ansi(),
                                   [&](std::string_view name) { return names.ToUtf8(name); });
@@ -44,6 +45,7 @@ RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
         if (done > 0) observer.EntryDone(progress);
         inHand = entry.Bytes();
         if (stop) run.RequestStop();
+        observer.EntryStarted(entry);
       });
   for (const EntryError& failure : outcome.failures) observer.EntryFailed(failure);
   if (!outcome.stopped && outcome.failure.empty()) {

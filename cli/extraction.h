@@ -33,6 +33,10 @@ int ExitStatus(const RunOutcome& outcome);
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
+  // The directory is in, before the first entry.
+  virtual void Loaded(const Archive& /*archive*/) {}
+  // Before each entry the run writes.
+  virtual void EntryStarted(const Archive::Entry& /*entry*/) {}
   virtual void EntryDone(const RunProgress& soFar) = 0;
   virtual void EntryFailed(const EntryError& failure) = 0;
 };
@@ -40,10 +44,11 @@ class RunObserver {
 // Loads the directory of the archive at paths and extracts the entries whose names match
 // patterns (every entry when there are none) into destination (ending in a separator). stop is
 // looked at between entries and between pieces of a long entry: the entry in hand is
-// abandoned, leaving no file, and the rest are left.
+// abandoned, leaving no file, and the rest are left. keep leaves the files already in
+// destination as they are.
 RunOutcome ExtractArchive(modArchive& archive, const ArchivePaths& paths,
                           const std::string& destination, const std::vector<std::string>& patterns,
                           const NameCodec& names, const std::atomic<bool>& stop,
-                          RunObserver& observer);
+                          RunObserver& observer, bool keep = false);
 
 }  // namespace sectorsieve::cli

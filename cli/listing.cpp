@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "messages.h"
 #include "progress.h"
 
 namespace sectorsieve::cli {
@@ -85,6 +86,9 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
 
 std::string CheckText(const Archive& archive, const ArchiveCheck& check, const NameCodec& names) {
   std::string text;
+  if (check.trailingBytes > 0)
+    text += Printable(Displayed(PartialRecord(archive.Paths().dir, check.trailingBytes), names)) +
+            ": the directory is damaged, or is no archive's\n";
   for (const std::size_t i : check.refused)
     text += "entry " + Named(archive, i, names) + " would not be extracted: it " +
             archive.Refusal(archive[i]) + "\n";
@@ -132,7 +136,8 @@ std::string CheckJson(const Archive& archive, const ArchiveCheck& check, const N
     json += std::string(json.ends_with("[") ? "" : ", ") + "{\"index\": " + std::to_string(entry) +
             ", \"folder\": " + JsonString(Utf8OrShown(folder, names)) + "}";
   return json + "], \"dataBytes\": " + std::to_string(archive.DataSize()) +
-         ", \"unusedBytes\": " + std::to_string(check.unusedBytes) + "}\n";
+         ", \"unusedBytes\": " + std::to_string(check.unusedBytes) +
+         ", \"trailingBytes\": " + std::to_string(check.trailingBytes) + "}\n";
 }
 
 std::string JsonString(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <span>
 #include <utility>
 
+#include "messages.h"
+
 namespace sectorsieve::cli {
 
 namespace {
@@ -38,8 +40,17 @@ bool IsUtf8(const std::string& text) {
 
 }  // namespace
 
-RunReport::RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width)
-    : err_(err), showProgress_(showProgress), width_(width), names_(names) {}
+RunReport::RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width,
+                     std::FILE* out)
+    : err_(err), out_(out), showProgress_(showProgress), width_(width), names_(names) {}
+
+void RunReport::Loaded(const Archive& archive) {
+  std::fputs(TrailingBytesWarning(archive, names_).c_str(), err_);
+}
+
+void RunReport::EntryStarted(const Archive::Entry& entry) {
+  if (out_) std::fputs((Printable(names_.Shown(EntryLabel(entry.Record()))) + "\n").c_str(), out_);
+}
 
 double RunReport::Seconds() const {
   return std::chrono::duration<double>(Clock::now() - start_).count();
@@ -118,6 +129,13 @@ std::string ProgressText(const RunProgress& soFar, double seconds, int width) {
          std::string(static_cast<std::size_t>(barWidth - filled), ' ') + "]" + tail;
 }
 
+std::string TrailingBytesWarning(const Archive& archive, const NameCodec& names) {
+  if (archive.TrailingBytes() == 0) return {};
+  return "sectorsieve: warning: " +
+         Printable(Displayed(PartialRecord(archive.Paths().dir, archive.TrailingBytes()), names)) +
+         ", which no entry is read from: the archive is damaged, or is no archive\n";
+}
+
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds) {
   const std::string written = std::to_string(outcome.written.entries) + " of " +
                               std::to_string(outcome.entries) + " entries (" +
@@ -125,6 +143,8 @@ std::string Summary(const RunOutcome& outcome, const std::string& destination, d
   std::string took = " in " + Fixed1(seconds) + " s.";
   if (outcome.replaced > 0)
     took += " " + std::to_string(outcome.replaced) + " replaced by a later entry of the same name.";
+  if (outcome.kept > 0)
+    took += " " + std::to_string(outcome.kept) + " kept, as files of their names were there.";
   switch (ExitStatus(outcome)) {
     case EXIT_ALL_WRITTEN:
       return "Extracted " + written + took;

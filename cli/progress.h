@@ -17,9 +17,13 @@ namespace sectorsieve::cli {
 // in place between them, a few times a second.
 class RunReport final : public RunObserver {
  public:
-  // width: the terminal's columns, which the progress line fits.
-  RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width = 80);
+  // width: the terminal's columns, which the progress line fits. Where out is given, each
+  // entry's name is written there as the run takes it.
+  RunReport(std::FILE* err, bool showProgress, const NameCodec& names, int width = 80,
+            std::FILE* out = nullptr);
 
+  void Loaded(const Archive& archive) override;
+  void EntryStarted(const Archive::Entry& entry) override;
   void EntryDone(const RunProgress& soFar) override;
   void EntryFailed(const EntryError& failure) override;
   // Clears the progress line, so that what follows starts on a clean line.
@@ -30,6 +34,7 @@ class RunReport final : public RunObserver {
   void Draw(const std::string& text);
 
   std::FILE* err_;
+  std::FILE* out_;
   bool showProgress_;
   int width_;
   const NameCodec& names_;
@@ -42,6 +47,8 @@ class RunReport final : public RunObserver {
 std::string SizeText(std::int64_t bytes);
 // " 42% [#######             ] 12/40 entries  1.2 MiB/s  0:05 left", width columns at most.
 std::string ProgressText(const RunProgress& soFar, double seconds, int width = 80);
+// A warning where the archive's directory file ends in part of a record, or empty.
+std::string TrailingBytesWarning(const Archive& archive, const NameCodec& names);
 // One line that says how the run ended.
 std::string Summary(const RunOutcome& outcome, const std::string& destination, double seconds);
 // text with every control character escaped ("\x1b", "\u009b"), so that a name can neither

@@ -21,6 +21,13 @@ class Utf8Folder final : public OutputFolder {
     }
   }
   void Remove(const std::string& temp) noexcept override { inner_->Remove(temp); }
+  bool Holds(const std::string& name) override {
+    try {
+      return inner_->Holds(Utf8Name(name, names_));
+    } catch (const IoError&) {
+      return false;  // no file has a name that does not convert
+    }
+  }
   void Keep(std::vector<FileId> files) override { inner_->Keep(std::move(files)); }
   // Spelled as the folder's path is, with "/" alone between folders.
   std::string Shown(std::string_view name) const override {

@@ -24,12 +24,21 @@ for file in "$program" "$manual" "$completion" \
   "$root/usr/share/doc/sectorsieve/copyright" "$root/usr/share/doc/sectorsieve/changelog.gz"; do
   [ -f "$file" ] || fail "$deb lacks ${file#"$root"}"
 done
-"$program" --version | grep -qx "sectorsieve [0-9.]*" || fail "the packaged program does not run"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$("$program" --version)" = "sectorsieve $version" ] ||
+  fail "the packaged program does not run, or its version is not the package's $version"
 
 # The commands as the program lists them, and those every version has.
 mapfile -t commands < <("$program" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p')
 for command in list extract pack; do
   [[ " ${commands[*]} " == *" $command "* ]] || fail "the program's help lacks $command"
+done
+# The description and the changelog name every command the program has.
+changelog=$(zcat "$root/usr/share/doc/sectorsieve/changelog.gz")
+description=$(dpkg-deb -f "$deb" Description)
+for command in "${commands[@]}"; do
+  grep -q "$command" <<<"$description" || fail "the description lacks $command"
+  grep -q "$command" <<<"$changelog" || fail "the changelog lacks $command"
 done
 
 warnings=$(MANWIDTH=80 man --warnings -l "$manual" 2>&1 >/dev/null)
@@ -38,6 +47,7 @@ page=$(MANWIDTH=80 man -l "$manual" 2>/dev/null | col -b)
 for heading in NAME SYNOPSIS COMMANDS OPTIONS "WHOLE OR NOT AT ALL" "EXIT STATUS" EXAMPLES; do
   grep -qx "$heading" <<<"$page" || fail "the manual page lacks its $heading section"
 done
+grep -Eq "6-byte +file" <<<"$page" || fail "the manual page does not say files come back as sectors"
 
 # What the completion offers after "sectorsieve WORDS...".
 offered() {
@@ -54,6 +64,20 @@ for command in "${commands[@]}"; do
     grep -q -- "$option" <<<"$page" || fail "the manual page lacks $command's $option"
   done
 done
+
+# help offers the commands; an unknown command and the archive's own files are offered nothing.
+scratch=$(mktemp -d)
+trap 'rm -rf "$root" "$scratch"' EXIT
+touch "$scratch/new.img" "$scratch/new.dir" "$scratch/notes.txt"
+helped=$(offered help "" 2>&1)
+[[ $first == *" help "* && $helped == *" list "* && $helped == *" compact "* ]] ||
+  fail "the completion does not offer help and its commands: $first / $helped"
+unknown=$(offered nosuch "" 2>&1)
+[ "$unknown" = "  " ] || fail "the completion of an unknown command says: $unknown"
+pages=$(offered list --codepage "" 2>&1)
+[[ $pages == *" 932 "* && $pages == *" 1258 "* ]] || fail "the completion offers no code pages: $pages"
+added=$(cd "$scratch" && offered add new.img "" 2>&1)
+[ "$added" = " notes.txt " ] || fail "the completion of add offers: $added"
 
 lintian --fail-on error "$deb" >&2 2> >(grep -v "root privileges" >&2) || fail "lintian finds errors in $deb"
 apt-get install -s "./$deb" 2>/dev/null | grep -q "^Inst sectorsieve " || fail "apt would not install $deb"

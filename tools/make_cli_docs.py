@@ -51,12 +51,12 @@ def entries(lines):
 
 
 def footer(found):
-    """The text after the last list: the help's closing words (the exit status)."""
+    """The help's closing paragraph that starts "Exit status:"."""
     for name in ("subcommands", "options"):
         if name in found:
-            lines = found[name]
-            gap = next((i for i, line in enumerate(lines) if not line.strip()), len(lines))
-            return " ".join(line.strip() for line in lines[gap:] if line.strip())
+            text = " ".join(line.strip() for line in found[name] if line.strip())
+            at = text.find("Exit status:")
+            return text[at:] if at >= 0 else ""
     return ""
 
 
@@ -98,6 +98,25 @@ def takes_value(name):
     return " " in name
 
 
+def value_name(name):
+    """'--codepage CP' -> 'CP': what the help calls the option's value."""
+    return name.split(" ")[1]
+
+
+def code_pages(commands):
+    """The code pages --codepage takes, as its help lists them: "874, 932 and 1250 to 1258"."""
+    for c in commands:
+        for name, description in c.options:
+            if option_words(name)[-1] == "--codepage":
+                listed = re.search(r"\(([^;]*);", description).group(1)
+                pages = []
+                for part in re.split(r", | and ", listed):
+                    low, _, high = part.partition(" to ")
+                    pages += [str(n) for n in range(int(low), int(high or low) + 1)]
+                return pages
+    return []
+
+
 def manual(template, version, top_summary, commands, global_options, exit_status):
     synopsis = "\n.br\n".join(f"\\fBsectorsieve\\fR {roff(c.usage[len('sectorsieve '):])}"
                               for c in commands)
@@ -109,7 +128,7 @@ def manual(template, version, top_summary, commands, global_options, exit_status
             body += [".TP", f"\\fI{roff(argument(name))}\\fR", roff(description)]
         for name, description in c.options:
             words = ", ".join(f"\\fB{roff(w)}\\fR" for w in option_words(name))
-            value = " \\fIN\\fR" if takes_value(name) else ""
+            value = f" \\fI{roff(value_name(name))}\\fR" if takes_value(name) else ""
             body += [".TP", words + value, roff(description)]
     options = []
     for name, description in global_options:
@@ -128,20 +147,30 @@ COMPLETION = """\
 # bash completion for sectorsieve, made from its own --help.
 _sectorsieve() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local command="" word i argument=0
+  local command="" word i argument=0 archive=""
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if [[ -z $command ]]; then
       [[ $word == -* ]] || command=$word
     elif [[ $word != -* ]] && ! _sectorsieve_takes_value "$command" "${COMP_WORDS[i - 1]}"; then
+      [[ $argument -eq 0 ]] && archive=$word
       ((argument++))
     fi
   done
   if [[ -z $command ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "@COMMANDS@ --help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "@COMMANDS@ help --help --version" -- "$cur")
     return
   fi
-  # The value of an option such as --codepage: nothing to offer.
+  if [[ $command == help ]]; then
+    [[ $argument -eq 0 ]] && mapfile -t COMPREPLY < <(compgen -W "@COMMANDS@" -- "$cur")
+    return
+  fi
+  [[ " @COMMANDS@ " == *" $command "* ]] || return
+  if [[ $prev == --codepage ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "@CODEPAGES@" -- "$cur")
+    return
+  fi
+  # The value of another option, such as --as: nothing to offer.
   _sectorsieve_takes_value "$command" "$prev" && return
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$(_sectorsieve_options "$command")" -- "$cur")
@@ -153,14 +182,17 @@ _sectorsieve() {
   if [[ " ${COMP_WORDS[*]} " == *" --stdout "* ]]; then
     read -ra arguments <<<"${arguments[*]/FOLDER/}"
   fi
-  kind=${arguments[argument]:-${arguments[-1]:-}}
+  [[ ${#arguments[@]} -gt 0 ]] || return
+  kind=${arguments[argument]:-${arguments[${#arguments[@]} - 1]}}
   [[ $argument -lt ${#arguments[@]} || $kind == *... ]] || return
   compopt -o filenames 2>/dev/null
   case $kind in
     ARCHIVE) mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[iI][mM][gG]' -- "$cur") ;;
     FOLDER) mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
     NAME*) ;;  # names inside the archive, not files here
-    *) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+    # Files to add, but not the archive's own two.
+    *) mapfile -t COMPREPLY < <(compgen -f -- "$cur" |
+         grep -vixF -e "$archive" -e "${archive%.*}.dir" -e "${archive%.*}.DIR") ;;
   esac
 }
 
@@ -198,6 +230,7 @@ def completion(commands):
         names = [argument(name) for name, _ in c.positionals]
         arguments.append(f'    {c.name}) echo "{" ".join(names)}" ;;')
     return (COMPLETION.replace("@COMMANDS@", " ".join(c.name for c in commands))
+            .replace("@CODEPAGES@", " ".join(code_pages(commands)))
             .replace("@OPTIONS@", "\n".join(options))
             .replace("@VALUES@", "\n".join(values) or "    *) ;;")
             .replace("@ARGUMENTS@", "\n".join(arguments)))

@@ -79,10 +79,9 @@ std::vector<DirEntry> ReadRecords(FileSystem& fs, const std::string& dirPath, bo
     const auto file = fs.OpenRead(dirPath);
     const std::int64_t whole = file->Size() / DIR_RECORD_SIZE * DIR_RECORD_SIZE;
     if (whole != file->Size() && !force)
-      throw ChangeError("cannot change " + Quoted(dirPath) + ": it ends in " +
-                        std::to_string(file->Size() - whole) +
-                        " bytes that are no whole record, which a change would drop; "
-                        "--force drops them");
+      throw ChangeError(
+          "cannot change the archive: " + PartialRecord(dirPath, file->Size() - whole) +
+          ", which a change would drop; --force drops them");
     const std::int64_t size = whole;
     std::vector<char> bytes(static_cast<std::size_t>(size));
     if (file->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
@@ -468,15 +467,19 @@ RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
   for (const std::string& p : patterns) wanted.emplace_back(p);
   std::vector<bool> matched(patterns.size(), false);
   std::vector<DirEntry> records;
+  std::vector<std::string> names;
   for (const DirEntry& record : current.records) {
     bool drop = false;
     for (std::size_t i = 0; i < wanted.size(); ++i)
       if (wanted[i].Matches(KeyOf(fs, RecordName(record), decode))) drop = matched[i] = true;
-    if (!drop) records.push_back(record);
+    if (drop)
+      names.push_back(RecordName(record));
+    else
+      records.push_back(record);
   }
   const std::size_t removed = current.records.size() - records.size();
   if (removed > 0) ReplaceDirectory(fs, current, records);
-  return {removed, matched};
+  return {removed, matched, std::move(names)};
 }
 
 std::size_t RenameEntries(FileSystem& fs, const ArchivePaths& paths, const std::string& pattern,

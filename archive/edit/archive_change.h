@@ -110,6 +110,7 @@ std::size_t AddFiles(FileSystem& fs, const ArchivePaths& paths, const std::vecto
 struct RemoveOutcome {
   std::size_t removed = 0;
   std::vector<bool> matched;
+  std::vector<std::string> names;  // of the entries removed, in directory order
 };
 RemoveOutcome RemoveEntries(FileSystem& fs, const ArchivePaths& paths,
                             const std::vector<std::string>& patterns, const NameText& decode,

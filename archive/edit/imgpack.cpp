@@ -35,13 +35,27 @@ std::string KindRefusal(ItemKind kind) {
   return "it is not a plain file";
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
 }  // namespace
 
+PackError::PackError(std::vector<std::string> reasons)
+    : std::runtime_error(Joined(reasons)), reasons_(std::move(reasons)) {}
+
 std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchivePaths& typed,
-                       const EntryNamer& entryName, const KeepGoing& keepGoing) {
+                       const EntryNamer& entryName, const KeepGoing& keepGoing, bool replace,
+                       const std::function<void(const std::string&)>& packed) {
   if (!fs.IsFolder(folder)) throw PackError(Quoted(folder) + " is not a folder");
   const ArchivePaths paths = SpelledArchive(fs, typed);
   const auto lock = BeginChange(fs, paths, keepGoing);
+  // Asked under the lock, so that no change makes the archive meanwhile.
+  if (!replace)
+    for (const std::string& path : {paths.img, paths.dir})
+      if (fs.Exists(path)) throw ArchiveExists(Quoted(path) + " exists already");
   std::vector<FolderItem> items;
   try {
     items = fs.ListFolder(folder);
@@ -51,29 +65,45 @@ std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchiveP
   // Entry name and the file it comes from, sorted by entry name.
   std::vector<std::pair<std::string, std::string>> entries;
   std::map<std::u32string, std::string> windowsNames;
+  // Every refusal, so that one run shows all that must change; in the order of the files' names.
+  std::map<std::string, std::string> refusals;
   for (const FolderItem& item : items) {
     const std::string path = Inside(folder, item.name);
     // The archive being written over and this program's own files are no part of what it holds.
     if (IsTemporaryName(item.name) || fs.SameFile(path, paths.img) || fs.SameFile(path, paths.dir))
       continue;
     const auto refuse = [&](const std::string& reason) {
-      return PackError("cannot pack " + Quoted(path) + ": " + reason);
+      refusals.emplace(item.name, "cannot pack " + Quoted(path) + ": " + reason);
     };
-    if (const std::string reason = KindRefusal(item.kind); !reason.empty()) throw refuse(reason);
+    if (const std::string reason = KindRefusal(item.kind); !reason.empty()) {
+      refuse(reason);
+      continue;
+    }
     const std::optional<std::string> name = entryName(item.name);
-    if (!name)
-      throw refuse("its name has characters that code page " + std::to_string(fs.Ansi().Id()) +
-                   " cannot hold exactly");
-    if (const std::string reason = RefusedNameReason(*name, fs.Ansi()); !reason.empty())
-      throw refuse(reason);
+    if (!name) {
+      refuse("its name has characters that code page " + std::to_string(fs.Ansi().Id()) +
+             " cannot hold exactly");
+      continue;
+    }
+    if (const std::string reason = RefusedNameReason(*name, fs.Ansi()); !reason.empty()) {
+      refuse(reason);
+      continue;
+    }
     const auto [other, fresh] = windowsNames.emplace(
         NameKey(item.name, fs.Ansi(),
                 [](std::string_view text) { return std::optional<std::string>(text); }),
         path);
-    if (!fresh)
-      throw refuse("Windows takes its name for that of " + Quoted(other->second) +
-                   ", and would extract only one of them");
+    if (!fresh) {
+      refuse("Windows takes its name for that of " + Quoted(other->second) +
+             ", and would extract only one of them");
+      continue;
+    }
     entries.emplace_back(*name, path);
+  }
+  if (!refusals.empty()) {
+    std::vector<std::string> reasons;
+    for (auto& [name, reason] : refusals) reasons.push_back(std::move(reason));
+    throw PackError(std::move(reasons));
   }
   std::sort(entries.begin(), entries.end());
 
@@ -82,6 +112,7 @@ std::size_t PackFolder(FileSystem& fs, const std::string& folder, const ArchiveP
   for (const auto& [name, file] : entries) {
     if (keepGoing && !keepGoing()) throw ChangeInterrupted();
     records.push_back(change.AppendFile(name, file, file, keepGoing));
+    if (packed) packed(name);
   }
   change.Commit(records);
   return entries.size();

@@ -41,10 +41,22 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
     RequestStop();
     return false;
   };
+  // What the folder held before the run, asked before any entry is written: of two entries of
+  // one name, the later still replaces the earlier.
+  std::vector<bool> existing(target.keepExisting ? count : 0);
+  for (std::size_t i = 0; i < existing.size(); ++i) {
+    const Archive::Entry& entry = archive[target.picked ? (*target.picked)[i] : i];
+    existing[i] = !entry.Refused() && folder.folder->Holds(std::string(entry.FileName()));
+  }
   try {
     for (std::size_t i = 0; i < count; ++i) {
       const Archive::Entry& entry = archive[target.picked ? (*target.picked)[i] : i];
       if (stopRequested_) break;
+      if (!existing.empty() && existing[i]) {
+        ++kept_;
+        ++processed_;
+        continue;
+      }
       if (before) before(processed_, entry);
       if (stopRequested_) break;
       if (nextReplaced != replaced.end() && *nextReplaced == entry.Index()) {
@@ -100,6 +112,7 @@ RunOutcome ExtractionRun::Extract(const ArchivePaths& paths,
   archive_.CloseArchive();
   outcome.processed = processed_;
   outcome.replaced = replaced_;
+  outcome.kept = kept_;
   outcome.written = written_;
   // A stop asked for once the last entry was in hand stopped nothing.
   outcome.stopped = stopRequested_ && outcome.failure.empty() &&

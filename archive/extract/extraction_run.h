@@ -22,6 +22,7 @@ struct RunOutcome {
   RunFailures failures;                // in directory order
   std::string failure;                 // why the run could not go on as a whole, or empty
   bool stopped = false;                // asked to stop, and so ended before the last entry
+  std::size_t kept = 0;                // left out, as a file of their name was there already
   std::vector<std::string> unmatched;  // names asked for that picked no entry
 };
 
@@ -32,6 +33,8 @@ struct RunTarget {
   std::string destination;
   std::optional<std::vector<std::size_t>> picked;
   std::vector<std::string> unmatched;
+  // Files already in the folder stay as they are: their entries are left out.
+  bool keepExisting = false;
 };
 
 // One extraction of the entries of an archive, in directory order. The calling thread writes
@@ -78,6 +81,7 @@ class ExtractionRun {
   std::atomic<bool> stopRequested_{false};
   std::size_t processed_ = 0;
   std::size_t replaced_ = 0;
+  std::size_t kept_ = 0;
   FinishPool::Finished written_;  // once Run has returned or thrown, for the outcome
 };
 

@@ -24,4 +24,10 @@ inline std::string NotInTheArchive(std::string_view name) {
   return std::string(name) + ": not in the archive";
 }
 
+// A directory file whose length is no whole number of records: its last bytes are no entry.
+inline std::string PartialRecord(std::string_view dirPath, long long bytes) {
+  return Quoted(dirPath) + " ends in " + std::to_string(bytes) +
+         (bytes == 1 ? " byte that is" : " bytes that are") + " no whole record";
+}
+
 }  // namespace sectorsieve

@@ -157,7 +157,20 @@ std::optional<ArchivePaths> ArchiveOfDataFile(std::string_view imgPath, const Co
 
 std::string ArchivePathRefusal(std::string_view imgPath, const CodePage& cp) {
   if (ArchiveOfDataFile(imgPath, cp)) return {};
-  return "\"" + std::string(imgPath) + "\" does not name an archive's .img file";
+  const std::string refusal =
+      "\"" + std::string(imgPath) + "\" does not name an archive's .img file";
+  // The directory file named instead: point to its data file, spelled in the same case.
+  const std::size_t at = imgPath.size() - std::min(imgPath.size(), kDirectoryExtension.size());
+  std::string extension(imgPath.substr(at));
+  if (Upper(extension) != Upper(kDirectoryExtension)) return refusal;
+  for (std::size_t i = 1; i < extension.size(); ++i) {
+    const bool upper = std::isupper(static_cast<unsigned char>(extension[i]));
+    const char c = kDataExtension[i];
+    extension[i] = upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+  }
+  const std::string img = std::string(imgPath.substr(0, at)) + extension;
+  if (!ArchiveOfTypedDataFile(img, cp)) return refusal;
+  return refusal + ": give its .img file, \"" + img + "\"";
 }
 
 std::string StripNulls(std::string_view text) {

@@ -138,6 +138,9 @@ class OutputFolder {
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
   // Removes a temporary file this folder made; never follows a link.
   virtual void Remove(const std::string& temp) noexcept = 0;
+  // Whether something is at name (a link itself, not what it leads to); false where a folder
+  // part of name is missing or cannot be followed, where Rename would fail anyway.
+  virtual bool Holds(const std::string& name) = 0;
   // Files that Rename never replaces, whatever name leads to them: it throws KeptFile instead.
   // Set before the first Rename.
   virtual void Keep(std::vector<FileId> files) = 0;

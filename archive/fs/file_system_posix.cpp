@@ -216,8 +216,47 @@ class PosixFolder final : public OutputFolder {
   }
 
   void Rename(const std::string& temp, const std::string& name) override {
-    // Folder by folder from the one opened, never following a link.
     unique_fd part;
+    const std::size_t start = OpenParent(name, part);
+    const int at = part ? part.get() : dir_.get();
+    const std::string leaf = AsWindowsReadsIt(name.substr(start));
+    if (leaf.empty()) throw IoError("its name names no file once Windows reads it");
+    // A new name replaces nothing: only a name already taken is asked what it is.
+    if (temp.starts_with(kUnnamed)) {
+      if (LinkUnnamed(temp, at, leaf)) return;
+      if (errno != EEXIST) ThrowErrno();
+      ThrowIfKept(at, leaf);
+      return Replace(temp, at, leaf);
+    }
+    ThrowIfKept(at, leaf);
+    if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) != 0) ThrowErrno();
+  }
+
+  void Remove(const std::string& temp) noexcept override {
+    if (!temp.starts_with(kUnnamed)) ::unlinkat(dir_.get(), temp.c_str(), 0);
+  }
+
+  bool Holds(const std::string& name) override {
+    unique_fd part;
+    std::size_t start = 0;
+    try {
+      start = OpenParent(name, part);
+    } catch (const IoError&) {
+      return false;
+    }
+    const std::string leaf = AsWindowsReadsIt(name.substr(start));
+    struct stat st {};
+    return !leaf.empty() &&
+           ::fstatat(part ? part.get() : dir_.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+
+  void Keep(std::vector<FileId> files) override { keep_ = std::move(files); }
+
+ private:
+  // Opens the folder that holds name into part, folder by folder from the one opened, never
+  // following a link (part stays empty for the folder itself); returns where name's leaf
+  // starts. Throws LinkInTheWay or NoSuchFolder for a folder part that cannot be followed.
+  std::size_t OpenParent(const std::string& name, unique_fd& part) const {
     int at = dir_.get();
     std::size_t start = 0;
     for (std::size_t end = FindSeparator(name, 0, ansi_); end != std::string::npos;
@@ -237,26 +276,9 @@ class PosixFolder final : public OutputFolder {
       part = std::move(next);
       at = part.get();
     }
-    const std::string leaf = AsWindowsReadsIt(name.substr(start));
-    if (leaf.empty()) throw IoError("its name names no file once Windows reads it");
-    // A new name replaces nothing: only a name already taken is asked what it is.
-    if (temp.starts_with(kUnnamed)) {
-      if (LinkUnnamed(temp, at, leaf)) return;
-      if (errno != EEXIST) ThrowErrno();
-      ThrowIfKept(at, leaf);
-      return Replace(temp, at, leaf);
-    }
-    ThrowIfKept(at, leaf);
-    if (::renameat(dir_.get(), temp.c_str(), at, leaf.c_str()) != 0) ThrowErrno();
+    return start;
   }
 
-  void Remove(const std::string& temp) noexcept override {
-    if (!temp.starts_with(kUnnamed)) ::unlinkat(dir_.get(), temp.c_str(), 0);
-  }
-
-  void Keep(std::vector<FileId> files) override { keep_ = std::move(files); }
-
- private:
   // Links the unnamed file at path (kUnnamed and its descriptor) as name in folder at; false,
   // with errno set, when it cannot.
   static bool LinkUnnamed(const std::string& path, int at, const std::string& name) {

@@ -289,6 +289,15 @@ class WinFolder final : public OutputFolder {
     }
   }
 
+  // A link at the name counts as a file there; so does a folder.
+  bool Holds(const std::string& name) override {
+    try {
+      return ::GetFileAttributesW(At(ToWide(name, names_).text).c_str()) != INVALID_FILE_ATTRIBUTES;
+    } catch (const IoError&) {
+      return false;  // no file has a name the system cannot be given
+    }
+  }
+
   // Spelled as the folder's path is, with "\" alone between folders.
   std::string Shown(std::string_view name) const override {
     return ShownIn(WithSeparator(std::string(name), '\\', names_), names_);

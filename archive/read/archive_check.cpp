@@ -7,6 +7,7 @@ namespace sectorsieve {
 
 ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const NameText& toUtf8) {
   ArchiveCheck check;
+  check.trailingBytes = archive.TrailingBytes();
   std::vector<std::size_t> all(archive.size());
   std::iota(all.begin(), all.end(), std::size_t{0});
   for (const Archive::Entry& entry : archive) {

@@ -34,9 +34,10 @@ struct ArchiveCheck {
   std::vector<Hidden> hidden;            // in directory order of entry
   std::vector<NeedsFolder> needFolders;  // in directory order, of the entries not refused
   std::int64_t unusedBytes = 0;          // of the data file, that no entry's bytes cover
+  std::int64_t trailingBytes = 0;        // of the directory file, that make no whole record
 
-  // Every entry would be extracted into a new folder.
-  bool Sound() const { return refused.empty() && needFolders.empty(); }
+  // Every entry would be extracted into a new folder, and the directory holds nothing else.
+  bool Sound() const { return refused.empty() && needFolders.empty() && trailingBytes == 0; }
 };
 
 // archive checked as extraction would see it, with names compared as Windows compares them.

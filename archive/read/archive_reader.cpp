@@ -88,10 +88,12 @@ Archive ArchiveReader::ReadArchive(const ArchivePaths& view,
   }
 
   const std::string& path = archive.paths_.dir;
+  std::unique_ptr<InputFile> dirFile;
   try {
-    const auto dirFile = fs_.OpenRead(path);
+    dirFile = fs_.OpenRead(path);
     // A trailing fragment shorter than a record is not an entry.
     const std::int64_t records = dirFile->Size() / DIR_RECORD_SIZE;
+    archive.trailingBytes_ = dirFile->Size() % DIR_RECORD_SIZE;
     // More records than this machine can address, or than an entry's index can count, cannot
     // be held, whatever memory is free.
     if (records > std::numeric_limits<std::ptrdiff_t>::max() / DIR_RECORD_SIZE ||
@@ -131,6 +133,13 @@ Archive ArchiveReader::ReadArchive(const ArchivePaths& view,
       }
     }
   } catch (const IoError& e) {
+    // Not opened: said as what the user named, the .img, where neither file is there or the
+    // .img is a folder.
+    if (!dirFile && fs_.IsFolder(archive.paths_.img))
+      throw RunError(Quoted(archive.paths_.img) + " is a folder, not an archive's .img file");
+    if (!dirFile && !fs_.Exists(archive.paths_.img) && !fs_.Exists(path))
+      throw RunError("There is no archive " + Quoted(archive.paths_.img) + ": neither it nor " +
+                     Quoted(path) + " exists");
     throw RunError("The directory file " + Quoted(path) + " could not be read: " + e.what());
   } catch (const std::bad_alloc&) {
     throw RunError("There is not enough memory to read the directory file " + Quoted(path) + ".");

@@ -83,6 +83,9 @@ class Archive {
   const std::string& DataFailure() const { return dataFailure_; }
   // The data file the directory was read beside, when it could be told.
   const std::optional<FileId>& DataId() const { return dataId_; }
+  // Bytes at the end of the directory file that make no whole record, and so no entry: the
+  // file is damaged, or is no directory file at all.
+  std::int64_t TrailingBytes() const { return trailingBytes_; }
 
  private:
   friend class ArchiveReader;
@@ -93,6 +96,7 @@ class Archive {
   // a NUL or 0x10 inside, or spaces before the padding. Kept aside, so that an entry stays small.
   std::vector<std::pair<std::uint32_t, std::array<char, ENTRY_NAME_LENGTH>>> oddFields_;
   std::int64_t dataSize_ = 0;
+  std::int64_t trailingBytes_ = 0;
   // The data file the directory was read beside: compact and pack put a new one in its place.
   std::optional<FileId> dataId_;
   std::string dataFailure_;

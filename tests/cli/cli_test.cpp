@@ -168,9 +168,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RunFailureCase{"NoDirectoryFile", {"extract", "@missing.img", "@"}, "missing.dir\""},
         RunFailureCase{"NotAnImgFile", {"list", "@archive.dir"}, "archive.dir\" does not name"},
-        RunFailureCase{"NoDestination", {"extract", "@archive.img", "@nowhere"}, "nowhere"},
+        RunFailureCase{"DestinationIsAFile",
+                       {"extract", "@archive.img", "@archive.dir"},
+                       "archive.dir\" is not a folder"},
         RunFailureCase{"NoDataFileToList", {"list", "@lonely.img"}, "lonely.dir"},
-        RunFailureCase{"UnknownVerb", {"unpack", "@archive.img"}, "--help"},
         RunFailureCase{"MissingFolder", {"extract", "@archive.img"}, "FOLDER"},
         RunFailureCase{"PackNoFolder", {"pack", "@nothing", "@packed.img"}, "\" is not a folder"},
         RunFailureCase{"UnknownCodePage",
@@ -249,16 +250,93 @@ TEST_F(CommandLine, HelpAndAnythingButACommandGetTheUsage) {
   EXPECT_NE(help.out.find("Usage: sectorsieve [OPTIONS] SUBCOMMAND"), std::string::npos);
   const Output listHelp = RunProgram({"help", "list"});
   EXPECT_EQ(listHelp.status, 0);
-  EXPECT_NE(listHelp.out.find("Usage: list [OPTIONS] ARCHIVE"), std::string::npos);
+  // As list --help has it, and without the exit status every command would repeat.
+  EXPECT_NE(listHelp.out.find("Usage: sectorsieve list [OPTIONS] ARCHIVE"), std::string::npos);
+  EXPECT_EQ(listHelp.out, RunProgram({"list", "--help"}).out);
+  EXPECT_EQ(listHelp.out.find("Exit status"), std::string::npos) << listHelp.out;
+  EXPECT_NE(listHelp.out.find("--codepage CP "), std::string::npos) << listHelp.out;
+  // Where a user will read it before packing: files come back as whole sectors.
+  EXPECT_NE(RunProgram({"help", "pack"}).out.find("(a 6-byte file as 2048 bytes)"),
+            std::string::npos);
 
   const Output none = RunProgram({});
   EXPECT_EQ(none.status, 2);
   EXPECT_TRUE(none.err.starts_with("Lists, ")) << none.err;
-  const Output unknown = RunProgram({"unpack", Img()});
-  EXPECT_EQ(unknown.status, 2);
-  EXPECT_TRUE(unknown.err.starts_with("sectorsieve: \"unpack\" is not a command\nLists,"))
-      << unknown.err;
 }
+
+struct MistypedCase {
+  const char* label;
+  std::vector<std::string> args;  // "@" stands for the test's folder
+  std::string said;               // what standard error holds, after the folder's path
+};
+
+class CommandLineMistyped : public CommandLine,
+                            public ::testing::WithParamInterface<MistypedCase> {};
+
+// What a user types wrong gets a message that says what was wrong and what to type, and no
+// page of usage to find it in.
+TEST_P(CommandLineMistyped, SaysWhatWasWrongAndExitsWithTwo) {
+  WriteArchive(Record(0, 1, "a.bin"), PatternBytes(2048));
+  fs::create_directory(dir_.path() / "folder.img");
+  std::vector<std::string> args;
+  std::string said = GetParam().said;
+  for (std::size_t at; (at = said.find('@')) != std::string::npos;)
+    said.replace(at, 1, dir_.path().string() + kSeparator);
+  for (std::string a : GetParam().args)
+    args.push_back(a.starts_with("@") ? (dir_.path() / a.substr(1)).string() : a);
+
+  const Output run = RunProgram(args);
+
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Usage:"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandLineMistyped,
+    ::testing::Values(
+        MistypedCase{"NoSuchArchive",
+                     {"list", "@new.img"},
+                     "sectorsieve: There is no archive \"@new.img\": neither it nor \"@new.dir\" "
+                     "exists\n"},
+        MistypedCase{"AFolder",
+                     {"list", "@folder.img"},
+                     "sectorsieve: \"@folder.img\" is a folder, not an archive's .img file\n"},
+        MistypedCase{"TheDirectoryFile",
+                     {"list", "@archive.dir"},
+                     "\"@archive.dir\" does not name an archive's .img file: give its .img file, "
+                     "\"@archive.img\"\n"},
+        MistypedCase{"TheDirectoryFileInCapitals",
+                     {"list", "@archive.DIR"},
+                     ": give its .img file, \"@archive.IMG\"\n"},
+        MistypedCase{"ANameThatStartsWithADash",
+                     {"list", "-x.img"},
+                     "sectorsieve: unknown option \"-x.img\" of list; a name that starts with "
+                     "\"-\" goes after \"--\": sectorsieve list -- -x.img\n"
+                     "Run \"sectorsieve list --help\" for more.\n"},
+        MistypedCase{"StdoutWithoutName",
+                     {"extract", "--stdout", "@archive.img"},
+                     "sectorsieve: NAME is missing: sectorsieve extract --stdout ARCHIVE NAME\n"},
+        MistypedCase{"ExtractWithoutFolder",
+                     {"extract", "@archive.img"},
+                     "sectorsieve: FOLDER is missing: sectorsieve extract ARCHIVE FOLDER"},
+        MistypedCase{"LowerV", {"-v"}, "sectorsieve: unknown option \"-v\": options come after"},
+        MistypedCase{"UpperV", {"-V"}, "sectorsieve: unknown option \"-V\": options come after"},
+        MistypedCase{"HelpOfNoCommand",
+                     {"help", "nosuch"},
+                     "sectorsieve: \"nosuch\" is not a command\nRun \"sectorsieve --help\" for "
+                     "the commands.\n"},
+        MistypedCase{"Typo",
+                     {"lsit", "@archive.img"},
+                     "sectorsieve: \"lsit\" is not a command; did you mean \"list\"?\n"},
+        MistypedCase{"FarFromAnyCommand",
+                     {"frobnicate"},
+                     "sectorsieve: \"frobnicate\" is not a command\nRun"},
+        MistypedCase{"PointsToTheCommandsHelp",
+                     {"remove", "@archive.img"},
+                     "Run \"sectorsieve remove --help\" for more.\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // An argument that starts with "/" is a path on every platform, never an option.
 TEST_F(CommandLine, OnlyDashesStartOptions) {
@@ -267,16 +345,158 @@ TEST_F(CommandLine, OnlyDashesStartOptions) {
   EXPECT_EQ(run.err, "sectorsieve: \"/json\" does not name an archive's .img file\n");
 }
 
-TEST_F(CommandLine, PackRefusalLeavesNoArchive) {
-  fs::create_directory(dir_.path() / "in");
-  WriteBytes(dir_.path() / "in" / "has space", "x");
+// Every file that cannot be packed is told in one run, so that all can be mended at once.
+TEST_F(CommandLine, PackTellsEveryFileItRefusesAndLeavesNoArchive) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / "fine.txt", "x");
+  WriteBytes(in / "has space", "x");
+  WriteBytes(in / "name-of-twenty-five-bytes", "x");
+  fs::create_directory(in / "sub");
 
-  const Output run = RunProgram({"pack", (dir_.path() / "in").string(), dir_ / "packed.img"});
+  const Output run = RunProgram({"pack", in.string(), dir_ / "packed.img"});
 
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("has space\": its name holds a space"), std::string::npos) << run.err;
+  const std::string at = "sectorsieve: cannot pack \"" + (in / "").string();
+  EXPECT_EQ(run.err, at + "has space\": its name holds a space\n" + at +
+                         "name-of-twenty-five-bytes\": its name is longer than 24 bytes\n" + at +
+                         "sub\": it is a folder, and only plain files can be packed\n"
+                         "sectorsieve: nothing was packed: 3 files cannot be packed\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "packed.img"));
   EXPECT_FALSE(fs::exists(dir_.path() / "packed.dir"));
+}
+
+// pack makes a new archive; one that is there is replaced only when the user says so.
+TEST_F(CommandLine, PackRefusesAnArchiveThatIsThereUnlessForced) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteArchive(Record(0, 1, "old.bin"), PatternBytes(2048));
+  WriteBytes(in / "new.txt", "new");
+  for (const std::string there : {"archive.img", "archive.dir"}) {
+    SCOPED_TRACE(there);
+    fs::remove(dir_.path() / (there == "archive.img" ? "archive.dir" : "archive.img"));
+    const std::string before = ReadBytes(dir_.path() / there);
+    const Output refused = RunProgram({"pack", in.string(), Img()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "sectorsieve: \"" + (dir_ / there) +
+                               "\" exists already: add files to it with \"sectorsieve add\", or "
+                               "replace it with \"sectorsieve pack --force\"\n");
+    EXPECT_EQ(ReadBytes(dir_.path() / there), before);
+    WriteArchive(Record(0, 1, "old.bin"), PatternBytes(2048));
+  }
+  const Output forced = RunProgram({"pack", "--force", in.string(), Img()});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(ReadBytes(dir_ / "archive.dir"), Record(0, 1, "new.txt"));
+}
+
+// As tar -k: files already there stay as they are, and the summary counts them.
+TEST_F(CommandLine, KeepLeavesTheFilesThatAreThere) {
+  WriteArchive(Record(0, 1, "a.bin") + Record(1, 1, "b.bin") + Record(2, 1, "c.bin"),
+               PatternBytes(3 * 2048));
+  MakeOut();
+  WriteBytes(fs::path(Out()) / "a.bin", "mine");
+  WriteBytes(fs::path(Out()) / "b.bin", "mine too");
+
+  const Output kept = RunProgram({"extract", "-k", Img(), Out()});
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_NE(kept.out.find("Extracted 1 of 3 entries (2.0 KiB)"), std::string::npos) << kept.out;
+  EXPECT_NE(kept.out.find(" 2 kept, as files of their names were there."), std::string::npos)
+      << kept.out;
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "a.bin"), "mine");
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "b.bin"), "mine too");
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "c.bin"), PatternBytes(3 * 2048).substr(2 * 2048));
+
+  const Output replaced = RunProgram({"extract", Img(), Out()});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_EQ(ReadBytes(fs::path(Out()) / "a.bin"), PatternBytes(2048));
+}
+
+// As unzip -d and 7-Zip's -o: a FOLDER that is not there is made, and the user told.
+TEST_F(CommandLine, AFolderThatIsNotThereIsMadeWithItsParents) {
+  WriteArchive(Record(0, 1, "a.bin"), PatternBytes(2048));
+  const fs::path deep = dir_.path() / "new" / "deeper";
+  const Output run = RunProgram({"extract", Img(), deep.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "sectorsieve: created the folder \"" + deep.string() + "\"\n");
+  EXPECT_EQ(ReadBytes(deep / "a.bin"), PatternBytes(2048));
+
+  // Nothing is made for an archive that is not there.
+  const Output none = RunProgram({"extract", dir_ / "none.img", (dir_.path() / "x").string()});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_FALSE(fs::exists(dir_.path() / "x"));
+}
+
+// As tar has them: -v names each entry, -q prints nothing but errors; one archive, step by step.
+TEST_F(CommandLine, VerboseNamesEachEntryAndQuietPrintsOnlyErrors) {
+  const fs::path in = dir_.path() / "in";
+  fs::create_directory(in);
+  WriteBytes(in / "a.txt", "a");
+  WriteBytes(in / "b.txt", "b");
+  WriteBytes(dir_.path() / "c.txt", "c");
+  const std::string img = Img(), out = Out(), c = (dir_.path() / "c.txt").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string out;  // all of it, or its start where a summary with a time follows
+  } steps[] = {
+      {{"pack", "-v", in.string(), img}, "a.txt\nb.txt\nPacked 2 files into "},
+      {{"extract", "-v", img, out}, "a.txt\nb.txt\nExtracted 2 of 2 entries "},
+      {{"extract", "-q", img, out}, ""},
+      {{"add", "-v", img, c}, "c.txt\nAdded 1 file to "},
+      {{"add", "-q", img, c}, ""},
+      {{"remove", "-v", img, "?.TXT"}, "a.txt\nb.txt\nc.txt\nRemoved 3 entries from "},
+      {{"add", "-q", img, c, "--as", "d.txt"}, ""},
+      {{"rename", "-v", img, "d.txt", "e.txt"}, "d.txt -> e.txt\nRenamed 1 entry in "},
+      {{"rename", "-q", img, "e.txt", "f.txt"}, ""},
+      {{"compact", "-q", img}, ""},
+      {{"pack", "-q", "--force", in.string(), img}, ""},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.args[0] + " " + step.args[1]);
+    const Output run = RunProgram(step.args);
+    EXPECT_LE(run.status, 1) << run.err;
+    EXPECT_TRUE(step.out.empty() ? run.out.empty() : run.out.starts_with(step.out)) << run.out;
+  }
+  // -q keeps the errors.
+  const Output missing = RunProgram({"remove", "-q", img, "none"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "none: not in the archive\n");
+}
+
+// "-" is standard input, as Unix tools take it: its bytes under the name --as gives.
+TEST_F(CommandLine, AddTakesStandardInputAsAFileNamedByAs) {
+  const std::string bytes = "line\r\nnext\x1a" + PatternBytes(3000);
+  const Output added = RunProgram({"add", Img(), "-", "--as", "piped.bin"}, bytes);
+  EXPECT_EQ(added.status, 0) << added.err;
+  EXPECT_TRUE(RunProgram({"extract", "--stdout", Img(), "piped.bin"}).outBytes == Sectors(bytes));
+  EXPECT_EQ(ListTree(dir_.path()), (std::set<std::string>{"archive.dir", "archive.img"}));
+
+  const Output unnamed = RunProgram({"add", Img(), "-"}, bytes);
+  EXPECT_EQ(unnamed.status, 2);
+  EXPECT_EQ(unnamed.err,
+            "sectorsieve: FILE \"-\" is standard input: give the entry's name with --as\n");
+}
+
+// A directory that is not a whole number of records is damaged, or no directory at all.
+TEST_F(CommandLine, APartialRecordIsWarnedOfAndCheckCountsIt) {
+  WriteArchive(Record(0, 1, "a.bin") + "tail", PatternBytes(2048));
+  MakeOut();
+  const std::string warning = "sectorsieve: warning: \"" + dir_ / "archive.dir" +
+                              "\" ends in 4 bytes that are no whole record, which no entry is read "
+                              "from: the archive is damaged, or is no archive\n";
+  const Output listed = RunProgram({"list", Img()});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, warning);
+  const Output extracted = RunProgram({"extract", Img(), Out()});
+  EXPECT_EQ(extracted.status, 0);
+  EXPECT_EQ(extracted.err, warning);
+  const Output checked = RunProgram({"check", Img()});
+  EXPECT_EQ(checked.status, 1);
+  EXPECT_TRUE(checked.out.starts_with("\"" + dir_ / "archive.dir" +
+                                      "\" ends in 4 bytes that are no whole record"))
+      << checked.out;
+  EXPECT_NE(RunProgram({"check", "--json", Img()}).out.find("\"trailingBytes\": 4}"),
+            std::string::npos);
 }
 
 TEST_F(CommandLine, PackThenExtractGivesBackEveryFile) {
@@ -461,7 +681,7 @@ TEST_F(CommandLine, EditCommandsChangeTheArchiveInPlaceAndSayWhatTheyDid) {
        "",
        "sectorsieve: \"sub/a.txt\" cannot be an entry's name: its name holds a \"/\""},
       {{"add", "@e.img", "@gone\x01.txt"}, 2, "", "sectorsieve: cannot read \""},
-      {{"compact", "@e.img"}, 0, "Freed 6144 bytes in ", ""},
+      {{"compact", "@e.img"}, 0, "Freed 6.0 KiB in ", ""},
   };
   for (const EditStep& step : steps) {
     std::vector<std::string> args;
@@ -804,13 +1024,15 @@ TEST_F(CommandLine, CheckAsJson) {
             "{\"entries\": 4, \"refused\": [{\"index\": 3, \"name\": \"n\", \"refusal\": \"has a "
             "negative size\"}], \"overlaps\": [{\"index\": 1, \"other\": 0}, {\"index\": 2, "
             "\"other\": 0}], \"replaced\": [{\"index\": 0, \"by\": 2}], \"needFolders\": [], "
-            "\"dataBytes\": 6144, \"unusedBytes\": 2048}\n");
+            "\"dataBytes\": 6144, \"unusedBytes\": 2048, \"trailingBytes\": 0}\n");
 }
 
-TEST_F(CommandLine, VersionIsTheWindowsVersionRecord) {
+// As the packages name it ("1.0"), not as the version record writes it ("1.00").
+TEST_F(CommandLine, VersionIsThePackagesVersion) {
   const Output run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, std::string("sectorsieve ") + SECTORSIEVE_VERSION_TEXT + "\n");
+  EXPECT_EQ(run.out, std::string("sectorsieve ") + std::to_string(SECTORSIEVE_VERSION_MAJOR) + "." +
+                         std::to_string(SECTORSIEVE_VERSION_MINOR) + "\n");
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ struct Output {
   std::string outBytes;  // standard output exactly as the program wrote it
 };
 
-// Runs the program with args and waits for it to end.
-Output RunProgram(const std::vector<std::string>& args);
+// Runs the program with args, input on its standard input, and waits for it to end.
+Output RunProgram(const std::vector<std::string>& args, const std::string& input = {});
 
 }  // namespace sectorsieve::testing

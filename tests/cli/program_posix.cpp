@@ -9,12 +9,15 @@
 
 namespace sectorsieve::testing {
 
-Output RunProgram(const std::vector<std::string>& args) {
+Output RunProgram(const std::vector<std::string>& args, const std::string& input) {
   const TempDir files;
+  const std::string in = files / "in";
   const std::string out = files / "out";
   const std::string err = files / "err";
+  WriteBytes(in, input);
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
   ::posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0644);
   ::posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0644);
   std::vector<std::string> argv = {SECTORSIEVE_CLI};

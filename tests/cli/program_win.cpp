@@ -12,20 +12,24 @@ namespace sectorsieve::testing {
 
 namespace {
 
-unique_hfile Inheritable(const fs::path& path) {
+unique_hfile Inheritable(const fs::path& path, bool read = false) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return unique_hfile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                    CREATE_ALWAYS, 0, nullptr));
+  return unique_hfile(::CreateFileW(path.c_str(), read ? GENERIC_READ : GENERIC_WRITE,
+                                    FILE_SHARE_READ, &inherit, read ? OPEN_EXISTING : CREATE_ALWAYS,
+                                    0, nullptr));
 }
 
 }  // namespace
 
-Output RunProgram(const std::vector<std::string>& args) {
+Output RunProgram(const std::vector<std::string>& args, const std::string& input) {
   const TempDir files;
+  const fs::path in = files.path() / "in";
   const fs::path out = files.path() / "out";
   const fs::path err = files.path() / "err";
+  WriteBytes(in, input);
   Output result;
   {
+    const auto inFile = Inheritable(in, true);
     const auto outFile = Inheritable(out);
     const auto errFile = Inheritable(err);
     std::wstring program(MAX_PATH * 2, L'\0');
@@ -42,6 +46,7 @@ Output RunProgram(const std::vector<std::string>& args) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inFile.get();
     startup.hStdOutput = outFile.get();
     startup.hStdError = errFile.get();
     const PROCESS_INFORMATION info =

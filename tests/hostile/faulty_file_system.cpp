@@ -160,6 +160,7 @@ class FaultyFolder final : public OutputFolder {
     fs_.Rename(*real_, temp, name);
   }
   void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+  bool Holds(const std::string& name) override { return real_->Holds(name); }
   void Keep(std::vector<FileId> files) override { real_->Keep(std::move(files)); }
   std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 

@@ -53,6 +53,7 @@ class HookedFileSystem final : public ForwardingFileSystem {
       real_->Rename(temp, fs_.renameTo ? fs_.renameTo(name) : name);
     }
     void Remove(const std::string& temp) noexcept override { real_->Remove(temp); }
+    bool Holds(const std::string& name) override { return real_->Holds(name); }
     void Keep(std::vector<FileId> files) override { real_->Keep(std::move(files)); }
     std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
