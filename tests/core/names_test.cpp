@@ -339,7 +339,64 @@ TEST(WindowsSeam, RefusesNamesThatTheSystemReadsAsOutsideTheFolder) {
   }
   EXPECT_EQ(ListTree(root.path()), before);
 }
+
+// Made for such a name, a file is no device and lands nowhere outside: the rename refuses it.
+TEST(WindowsSeam, AFileMadeForANameTheSystemReadsAsOutsideIsRefusedToo) {
+  TempDir root;
+  fs::create_directories(root.path() / "out" / "x");
+  const auto before = ListTree(root.path());
+  const auto folder = SystemFileSystem().OpenFolder(root / "out");
+  for (const std::string name : {"...\\escaped", "x\\..\\..\\escaped", "CON", "x\\nul.txt"}) {
+    SCOPED_TRACE(name);
+    const auto file = folder->Create(name);
+    file->Close();
+    EXPECT_THROW(folder->Rename(file->Name(), name), IoError);
+    folder->Remove(file->Name());
+  }
+  EXPECT_EQ(ListTree(root.path()), before);
+}
 #endif
+
+// A file made for a name is there only once whole: dropped before it is closed, it leaves
+// nothing, not even over a file the name had; closed and renamed, it is the name's. On
+// Windows each folder it was made through is held until the folder opened goes, so that no
+// link takes its place meanwhile.
+TEST(OutputFolders, AFileMadeForANameIsThereOnlyOnceWhole) {
+  TempDir root;
+  const fs::path out = root.path() / "out";
+  fs::create_directories(out / "sub");
+  WriteBytes(out / "taken.bin", "old");
+  auto folder = SystemFileSystem().OpenFolder(testing::Utf8Path(out));
+  const struct {
+    std::string name;
+    fs::path file;
+  } cases[] = {{"new.bin", "new.bin"},
+               {"sub\\new.bin", fs::path("sub") / "new.bin"},
+               {"taken.bin", "taken.bin"}};
+  for (const auto& [name, path] : cases) {
+    SCOPED_TRACE(name);
+    const auto before = ListTree(out);
+    auto dropped = folder->Create(name);
+    dropped->Write("part", 4);
+    const std::string temp = dropped->Name();
+    dropped.reset();
+    folder->Remove(temp);
+    EXPECT_EQ(ListTree(out), before);
+    EXPECT_EQ(testing::ReadBytes(out / "taken.bin"), "old");
+
+    const auto file = folder->Create(name);
+    file->Write("whole", 5);
+    file->Close();
+    folder->Rename(file->Name(), name);
+    EXPECT_EQ(testing::ReadBytes(out / path), "whole");
+  }
+  EXPECT_EQ(ListTree(out), (std::set<std::string>{"new.bin", "sub/", "sub/new.bin", "taken.bin"}));
+#ifdef _WIN32
+  EXPECT_THROW(fs::rename(out / "sub", out / "moved"), fs::filesystem_error);
+  folder.reset();
+  fs::rename(out / "sub", out / "moved");
+#endif
+}
 
 }  // namespace
 }  // namespace sectorsieve

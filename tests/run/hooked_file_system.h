@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,11 +44,20 @@ class HookedFileSystem final : public ForwardingFileSystem {
     Folder(std::unique_ptr<OutputFolder> real, HookedFileSystem& fs)
         : real_(std::move(real)), fs_(fs) {}
     std::unique_ptr<OutputFile> CreateTemp() override {
-      if (fs_.beforeCreate) fs_.beforeCreate(fs_.created_ + 1);
-      auto real = real_->CreateTemp();
-      std::lock_guard lock(fs_.mutex_);
-      fs_.peakOpen = std::max(fs_.peakOpen, ++fs_.open_);
-      return std::make_unique<File>(std::move(real), fs_, ++fs_.created_);
+      return Hooked([&] { return real_->CreateTemp(); });
+    }
+    // Under the name the file is to be renamed to; where that rename is to fail, under a
+    // temporary name, as the real folder makes files whose names it cannot take.
+    std::unique_ptr<OutputFile> Create(const std::string& name) override {
+      return Hooked([&] {
+        std::optional<std::string> to = name;
+        try {
+          if (fs_.renameTo) to = fs_.renameTo(name);
+        } catch (const IoError&) {
+          to.reset();
+        }
+        return to ? real_->Create(*to) : real_->CreateTemp();
+      });
     }
     void Rename(const std::string& temp, const std::string& name) override {
       real_->Rename(temp, fs_.renameTo ? fs_.renameTo(name) : name);
@@ -57,6 +67,14 @@ class HookedFileSystem final : public ForwardingFileSystem {
     std::string Shown(std::string_view name) const override { return real_->Shown(name); }
 
    private:
+    std::unique_ptr<OutputFile> Hooked(const std::function<std::unique_ptr<OutputFile>()>& create) {
+      if (fs_.beforeCreate) fs_.beforeCreate(fs_.created_ + 1);
+      auto real = create();
+      std::lock_guard lock(fs_.mutex_);
+      fs_.peakOpen = std::max(fs_.peakOpen, ++fs_.open_);
+      return std::make_unique<File>(std::move(real), fs_, ++fs_.created_);
+    }
+
     std::unique_ptr<OutputFolder> real_;
     HookedFileSystem& fs_;
   };
