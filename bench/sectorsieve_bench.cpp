@@ -378,7 +378,9 @@ std::string WinePath(const fs::path& path) {
 // The prefix made and its wineserver started, to stay until StopWine; nothing timed pays for
 // either.
 void StartWine() {
-  ::setenv("WINEPREFIX", (gWindowsBuild / "wineprefix-bench").c_str(), 1);
+  const fs::path prefix = gWindowsBuild / "wineprefix-bench";
+  fs::create_directories(prefix);
+  ::setenv("WINEPREFIX", prefix.c_str(), 1);
   ::setenv("WINEDEBUG", "-all", 1);
   ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
   if (std::system("wineserver -p && wineboot -i >/dev/null 2>&1") != 0)
