@@ -5,13 +5,13 @@
 // kernel copy its bytes. W2cli times W2 through the command line program, a whole process as
 // a user starts it, and W2cli1 the same with every side pinned to one processor.
 // W4 races finishing files on a pool of 8 against finishing them in series, where closing a
-// file costs time.
+// file costs time. W5 times the Windows console program under Wine against the Win32 floor.
 //
 // E1 to E3 time the command line's changes of an archive in place (edit_rows.cpp), C1 to C4
 // the contents window's list (contents_bench.cpp).
 //
-//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|C|E|all]... [--pairs N]
-//                     [--finishers N] [--dir PATH]
+//   sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|W5|D1|E4|C|E|all]... [--pairs N]
+//                     [--finishers N] [--dir PATH] [--windows WIN64-BUILD]
 
 #include <fcntl.h>
 #include <sched.h>
@@ -58,8 +58,9 @@ constexpr std::int64_t MiB = 1024 * KiB;
 constexpr std::int64_t GiB = 1024 * MiB;
 // Against `cp -r` of the same tree: W1's large files leave the run little of its own to pay,
 // W2's small ones a rename each; W2cli adds a whole process.
+// W5 against the floor of Windows' own file functions.
 double TimeTarget(const std::string& workload) {
-  return workload == "W1" ? 0.70 : workload == "W2" ? 0.85 : 1.00;
+  return workload == "W1" ? 0.70 : workload == "W2" ? 0.85 : workload == "W5" ? 1.20 : 1.00;
 }
 // Against the floor, on two processors and on one.
 constexpr double FLOOR_TARGET = 1.15;
@@ -90,6 +91,7 @@ struct Workload {
   bool memoryTarget = false;
   bool throughProgram = false;     // extracted by `sectorsieve extract`, not by the core in a child
   bool oneCore = false;            // every side pinned to the first processor, as `taskset -c 0`
+  bool underWine = false;          // the Windows programs, against the Win32 floor
   std::vector<std::string> peers;  // tools that race too: "GNU tar", "bsdtar", "unzip"
   bool floor = false;              // and the floor; unnamedFloor, the floor of unnamed files
   bool unnamedFloor = false;
@@ -135,18 +137,20 @@ Workload MakeWorkload(const std::string& name, unsigned finishers) {
     w.sizes[1] = maxSectors * sector;
     w.peers = {"GNU tar", "bsdtar", "unzip"};
     w.floor = true;
-  } else if (name == "W2" || name == "W2cli" || name == "W2cli1" || name == "W4") {
+  } else if (name == "W2" || name == "W2cli" || name == "W2cli1" || name == "W4" || name == "W5") {
     // W2cli and W2cli1 have W2's seed, so all three extract the same archive.
-    const int count = name == "W4" ? 20000 : 100000;
+    const int count = name == "W4" || name == "W5" ? 20000 : 100000;
     w.shape = name == "W2"      ? "100,000 entries of 2 to 8 KiB"
               : name == "W4"    ? "20,000 of 2-8 KiB, 2 ms per close"
+              : name == "W5"    ? "20,000 of 2-8 KiB, Windows, Wine"
               : name == "W2cli" ? "W2 through sectorsieve extract"
                                 : "W2cli on one processor";
+    w.underWine = name == "W5";
     w.throughProgram = name == "W2cli" || name == "W2cli1";
     w.oneCore = name == "W2cli1";
     if (name == "W2") w.peers = {"GNU tar", "bsdtar", "unzip"};
     if (w.throughProgram) w.peers = {"GNU tar"};
-    w.floor = name != "W4";
+    w.floor = name != "W4" && name != "W5";
     w.unnamedFloor = w.throughProgram;
     for (int i = 0; i < count; ++i)
       w.sizes.push_back(sector * (1 + static_cast<std::int64_t>(rng.Next() % 4)));
@@ -232,6 +236,9 @@ class SlowCloseFileSystem final : public sectorsieve::ForwardingFileSystem {
         : real_(std::move(real)) {}
     std::unique_ptr<sectorsieve::OutputFile> CreateTemp() override {
       return std::make_unique<SlowCloseFile>(real_->CreateTemp());
+    }
+    std::unique_ptr<sectorsieve::OutputFile> Create(const std::string& name) override {
+      return std::make_unique<SlowCloseFile>(real_->Create(name));
     }
     void Rename(const std::string& temp, const std::string& name) override {
       real_->Rename(temp, name);
@@ -360,6 +367,30 @@ Extraction TimeProgram(const fs::path& base, const fs::path& destination, bool o
                      oneCore, expectedStatus);
 }
 
+// W5: the win64 build folder whose programs Wine runs, in a prefix of the benchmark's own
+// there that one wineserver serves from the first round to the last.
+fs::path gWindowsBuild;
+
+// A Linux path as Wine's programs reach it.
+std::string WinePath(const fs::path& path) {
+  std::string wine = "Z:" + fs::absolute(path).string();
+  std::replace(wine.begin(), wine.end(), '/', '\\');
+  return wine;
+}
+
+// The prefix made and its wineserver started, to stay until StopWine; nothing timed pays for
+// either.
+void StartWine() {
+  const fs::path prefix = gWindowsBuild / "wineprefix-bench";
+  fs::create_directories(prefix);
+  ::setenv("WINEPREFIX", prefix.c_str(), 1);
+  ::setenv("WINEDEBUG", "-all", 1);
+  ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  if (std::system("wineserver -p && wineboot -i >/dev/null 2>&1") != 0)
+    throw std::runtime_error("Wine did not start");
+}
+void StopWine() { (void)std::system("wineserver -k"); }
+
 // D1: a directory of a million records (a hostile one may have 33 million) loaded as the run
 // loads it, asking to go on between pieces as the window does.
 constexpr int DIRECTORY_RECORDS = 1000000;
@@ -486,6 +517,23 @@ const Peer PEERS[] = {
 std::vector<Side> MakeSides(const Workload& w, const fs::path& tree, const fs::path& base) {
   const bool one = w.oneCore;
   std::vector<Side> sides;
+  if (w.underWine) {
+    const std::string dir = WinePath(fs::path(base) += ".dir");
+    const std::string img = WinePath(fs::path(base) += ".img");
+    const std::string cli = (gWindowsBuild / "cli" / "sectorsieve-cli.exe").string();
+    const std::string floor = (gWindowsBuild / "bench" / "sectorsieve_floor_win.exe").string();
+    sides.push_back(
+        {"sectorsieve-cli.exe", [cli, img](auto& to) {
+           return TimeCommand({"wine", cli, "extract", "--quiet", img, WinePath(to)}, false);
+         }});
+    sides.push_back({"floor", [floor, dir, img](auto& to) {
+                       return TimeCommand({"wine", floor, dir, img, WinePath(to)}, false);
+                     }});
+    sides.push_back({"floor, temporary names", [floor, dir, img](auto& to) {
+                       return TimeCommand({"wine", floor, "--temp", dir, img, WinePath(to)}, false);
+                     }});
+    return sides;
+  }
   sides.push_back({w.throughProgram ? "sectorsieve extract" : "extract", [&w, base](auto& to) {
                      return w.throughProgram ? TimeProgram(base, to, w.oneCore)
                                              : TimeExtraction(base, to, w.extractor, w.oneCore);
@@ -666,9 +714,9 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
 
 [[noreturn]] void Usage() {
   std::cerr
-      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|D1|E4|C|E|all]... "
+      << "usage: sectorsieve_bench [--workload W1|W2|W2cli|W2cli1|W3|W4|W5|D1|E4|C|E|all]... "
          "[--pairs N] "
-         "[--finishers N] [--dir PATH]\n"
+         "[--finishers N] [--dir PATH] [--windows WIN64-BUILD]\n"
          "  --workload  one of these, again for more; all of them by default\n"
          "  W1  5,000 entries of 2 KiB to 4 MiB, about 500 MiB; with GNU tar, bsdtar, unzip\n"
          "      and the floor\n"
@@ -678,6 +726,9 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "  W3  1 entry of 1 GiB, with the extraction's peak resident memory\n"
          "  W4  20,000 entries of 2 to 8 KiB, each close taking 2 ms longer: finishing on\n"
          "      a pool of 8 against finishing in series\n"
+         "  W5  20,000 entries of 2 to 8 KiB: sectorsieve-cli.exe extract under Wine against\n"
+         "      the Win32 floor (sectorsieve_floor_win.exe), and that floor with temporary\n"
+         "      names; only with --windows\n"
          "  D1  loading a directory of 1,000,000 records: time and peak resident memory; with\n"
          "      D2, the command line extracting 1,000,000 records with empty names\n"
          "  E4  `sectorsieve extract` of one named entry of 1,000,000 records against `list`\n"
@@ -688,7 +739,8 @@ void PrintTable(const std::vector<Result>& results, int pairs) {
          "  --pairs  timed rounds per workload after one warm-up round (default 5)\n"
          "  --finishers  threads finishing files in W1 to W3 (default: the system's, 1 where\n"
          "               two processors are free, else 0: each file finished before the next)\n"
-         "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n";
+         "  --dir    where the temporary folder goes (default $TMPDIR or /tmp)\n"
+         "  --windows  the win64 build folder (build/win64) whose programs W5 runs under Wine\n";
   std::exit(2);
 }
 
@@ -706,7 +758,8 @@ int main(int argc, char** argv) {
     const std::string value = argv[++i];
     if (arg == "--workload" &&
         (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
-         value == "W4" || value == "D1" || value == "E4" || value == "C" || value == "E" ||
+         value == "W4" || value == "W5" || value == "D1" || value == "E4" || value == "C" ||
+         value == "E" ||
          value == "all"))
       which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
@@ -717,6 +770,8 @@ int main(int argc, char** argv) {
       finishers = static_cast<unsigned>(std::stoi(value));
     else if (arg == "--dir")
       dir = value;
+    else if (arg == "--windows")
+      gWindowsBuild = fs::absolute(value);
     else
       Usage();
   }
@@ -728,6 +783,12 @@ int main(int argc, char** argv) {
   std::vector<Workload> workloads;
   for (const char* name : {"W1", "W2", "W2cli", "W2cli1", "W3", "W4"})
     if (chosen(name)) workloads.push_back(MakeWorkload(name, finishers));
+  if (chosen("W5") && gWindowsBuild.empty() &&
+      std::find(which.begin(), which.end(), "W5") != which.end()) {
+    std::cerr << "sectorsieve_bench: W5 needs --windows, the win64 build folder\n";
+    return 2;
+  }
+  if (chosen("W5") && !gWindowsBuild.empty()) workloads.push_back(MakeWorkload("W5", finishers));
 
   std::string pattern = (dir / "sectorsieve-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -746,8 +807,16 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &stop, nullptr);
 
   std::vector<Result> results;
+  bool wine = false;
+  scope_exit stopWine([&] {
+    if (wine) StopWine();
+  });
   try {
     for (const Workload& w : workloads) {
+      if (w.underWine && !wine) {
+        wine = true;
+        StartWine();
+      }
       // The archive, the tree, the peers' archives and one step's folder exist at once.
       struct statvfs fsStats {};
       if (::statvfs(root.c_str(), &fsStats) == 0) {

@@ -79,7 +79,7 @@ WrittenEntry modArchive::WriteEntry(const Archive& archive, const Archive::Entry
   Prepare(archive, entry);
   std::unique_ptr<OutputFile> outFile;
   try {
-    outFile = destination.folder->CreateTemp();
+    outFile = destination.folder->Create(std::string(entry.FileName()));
   } catch (const IoError& e) {
     throw RunError("The destination folder " + Quoted(destination.path) +
                    " could not be written: " + e.what());

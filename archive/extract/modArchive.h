@@ -32,10 +32,10 @@ class modArchive : public ArchiveReader {
   // archive's own files. Throws RunError when it cannot.
   Destination OpenDestination(const Archive& archive, const std::string& destination);
   // Writes the entry's bytes into a new file in destination, left to finish (close, then
-  // rename to its name) on any thread. Throws EntryError for a fault of this entry, RunError
-  // when the data file or the destination folder cannot be used. keepGoing is asked between
-  // pieces of a long entry; when it says no, the entry is abandoned as a failed one is, its
-  // temporary file removed, and EntryStopped is thrown.
+  // rename to its name where it has another) on any thread. Throws EntryError for a fault of
+  // this entry, RunError when the data file or the destination folder cannot be used.
+  // keepGoing is asked between pieces of a long entry; when it says no, the entry is abandoned
+  // as a failed one is, its file removed, and EntryStopped is thrown.
   WrittenEntry WriteEntry(const Archive& archive, const Archive::Entry& entry,
                           Destination& destination, const std::function<bool()>& keepGoing = {});
   // Writes the entry's bytes to out, as WriteEntry would put them in its file. Throws as

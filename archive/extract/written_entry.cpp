@@ -25,7 +25,7 @@ WrittenEntry::WrittenEntry(WrittenEntry&& other) noexcept
 WrittenEntry::~WrittenEntry() {
   if (!pending_) return;
   const std::string temp = file_->Name();
-  // Windows removes no file that is still open.
+  // Windows removes no file that is still open; one made under its name goes as it closes.
   file_.reset();
   destination_.folder->Remove(temp);
 }

@@ -15,9 +15,10 @@ struct Destination {
   std::unique_ptr<OutputFolder> folder;
 };
 
-// An entry whose bytes are in a temporary file in the destination, not yet under its name.
+// An entry whose bytes are in a new file in the destination, not yet complete under its name:
+// a temporary file, or one under its name that the system removes unless it is closed whole.
 // Finishing it (closing, then renaming) may happen on another thread than the writing; until
-// it has succeeded, the temporary file is removed when this object goes.
+// it has succeeded, the file is removed when this object goes.
 class WrittenEntry {
  public:
   WrittenEntry(Destination& destination, std::unique_ptr<OutputFile> file, std::string name,
@@ -32,9 +33,9 @@ class WrittenEntry {
 
   // Flushes and closes the file. Throws EntryError when it is not complete.
   void Close();
-  // Renames the closed file over its name, so that the file appears complete or not at all.
-  // Throws EntryError when it cannot, a link on the way included, and when the file there is
-  // the archive's own.
+  // Renames the closed file over its name, so that the file appears complete or not at all;
+  // one made under its name is there already. Throws EntryError when it cannot, a link on the
+  // way included, and when the file there is the archive's own.
   void Rename();
 
  private:
@@ -43,7 +44,7 @@ class WrittenEntry {
   std::string name_;
   std::string label_;
   std::int64_t bytes_;
-  bool pending_ = true;  // the temporary file exists and is ours to remove
+  bool pending_ = true;  // the file exists and is ours to remove
 };
 
 }  // namespace sectorsieve

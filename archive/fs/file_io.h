@@ -105,7 +105,8 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
   // Its temporary name in the folder that made it; for a file that has none yet, the path by
-  // which the system reaches it.
+  // which the system reaches it; for one made under its entry's name (OutputFolder::Create),
+  // a name by which the folder knows it as such.
   virtual const std::string& Name() const = 0;
   virtual void Write(const char* data, std::size_t count) = 0;
   // Appends up to count bytes of source, from offset, without passing them through this
@@ -119,7 +120,8 @@ class OutputFile {
   // Appends count zero bytes as a hole, which takes no room on the disk, where the system
   // can. Returns false when it appended nothing; the caller writes the zeros itself.
   virtual bool AppendHole(std::int64_t /*count*/) { return false; }
-  // Flushes and closes; a failure here means the file is not complete.
+  // Flushes and closes; a failure here means the file is not complete, and one made under its
+  // entry's name is gone once this object is.
   virtual void Close() = 0;
 };
 
@@ -132,11 +134,19 @@ class OutputFolder {
   virtual ~OutputFolder() = default;
   // Creates a new file in the folder itself, under a name no entry can have.
   virtual std::unique_ptr<OutputFile> CreateTemp() = 0;
-  // Gives the closed temporary file the name name, replacing what is there in one step (a
-  // link at name itself included, which is replaced, not followed). Throws LinkInTheWay
-  // when one of name's folder parts is a link, NoSuchFolder when one is no folder.
+  // Creates a new file that is to become the file name once Rename gives it that name. Where
+  // nothing has the name yet and the system removes a file that a process leaves unfinished,
+  // however it ends, the file is made under name itself: no one can see it as complete before
+  // Close, the system removes it if its object goes before that, and Rename has nothing left to
+  // do. Otherwise it is a temporary file, as CreateTemp makes it.
+  virtual std::unique_ptr<OutputFile> Create(const std::string& /*name*/) { return CreateTemp(); }
+  // Gives the closed file from Create or CreateTemp, by its Name() temp, the name name,
+  // replacing what is there in one step (a link at name itself included, which is replaced,
+  // not followed). Throws LinkInTheWay when one of name's folder parts is a link, NoSuchFolder
+  // when one is no folder.
   virtual void Rename(const std::string& temp, const std::string& name) = 0;
-  // Removes a temporary file this folder made; never follows a link.
+  // Removes a temporary file this folder made, once its object is gone; never follows a link.
+  // A file made under its entry's name is already gone then.
   virtual void Remove(const std::string& temp) noexcept = 0;
   // Whether something is at name (a link itself, not what it leads to); false where a folder
   // part of name is missing or cannot be followed, where Rename would fail anyway.

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "file_io.h"
@@ -95,9 +97,22 @@ class WinInputFile final : public InputFile {
   unique_hfile h_;
 };
 
+// Marks the file of h, a handle with DELETE access, to be removed as its last handle closes,
+// however its process ends, or clears that mark.
+bool MarkForRemoval(HANDLE h, bool remove) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(remove)};
+  return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// What a file made under its entry's name goes by: this and the name, which no temporary name
+// starts with and no Windows file name holds.
+constexpr std::string_view kUnderItsName = "*";
+
 class WinOutputFile final : public OutputFile {
  public:
-  WinOutputFile(unique_hfile h, std::string name) : h_(std::move(h)), name_(std::move(name)) {}
+  // marked: made under its entry's name and marked for removal, until Close clears the mark.
+  WinOutputFile(unique_hfile h, std::string name, bool marked = false)
+      : h_(std::move(h)), name_(std::move(name)), marked_(marked) {}
   const std::string& Name() const override { return name_; }
   void Write(const char* data, std::size_t count) override {
     while (count > 0) {
@@ -108,13 +123,18 @@ class WinOutputFile final : public OutputFile {
       count -= put;
     }
   }
+  // A mark that does not clear keeps the handle, and the file goes as it closes with this
+  // object.
   void Close() override {
+    if (marked_ && !MarkForRemoval(h_.get(), false)) ThrowLastError();
+    marked_ = false;
     if (!::CloseHandle(h_.release())) ThrowLastError();
   }
 
  private:
   unique_hfile h_;
   std::string name_;
+  bool marked_;
 };
 
 // This process's temporary names, with a tag drawn once.
@@ -239,6 +259,37 @@ class WinFolder final : public OutputFolder {
     RemoveLeftovers();
   }
 
+  // A new name costs one create, as for any program that writes a file, and the folder parts
+  // once per run. Under Wine every lookup of a name reads the whole folder; on Windows each
+  // is a trip through the file system's filters.
+  std::unique_ptr<OutputFile> Create(const std::string& name) override {
+    if (underNames_) try {
+        const WideName wide = ToWide(name, names_);
+        if (HeldFolders(wide, name)) {
+          // The name was free, so the file is no other: not the archive's, not a link's.
+          const std::wstring path = At(wide.text);
+          unique_hfile h(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+          if (h && MarkForRemoval(h.get(), true))
+            return std::make_unique<WinOutputFile>(std::move(h), std::string(kUnderItsName) + name,
+                                                   true);
+          if (h) {
+            // A file system that cannot remove a file so: every file takes a temporary name
+            // from now on, and this empty one goes, as a leftover does.
+            underNames_ = false;
+            h.reset();
+            const std::string fresh = CreateTemp()->Name();
+            RemoveSafely(At(Utf16(fresh)), path);
+          }
+        }
+      } catch (const IoError&) {
+        // A name refused, or a link on the way: the rename says so, as for any file.
+      }
+    // Something has the name: what it is, and whether it may be replaced, is asked as the
+    // temporary file is renamed over it.
+    return CreateTemp();
+  }
+
   std::unique_ptr<OutputFile> CreateTemp() override {
     while (true) {
       std::string name = Temps().Next();
@@ -250,13 +301,13 @@ class WinFolder final : public OutputFolder {
   }
 
   void Rename(const std::string& temp, const std::string& name) override {
-    const WideName wide = ToWide(name, names_);
-    // Junctions and links look like folders to the path functions: ask each folder part.
-    for (const WideName::Part& part : wide.folders) {
-      const DWORD attributes = ::GetFileAttributesW(At(wide.text.substr(0, part.wideEnd)).c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        throw LinkInTheWay(name.substr(0, part.nameEnd));
+    if (temp.starts_with(kUnderItsName)) {
+      if (std::string_view(temp).substr(kUnderItsName.size()) != name)
+        throw IoError("it was made under another name");
+      return;
     }
+    const WideName wide = ToWide(name, names_);
+    HeldFolders(wide, name);
     const std::wstring path = At(wide.text);
     // Asked on the renaming thread, right before the rename: a handle open during another
     // rename over the same file would make that one fail. A link at the name is not followed,
@@ -280,8 +331,10 @@ class WinFolder final : public OutputFolder {
     ThrowLastError();
   }
 
-  // The temporary name is one no entry can have, so nothing can have put a link there.
+  // The temporary name is one no entry can have, so nothing can have put a link there. A file
+  // made under its name went as it closed.
   void Remove(const std::string& temp) noexcept override {
+    if (temp.starts_with(kUnderItsName)) return;
     try {
       ::DeleteFileW(At(Utf16(temp)).c_str());
     } catch (const IoError&) {
@@ -328,10 +381,41 @@ class WinFolder final : public OutputFolder {
     RemoveLeftoversIn(full_, [this] { return At(Utf16(CreateTemp()->Name())); });
   }
 
+  // Whether every folder part of name (in wide) is a folder that this run holds open. Each is
+  // asked once per run: held without sharing its removal, no one renames or removes it, so it
+  // stays the folder it was found to be and no link takes its place. Junctions and links look
+  // like folders to the path functions: throws LinkInTheWay at a part that is one. A part that
+  // is no folder, or cannot be held, is asked again each time.
+  bool HeldFolders(const WideName& wide, const std::string& name) {
+    std::lock_guard lock(heldMutex_);
+    bool all = true;
+    for (const WideName::Part& part : wide.folders) {
+      std::wstring relative = wide.text.substr(0, part.wideEnd);
+      if (held_.contains(relative)) continue;
+      const std::wstring path = At(relative);
+      // Held first, then asked: a link there before it was held shows as one.
+      unique_hfile folder(::CreateFileW(
+          path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      const DWORD attributes = ::GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw LinkInTheWay(name.substr(0, part.nameEnd));
+      if (folder && attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        held_.emplace(std::move(relative), std::move(folder));
+      else
+        all = false;
+    }
+    return all;
+  }
+
   unique_hfile dir_;
   std::wstring full_;  // the folder's full path, ending in "\"
   CodePage names_;
   std::vector<FileId> keep_;
+  std::atomic<bool> underNames_{true};  // new files are made under their entries' names
+  std::mutex heldMutex_;
+  std::unordered_map<std::wstring, unique_hfile> held_;  // folder parts, relative to the folder
 };
 
 }  // namespace

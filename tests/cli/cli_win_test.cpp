@@ -5,10 +5,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <string>
 #include <vector>
 
-#include "program.h"
+#include "program_win.h"
 #include "test_support.h"
 #include "unix_link.h"
 #include "win_handles.h"
@@ -207,6 +208,77 @@ TEST(CommandLineBesideOthers, ListReadsBesideAnAppenderAndCompactSaysWhichFileWa
   EXPECT_EQ(after.status, 0) << after.err;
   EXPECT_EQ(after.out, "     0  b.txt                               0         2048\n");
   EXPECT_EQ(ReadBytes(img), PatternBytes(2 * 2048).substr(2048));
+}
+
+// A kill while an entry is written leaves no file under its name, nor any other: the file was
+// made under the name, and the system removes it as the killed process's handles close.
+TEST(CommandLineKilled, LeavesNoFileUnderTheNameOfTheEntryItWrote) {
+  TempDir root;
+  constexpr std::int32_t kSectors = 1 << 17;  // 256 MiB, a pattern sector every 8 MiB
+  WriteBytes(root.path() / "a.dir", Record(0, kSectors, "big.bin"));
+  WriteSparseData(root.path() / "a.img", kSectors, 1 << 12);
+  const fs::path out = root.path() / "out";
+  fs::create_directory(out);
+
+  const unique_kernel_handle program = StartProgram({"extract", root / "a.img", Utf8Path(out)});
+  // Killed once the file has some of its bytes.
+  std::int64_t seen = 0;
+  while (seen == 0 && ::WaitForSingleObject(program.get(), 1) == WAIT_TIMEOUT) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW((out / "big.bin").c_str(), GetFileExInfoStandard, &data))
+      seen = std::int64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+  }
+  ASSERT_TRUE(::TerminateProcess(program.get(), 9));
+  ::WaitForSingleObject(program.get(), INFINITE);
+
+  EXPECT_GT(seen, 0);
+  EXPECT_LT(seen, std::int64_t{kSectors} * 2048);
+  EXPECT_EQ(Names(out), std::vector<std::wstring>{});
+}
+
+// Names the folder has already are replaced, in the folder and in a folder of it, and the
+// later of two entries that Windows takes for one name wins whichever way its file was made;
+// no temporary file stays.
+TEST(CommandLineReplacing, ReplacesTheNamesTakenAndLeavesNoTemporaryFile) {
+  TempDir root;
+  const fs::path out = root.path() / "out";
+  fs::create_directories(out / "sub");
+  const struct {
+    const char* entry;
+    const char* taken;  // the file the folder has under the name before the run, or ""
+    const char* file;   // where the entry's bytes end, or "" when a later entry replaces them
+  } entries[] = {
+      {"new.bin", "", "new.bin"},
+      {"old.bin", "old.bin", "old.bin"},
+      {"sub\\old.bin", "sub\\old.bin", "sub\\old.bin"},
+      {"twice.bin", "", ""},
+      {"TWICE.BIN", "", "twice.bin"},
+      {"again.bin", "again.bin", ""},
+      {"Again.Bin.", "", "again.bin"},
+      {"sub\\new.bin", "", "sub\\new.bin"},
+  };
+  std::string records;
+  for (std::size_t i = 0; i < std::size(entries); ++i) {
+    records += Record(static_cast<std::int32_t>(i), 1, entries[i].entry);
+    if (*entries[i].taken) WriteBytes(out / entries[i].taken, "taken");
+  }
+  const std::string data = PatternBytes(std::size(entries) * 2048);
+  WriteBytes(root.path() / "a.img", data);
+  WriteBytes(root.path() / "a.dir", records);
+
+  const Output run = RunProgram({"extract", root / "a.img", Utf8Path(out)});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::wstring> names = Names(out);
+  for (std::wstring& name : names)
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"again.bin", L"new.bin", L"old.bin", L"sub",
+                                              L"twice.bin"}));
+  EXPECT_EQ(Names(out / "sub"), (std::vector<std::wstring>{L"new.bin", L"old.bin"}));
+  for (std::size_t i = 0; i < std::size(entries); ++i) {
+    if (*entries[i].file == '\0') continue;
+    EXPECT_EQ(ReadBytes(out / entries[i].file), data.substr(i * 2048, 2048)) << entries[i].entry;
+  }
 }
 
 }  // namespace

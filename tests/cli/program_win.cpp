@@ -1,8 +1,9 @@
+#include "program_win.h"
+
 #include <windows.h>
 
 #include <stdexcept>
 
-#include "program.h"
 #include "start_process_win.h"
 #include "test_support.h"
 #include "wide_text.h"
@@ -19,7 +20,33 @@ unique_hfile Inheritable(const fs::path& path, bool read = false) {
                                     0, nullptr));
 }
 
+// The program's full path, and the command line that starts it with args.
+std::pair<std::wstring, std::wstring> CommandLine(const std::vector<std::string>& args) {
+  std::wstring program(MAX_PATH * 2, L'\0');
+  program.resize(::GetFullPathNameW(Utf16(SECTORSIEVE_CLI).c_str(),
+                                    static_cast<DWORD>(program.size()), program.data(), nullptr));
+  // Arguments in tests hold no quotes. A backslash right before the closing quote is
+  // doubled: the system's parser would take the two for a quote within the argument.
+  std::wstring command = L"\"" + program + L"\"";
+  for (const std::string& a : args) {
+    std::wstring arg = Utf16(a);
+    if (arg.ends_with(L'\\')) arg += L'\\';
+    command += L" \"" + arg + L"\"";
+  }
+  return {program, command};
+}
+
 }  // namespace
+
+unique_kernel_handle StartProgram(const std::vector<std::string>& args) {
+  const auto [program, command] = CommandLine(args);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  const PROCESS_INFORMATION info =
+      StartProcess(program.c_str(), command, FALSE, CREATE_NO_WINDOW, nullptr, startup);
+  const unique_kernel_handle thread(info.hThread);
+  return unique_kernel_handle(info.hProcess);
+}
 
 Output RunProgram(const std::vector<std::string>& args, const std::string& input) {
   const TempDir files;
@@ -32,17 +59,7 @@ Output RunProgram(const std::vector<std::string>& args, const std::string& input
     const auto inFile = Inheritable(in, true);
     const auto outFile = Inheritable(out);
     const auto errFile = Inheritable(err);
-    std::wstring program(MAX_PATH * 2, L'\0');
-    program.resize(::GetFullPathNameW(Utf16(SECTORSIEVE_CLI).c_str(),
-                                      static_cast<DWORD>(program.size()), program.data(), nullptr));
-    // Arguments in tests hold no quotes. A backslash right before the closing quote is
-    // doubled: the system's parser would take the two for a quote within the argument.
-    std::wstring command = L"\"" + program + L"\"";
-    for (const std::string& a : args) {
-      std::wstring arg = Utf16(a);
-      if (arg.ends_with(L'\\')) arg += L'\\';
-      command += L" \"" + arg + L"\"";
-    }
+    const auto [program, command] = CommandLine(args);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -324,20 +324,36 @@ TEST(SystemCodePage, IsTheOneTheRunAskedFor) {
 
 #ifdef _WIN32
 // The seam keeps names inside the folder whatever reaches it: the system's reading of a path
-// may climb out or name a device where the name's bytes do neither.
+// may climb out or name a device where the name's bytes do neither. A file made for such a
+// name is made under a temporary one.
 TEST(WindowsSeam, RefusesNamesThatTheSystemReadsAsOutsideTheFolder) {
   TempDir root;
   fs::create_directories(root.path() / "out" / "x");
   const auto before = ListTree(root.path());
   const auto folder = SystemFileSystem().OpenFolder(root / "out");
-  for (const std::string name : {"...\\escaped", "x\\..\\..\\escaped", "CON", "x\\nul.txt"}) {
-    SCOPED_TRACE(name);
-    const auto temp = folder->CreateTemp();
-    temp->Close();
-    EXPECT_THROW(folder->Rename(temp->Name(), name), IoError);
-    folder->Remove(temp->Name());
-  }
+  for (const std::string name : {"...\\escaped", "x\\..\\..\\escaped", "CON", "x\\nul.txt"})
+    for (const bool forTheName : {false, true}) {
+      SCOPED_TRACE(name);
+      const auto temp = forTheName ? folder->Create(name) : folder->CreateTemp();
+      temp->Close();
+      EXPECT_THROW(folder->Rename(temp->Name(), name), IoError);
+      folder->Remove(temp->Name());
+    }
   EXPECT_EQ(ListTree(root.path()), before);
+}
+
+// A file made for a new name and dropped before it is closed leaves nothing, and each folder
+// it was made through is held until the folder opened goes: no link takes its place meanwhile.
+TEST(WindowsSeam, AFileMadeForANewNameIsThereOnlyOnceClosedAndItsFoldersAreHeld) {
+  TempDir root;
+  const fs::path out = root.path() / "out";
+  fs::create_directories(out / "sub");
+  auto folder = SystemFileSystem().OpenFolder(root / "out");
+  folder->Create("sub\\new.bin")->Write("part", 4);
+  EXPECT_EQ(ListTree(out), std::set<std::string>{"sub/"});
+  EXPECT_THROW(fs::rename(out / "sub", out / "moved"), fs::filesystem_error);
+  folder.reset();
+  fs::rename(out / "sub", out / "moved");
 }
 #endif
 

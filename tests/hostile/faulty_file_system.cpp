@@ -155,6 +155,8 @@ class FaultyFolder final : public OutputFolder {
  public:
   FaultyFolder(std::unique_ptr<OutputFolder> real, std::string path, FaultyFileSystem& fs)
       : real_(std::move(real)), path_(std::move(path)), fs_(fs) {}
+  // Every file under a temporary name, whose rename may fail; one made under its entry's name
+  // has none.
   std::unique_ptr<OutputFile> CreateTemp() override { return fs_.CreateTemp(*real_, path_); }
   void Rename(const std::string& temp, const std::string& name) override {
     fs_.Rename(*real_, temp, name);
