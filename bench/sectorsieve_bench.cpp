@@ -759,8 +759,7 @@ int main(int argc, char** argv) {
     if (arg == "--workload" &&
         (value == "W1" || value == "W2" || value == "W2cli" || value == "W2cli1" || value == "W3" ||
          value == "W4" || value == "W5" || value == "D1" || value == "E4" || value == "C" ||
-         value == "E" ||
-         value == "all"))
+         value == "E" || value == "all"))
       which.push_back(value);
     else if (arg == "--pairs" && value.find_first_not_of("0123456789") == std::string::npos &&
              !value.empty() && value.size() < 5 && std::stoi(value) > 0)
