@@ -89,11 +89,51 @@ std::string WrittenFile(const std::string& name) {
   return AsWindowsReadsIt(name.substr(last + 1));
 }
 
+// Whether the directory alone refuses a name, whatever the destination holds: no name, one
+// that starts at the root, characters no file name holds, a last part that names a folder, a
+// part that climbs out, a device, or a temporary file's name.
+bool RefusedName(const std::string& name) {
+  if (name.empty() || name[0] == '\\' || name[0] == '/') return true;
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 32 ||
+        std::string_view("<>\"|?*:").find(c) != std::string_view::npos)
+      return true;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = name.find_first_of("\\/", start);
+    const std::string part = name.substr(start, end - start);
+    const bool last = end == std::string::npos;
+    if ((last && (part.empty() || part == ".")) ||
+        (part.size() >= 2 && part.find_first_not_of('.') == std::string::npos) || IsDevice(part) ||
+        (last && IsTemporary(part)))
+      return true;
+    if (last) return false;
+    start = end + 1;
+  }
+}
+
+// A name as Windows compares it: each part without its trailing dots, ASCII in capitals (the
+// run's file system converts nothing else), one separator.
+std::string WindowsKey(const std::string& name) {
+  std::string key;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = name.find_first_of("\\/", start);
+    std::string part = name.substr(start, end - start);
+    part.erase(part.find_last_not_of('.') + 1);
+    key += Upper(part);
+    if (end == std::string::npos) return key;
+    key += '\\';
+    start = end + 1;
+  }
+}
+
 struct Expected {
   std::string caption;  // while the entry is written
   std::string label;    // in the failure list
   std::string name;     // of the file it goes to
   bool written = false;
+  bool replaced = false;  // a later entry of its name, not refused, takes its place
+  bool refused = false;   // by the directory alone
+  std::string key;
   std::string bytes;
 };
 
@@ -112,13 +152,25 @@ std::vector<Expected> Expect(std::string_view dir, std::string_view img) {
     const std::string shown = sectorsieve::TrimSpaces(field);
     e.label = shown.empty() ? "entry " + std::to_string(i / 32) : shown;
     e.caption = "Extracting : " + e.label;
-    e.name = WrittenFile(field.substr(0, field.find(' ')));
+    const std::string fileName = field.substr(0, field.find(' '));
+    e.name = WrittenFile(fileName);
     const std::int64_t start = offset * kSectorBytes;
-    e.written =
-        offset >= 0 && size >= 0 && !e.name.empty() && size * kSectorBytes <= sectorsEnd - start;
+    const bool within = offset >= 0 && size >= 0 && size * kSectorBytes <= sectorsEnd - start;
+    e.written = within && !e.name.empty();
+    e.refused = !within || RefusedName(fileName);
+    e.key = WindowsKey(fileName);
     if (e.written) e.bytes = EntryBytes(img, offset, size);
     entries.push_back(std::move(e));
   }
+  // A folder gets the same files whether its system tells names by case or not: of one name,
+  // only the last entry not refused is written.
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    for (std::size_t j = i + 1; j < entries.size() && !entries[i].refused; ++j)
+      if (!entries[j].refused && entries[j].key == entries[i].key) {
+        entries[i].replaced = true;
+        entries[i].written = false;
+        break;
+      }
   return entries;
 }
 
@@ -162,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Expected& e : entries) {
     if (e.written)
       files[e.name] = e.bytes;
-    else
+    else if (!e.replaced)
       failed.push_back(&e);
   }
   if (failed.empty()) {
