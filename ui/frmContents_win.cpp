@@ -27,6 +27,8 @@ constexpr UINT kCheckedMessage = WM_APP + 2;
 // The changing thread waits for another change's lock, and is done.
 constexpr UINT kWaitingMessage = WM_APP + 3;
 constexpr UINT kChangedMessage = WM_APP + 4;
+// Files were dropped in.
+constexpr UINT kDroppedMessage = WM_APP + 5;
 // The filter applies once typing pauses this long.
 constexpr UINT kFilterTimer = 1;
 constexpr UINT kFilterPauseMs = 300;
@@ -276,6 +278,7 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
     HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
     HANDLE_MSG(hwnd, WM_INITMENUPOPUP, OnInitMenuPopup);
     HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
+    HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
     HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
     case DM_GETDEFID:
       return MAKELRESULT(IDC_CONTENTS_EXTRACT, DC_HASDEFID);
@@ -290,6 +293,9 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
       return 0;
     case kChangedMessage:
       OnChanged();
+      return 0;
+    case kDroppedMessage:
+      AddPaths(std::exchange(dropped_, {}));
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -330,6 +336,14 @@ BOOL frmContentsWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   NameForScreenReaders(lstEntries_, L"Entries");
   LayOut(dpi_);
   focus_ = txtFilter_;
+  if (ole_.initialised) {
+    dropTarget_ = NewFileDropTarget([this] { return CanChange(); },
+                                    [this, hwnd](std::vector<std::string> paths) {
+                                      dropped_ = std::move(paths);
+                                      ::PostMessageW(hwnd, kDroppedMessage, 0, 0);
+                                    });
+    ::RegisterDragDrop(hwnd, dropTarget_.get());
+  }
   return TRUE;
 }
 
@@ -603,6 +617,11 @@ void frmContentsWindow::OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested) 
 
 // WM_CLOSE: the window goes; a run it started goes on in the main window.
 void frmContentsWindow::OnClose(HWND) { hwnd_.reset(); }
+
+// WM_DESTROY: nothing more is dropped in.
+void frmContentsWindow::OnDestroy(HWND hwnd) {
+  if (dropTarget_) ::RevokeDragDrop(hwnd);
+}
 
 // WM_NCDESTROY: the handle is no longer ours to destroy.
 void frmContentsWindow::OnNCDestroy(HWND) {

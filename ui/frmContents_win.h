@@ -18,6 +18,7 @@
 
 #include "contents_edit.h"
 #include "contents_list.h"
+#include "entry_drag_win.h"
 #include "file_io.h"
 #include "frmMain.h"
 #include "unique_handle.h"
@@ -86,6 +87,7 @@ class frmContentsWindow {
   void OnWaiting();
   void OnChanged();
   void OnClose(HWND hwnd);
+  void OnDestroy(HWND hwnd);
   void OnNCDestroy(HWND hwnd);
 
   void lstEntries_GetDispInfo(NMLVDISPINFOW& info);
@@ -157,6 +159,9 @@ class frmContentsWindow {
   bool changing_ = false;
   Changed changed_;  // under readingLock_
   std::jthread changer_;
+  // Files dropped in from outside, added once the drop is done.
+  unique_drop_target dropTarget_;
+  std::vector<std::string> dropped_;
   // The entry whose name is being edited in txtRename_, by its name.
   std::string renaming_;
 
