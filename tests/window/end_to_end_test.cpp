@@ -1426,6 +1426,45 @@ TEST_F(ContentsChange, WaitsForAChangeThatHoldsTheLock) {
   ExpectAlike();
 }
 
+// A compact started from the window and cut short by the end of the program, at moments from
+// its start to its end: the next command reads the archive as it was or as compact leaves it.
+TEST(ContentsWindowKilled, DuringACompactLeavesTheArchiveAsBeforeOrAfter) {
+  constexpr int kEntries = 1000;
+  std::string records;
+  for (int i = 0; i < kEntries; ++i)
+    records += Record(i * 16, 8, "entry" + std::to_string(i) + ".bin");
+  const std::string data = PatternBytes(std::size_t{kEntries} * 16 * 2048, 3);
+  TempDir compacted;
+  WriteBytes(compacted.path() / "big.dir", records);
+  WriteBytes(compacted.path() / "big.img", data);
+  const std::string before = RunProgram({"list", "--json", compacted / "big.img"}).out;
+  ASSERT_EQ(RunProgram({"compact", compacted / "big.img"}).status, 0);
+  const std::string after = RunProgram({"list", "--json", compacted / "big.img"}).out;
+  const std::string afterData = ReadBytes(compacted.path() / "big.img");
+  for (const int delay : {0, 30, 150, 600}) {
+    TempDir folder;
+    WriteBytes(folder.path() / "big.dir", records);
+    WriteBytes(folder.path() / "big.img", data);
+    const std::string img = folder / "big.img";
+    {
+      Program program(L"\"" + Utf16(img) + L"\"");
+      ASSERT_TRUE(program.Started());
+      ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+      Contents contents(program);
+      ASSERT_TRUE(contents.Open());
+      ::PostMessageW(contents.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
+      ASSERT_TRUE(WaitUntil([&] { return contents.Status(0).starts_with("Compacting"); }));
+      ::Sleep(static_cast<DWORD>(delay));
+      ::TerminateProcess(program.Process(), 1);
+      ::WaitForSingleObject(program.Process(), INFINITE);
+    }
+    const std::string listed = RunProgram({"list", "--json", img}).out;
+    const std::string bytes = ReadBytes(folder.path() / "big.img");
+    EXPECT_TRUE((listed == before && bytes == data) || (listed == after && bytes == afterData))
+        << "killed " << delay << " ms in: " << bytes.size() << " bytes";
+  }
+}
+
 // A million entries: the list fills once the archive is read, the filter finds one name, and
 // Extract takes out that entry only.
 TEST(ContentsWindow, FindsAndExtractsOneEntryOfAMillion) {
