@@ -140,7 +140,7 @@ HMENU NewMenu() {
   ::AppendMenuW(edit, MF_SEPARATOR, 0, nullptr);
   ::AppendMenuW(edit, MF_STRING, IDM_CONTENTS_COMPACT, L"&Compact");
   HMENU bar = ::CreateMenu();
-  ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(edit), L"&Edit");
+  ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(edit), L"E&dit");
   return bar;
 }
 

@@ -1411,6 +1411,33 @@ TEST_F(ContentsChange, CompactsAndSaysHowManyBytesItFreed) {
   EXPECT_EQ(ListTree(window.path()), (std::set<std::string>{"many.dir", "many.img"}));
 }
 
+// Edit > Add files...: two files picked at once in the open-file dialog, one of which replaces
+// an entry after the question.
+TEST_F(ContentsChange, AddsTheFilesPickedInTheOpenFileDialog) {
+  TempDir source;
+  WriteBytes(source.path() / "one.bin", PatternBytes(5000, 4));
+  WriteBytes(source.path() / "Data27.bin", PatternBytes(3000, 5));
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_ADD, 0), 0);
+  const HWND dialog = WaitForDialog(contents->Window());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowText(dialog), "Add files");
+  TypeFileName(dialog, source.path().string() + "\\");
+  Click(::GetDlgItem(dialog, IDOK));
+  ::Sleep(500);
+  TypeFileName(dialog, "\"one.bin\" \"Data27.bin\"");
+  SaveScreenshot(dialog, "contents-add-dialog");
+  Click(::GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  const MessageBoxSeen box = AnswerMessageBox(contents->Window(), "contents-replace", IDYES);
+  EXPECT_EQ(box.title, "Replace entries");
+  EXPECT_EQ(box.text, "Replace 1 entry?\r\n\r\ndata27.bin");
+  EXPECT_EQ(StatusOnce(*contents, "Added"), "Added 2 files: 1 new, 1 replaced.");
+  ASSERT_EQ(RunProgram({"add", twin, source / "one.bin", source / "Data27.bin"}).status, 0);
+  ExpectAlike();
+  EXPECT_EQ(RunProgram({"extract", "--stdout", img, "one.bin"}).out,
+            PatternBytes(5000, 4) + std::string(3 * 2048 - 5000, '\0'));
+}
+
 // A change the window starts while another holds the archive's lock waits, says so, and is
 // made once the other ends.
 TEST_F(ContentsChange, WaitsForAChangeThatHoldsTheLock) {
@@ -1423,6 +1450,17 @@ TEST_F(ContentsChange, WaitsForAChangeThatHoldsTheLock) {
   lock.reset();
   EXPECT_EQ(StatusOnce(*contents, "Renamed"), "Renamed \"" + old + "\" to \"renamed.bin\".");
   ASSERT_EQ(RunProgram({"rename", twin, old, "renamed.bin"}).status, 0);
+  ExpectAlike();
+
+  // Escape gives up the wait, and the change with it.
+  lock = SystemFileSystem().LockArchive((window / "many"), {});
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
+  EXPECT_EQ(StatusOnce(*contents, "Waiting"),
+            "Waiting for another change of the archive to end (Escape gives up)...");
+  ::PostMessageW(contents->Window(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(StatusOnce(*contents, "Given up"), "Given up: the archive was not changed.");
+  lock.reset();
+  EXPECT_TRUE(::IsWindow(contents->Window()));
   ExpectAlike();
 }
 
