@@ -642,7 +642,8 @@ void frmContentsWindow::LayOut(int dpi) {
   OnSize(hwnd_.get(), SIZE_RESTORED, client.right, client.bottom);
 }
 
-void frmContentsWindow::StartReading(std::string notice) {
+void frmContentsWindow::StartReading(std::string notice,
+                                     std::optional<std::vector<std::u32string>> selection) {
   reader_ = std::jthread();  // a reading still going on is given up
   notice_ = std::move(notice);
   awaitingList_ = true;
@@ -658,6 +659,7 @@ void frmContentsWindow::StartReading(std::string notice) {
     filter = list_->Filter();
     selected = list_->SelectedKeys();
   }
+  if (selection) selected = std::move(*selection);
   HWND window = hwnd_.get();
   const unsigned generation = ++generation_;
   reader_ = std::jthread([this, window, generation, column, descending, filter = std::move(filter),
@@ -903,6 +905,7 @@ void frmContentsWindow::AddPaths(const std::vector<std::string>& paths) {
     if (!Ask(RefusedQuestion(adding), L"Add files")) return;
   }
   if (!adding.replaced.empty() && !Ask(ReplaceQuestion(adding), L"Replace entries")) return;
+  for (const AddedFile& file : adding.files) selectAfter_.push_back(file.name);
   StartChange("Adding files...",
               [files = adding.files, names = NamesOf(fs_)](
                   FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
@@ -970,6 +973,7 @@ void frmContentsWindow::txtRename_End(bool take) {
     Tell("Nothing was renamed: " + renaming.refusal + ".", L"Rename");
     return;
   }
+  selectAfter_ = {renaming.name};
   StartChange("Renaming...",
               [renaming, from = fs_.Shown(renaming_), typed, names = NamesOf(fs_)](
                   FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
@@ -1033,11 +1037,18 @@ void frmContentsWindow::OnChanged() {
   }
   changer_ = std::jthread();
   changing_ = false;
+  std::optional<std::vector<std::u32string>> selection;
+  if (changed.failure.empty() && !selectAfter_.empty()) {
+    selection.emplace();
+    for (const std::string& name : selectAfter_)
+      selection->push_back(NameKey(name, fs_.Ansi(), NamesOf(fs_)));
+  }
+  selectAfter_.clear();
   if (!changed.failure.empty())
     ::MessageBoxW(hwnd_.get(), Utf16(changed.failure).c_str(),
                   changed.made ? L"Changed, not yet safe" : L"The archive was not changed",
                   MB_OK | MB_ICONERROR);
-  if (hwnd_) StartReading(changed.notice);
+  if (hwnd_) StartReading(changed.notice, std::move(selection));
 }
 
 }  // namespace sectorsieve::ui

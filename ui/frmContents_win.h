@@ -111,8 +111,10 @@ class frmContentsWindow {
   void Form_KeyEscape();
 
   // Reads the archive again on the reading thread; notice, when set, goes to the status bar
-  // once the list is filled again, whose selection is kept by name.
-  void StartReading(std::string notice);
+  // once the list is filled again, whose selection is kept by name, or is the entries of the
+  // names (as Windows compares them) selection gives.
+  void StartReading(std::string notice,
+                    std::optional<std::vector<std::u32string>> selection = std::nullopt);
   // Whether a change may start: a list shown, no change, reading or extraction under way.
   bool CanChange() const;
   // Runs change on the changing thread, the status bar saying doing meanwhile; the list is read
@@ -162,6 +164,8 @@ class frmContentsWindow {
   // Files dropped in from outside, added once the drop is done.
   unique_drop_target dropTarget_;
   std::vector<std::string> dropped_;
+  // The names of the entries a change makes, selected once it is made.
+  std::vector<std::string> selectAfter_;
   // The entry whose name is being edited in txtRename_, by its name.
   std::string renaming_;
 

@@ -1369,6 +1369,9 @@ TEST_F(ContentsChange, RenamesInPlaceAndRefusesANameRenameRefusesOrThatIsTaken) 
   const std::string old = contents->Cell(3, 1);
   Rename(3, "renamed.bin");
   EXPECT_EQ(StatusOnce(*contents, "Renamed"), "Renamed \"" + old + "\" to \"renamed.bin\".");
+  EXPECT_EQ(contents->Status(0),
+            "1 selected, 2,048 bytes. Renamed \"" + old + "\" to \"renamed.bin\".")
+      << "the entry keeps its selection under its new name";
   ASSERT_EQ(RunProgram({"rename", twin, old, "renamed.bin"}).status, 0);
   ExpectAlike();
   EXPECT_EQ(RunProgram({"extract", "--stdout", img, "renamed.bin"}).out,
@@ -1432,6 +1435,7 @@ TEST_F(ContentsChange, AddsTheFilesPickedInTheOpenFileDialog) {
   EXPECT_EQ(box.title, "Replace entries");
   EXPECT_EQ(box.text, "Replace 1 entry?\r\n\r\ndata27.bin");
   EXPECT_EQ(StatusOnce(*contents, "Added"), "Added 2 files: 1 new, 1 replaced.");
+  EXPECT_EQ(contents->Status(0), "2 selected, 10,240 bytes. Added 2 files: 1 new, 1 replaced.");
   ASSERT_EQ(RunProgram({"add", twin, source / "one.bin", source / "Data27.bin"}).status, 0);
   ExpectAlike();
   EXPECT_EQ(RunProgram({"extract", "--stdout", img, "one.bin"}).out,
