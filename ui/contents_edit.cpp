@@ -93,10 +93,16 @@ std::string CompactedNotice(std::int64_t freed) {
 
 Adding AddFilesOf(const Archive& value, const std::vector<std::string>& paths,
                   const std::function<std::size_t(const std::string&)>& leafStart,
+                  const std::function<std::string(const std::string&)>& unreadable,
                   const NameTools& tools) {
   Adding adding;
   std::set<std::u32string> added;
   for (const std::string& path : paths) {
+    // As add says it: a file that cannot be read is that, whatever its name would make.
+    if (const std::string reason = unreadable(path); !reason.empty()) {
+      adding.refused.push_back(CannotRead(path, reason));
+      continue;
+    }
     const std::string leaf = path.substr(leafStart(path));
     const std::optional<std::string> name = tools.entryName(leaf);
     if (const std::string refusal = TypedNameRefusal(leaf, name, tools.cp); !refusal.empty()) {

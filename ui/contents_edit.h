@@ -64,8 +64,9 @@ std::string RenamedNotice(std::string_view from, std::string_view to);
 // "Compacted: freed 12,288 bytes."
 std::string CompactedNotice(std::int64_t freed);
 
-// Files to add, by path (UTF-8): those whose names an entry can take, as the core adds them;
-// for the others, why not ("cannot add "x": ..."); and the names of the entries of value that
+// Files to add, by path (UTF-8): those that can be read (unreadable says why one cannot, or
+// nothing) and whose names an entry can take, as the core adds them; for the others, why not
+// ("cannot read "x": ...", "cannot add "x": ..."); and the names of the entries of value that
 // they replace.
 struct Adding {
   std::vector<AddedFile> files;
@@ -74,6 +75,7 @@ struct Adding {
 };
 Adding AddFilesOf(const Archive& value, const std::vector<std::string>& paths,
                   const std::function<std::size_t(const std::string&)>& leafStart,
+                  const std::function<std::string(const std::string&)>& unreadable,
                   const NameTools& tools);
 // The refusals, and whether the other files are added.
 std::string RefusedQuestion(const Adding& adding);

@@ -896,6 +896,14 @@ void frmContentsWindow::AddPaths(const std::vector<std::string>& paths) {
   if (!CanChange() || paths.empty()) return;
   const Adding adding = AddFilesOf(
       list_->Value(), paths, [&fs = fs_](const std::string& path) { return fs.LeafStart(path); },
+      [&fs = fs_](const std::string& path) {
+        try {
+          fs.OpenRead(path);
+        } catch (const IoError& e) {
+          return std::string(e.what());
+        }
+        return std::string();
+      },
       Tools());
   if (!adding.refused.empty()) {
     if (adding.files.empty()) {

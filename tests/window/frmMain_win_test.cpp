@@ -560,6 +560,8 @@ TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
   std::vector<std::wstring> dropped;
   for (const std::string& path : added) dropped.push_back(std::filesystem::path(path).wstring());
   dropped.push_back((source.path() / "two words.txt").wstring());
+  std::filesystem::create_directory(source.path() / "sub");
+  dropped.push_back((source.path() / "sub").wstring());
   DroppedFiles files(MakeDrop(dropped));
   std::vector<std::string> asked;
   std::thread answer([&] {
@@ -581,11 +583,13 @@ TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
     ::Sleep(10);
   }
   answer.join();
-  EXPECT_EQ(StatusText(contents), L"Added 3 files: 1 new, 2 replaced.");
+  EXPECT_EQ(StatusText(contents), L"3 selected, 12,288 bytes. Added 3 files: 1 new, 2 replaced.");
   EXPECT_EQ(asked, (std::vector<std::string>{
                        "cannot add \"" + (source / "two words.txt") +
                            "\": \"two words.txt\" cannot be an entry's name: its name holds a "
-                           "space\r\n\r\nAdd the other 3 files?",
+                           "space\r\ncannot read \"" +
+                           (source / "sub") +
+                           "\": it is a folder, not a file\r\n\r\nAdd the other 3 files?",
                        "Replace 2 entries?\r\n\r\nalpha.txt\r\nbeta.bin"}));
   std::vector<std::string> args = {"add", twin / "a.img"};
   args.insert(args.end(), added.begin(), added.end());
