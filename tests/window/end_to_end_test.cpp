@@ -24,6 +24,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -1412,6 +1413,34 @@ TEST_F(ContentsChange, CompactsAndSaysHowManyBytesItFreed) {
   EXPECT_EQ(said, "Compacted: freed " + digits + " bytes.");
   ExpectAlike();
   EXPECT_EQ(ListTree(window.path()), (std::set<std::string>{"many.dir", "many.img"}));
+}
+
+// A change from the command line at the same time as the window's: both wait for the lock
+// another holds, then each is made whole, one after the other.
+TEST_F(ContentsChange, AndTheCommandLineChangingAtTheSameTimeTakeTurns) {
+  auto lock = SystemFileSystem().LockArchive((window / "many"), {});
+  ASSERT_NE(lock, nullptr);
+  const std::string removed = contents->Cell(5, 1);
+  const std::string renamed = contents->Cell(7, 1);
+  contents->Select(5);
+  ::PostMessageW(contents->Control(IDC_CONTENTS_LIST), WM_KEYDOWN, VK_DELETE, 0);
+  EXPECT_EQ(AnswerMessageBox(contents->Window(), "contents-remove", IDYES).title, "Remove");
+  EXPECT_EQ(StatusOnce(*contents, "Waiting"),
+            "Waiting for another change of the archive to end (Escape gives up)...");
+  int status = -1;
+  std::thread command([&] { status = RunProgram({"rename", img, renamed, "other.bin"}).status; });
+  ::Sleep(300);  // the command line, started, waits too
+  lock.reset();
+  command.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(StatusOnce(*contents, "Removed"), "Removed 1 entry.");
+  ASSERT_EQ(RunProgram({"remove", twin, removed}).status, 0);
+  ASSERT_EQ(RunProgram({"rename", twin, renamed, "other.bin"}).status, 0);
+  // The window reads the archive again once its own change is made, which may be before the
+  // command line's: activated, it notices the other.
+  ::PostMessageW(contents->Window(), WM_ACTIVATE, WA_ACTIVE, 0);
+  WaitUntil([&] { return contents->Table() == ListedContents({"list", "--json", img}); });
+  ExpectAlike();
 }
 
 // Edit > Add files...: two files picked at once in the open-file dialog, one of which replaces
