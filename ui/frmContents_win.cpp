@@ -207,6 +207,7 @@ frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string
 }
 
 frmContentsWindow::~frmContentsWindow() {
+  txtRename_End(false);
   changer_ = std::jthread();
   reader_ = std::jthread();
   hwnd_.reset();
@@ -615,8 +616,12 @@ void frmContentsWindow::OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested) 
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// WM_CLOSE: the window goes; a run it started goes on in the main window.
-void frmContentsWindow::OnClose(HWND) { hwnd_.reset(); }
+// WM_CLOSE: the window goes, and a name being edited is left as it was; a run it started goes
+// on in the main window.
+void frmContentsWindow::OnClose(HWND) {
+  txtRename_End(false);
+  hwnd_.reset();
+}
 
 // WM_DESTROY: nothing more is dropped in.
 void frmContentsWindow::OnDestroy(HWND hwnd) {

@@ -1320,8 +1320,8 @@ class ContentsChange : public ::testing::Test {
     EXPECT_EQ(contents->Table(),
               replaced ? ListedContents({"list", "--json", img}) : Listed({"list", "--json", img}));
   }
-  // Types name into the box that F2 opens over the row selected, and Enter.
-  void Rename(int row, const std::string& name) {
+  // Types name into the box that F2 opens over the row selected, then presses key there, if any.
+  void Rename(int row, const std::string& name, WPARAM key = VK_RETURN) {
     contents->Select(row);
     ::PostMessageW(contents->Control(IDC_CONTENTS_LIST), WM_KEYDOWN, VK_F2, 0);
     ASSERT_TRUE(WaitUntil([&] { return contents->Control(IDC_CONTENTS_RENAME) != nullptr; }));
@@ -1332,7 +1332,8 @@ class ContentsChange : public ::testing::Test {
     ::SendMessageTimeoutW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
                           SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored);
     SaveScreenshot(contents->Window(), "contents-rename");
-    ::PostMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
+    if (!key) return;  // left open
+    ::PostMessageW(box, WM_KEYDOWN, key, 0);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
   }
 
@@ -1399,6 +1400,16 @@ TEST_F(ContentsChange, RenamesInPlaceAndRefusesANameRenameRefusesOrThatIsTaken) 
     EXPECT_EQ(box.text, r.text);
     ExpectAlike();
   }
+
+  // Escape, and closing the window, leave the name being edited as it was.
+  contents->Select(-1, false);
+  Rename(2, "escaped.bin", VK_ESCAPE);
+  contents->Select(-1, false);
+  Rename(2, "closed.bin", 0);
+  ::PostMessageW(contents->Window(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(contents->Window()); }));
+  ::Sleep(500);  // long enough for a rename that wrongly started to be made
+  EXPECT_EQ(Listed({"list", "--json", img}), Listed({"list", "--json", twin}));
 }
 
 TEST_F(ContentsChange, CompactsAndSaysHowManyBytesItFreed) {
