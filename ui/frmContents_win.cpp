@@ -944,7 +944,9 @@ void frmContentsWindow::mnuRemove_Click() {
               });
 }
 
-// F2 and Edit > Rename: the name of the one entry selected, edited where it is shown.
+// F2 and Edit > Rename: the name of the one entry selected, edited where it is shown. The list's
+// own label edit would edit its first column, the index: a box of the window's own lies over
+// the Name cell instead, and no click on a selected row can open it.
 void frmContentsWindow::mnuRename_Click() {
   if (!CanChange() || list_->SelectedCount() != 1 || txtRename_) return;
   const std::size_t row = list_->SelectedRows().front();
