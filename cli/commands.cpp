@@ -266,11 +266,8 @@ void Said(const std::string& name, const NameCodec& names) {
 // An entry name the user typed (UTF-8 on every platform) in the archive's code page.
 std::string TypedName(const std::string& typed, const NameCodec& names) {
   const auto name = names.EntryName(PathOf(typed));
-  if (!name)
-    throw ChangeError("\"" + typed + "\" has characters that code page " +
-                      std::to_string(names.Ansi().Id()) + " cannot hold exactly");
-  if (const std::string reason = RefusedNameReason(*name, names.Ansi()); !reason.empty())
-    throw ChangeError("\"" + typed + "\" cannot be an entry's name: " + reason);
+  if (const std::string refusal = TypedNameRefusal(typed, name, names.Ansi()); !refusal.empty())
+    throw ChangeError(refusal);
   return *name;
 }
 

@@ -1,11 +1,15 @@
 #include "entry_drag_win.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <string>
+
+#include "wide_text.h"
 
 namespace sectorsieve::ui {
 
@@ -221,5 +225,73 @@ unique_data_object NewEntryDataObject(std::shared_ptr<InputFile> data, std::int6
 }
 
 unique_drop_source NewDropSource() { return unique_drop_source(new DropSource); }
+
+namespace {
+
+// Files, as the shell drags them.
+FORMATETC DropFormat() { return {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
+
+class FileDropTarget final : public ComObject<IDropTarget> {
+ public:
+  FileDropTarget(std::function<bool()> accepting,
+                 std::function<void(std::vector<std::string>)> dropped)
+      : accepting_(std::move(accepting)), dropped_(std::move(dropped)) {}
+
+  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL at,
+                                      DWORD* effect) override {
+    FORMATETC format = DropFormat();
+    files_ = data && data->QueryGetData(&format) == S_OK;
+    return DragOver(keys, at, effect);
+  }
+  HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override {
+    if (!effect) return E_INVALIDARG;
+    *effect =
+        files_ && (*effect & DROPEFFECT_COPY) && accepting_() ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DragLeave() override {
+    files_ = false;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL at, DWORD* effect) override {
+    if (const HRESULT entered = DragEnter(data, keys, at, effect); FAILED(entered)) return entered;
+    files_ = false;
+    if (*effect == DROPEFFECT_NONE) return S_OK;
+    FORMATETC format = DropFormat();
+    STGMEDIUM medium{};
+    if (FAILED(data->GetData(&format, &medium))) {
+      *effect = DROPEFFECT_NONE;
+      return S_OK;
+    }
+    std::vector<std::string> paths;
+    const auto drop = static_cast<HDROP>(medium.hGlobal);
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+      std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+      path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+      // A path that is no Unicode names no file that could be added.
+      if (const auto utf8 = Utf8(path)) paths.push_back(*utf8);
+    }
+    ::ReleaseStgMedium(&medium);
+    try {
+      dropped_(std::move(paths));
+    } catch (const std::exception&) {
+      *effect = DROPEFFECT_NONE;
+    }
+    return S_OK;
+  }
+
+ private:
+  std::function<bool()> accepting_;
+  std::function<void(std::vector<std::string>)> dropped_;
+  bool files_ = false;
+};
+
+}  // namespace
+
+unique_drop_target NewFileDropTarget(std::function<bool()> accepting,
+                                     std::function<void(std::vector<std::string>)> dropped) {
+  return unique_drop_target(new FileDropTarget(std::move(accepting), std::move(dropped)));
+}
 
 }  // namespace sectorsieve::ui

@@ -9,6 +9,7 @@
 #include <ole2.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,11 +28,18 @@ struct DraggedFile {
 
 using unique_data_object = unique_handle<ComTraits<IDataObject>>;
 using unique_drop_source = unique_handle<ComTraits<IDropSource>>;
+using unique_drop_target = unique_handle<ComTraits<IDropTarget>>;
 
 // A data object over files, reading their bytes from data, a data file of dataSize bytes.
 unique_data_object NewEntryDataObject(std::shared_ptr<InputFile> data, std::int64_t dataSize,
                                       std::vector<DraggedFile> files);
 // The drag's source: Escape cancels, releasing the button drops.
 unique_drop_source NewDropSource();
+
+// A target for files dragged in (CF_HDROP), taken as copies while accepting says so, and
+// nothing else. Once the drop is done, dropped gets their paths in UTF-8: the source is not
+// kept waiting for what they become.
+unique_drop_target NewFileDropTarget(std::function<bool()> accepting,
+                                     std::function<void(std::vector<std::string>)> dropped);
 
 }  // namespace sectorsieve::ui

@@ -1,5 +1,7 @@
 #include "frmContents_win.h"
 
+#include <cderr.h>
+#include <commdlg.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 
 #include "entry_drag_win.h"
 #include "frmMain_resource.h"
+#include "messages.h"
 #include "wide_text.h"
 #include "window_support_win.h"
 
@@ -21,6 +24,11 @@ constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 // The list is read on a thread of its own, which says so with this.
 constexpr UINT kReadMessage = WM_APP + 1;
 constexpr UINT kCheckedMessage = WM_APP + 2;
+// The changing thread waits for another change's lock, and is done.
+constexpr UINT kWaitingMessage = WM_APP + 3;
+constexpr UINT kChangedMessage = WM_APP + 4;
+// Files were dropped in.
+constexpr UINT kDroppedMessage = WM_APP + 5;
 // The filter applies once typing pauses this long.
 constexpr UINT kFilterTimer = 1;
 constexpr UINT kFilterPauseMs = 300;
@@ -53,6 +61,10 @@ constexpr ColumnLayout kColumns[kContentsColumns] = {
 };
 
 constexpr const char* kChangedNotice = "Changed on disk: read again.";
+constexpr const char* kWaitingNotice =
+    "Waiting for another change of the archive to end (Escape gives up)...";
+// Characters the open-file dialog may hand back for the files picked.
+constexpr DWORD kPickedRoom = 1 << 16;
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSEXW existing{};
@@ -80,9 +92,9 @@ SIZE FrameSize(int width, int height, int dpi) {
   static const auto adjustForDpi = NewerUser32<AdjustForDpiFn>("AdjustWindowRectExForDpi");
   RECT frame{0, 0, Pixels(width, dpi), Pixels(height, dpi)};
   if (adjustForDpi)
-    adjustForDpi(&frame, kStyle, FALSE, 0, static_cast<UINT>(dpi));
+    adjustForDpi(&frame, kStyle, TRUE, 0, static_cast<UINT>(dpi));
   else
-    ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+    ::AdjustWindowRectEx(&frame, kStyle, TRUE, 0);
   return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
@@ -119,6 +131,64 @@ NameText NamesOf(const FileSystem& fs) {
   return [cp = fs.Ansi().Id()](std::string_view name) { return DecodeToUtf8(cp, name); };
 }
 
+// The Edit menu: what the window changes in the archive.
+HMENU NewMenu() {
+  HMENU edit = ::CreatePopupMenu();
+  ::AppendMenuW(edit, MF_STRING, IDM_CONTENTS_ADD, L"&Add files...");
+  ::AppendMenuW(edit, MF_STRING, IDM_CONTENTS_REMOVE, L"&Remove\tDel");
+  ::AppendMenuW(edit, MF_STRING, IDM_CONTENTS_RENAME, L"Re&name\tF2");
+  ::AppendMenuW(edit, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(edit, MF_STRING, IDM_CONTENTS_COMPACT, L"&Compact");
+  HMENU bar = ::CreateMenu();
+  ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(edit), L"E&dit");
+  return bar;
+}
+
+// The file system a change goes through, which says once when it waits for another change's
+// lock: the window shows why nothing seems to happen.
+class WaitingFileSystem final : public ForwardingFileSystem {
+ public:
+  WaitingFileSystem(FileSystem& inner, std::function<void()> waiting)
+      : ForwardingFileSystem(inner), waiting_(std::move(waiting)) {}
+  std::unique_ptr<ArchiveLock> LockArchive(const std::string& base,
+                                           const std::function<bool()>& wait) override {
+    return inner_.LockArchive(base, Told(wait));
+  }
+  std::unique_ptr<ArchiveLock> LockFile(const std::string& path,
+                                        const std::function<bool()>& wait) override {
+    return inner_.LockFile(path, Told(wait));
+  }
+
+ private:
+  std::function<bool()> Told(const std::function<bool()>& wait) {
+    return [this, &wait] {
+      if (!told_) {
+        told_ = true;
+        waiting_();
+      }
+      return wait && wait();
+    };
+  }
+  std::function<void()> waiting_;
+  bool told_ = false;
+};
+
+// The paths (UTF-8) of the files the open-file dialog hands back in picked: one path, or a
+// folder and then the names in it.
+std::vector<std::string> PickedPaths(const std::vector<wchar_t>& picked) {
+  std::vector<std::wstring> parts;
+  for (const wchar_t* at = picked.data(); *at; at += parts.back().size() + 1)
+    parts.emplace_back(at);
+  std::vector<std::string> paths;
+  if (parts.size() == 1) parts.push_back({});
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    std::wstring path = parts[0];
+    if (!parts[i].empty()) path += (path.ends_with(L'\\') ? L"" : L"\\") + parts[i];
+    if (const auto utf8 = Utf8(path)) paths.push_back(*utf8);
+  }
+  return paths;
+}
+
 }  // namespace
 
 frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
@@ -130,13 +200,15 @@ frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string
   const std::string caption = path_.substr(fs_.LeafStart(path_)) + " - Contents";
   const POINT at = PlaceBelow(owner, size, dpi);
   if (!::CreateWindowExW(0, SECTORSIEVE_CONTENTS_CLASS, Utf16(caption).c_str(), kStyle, at.x, at.y,
-                         size.cx, size.cy, owner, nullptr, instance, this))
+                         size.cx, size.cy, owner, NewMenu(), instance, this))
     throw std::runtime_error("The contents window could not be created");
   ::ShowWindow(hwnd_.get(), SW_SHOWNORMAL);
   StartReading({});
 }
 
 frmContentsWindow::~frmContentsWindow() {
+  txtRename_End(false);
+  changer_ = std::jthread();
   reader_ = std::jthread();
   hwnd_.reset();
 }
@@ -149,6 +221,21 @@ frmContentsWindow::OleScope::~OleScope() {
 
 bool frmContentsWindow::PreTranslate(MSG& msg) {
   if (!hwnd_ || (msg.hwnd != hwnd_.get() && !::IsChild(hwnd_.get(), msg.hwnd))) return false;
+  if (txtRename_ && msg.hwnd == txtRename_) {
+    if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
+      txtRename_End(msg.wParam == VK_RETURN);
+      return true;
+    }
+    return false;  // every other key edits the name
+  }
+  if (msg.message == WM_KEYDOWN && msg.hwnd == lstEntries_ &&
+      (msg.wParam == VK_DELETE || msg.wParam == VK_F2)) {
+    if (msg.wParam == VK_DELETE)
+      mnuRemove_Click();
+    else
+      mnuRename_Click();
+    return true;
+  }
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_F5) {
     StartReading({});
     return true;
@@ -190,7 +277,9 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
     HANDLE_MSG(hwnd, WM_GETMINMAXINFO, OnGetMinMaxInfo);
     HANDLE_MSG(hwnd, WM_TIMER, OnTimer);
     HANDLE_MSG(hwnd, WM_ACTIVATE, OnActivate);
+    HANDLE_MSG(hwnd, WM_INITMENUPOPUP, OnInitMenuPopup);
     HANDLE_MSG(hwnd, WM_CLOSE, OnClose);
+    HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
     HANDLE_MSG(hwnd, WM_NCDESTROY, OnNCDestroy);
     case DM_GETDEFID:
       return MAKELRESULT(IDC_CONTENTS_EXTRACT, DC_HASDEFID);
@@ -199,6 +288,15 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
       return 0;
     case kCheckedMessage:
       OnChecked();
+      return 0;
+    case kWaitingMessage:
+      OnWaiting();
+      return 0;
+    case kChangedMessage:
+      OnChanged();
+      return 0;
+    case kDroppedMessage:
+      AddPaths(std::exchange(dropped_, {}));
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -214,9 +312,11 @@ BOOL frmContentsWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   txtFilter_ = CreateControl(hwnd, IDC_CONTENTS_FILTER, WC_EDITW, L"", ES_AUTOHSCROLL | WS_TABSTOP,
                              WS_EX_CLIENTEDGE, instance);
   lblCount_ = CreateControl(hwnd, IDC_CONTENTS_COUNT, WC_STATICW, L"", SS_RIGHT, 0, instance);
-  lstEntries_ = CreateControl(hwnd, IDC_CONTENTS_LIST, WC_LISTVIEWW, L"",
-                              LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP,
-                              WS_EX_CLIENTEDGE, instance);
+  // Clipped around the box where a name is edited, which lies over it.
+  lstEntries_ =
+      CreateControl(hwnd, IDC_CONTENTS_LIST, WC_LISTVIEWW, L"",
+                    LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_CLIPSIBLINGS,
+                    WS_EX_CLIENTEDGE, instance);
   cmdExtract_ = CreateControl(hwnd, IDC_CONTENTS_EXTRACT, WC_BUTTONW, L"&Extract",
                               BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0, instance);
   sbStatus_ =
@@ -237,6 +337,14 @@ BOOL frmContentsWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   NameForScreenReaders(lstEntries_, L"Entries");
   LayOut(dpi_);
   focus_ = txtFilter_;
+  if (ole_.initialised) {
+    dropTarget_ = NewFileDropTarget([this] { return CanChange(); },
+                                    [this, hwnd](std::vector<std::string> paths) {
+                                      dropped_ = std::move(paths);
+                                      ::PostMessageW(hwnd, kDroppedMessage, 0, 0);
+                                    });
+    ::RegisterDragDrop(hwnd, dropTarget_.get());
+  }
   return TRUE;
 }
 
@@ -248,6 +356,22 @@ void frmContentsWindow::OnCommand(HWND, int id, HWND, UINT code) {
       break;
     case IDC_CONTENTS_EXTRACT:
       if (code == BN_CLICKED && ::IsWindowEnabled(cmdExtract_)) cmdExtract_Click();
+      break;
+    case IDC_CONTENTS_RENAME:
+      // As Explorer does: a name left for elsewhere is taken.
+      if (code == EN_KILLFOCUS) txtRename_End(true);
+      break;
+    case IDM_CONTENTS_ADD:
+      mnuAdd_Click();
+      break;
+    case IDM_CONTENTS_REMOVE:
+      mnuRemove_Click();
+      break;
+    case IDM_CONTENTS_RENAME:
+      mnuRename_Click();
+      break;
+    case IDM_CONTENTS_COMPACT:
+      mnuCompact_Click();
       break;
     case IDCANCEL:  // Escape, as IsDialogMessage reports it
       Form_KeyEscape();
@@ -277,6 +401,9 @@ LRESULT frmContentsWindow::OnNotify(HWND, int, NMHDR* header) {
       return 0;
     case LVN_BEGINDRAG:
       lstEntries_BeginDrag();
+      return 0;
+    case LVN_BEGINSCROLL:  // the name being edited would no longer lie over its row
+      txtRename_End(false);
       return 0;
   }
   return 0;
@@ -396,7 +523,7 @@ void frmContentsWindow::OnTimer(HWND hwnd, UINT id) {
 }
 
 void frmContentsWindow::cmdExtract_Click() {
-  if (!list_ || frm_.Running()) return;
+  if (!list_ || frm_.Running() || changing_) return;
   if (ChangedOutside()) {
     // The run reads the archive itself; the window reads it too, to show what it extracts.
     extractWhenRead_ = true;
@@ -416,8 +543,12 @@ void frmContentsWindow::ExtractPicked() {
   if (hwnd_ && !::GetFocus() && ::GetActiveWindow() == hwnd_.get()) ::SetFocus(lstEntries_);
 }
 
-// Escape stops a run, else closes the window.
+// Escape stops a run or a change waiting for another's lock, else closes the window.
 void frmContentsWindow::Form_KeyEscape() {
+  if (changing_) {
+    if (notice_ == kWaitingNotice) changer_.request_stop();
+    return;
+  }
   if (frm_.Running())
     frm_.Form_KeyEscape();
   else
@@ -471,7 +602,8 @@ void frmContentsWindow::OnActivate(HWND hwnd, UINT state, HWND, BOOL minimized) 
   }
   if (minimized) return;
   ::SetFocus(focus_ && ::IsWindowEnabled(focus_) ? focus_ : lstEntries_);
-  if (list_ && !awaitingList_ && !frm_.Running() && ChangedOutside()) StartReading(kChangedNotice);
+  if (list_ && !awaitingList_ && !changing_ && !frm_.Running() && ChangedOutside())
+    StartReading(kChangedNotice);
 }
 
 // WM_DPICHANGED: the place Windows suggests, and everything laid out for the new DPI.
@@ -484,13 +616,22 @@ void frmContentsWindow::OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested) 
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// WM_CLOSE: the window goes; a run it started goes on in the main window.
-void frmContentsWindow::OnClose(HWND) { hwnd_.reset(); }
+// WM_CLOSE: the window goes, and a name being edited is left as it was; a run it started goes
+// on in the main window.
+void frmContentsWindow::OnClose(HWND) {
+  txtRename_End(false);
+  hwnd_.reset();
+}
+
+// WM_DESTROY: nothing more is dropped in.
+void frmContentsWindow::OnDestroy(HWND hwnd) {
+  if (dropTarget_) ::RevokeDragDrop(hwnd);
+}
 
 // WM_NCDESTROY: the handle is no longer ours to destroy.
 void frmContentsWindow::OnNCDestroy(HWND) {
   hwnd_.release();
-  txtFilter_ = lblCount_ = lstEntries_ = cmdExtract_ = sbStatus_ = nullptr;
+  txtFilter_ = lblCount_ = lstEntries_ = cmdExtract_ = sbStatus_ = txtRename_ = nullptr;
 }
 
 void frmContentsWindow::LayOut(int dpi) {
@@ -506,7 +647,8 @@ void frmContentsWindow::LayOut(int dpi) {
   OnSize(hwnd_.get(), SIZE_RESTORED, client.right, client.bottom);
 }
 
-void frmContentsWindow::StartReading(std::string notice) {
+void frmContentsWindow::StartReading(std::string notice,
+                                     std::optional<std::vector<std::u32string>> selection) {
   reader_ = std::jthread();  // a reading still going on is given up
   notice_ = std::move(notice);
   awaitingList_ = true;
@@ -522,6 +664,7 @@ void frmContentsWindow::StartReading(std::string notice) {
     filter = list_->Filter();
     selected = list_->SelectedKeys();
   }
+  if (selection) selected = std::move(*selection);
   HWND window = hwnd_.get();
   const unsigned generation = ++generation_;
   reader_ = std::jthread([this, window, generation, column, descending, filter = std::move(filter),
@@ -588,6 +731,7 @@ void frmContentsWindow::OnRead() {
     extractWhenRead_ = false;
     return;
   }
+  txtRename_End(false);
   list_ = std::move(reading.list);
   stamps_ = reading.stamps;
   {
@@ -598,7 +742,7 @@ void frmContentsWindow::OnRead() {
     } catch (const UnconvertibleText&) {
     }
   }
-  ::EnableWindow(cmdExtract_, TRUE);
+  ::EnableWindow(cmdExtract_, !changing_);
   ShowRows();
   if (extractWhenRead_) {
     extractWhenRead_ = false;
@@ -698,6 +842,228 @@ void frmContentsWindow::Fail(const char* what) {
       Utf16(std::string("The contents window cannot go on and will close:\r\n") + what).c_str(),
       L"Unexpected failure", MB_OK);
   hwnd_.reset();
+}
+
+// WM_INITMENUPOPUP: the Edit menu's commands, as they may be used now.
+void frmContentsWindow::OnInitMenuPopup(HWND, HMENU menu, UINT, BOOL window) {
+  if (window) return;
+  const bool can = CanChange();
+  const std::size_t selected = can ? list_->SelectedCount() : 0;
+  const auto enable = [&](UINT id, bool on) {
+    ::EnableMenuItem(menu, id, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+  };
+  enable(IDM_CONTENTS_ADD, can);
+  enable(IDM_CONTENTS_REMOVE, selected > 0);
+  enable(IDM_CONTENTS_RENAME, selected == 1);
+  enable(IDM_CONTENTS_COMPACT, can);
+}
+
+bool frmContentsWindow::CanChange() const {
+  return hwnd_ && list_ && !awaitingList_ && !changing_ && !frm_.Running();
+}
+
+NameTools frmContentsWindow::Tools() const {
+  return {fs_.Ansi(), NamesOf(fs_), [&fs = fs_](std::string_view name) { return fs.Shown(name); },
+          [cp = fs_.Ansi().Id()](std::string_view utf8) { return Encode(cp, Utf16(utf8)); }};
+}
+
+bool frmContentsWindow::Ask(const std::string& text, const wchar_t* title) {
+  return ::MessageBoxW(hwnd_.get(), Utf16(text).c_str(), title,
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void frmContentsWindow::Tell(const std::string& text, const wchar_t* title) {
+  ::MessageBoxW(hwnd_.get(), Utf16(text).c_str(), title, MB_OK | MB_ICONEXCLAMATION);
+}
+
+// Edit > Add files...: the open-file dialog, several files at once.
+void frmContentsWindow::mnuAdd_Click() {
+  if (!CanChange()) return;
+  std::vector<wchar_t> picked(kPickedRoom, L'\0');
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = hwnd_.get();
+  dialog.lpstrFilter = L"All files (*.*)\0*.*\0";
+  dialog.lpstrFile = picked.data();
+  dialog.nMaxFile = kPickedRoom;
+  dialog.lpstrTitle = L"Add files";
+  dialog.Flags =
+      OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!::GetOpenFileNameW(&dialog)) {
+    if (::CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+      Tell("Too many files were picked at once: add them a few at a time.", L"Add files");
+    return;
+  }
+  AddPaths(PickedPaths(picked));
+}
+
+void frmContentsWindow::AddPaths(const std::vector<std::string>& paths) {
+  if (!CanChange() || paths.empty()) return;
+  const Adding adding = AddFilesOf(
+      list_->Value(), paths, [&fs = fs_](const std::string& path) { return fs.LeafStart(path); },
+      [&fs = fs_](const std::string& path) {
+        try {
+          fs.OpenRead(path);
+        } catch (const IoError& e) {
+          return std::string(e.what());
+        }
+        return std::string();
+      },
+      Tools());
+  if (!adding.refused.empty()) {
+    if (adding.files.empty()) {
+      Tell(RefusedQuestion(adding), L"Add files");
+      return;
+    }
+    if (!Ask(RefusedQuestion(adding), L"Add files")) return;
+  }
+  if (!adding.replaced.empty() && !Ask(ReplaceQuestion(adding), L"Replace entries")) return;
+  for (const AddedFile& file : adding.files) selectAfter_.push_back(file.name);
+  StartChange("Adding files...",
+              [files = adding.files, names = NamesOf(fs_)](
+                  FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
+                return AddedNotice(files.size(), AddFiles(fs, paths, files, names, options));
+              });
+}
+
+// Del and Edit > Remove: the entries of every name selected, after one question.
+void frmContentsWindow::mnuRemove_Click() {
+  if (!CanChange() || list_->SelectedCount() == 0) return;
+  std::vector<std::string_view> names;
+  for (const std::size_t row : list_->SelectedRows()) names.push_back(list_->Entry(row).FileName());
+  const Named named = NameEntries(list_->Value(), names, Tools());
+  if (!named.refusal.empty()) {
+    Tell("Nothing was removed: " + named.refusal + ".", L"Remove");
+    return;
+  }
+  if (!Ask(RemoveQuestion(named.entries, path_.substr(fs_.LeafStart(path_))), L"Remove")) return;
+  StartChange("Removing...",
+              [patterns = named.patterns, names = NamesOf(fs_)](
+                  FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
+                return RemovedNotice(RemoveEntries(fs, paths, patterns, names, options).removed);
+              });
+}
+
+// F2 and Edit > Rename: the name of the one entry selected, edited where it is shown. The list's
+// own label edit would edit its first column, the index: a box of the window's own lies over
+// the Name cell instead, and no click on a selected row can open it.
+void frmContentsWindow::mnuRename_Click() {
+  if (!CanChange() || list_->SelectedCount() != 1 || txtRename_) return;
+  const std::size_t row = list_->SelectedRows().front();
+  ListView_EnsureVisible(lstEntries_, static_cast<int>(row), FALSE);
+  RECT cell{};
+  ListView_GetSubItemRect(lstEntries_, static_cast<int>(row),
+                          static_cast<int>(ContentsColumn::Name), LVIR_LABEL, &cell);
+  ::MapWindowPoints(lstEntries_, hwnd_.get(), reinterpret_cast<POINT*>(&cell), 2);
+  renaming_ = std::string(list_->Entry(row).FileName());
+  txtRename_ =
+      CreateControl(hwnd_.get(), IDC_CONTENTS_RENAME, WC_EDITW, Utf16(fs_.Shown(renaming_)).c_str(),
+                    ES_AUTOHSCROLL | WS_BORDER, 0,
+                    reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(hwnd_.get(), GWLP_HINSTANCE)));
+  NameForScreenReaders(txtRename_, L"New name");
+  SetWindowFont(txtRename_,
+                font_ ? static_cast<HFONT>(font_.get()) : GetStockFont(DEFAULT_GUI_FONT), FALSE);
+  ::SetWindowPos(txtRename_, HWND_TOP, cell.left, cell.top, cell.right - cell.left,
+                 cell.bottom - cell.top, 0);
+  Edit_SetSel(txtRename_, 0, -1);
+  ::SetFocus(txtRename_);
+}
+
+void frmContentsWindow::txtRename_End(bool take) {
+  if (!txtRename_) return;
+  // Gone before anything else: a box shown below takes the focus, which ends no edit twice.
+  HWND box = std::exchange(txtRename_, nullptr);
+  std::string typed;
+  try {
+    typed = WindowText(box);
+  } catch (const UnconvertibleText&) {
+    take = false;  // half a character: the name is left as it was
+  }
+  if (::GetFocus() == box) ::SetFocus(lstEntries_);
+  ::DestroyWindow(box);
+  if (!take || !list_) return;
+  const Renaming renaming = RenameEntry(list_->Value(), renaming_, typed, Tools());
+  if (renaming.Unchanged()) return;
+  if (!renaming.refusal.empty()) {
+    Tell("Nothing was renamed: " + renaming.refusal + ".", L"Rename");
+    return;
+  }
+  selectAfter_ = {renaming.name};
+  StartChange("Renaming...",
+              [renaming, from = fs_.Shown(renaming_), typed, names = NamesOf(fs_)](
+                  FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
+                if (RenameEntries(fs, paths, renaming.pattern, renaming.name, names, options) == 0)
+                  throw ChangeError(Quoted(from) + " is no longer in the archive");
+                return RenamedNotice(from, typed);
+              });
+}
+
+// Edit > Compact: the data file without the bytes that no entry holds.
+void frmContentsWindow::mnuCompact_Click() {
+  if (!CanChange()) return;
+  StartChange("Compacting...",
+              [](FileSystem& fs, const ArchivePaths& paths, const ChangeOptions& options) {
+                return CompactedNotice(CompactArchive(fs, paths, options));
+              });
+}
+
+void frmContentsWindow::StartChange(std::string doing, Change change) {
+  changing_ = true;
+  ::EnableWindow(cmdExtract_, FALSE);
+  notice_ = std::move(doing);
+  ShowStatus();
+  HWND window = hwnd_.get();
+  changer_ = std::jthread([this, window, change = std::move(change)](std::stop_token stop) {
+    Changed changed;
+    WaitingFileSystem fs(fs_, [window] { ::PostMessageW(window, kWaitingMessage, 0, 0); });
+    try {
+      const auto paths = ArchiveOfDataFile(path_, fs_.Paths());
+      if (!paths) throw std::runtime_error(Quoted(path_) + " is not a .img");
+      changed.notice = change(fs, *paths, {[&stop] { return !stop.stop_requested(); }, false});
+    } catch (const ChangedButNotSafe& e) {
+      changed.failure = e.what();
+      changed.made = true;
+    } catch (const ChangeInterrupted&) {
+      changed.notice = "Given up: the archive was not changed.";
+    } catch (const std::exception& e) {
+      changed.failure = e.what();
+    }
+    {
+      const std::lock_guard<std::mutex> lock(readingLock_);
+      changed_ = std::move(changed);
+    }
+    ::PostMessageW(window, kChangedMessage, 0, 0);
+  });
+}
+
+// kWaitingMessage: another change holds the archive's lock.
+void frmContentsWindow::OnWaiting() {
+  if (!changing_) return;
+  notice_ = kWaitingNotice;
+  ShowStatus();
+}
+
+// kChangedMessage: the change is done or failed; either way the list shows the archive as it is.
+void frmContentsWindow::OnChanged() {
+  Changed changed;
+  {
+    const std::lock_guard<std::mutex> lock(readingLock_);
+    changed = std::move(changed_);
+  }
+  changer_ = std::jthread();
+  changing_ = false;
+  std::optional<std::vector<std::u32string>> selection;
+  if (changed.failure.empty() && !selectAfter_.empty()) {
+    selection.emplace();
+    for (const std::string& name : selectAfter_)
+      selection->push_back(NameKey(name, fs_.Ansi(), NamesOf(fs_)));
+  }
+  selectAfter_.clear();
+  if (!changed.failure.empty())
+    ::MessageBoxW(hwnd_.get(), Utf16(changed.failure).c_str(),
+                  changed.made ? L"Changed, not yet safe" : L"The archive was not changed",
+                  MB_OK | MB_ICONERROR);
+  if (hwnd_) StartReading(changed.notice, std::move(selection));
 }
 
 }  // namespace sectorsieve::ui

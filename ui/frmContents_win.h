@@ -8,13 +8,17 @@
 // The common controls' header builds on windows.h.
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "contents_edit.h"
 #include "contents_list.h"
+#include "entry_drag_win.h"
 #include "file_io.h"
 #include "frmMain.h"
 #include "unique_handle.h"
@@ -34,8 +38,9 @@ class frmContentsWindow {
   // Null once the window has been closed.
   HWND Handle() const { return hwnd_.get(); }
   const std::string& Path() const { return path_; }
-  // Takes msg when it is for this window: its keys (F5, Ctrl+A), then the dialog keys (Tab,
-  // Enter, Escape) between its controls. Returns whether it was taken.
+  // Takes msg when it is for this window: its keys (F5, Ctrl+A, Del, F2; Enter and Escape in
+  // a name being edited), then the dialog keys (Tab, Enter, Escape) between its controls.
+  // Returns whether it was taken.
   bool PreTranslate(MSG& msg);
 
  private:
@@ -55,6 +60,16 @@ class frmContentsWindow {
     std::optional<ArchiveCheck> check;
   };
 
+  // A change of the archive, on the changing thread: what the status bar says once it is done.
+  using Change = std::function<std::string(FileSystem& fs, const ArchivePaths& paths,
+                                           const ChangeOptions& options)>;
+  // What the changing thread hands over.
+  struct Changed {
+    std::string notice;
+    std::string failure;
+    bool made = false;  // the failure came after the change was made
+  };
+
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -68,7 +83,11 @@ class frmContentsWindow {
   void OnDpiChanged(HWND hwnd, int dpi, const RECT& suggested);
   void OnRead();
   void OnChecked();
+  void OnInitMenuPopup(HWND hwnd, HMENU menu, UINT item, BOOL window);
+  void OnWaiting();
+  void OnChanged();
   void OnClose(HWND hwnd);
+  void OnDestroy(HWND hwnd);
   void OnNCDestroy(HWND hwnd);
 
   void lstEntries_GetDispInfo(NMLVDISPINFOW& info);
@@ -81,11 +100,30 @@ class frmContentsWindow {
   // The run over what the list picks, without asking whether the archive changed.
   void ExtractPicked();
   void txtFilter_Change();
+  void mnuAdd_Click();
+  void mnuRemove_Click();
+  void mnuRename_Click();
+  void mnuCompact_Click();
+  // Ends the edit of a name: the entry renamed to what was typed, when take says so.
+  void txtRename_End(bool take);
+  // Adds the files at paths (UTF-8), after the questions their names call for.
+  void AddPaths(const std::vector<std::string>& paths);
   void Form_KeyEscape();
 
   // Reads the archive again on the reading thread; notice, when set, goes to the status bar
-  // once the list is filled again, whose selection is kept by name.
-  void StartReading(std::string notice);
+  // once the list is filled again, whose selection is kept by name, or is the entries of the
+  // names (as Windows compares them) selection gives.
+  void StartReading(std::string notice,
+                    std::optional<std::vector<std::u32string>> selection = std::nullopt);
+  // Whether a change may start: a list shown, no change, reading or extraction under way.
+  bool CanChange() const;
+  // Runs change on the changing thread, the status bar saying doing meanwhile; the list is read
+  // again once it is done, and a failure shown in a box.
+  void StartChange(std::string doing, Change change);
+  NameTools Tools() const;
+  // A question with Yes and No, No the default; true for Yes.
+  bool Ask(const std::string& text, const wchar_t* title);
+  void Tell(const std::string& text, const wchar_t* title);
   // Whether the archive's files are no longer those that were read.
   bool ChangedOutside();
   Stamps CurrentStamps();
@@ -120,6 +158,17 @@ class frmContentsWindow {
   unsigned generation_ = 0;  // of the reading going on or last done
   std::jthread reader_;
 
+  bool changing_ = false;
+  Changed changed_;  // under readingLock_
+  std::jthread changer_;
+  // Files dropped in from outside, added once the drop is done.
+  unique_drop_target dropTarget_;
+  std::vector<std::string> dropped_;
+  // The names of the entries a change makes, selected once it is made.
+  std::vector<std::string> selectAfter_;
+  // The entry whose name is being edited in txtRename_, by its name.
+  std::string renaming_;
+
   unique_gdi_object font_;
   unique_hwnd hwnd_;
   HWND txtFilter_ = nullptr;
@@ -127,6 +176,7 @@ class frmContentsWindow {
   HWND lstEntries_ = nullptr;
   HWND cmdExtract_ = nullptr;
   HWND sbStatus_ = nullptr;
+  HWND txtRename_ = nullptr;  // while a name is edited
   int dpi_ = 96;
   HWND focus_ = nullptr;
 };

@@ -304,4 +304,15 @@ std::string RefusedNameReason(std::string_view name, const CodePage& cp) {
   return {};
 }
 
+std::string TypedNameRefusal(std::string_view typed, const std::optional<std::string>& name,
+                             const CodePage& cp) {
+  const std::string quoted = "\"" + std::string(typed) + "\"";
+  if (!name)
+    return quoted + " has characters that code page " + std::to_string(cp.Id()) +
+           " cannot hold exactly";
+  if (const std::string reason = RefusedNameReason(*name, cp); !reason.empty())
+    return quoted + " cannot be an entry's name: " + reason;
+  return {};
+}
+
 }  // namespace sectorsieve

@@ -140,5 +140,9 @@ std::string UnsafeNameReason(std::string_view name, const CodePage& cp);
 // Why name (bytes in code page cp) cannot be the name of an entry that pack or add writes, or
 // empty when it can.
 std::string RefusedNameReason(std::string_view name, const CodePage& cp);
+// Why a name the user typed (UTF-8) cannot be an entry's name, or empty when it can; name is
+// typed in code page cp, or nothing where cp cannot hold it exactly.
+std::string TypedNameRefusal(std::string_view typed, const std::optional<std::string>& name,
+                             const CodePage& cp);
 
 }  // namespace sectorsieve

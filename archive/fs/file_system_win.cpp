@@ -773,7 +773,16 @@ class WinFileSystem final : public FileSystem {
   static std::unique_ptr<InputFile> Open(const std::string& path, DWORD share) {
     unique_hfile h(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, share, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!h) ThrowLastError();
+    if (!h) {
+      // The system denies a folder as it denies a file the user may not read: say which.
+      const DWORD code = ::GetLastError();
+      const DWORD attributes = Attributes(path);
+      if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw IoError("it is a folder, not a file");
+      ::SetLastError(code);
+      ThrowLastError();
+    }
     // A pipe or a device by its name is no archive.
     if (::GetFileType(h.get()) != FILE_TYPE_DISK) throw IoError("it is not a plain file");
     return std::make_unique<WinInputFile>(std::move(h));

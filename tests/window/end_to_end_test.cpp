@@ -24,6 +24,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -177,14 +178,14 @@ BOOL CALLBACK ReadMessageBoxControl(HWND child, LPARAM param) {
 }
 
 // Reads the message box shown over owner and presses its OK button.
-MessageBoxSeen AnswerMessageBox(HWND owner, const std::string& screenshot) {
+MessageBoxSeen AnswerMessageBox(HWND owner, const std::string& screenshot, int button = IDOK) {
   MessageBoxSeen seen;
   const HWND box = WaitForDialog(owner);
   if (!box) return seen;
   seen.title = WindowText(box);
   ::EnumChildWindows(box, ReadMessageBoxControl, reinterpret_cast<LPARAM>(&seen));
   SaveScreenshot(box, screenshot);
-  Click(::GetDlgItem(box, IDOK));
+  Click(::GetDlgItem(box, button));
   WaitUntil([&] { return !::IsWindow(box); });
   return seen;
 }
@@ -1018,10 +1019,11 @@ class Contents {
     return item.fmt & HDF_SORTUP ? 1 : item.fmt & HDF_SORTDOWN ? -1 : 0;
   }
 
-  void Select(int row) const {
+  // Selects row, or every row (-1), or takes the selection away.
+  void Select(int row, bool selected = true) const {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED;
-    item.state = LVIS_SELECTED;
+    item.state = selected ? LVIS_SELECTED : 0;
     Send(Control(IDC_CONTENTS_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row), item);
   }
 
@@ -1284,6 +1286,265 @@ TEST(ContentsWindow, ReadsTheArchiveAgainWhenActivatedAfterAChange) {
       << Text(contents.Control(IDC_CONTENTS_COUNT));
   EXPECT_EQ(contents.Status(0), "Changed on disk: read again.");
   EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
+}
+
+// What the status bar's first part says from start on, once it says it, after what is selected.
+std::string StatusOnce(const Contents& contents, const std::string& start) {
+  std::string status;
+  WaitUntil([&] {
+    status = contents.Status(0);
+    return status.find(start) != std::string::npos;
+  });
+  const std::size_t at = status.find(start);
+  return at == std::string::npos ? status : status.substr(at);
+}
+
+// The same change made through the window on one copy of an archive and by the command line on
+// another: both copies list alike and hold the same bytes.
+class ContentsChange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    img = WriteContentsArchive(window);
+    twin = WriteContentsArchive(command);
+    program = std::make_unique<Program>(L"\"" + Utf16(img) + L"\"");
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(WaitUntil([&] { return Text(program->Control(IDC_LBLSOURCE)) == img; }));
+    contents = std::make_unique<Contents>(*program);
+    ASSERT_TRUE(contents->Open());
+  }
+  // replaced: the archive still holds the entry that a later one replaces.
+  void ExpectAlike(bool replaced = true) {
+    EXPECT_EQ(Listed({"list", "--json", img}), Listed({"list", "--json", twin}));
+    EXPECT_EQ(ReadBytes(window.path() / "many.dir"), ReadBytes(command.path() / "many.dir"));
+    EXPECT_EQ(ReadBytes(window.path() / "many.img"), ReadBytes(command.path() / "many.img"));
+    EXPECT_EQ(contents->Table(),
+              replaced ? ListedContents({"list", "--json", img}) : Listed({"list", "--json", img}));
+  }
+  // Types name into the box that F2 opens over the row selected, then presses key there, if any.
+  void Rename(int row, const std::string& name, WPARAM key = VK_RETURN) {
+    contents->Select(row);
+    ::PostMessageW(contents->Control(IDC_CONTENTS_LIST), WM_KEYDOWN, VK_F2, 0);
+    ASSERT_TRUE(WaitUntil([&] { return contents->Control(IDC_CONTENTS_RENAME) != nullptr; }));
+    const HWND box = contents->Control(IDC_CONTENTS_RENAME);
+    EXPECT_EQ(Text(box), contents->Cell(row, 1));
+    const std::wstring wide = Utf16(name);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                          SMTO_ABORTIFHUNG, kAnswerMilliseconds, &ignored);
+    SaveScreenshot(contents->Window(), "contents-rename");
+    if (!key) return;  // left open
+    ::PostMessageW(box, WM_KEYDOWN, key, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
+  }
+
+  TempDir window;
+  TempDir command;
+  std::string img;
+  std::string twin;
+  std::unique_ptr<Program> program;
+  std::unique_ptr<Contents> contents;
+};
+
+TEST_F(ContentsChange, RemovesTheEntriesOfEveryNameSelectedAfterOneQuestion) {
+  // Row 0 and row 31 have one name in two spellings: both go.
+  const std::string first = contents->Cell(0, 1);
+  const std::string second = contents->Cell(5, 1);
+  contents->Select(0);
+  contents->Select(5);
+  ::PostMessageW(contents->Control(IDC_CONTENTS_LIST), WM_KEYDOWN, VK_DELETE, 0);
+  MessageBoxSeen box = AnswerMessageBox(contents->Window(), "contents-remove", IDNO);
+  EXPECT_EQ(box.title, "Remove");
+  EXPECT_EQ(box.text, "Remove 3 entries from many.img? This cannot be undone.");
+  EXPECT_EQ(box.buttons, 2);
+  EXPECT_EQ(Listed({"list", "--json", img}), Listed({"list", "--json", twin})) << "No leaves all";
+
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_REMOVE, 0), 0);
+  box = AnswerMessageBox(contents->Window(), "contents-remove", IDYES);
+  EXPECT_EQ(box.text, "Remove 3 entries from many.img? This cannot be undone.");
+  EXPECT_EQ(StatusOnce(*contents, "Removed"), "Removed 3 entries.");
+  ASSERT_EQ(RunProgram({"remove", twin, first, second}).status, 0);
+  ExpectAlike(false);
+  SaveScreenshot(contents->Window(), "contents-removed");
+}
+
+TEST_F(ContentsChange, RenamesInPlaceAndRefusesANameRenameRefusesOrThatIsTaken) {
+  const std::string old = contents->Cell(3, 1);
+  Rename(3, "renamed.bin");
+  EXPECT_EQ(StatusOnce(*contents, "Renamed"), "Renamed \"" + old + "\" to \"renamed.bin\".");
+  EXPECT_EQ(contents->Status(0),
+            "1 selected, 2,048 bytes. Renamed \"" + old + "\" to \"renamed.bin\".")
+      << "the entry keeps its selection under its new name";
+  ASSERT_EQ(RunProgram({"rename", twin, old, "renamed.bin"}).status, 0);
+  ExpectAlike();
+  EXPECT_EQ(RunProgram({"extract", "--stdout", img, "renamed.bin"}).out,
+            RunProgram({"extract", "--stdout", twin, "renamed.bin"}).out);
+
+  struct Refused {
+    std::string name;
+    std::string title;
+    std::string text;
+  };
+  const Refused refused[] = {
+      {"two words", "Rename",
+       "Nothing was renamed: \"two words\" cannot be an entry's name: its name holds a space."},
+      {"a-name-longer-than-24.bin", "Rename",
+       "Nothing was renamed: \"a-name-longer-than-24.bin\" cannot be an entry's name: its name "
+       "is longer than 24 bytes."},
+      {"LATE.BIN", "The archive was not changed", "\"LATE.BIN\" is already in the archive"},
+  };
+  for (const Refused& r : refused) {
+    contents->Select(-1, false);
+    Rename(2, r.name);
+    const MessageBoxSeen box = AnswerMessageBox(contents->Window(), "contents-rename-refused");
+    EXPECT_EQ(box.title, r.title);
+    EXPECT_EQ(box.text, r.text);
+    ExpectAlike();
+  }
+
+  // Escape, and closing the window, leave the name being edited as it was.
+  contents->Select(-1, false);
+  Rename(2, "escaped.bin", VK_ESCAPE);
+  contents->Select(-1, false);
+  Rename(2, "closed.bin", 0);
+  ::PostMessageW(contents->Window(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(contents->Window()); }));
+  ::Sleep(500);  // long enough for a rename that wrongly started to be made
+  EXPECT_EQ(Listed({"list", "--json", img}), Listed({"list", "--json", twin}));
+}
+
+TEST_F(ContentsChange, CompactsAndSaysHowManyBytesItFreed) {
+  const auto before = fs::file_size(window.path() / "many.img");
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
+  const std::string said = StatusOnce(*contents, "Compacted");
+  ASSERT_EQ(RunProgram({"compact", twin}).status, 0);
+  const auto freed = static_cast<std::int64_t>(before - fs::file_size(window.path() / "many.img"));
+  EXPECT_GT(freed, 0);
+  std::string digits = std::to_string(freed);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  EXPECT_EQ(said, "Compacted: freed " + digits + " bytes.");
+  ExpectAlike();
+  EXPECT_EQ(ListTree(window.path()), (std::set<std::string>{"many.dir", "many.img"}));
+}
+
+// A change from the command line at the same time as the window's: both wait for the lock
+// another holds, then each is made whole, one after the other.
+TEST_F(ContentsChange, AndTheCommandLineChangingAtTheSameTimeTakeTurns) {
+  auto lock = SystemFileSystem().LockArchive((window / "many"), {});
+  ASSERT_NE(lock, nullptr);
+  const std::string removed = contents->Cell(5, 1);
+  const std::string renamed = contents->Cell(7, 1);
+  contents->Select(5);
+  ::PostMessageW(contents->Control(IDC_CONTENTS_LIST), WM_KEYDOWN, VK_DELETE, 0);
+  EXPECT_EQ(AnswerMessageBox(contents->Window(), "contents-remove", IDYES).title, "Remove");
+  EXPECT_EQ(StatusOnce(*contents, "Waiting"),
+            "Waiting for another change of the archive to end (Escape gives up)...");
+  int status = -1;
+  std::thread command([&] { status = RunProgram({"rename", img, renamed, "other.bin"}).status; });
+  ::Sleep(300);  // the command line, started, waits too
+  lock.reset();
+  command.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(StatusOnce(*contents, "Removed"), "Removed 1 entry.");
+  ASSERT_EQ(RunProgram({"remove", twin, removed}).status, 0);
+  ASSERT_EQ(RunProgram({"rename", twin, renamed, "other.bin"}).status, 0);
+  // The window reads the archive again once its own change is made, which may be before the
+  // command line's: activated, it notices the other.
+  ::PostMessageW(contents->Window(), WM_ACTIVATE, WA_ACTIVE, 0);
+  WaitUntil([&] { return contents->Table() == ListedContents({"list", "--json", img}); });
+  ExpectAlike();
+}
+
+// Edit > Add files...: two files picked at once in the open-file dialog, one of which replaces
+// an entry after the question.
+TEST_F(ContentsChange, AddsTheFilesPickedInTheOpenFileDialog) {
+  TempDir source;
+  WriteBytes(source.path() / "one.bin", PatternBytes(5000, 4));
+  WriteBytes(source.path() / "Data27.bin", PatternBytes(3000, 5));
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_ADD, 0), 0);
+  const HWND dialog = WaitForDialog(contents->Window());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowText(dialog), "Add files");
+  TypeFileName(dialog, source.path().string() + "\\");
+  Click(::GetDlgItem(dialog, IDOK));
+  ::Sleep(500);
+  TypeFileName(dialog, "\"one.bin\" \"Data27.bin\"");
+  SaveScreenshot(dialog, "contents-add-dialog");
+  Click(::GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
+  const MessageBoxSeen box = AnswerMessageBox(contents->Window(), "contents-replace", IDYES);
+  EXPECT_EQ(box.title, "Replace entries");
+  EXPECT_EQ(box.text, "Replace 1 entry?\r\n\r\ndata27.bin");
+  EXPECT_EQ(StatusOnce(*contents, "Added"), "Added 2 files: 1 new, 1 replaced.");
+  EXPECT_EQ(contents->Status(0), "2 selected, 10,240 bytes. Added 2 files: 1 new, 1 replaced.");
+  ASSERT_EQ(RunProgram({"add", twin, source / "one.bin", source / "Data27.bin"}).status, 0);
+  ExpectAlike();
+  EXPECT_EQ(RunProgram({"extract", "--stdout", img, "one.bin"}).out,
+            PatternBytes(5000, 4) + std::string(3 * 2048 - 5000, '\0'));
+}
+
+// A change the window starts while another holds the archive's lock waits, says so, and is
+// made once the other ends.
+TEST_F(ContentsChange, WaitsForAChangeThatHoldsTheLock) {
+  auto lock = SystemFileSystem().LockArchive((window / "many"), {});
+  ASSERT_NE(lock, nullptr);
+  const std::string old = contents->Cell(3, 1);
+  Rename(3, "renamed.bin");
+  EXPECT_EQ(StatusOnce(*contents, "Waiting"),
+            "Waiting for another change of the archive to end (Escape gives up)...");
+  lock.reset();
+  EXPECT_EQ(StatusOnce(*contents, "Renamed"), "Renamed \"" + old + "\" to \"renamed.bin\".");
+  ASSERT_EQ(RunProgram({"rename", twin, old, "renamed.bin"}).status, 0);
+  ExpectAlike();
+
+  // Escape gives up the wait, and the change with it.
+  lock = SystemFileSystem().LockArchive((window / "many"), {});
+  ::PostMessageW(contents->Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
+  EXPECT_EQ(StatusOnce(*contents, "Waiting"),
+            "Waiting for another change of the archive to end (Escape gives up)...");
+  ::PostMessageW(contents->Window(), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(StatusOnce(*contents, "Given up"), "Given up: the archive was not changed.");
+  lock.reset();
+  EXPECT_TRUE(::IsWindow(contents->Window()));
+  ExpectAlike();
+}
+
+// A compact started from the window and cut short by the end of the program, at moments from
+// its start to its end: the next command reads the archive as it was or as compact leaves it.
+TEST(ContentsWindowKilled, DuringACompactLeavesTheArchiveAsBeforeOrAfter) {
+  constexpr int kEntries = 1000;
+  std::string records;
+  for (int i = 0; i < kEntries; ++i)
+    records += Record(i * 16, 8, "entry" + std::to_string(i) + ".bin");
+  const std::string data = PatternBytes(std::size_t{kEntries} * 16 * 2048, 3);
+  TempDir compacted;
+  WriteBytes(compacted.path() / "big.dir", records);
+  WriteBytes(compacted.path() / "big.img", data);
+  const std::string before = RunProgram({"list", "--json", compacted / "big.img"}).out;
+  ASSERT_EQ(RunProgram({"compact", compacted / "big.img"}).status, 0);
+  const std::string after = RunProgram({"list", "--json", compacted / "big.img"}).out;
+  const std::string afterData = ReadBytes(compacted.path() / "big.img");
+  for (const int delay : {0, 30, 150, 600}) {
+    TempDir folder;
+    WriteBytes(folder.path() / "big.dir", records);
+    WriteBytes(folder.path() / "big.img", data);
+    const std::string img = folder / "big.img";
+    {
+      Program program(L"\"" + Utf16(img) + L"\"");
+      ASSERT_TRUE(program.Started());
+      ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
+      Contents contents(program);
+      ASSERT_TRUE(contents.Open());
+      ::PostMessageW(contents.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
+      ASSERT_TRUE(WaitUntil([&] { return contents.Status(0).starts_with("Compacting"); }));
+      ::Sleep(static_cast<DWORD>(delay));
+      ::TerminateProcess(program.Process(), 1);
+      ::WaitForSingleObject(program.Process(), INFINITE);
+    }
+    const std::string listed = RunProgram({"list", "--json", img}).out;
+    const std::string bytes = ReadBytes(folder.path() / "big.img");
+    EXPECT_TRUE((listed == before && bytes == data) || (listed == after && bytes == afterData))
+        << "killed " << delay << " ms in: " << bytes.size() << " bytes";
+  }
 }
 
 // A million entries: the list fills once the archive is read, the filter finds one name, and

@@ -464,6 +464,143 @@ TEST_F(RealWindow, DroppedArchiveAndFolderFillBothBoxesWhateverTheirScript) {
   testing::SaveScreenshot(window.Handle(), "dropped");
 }
 
+// Files as the shell offers them to a drop target, CF_HDROP only; no files offers nothing.
+class DroppedFiles final : public IDataObject {
+ public:
+  explicit DroppedFiles(HDROP drop) : drop_(drop) {}
+  ~DroppedFiles() {
+    if (drop_) ::GlobalFree(drop_);
+  }
+  DroppedFiles(const DroppedFiles&) = delete;
+  DroppedFiles& operator=(const DroppedFiles&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    *object = iid == IID_IUnknown || iid == IID_IDataObject ? this : nullptr;
+    return *object ? S_OK : E_NOINTERFACE;
+  }
+  // Lives on the test's stack.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+    const SIZE_T size = ::GlobalSize(drop_);
+    const HGLOBAL copy = ::GlobalAlloc(GHND, size);
+    std::memcpy(::GlobalLock(copy), ::GlobalLock(drop_), size);
+    ::GlobalUnlock(drop_);
+    ::GlobalUnlock(copy);
+    *medium = {};
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = copy;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+    return drop_ && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL)
+               ? S_OK
+               : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+
+ private:
+  HDROP drop_;
+};
+
+std::wstring StatusText(HWND contents) {
+  wchar_t status[256] = {};
+  ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
+                 reinterpret_cast<LPARAM>(status));
+  return status;
+}
+
+// Files dropped in through the window's drop target, a data object made here: a name no entry
+// can take is named, the entries replaced are asked for, and the archive ends as `add` leaves
+// its twin.
+TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
+  testing::TempDir folder;
+  testing::TempDir twin;
+  testing::TempDir source;
+  const std::vector<testing::Entry> entries = {
+      {"alpha.txt", 0, 1}, {"beta.bin", 1, 2}, {"gamma.txt", 3, 1}};
+  testing::WriteArchive(folder.path() / "a", entries, 4);
+  testing::WriteArchive(twin.path() / "a", entries, 4);
+  std::vector<std::string> added;
+  for (const std::string name : {"new.bin", "ALPHA.TXT", "Beta.bin"}) {
+    testing::WriteBytes(source.path() / name, testing::PatternBytes(3000 + added.size(), 9));
+    added.push_back(source / name);
+  }
+  testing::WriteBytes(source.path() / "two words.txt", "x");
+  window.ShowContents(folder / "a.img");
+  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+  ASSERT_NE(contents, nullptr);
+  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 3; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  // Where OLE keeps the target that RegisterDragDrop was given.
+  auto* target = static_cast<IDropTarget*>(::GetPropW(contents, L"OleDropTargetInterface"));
+  ASSERT_NE(target, nullptr);
+  DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+  DroppedFiles nothing(nullptr);
+  EXPECT_EQ(target->DragEnter(&nothing, 0, POINTL{}, &effect), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE)) << "only files are taken";
+  target->DragLeave();
+
+  std::vector<std::wstring> dropped;
+  for (const std::string& path : added) dropped.push_back(std::filesystem::path(path).wstring());
+  dropped.push_back((source.path() / "two words.txt").wstring());
+  std::filesystem::create_directory(source.path() / "sub");
+  dropped.push_back((source.path() / "sub").wstring());
+  DroppedFiles files(MakeDrop(dropped));
+  std::vector<std::string> asked;
+  std::thread answer([&] {
+    for (int i = 0; i < 2; ++i) {
+      const HWND box = testing::WaitForDialog(contents);
+      if (!box) return;
+      asked.push_back(testing::WindowUtf8Text(::GetDlgItem(box, 0xFFFF)));
+      testing::Click(::GetDlgItem(box, IDYES));
+      for (int wait = 0; wait < 400 && ::IsWindow(box); ++wait) ::Sleep(10);
+    }
+  });
+  effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+  EXPECT_EQ(target->DragEnter(&files, 0, POINTL{}, &effect), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  EXPECT_EQ(target->Drop(&files, 0, POINTL{}, &effect), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  for (int i = 0; i < 1000 && StatusText(contents).find(L"Added") == std::wstring::npos; ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  answer.join();
+  EXPECT_EQ(StatusText(contents), L"3 selected, 12,288 bytes. Added 3 files: 1 new, 2 replaced.");
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "cannot add \"" + (source / "two words.txt") +
+                           "\": \"two words.txt\" cannot be an entry's name: its name holds a "
+                           "space\r\ncannot read \"" +
+                           (source / "sub") +
+                           "\": it is a folder, not a file\r\n\r\nAdd the other 3 files?",
+                       "Replace 2 entries?\r\n\r\nalpha.txt\r\nbeta.bin"}));
+  std::vector<std::string> args = {"add", twin / "a.img"};
+  args.insert(args.end(), added.begin(), added.end());
+  ASSERT_EQ(testing::RunProgram(args).status, 0);
+  EXPECT_EQ(testing::RunProgram({"list", "--json", folder / "a.img"}).out,
+            testing::RunProgram({"list", "--json", twin / "a.img"}).out);
+  EXPECT_EQ(testing::ReadBytes(folder.path() / "a.img"), testing::ReadBytes(twin.path() / "a.img"));
+  EXPECT_EQ(testing::ReadBytes(folder.path() / "a.dir"), testing::ReadBytes(twin.path() / "a.dir"));
+  EXPECT_EQ(ListView_GetItemCount(list), 4);
+}
+
 TEST(ProgramVersion, ComesFromTheVersionRecord) {
   const Version version = app::ProgramVersion();
   EXPECT_EQ(version.major, 1);
