@@ -194,7 +194,7 @@ std::vector<std::string> PickedPaths(const std::vector<wchar_t>& picked) {
 frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
                                      FileSystem& fs)
     : path_(std::move(path)), frm_(frm), fs_(fs) {
-  RegisterWindowClass(instance, WindowProc);
+  RegisterWindowClass(instance, WindowProcOf<frmContentsWindow>);
   const int dpi = WindowDpi(owner);
   const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
   const std::string caption = path_.substr(fs_.LeafStart(path_)) + " - Contents";
@@ -246,26 +246,6 @@ bool frmContentsWindow::PreTranslate(MSG& msg) {
     return true;
   }
   return ::IsDialogMessageW(hwnd_.get(), &msg) != FALSE;
-}
-
-LRESULT CALLBACK frmContentsWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* self =
-        static_cast<frmContentsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_.reset(hwnd);
-  }
-  auto* self = reinterpret_cast<frmContentsWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  // No exception may cross the system's frames that called us.
-  try {
-    return self->HandleMessage(hwnd, msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    self->Fail(e.what());
-  } catch (...) {
-    self->Fail("unknown failure");
-  }
-  return 0;
 }
 
 LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -23,6 +23,7 @@
 #include "frmMain.h"
 #include "unique_handle.h"
 #include "win_handles.h"
+#include "window_support_win.h"
 
 namespace sectorsieve::ui {
 
@@ -70,7 +71,8 @@ class frmContentsWindow {
     bool made = false;  // the failure came after the change was made
   };
 
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK WindowProcOf<frmContentsWindow>(HWND hwnd, UINT msg, WPARAM wParam,
+                                                          LPARAM lParam);
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create);

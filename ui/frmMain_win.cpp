@@ -148,7 +148,7 @@ frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs
            archive_, fs, *this, version),
       fs_(fs),
       instance_(instance) {
-  RegisterWindowClass(instance, WindowProc);
+  RegisterWindowClass(instance, WindowProcOf<frmMainWindow>);
   const int dpi = SystemDpi();
   const RECT frame = CentredFrame(dpi);
   if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Utf16(kStartCaption).c_str(), kStyle,
@@ -263,7 +263,7 @@ void frmMainWindow::ShowContents(const std::string& path) {
   }
   if (!frm_.Running()) closed_.clear();
   if (contents_) closed_.push_back(std::move(contents_));
-  // A window that cannot be made is no reason to end the program, as WindowProc would.
+  // A window that cannot be made is no reason to end the program, as WindowProcOf would.
   try {
     contents_ = std::make_unique<frmContentsWindow>(instance_, hwnd_.get(), path, frm_, fs_);
   } catch (const std::exception& e) {
@@ -291,26 +291,6 @@ ITaskbarList3* frmMainWindow::Taskbar() {
     }
   }
   return taskbar_.get();
-}
-
-LRESULT CALLBACK frmMainWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* self =
-        static_cast<frmMainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_.reset(hwnd);
-  }
-  auto* self = reinterpret_cast<frmMainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  // No exception may cross the system's frames that called us.
-  try {
-    return self->HandleMessage(hwnd, msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    self->Fail(e.what());
-  } catch (...) {
-    self->Fail("unknown failure");
-  }
-  return 0;
 }
 
 LRESULT frmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -83,7 +83,8 @@ class frmMainWindow final : public Form, public Pickers {
   std::string BrowseForFolder(const std::string& title) override;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK WindowProcOf<frmMainWindow>(HWND hwnd, UINT msg, WPARAM wParam,
+                                                      LPARAM lParam);
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 #include "unique_handle.h"
@@ -46,5 +47,28 @@ HCURSOR SystemCursor(LPCSTR id);
 // Gives control the name screen readers say for it. Without the accessibility service (some
 // Wine setups) the control keeps the name the system gives it.
 void NameForScreenReaders(HWND control, const wchar_t* name);
+
+// The window procedure of a window object of type T, as the classic samples' BaseWindow has
+// it: T made the window with itself as its creation parameter, is kept on the window from
+// WM_NCCREATE on, and takes each message in T::HandleMessage. No exception may cross the
+// system's frames that called it: T::Fail says what escaped.
+template <typename T>
+LRESULT CALLBACK WindowProcOf(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_.reset(hwnd);
+  }
+  auto* self = reinterpret_cast<T*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  try {
+    return self->HandleMessage(hwnd, msg, wParam, lParam);
+  } catch (const std::exception& e) {
+    self->Fail(e.what());
+  } catch (...) {
+    self->Fail("unknown failure");
+  }
+  return 0;
+}
 
 }  // namespace sectorsieve::ui
