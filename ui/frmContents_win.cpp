@@ -66,26 +66,6 @@ constexpr const char* kWaitingNotice =
 // Characters the open-file dialog may hand back for the files picked.
 constexpr DWORD kPickedRoom = 1 << 16;
 
-void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExW(instance, SECTORSIEVE_CONTENTS_CLASS, &existing)) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = instance;
-  wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
-                                             IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                             ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
-                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  wc.hCursor = SystemCursor(IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = SECTORSIEVE_CONTENTS_CLASS;
-  if (!::RegisterClassExW(&wc)) throw std::runtime_error("The contents window's class was refused");
-}
-
 // The frame around a client area of width by height twips at dpi.
 SIZE FrameSize(int width, int height, int dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -194,7 +174,8 @@ std::vector<std::string> PickedPaths(const std::vector<wchar_t>& picked) {
 frmContentsWindow::frmContentsWindow(HINSTANCE instance, HWND owner, std::string path, frmMain& frm,
                                      FileSystem& fs)
     : path_(std::move(path)), frm_(frm), fs_(fs) {
-  RegisterWindowClass(instance, WindowProcOf<frmContentsWindow>);
+  RegisterWindowClass(instance, SECTORSIEVE_CONTENTS_CLASS, WindowProcOf<frmContentsWindow>,
+                      IDI_SECTORSIEVE, nullptr, "The contents window");
   const int dpi = WindowDpi(owner);
   const SIZE size = FrameSize(kClientWidth, kClientHeight, dpi);
   const std::string caption = path_.substr(fs_.LeafStart(path_)) + " - Contents";

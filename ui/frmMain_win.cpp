@@ -77,28 +77,6 @@ RECT CentredFrame(int dpi) {
   return {x, y, x + size.cx, y + size.cy};
 }
 
-void RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExW(instance, SECTORSIEVE_WINDOW_CLASS, &existing)) return;
-
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = instance;
-  wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
-                                             IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                             ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_SECTORSIEVE),
-                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  wc.hCursor = SystemCursor(IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszMenuName = MAKEINTRESOURCEW(IDR_MAINMENU);
-  wc.lpszClassName = SECTORSIEVE_WINDOW_CLASS;
-  if (!::RegisterClassExW(&wc)) throw std::runtime_error("The main window's class was refused");
-}
-
 // A path handed over in Unicode, made full against the working folder, in UTF-8; throws
 // UnconvertibleText.
 std::string FullPath(const std::wstring& path) {
@@ -148,7 +126,8 @@ frmMainWindow::frmMainWindow(HINSTANCE instance, Version version, FileSystem& fs
            archive_, fs, *this, version),
       fs_(fs),
       instance_(instance) {
-  RegisterWindowClass(instance, WindowProcOf<frmMainWindow>);
+  RegisterWindowClass(instance, SECTORSIEVE_WINDOW_CLASS, WindowProcOf<frmMainWindow>,
+                      IDI_SECTORSIEVE, MAKEINTRESOURCEW(IDR_MAINMENU), "The main window");
   const int dpi = SystemDpi();
   const RECT frame = CentredFrame(dpi);
   if (!::CreateWindowExW(kExStyle, SECTORSIEVE_WINDOW_CLASS, Utf16(kStartCaption).c_str(), kStyle,

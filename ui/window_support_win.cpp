@@ -4,6 +4,9 @@
 #include <oleacc.h>
 #include <windowsx.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "ansi_text.h"
 
 namespace sectorsieve::ui {
@@ -45,6 +48,30 @@ void NameForScreenReaders(HWND control, const wchar_t* name) {
   const unique_handle<ComTraits<IAccPropServices>> owner(services);
   services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME,
                            name);
+}
+
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC proc, WORD iconId,
+                         const wchar_t* menu, const char* what) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExW(instance, className, &existing)) return;
+  const auto icon = [&](int width, int height) {
+    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                           ::GetSystemMetrics(width), ::GetSystemMetrics(height),
+                                           LR_SHARED));
+  };
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hIcon = icon(SM_CXICON, SM_CYICON);
+  wc.hIconSm = icon(SM_CXSMICON, SM_CYSMICON);
+  wc.hCursor = SystemCursor(IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszMenuName = menu;
+  wc.lpszClassName = className;
+  if (!::RegisterClassExW(&wc))
+    throw std::runtime_error(std::string(what) + "'s class was refused");
 }
 
 }  // namespace sectorsieve::ui

@@ -48,6 +48,11 @@ HCURSOR SystemCursor(LPCSTR id);
 // Wine setups) the control keeps the name the system gives it.
 void NameForScreenReaders(HWND control, const wchar_t* name);
 
+// Registers the class className of the program's windows once: its icon iconId, the arrow, the
+// dialog colour and menu (or none). what names the window in the failure.
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC proc, WORD iconId,
+                         const wchar_t* menu, const char* what);
+
 // The window procedure of a window object of type T, as the classic samples' BaseWindow has
 // it: T made the window with itself as its creation parameter, is kept on the window from
 // WM_NCCREATE on, and takes each message in T::HandleMessage. No exception may cross the
