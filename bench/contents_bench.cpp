@@ -112,11 +112,14 @@ bool RunContentsRows(const fs::path& root, int pairs) {
     sorts.push_back(sort);
   }
 
-  // What the list holds beyond the value it was made from: measured on the heap in use.
+  // What the list holds beyond the value it was made from, measured on the heap in use, at its
+  // most: sorted by a column other than the index and filtered by a pattern every name matches.
   Archive value = ArchiveReader(fs).LoadDirectory(base.string());
   const std::size_t before = HeapInUse();
-  const ContentsList held(std::move(value), fs.Ansi(), Ascii,
-                          [&](std::string_view name) { return fs.Shown(name); });
+  ContentsList held(std::move(value), fs.Ansi(), Ascii,
+                    [&](std::string_view name) { return fs.Shown(name); });
+  held.SortBy(ContentsColumn::Size, false);
+  held.SetFilter("*");
   const double perEntry = static_cast<double>(HeapInUse() - before) / kRecords;
   fs::remove(fs::path(base) += ".dir");
   fs::remove(img);
@@ -138,8 +141,8 @@ bool RunContentsRows(const fs::path& root, int pairs) {
       "C3   sorting %d entries by size: %.3f s, processor %.3f s (target at most %.3f s: %s)\n",
       kRecords, sort, Median(sortCpus), kSortTarget, met(sort <= kSortTarget));
   std::printf(
-      "C4   the list beyond the value: %.1f bytes per entry (the orders by column and by name "
-      "8, each name as Windows compares it the rest; target at most %.0f: %s)\n",
+      "C4   the list beyond the value, sorted by size and filtered by \"*\": %.1f bytes per "
+      "entry (target at most %.0f: %s)\n",
       perEntry, kBytesPerEntryTarget, met(perEntry <= kBytesPerEntryTarget));
   return ratio <= kReadTarget && filter <= kFilterTarget && sort <= kSortTarget &&
          perEntry <= kBytesPerEntryTarget;

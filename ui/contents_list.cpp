@@ -46,6 +46,19 @@ void DecodeUtf8(std::string_view bytes, std::u32string& out) {
   }
 }
 
+// Whether name's key is its own bytes with small letters as capitals: ASCII, without "/",
+// and no part of it ending in a dot or a space, which Windows leaves out.
+bool Plain(std::string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x80 || c == '/') return false;
+    if ((c == '.' || c == ' ') && (i + 1 == name.size() || name[i + 1] == '\\')) return false;
+  }
+  return true;
+}
+
+unsigned char Capital(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
 std::vector<std::string> Words(std::string_view text) {
   std::vector<std::string> words;
   std::size_t start = 0;
@@ -76,19 +89,48 @@ std::string Grouped(std::int64_t n) {
 ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8, ShownName shown)
     : archive_(std::move(archive)),
       shown_name_(std::move(shown)),
+      odd_(archive_.size()),
       replaced_(archive_.size()),
       order_(archive_.size()),
       selected_(archive_.size()) {
-  keyEnd_.reserve(archive_.size());
   for (const Archive::Entry& entry : archive_) {
-    AppendUtf8(NameKey(entry.FileName(), cp, toUtf8), keys_);
-    keyEnd_.push_back(static_cast<std::uint32_t>(keys_.size()));
+    if (Plain(entry.FileName())) continue;
+    odd_[entry.Index()] = true;
+    oddEntries_.push_back(static_cast<std::uint32_t>(entry.Index()));
+    AppendUtf8(NameKey(entry.FileName(), cp, toUtf8), oddKeys_);
+    oddEnd_.push_back(static_cast<std::uint32_t>(oddKeys_.size()));
   }
-  keys_.shrink_to_fit();
+  oddEntries_.shrink_to_fit();
+  oddEnd_.shrink_to_fit();
+  oddKeys_.shrink_to_fit();
   std::iota(order_.begin(), order_.end(), std::uint32_t{0});
-  byName_ = order_;
-  std::sort(byName_.begin(), byName_.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return NameLess(a, b); });
+  SortByName();
+}
+
+void ContentsList::SortByName() {
+  // The first eight bytes of each key as one number decide most comparisons; the rest is read
+  // only for keys that begin alike. No key holds a zero byte, so the padding sorts first.
+  struct Sorting {
+    std::uint64_t prefix;
+    std::uint32_t entry;
+  };
+  std::vector<Sorting> sorting(archive_.size());
+  for (std::uint32_t e = 0; e < sorting.size(); ++e) {
+    const KeyText key = Key(e);
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      const auto c = static_cast<unsigned char>(i < key.bytes.size() ? key.bytes[i] : 0);
+      prefix = prefix << 8 | (key.capitals ? Capital(c) : c);
+    }
+    sorting[e] = {prefix, e};
+  }
+  std::sort(sorting.begin(), sorting.end(), [&](const Sorting& a, const Sorting& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int order = CompareKeys(Key(a.entry), Key(b.entry));
+    return order != 0 ? order < 0 : a.entry < b.entry;
+  });
+  byName_.resize(sorting.size());
+  for (std::size_t i = 0; i < sorting.size(); ++i) byName_[i] = sorting[i].entry;
 }
 
 void ContentsList::SetCheck(ArchiveCheck check) {
@@ -98,15 +140,40 @@ void ContentsList::SetCheck(ArchiveCheck check) {
   if (sortColumn_ == ContentsColumn::Status) SortBy(sortColumn_, descending_);
 }
 
-std::string_view ContentsList::KeyBytes(std::size_t entry) const {
-  const std::size_t start = entry == 0 ? 0 : keyEnd_[entry - 1];
-  return std::string_view(keys_).substr(start, keyEnd_[entry] - start);
+ContentsList::KeyText ContentsList::Key(std::size_t entry) const {
+  if (!odd_[entry]) return {archive_[entry].FileName(), true};
+  const auto k = static_cast<std::size_t>(
+      std::lower_bound(oddEntries_.begin(), oddEntries_.end(), entry) - oddEntries_.begin());
+  const std::size_t start = k == 0 ? 0 : oddEnd_[k - 1];
+  return {std::string_view(oddKeys_).substr(start, oddEnd_[k] - start), false};
 }
 
-std::u32string ContentsList::Key(std::size_t entry) const {
-  std::u32string key;
-  DecodeUtf8(KeyBytes(entry), key);
-  return key;
+int ContentsList::CompareKeys(KeyText a, KeyText b) {
+  const std::size_t n = std::min(a.bytes.size(), b.bytes.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    auto x = static_cast<unsigned char>(a.bytes[i]);
+    auto y = static_cast<unsigned char>(b.bytes[i]);
+    if (a.capitals) x = Capital(x);
+    if (b.capitals) y = Capital(y);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.bytes.size() < b.bytes.size() ? -1 : a.bytes.size() > b.bytes.size() ? 1 : 0;
+}
+
+std::string ContentsList::KeyBytes(std::size_t entry) const {
+  const KeyText key = Key(entry);
+  std::string bytes(key.bytes);
+  if (key.capitals)
+    for (char& c : bytes) c = static_cast<char>(Capital(static_cast<unsigned char>(c)));
+  return bytes;
+}
+
+void ContentsList::KeyCodes(std::size_t entry, std::u32string& out) const {
+  const KeyText key = Key(entry);
+  if (!key.capitals) return DecodeUtf8(key.bytes, out);
+  out.resize(key.bytes.size());
+  for (std::size_t i = 0; i < key.bytes.size(); ++i)
+    out[i] = Capital(static_cast<unsigned char>(key.bytes[i]));
 }
 
 std::string ContentsList::CellText(std::size_t row, ContentsColumn column) const {
@@ -138,7 +205,7 @@ void ContentsList::Refilter() {
   if (!patterns_.empty()) {
     std::u32string key;
     for (const std::uint32_t entry : order_) {
-      DecodeUtf8(KeyBytes(entry), key);
+      KeyCodes(entry, key);
       for (const NamePattern& pattern : patterns_)
         if (pattern.Matches(key)) {
           filtered_.push_back(entry);
@@ -164,11 +231,6 @@ std::string_view ContentsList::Status(std::size_t entry) const {
   return replaced_[entry] ? kReplacedByLater : "";
 }
 
-bool ContentsList::NameLess(std::uint32_t a, std::uint32_t b) const {
-  const int order = KeyBytes(a).compare(KeyBytes(b));
-  return order != 0 ? order < 0 : a < b;
-}
-
 void ContentsList::SortBy(ContentsColumn column, bool descending) {
   sortColumn_ = column;
   descending_ = descending;
@@ -182,8 +244,9 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
       // Names the other way; entries of one name stay in directory order.
       std::reverse(order_.begin(), order_.end());
       for (auto run = order_.begin(); run != order_.end();) {
-        const auto end = std::find_if(
-            run, order_.end(), [&](std::uint32_t e) { return KeyBytes(e) != KeyBytes(*run); });
+        const auto end = std::find_if(run, order_.end(), [&](std::uint32_t e) {
+          return CompareKeys(Key(e), Key(*run)) != 0;
+        });
         std::reverse(run, end);
         run = end;
       }
@@ -217,12 +280,15 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
 
 std::optional<std::size_t> ContentsList::FindRow(std::string_view prefix, std::size_t start) const {
   if (View().empty()) return std::nullopt;
-  const NamePattern pattern(std::string(prefix) + "*");
+  // What was typed is text, not a pattern: a "*" in it is a "*".
+  std::u32string typed;
+  DecodeUtf8(prefix, typed);
+  const std::u32string wanted = NameKey(std::move(typed));
   std::u32string key;
   for (std::size_t n = 0; n < View().size(); ++n) {
     const std::size_t row = (start + n) % View().size();
-    DecodeUtf8(KeyBytes(View()[row]), key);
-    if (pattern.Matches(key)) return row;
+    KeyCodes(View()[row], key);
+    if (key.starts_with(wanted)) return row;
   }
   return std::nullopt;
 }
@@ -252,7 +318,10 @@ std::vector<std::size_t> ContentsList::SelectedRows() const {
 
 std::vector<std::u32string> ContentsList::SelectedKeys() const {
   std::vector<std::u32string> keys;
-  for (const std::size_t row : SelectedRows()) keys.push_back(Key(View()[row]));
+  for (const std::size_t row : SelectedRows()) {
+    keys.emplace_back();
+    KeyCodes(View()[row], keys.back());
+  }
   return keys;
 }
 
@@ -264,7 +333,7 @@ void ContentsList::SelectKeys(const std::vector<std::u32string>& keys) {
     wanted.insert(std::move(bytes));
   }
   for (std::size_t row = 0; row < View().size(); ++row)
-    if (wanted.count(std::string(KeyBytes(View()[row])))) Select(row, row, true);
+    if (wanted.count(KeyBytes(View()[row]))) Select(row, row, true);
 }
 
 ContentsList::Pick ContentsList::Picked() const {
@@ -285,7 +354,7 @@ ContentsList::Dragged ContentsList::DraggedEntries() const {
   for (const std::size_t row : rows) entries.push_back(View()[row]);
   std::sort(entries.begin(), entries.end());
   // Files take their names in directory order: of one name, the last entry's file stays.
-  std::unordered_set<std::string_view> taken;
+  std::unordered_set<std::string> taken;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     if (archive_[*it].Refused())
       dragged.refused.push_back(*it);

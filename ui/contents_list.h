@@ -98,21 +98,34 @@ class ContentsList {
   std::string CheckText() const;
 
  private:
-  std::u32string Key(std::size_t entry) const;
-  std::string_view KeyBytes(std::size_t entry) const;
+  // An entry's name as Windows compares it: the bytes of a plain ASCII name with its small
+  // letters read as capitals, or the UTF-8 key kept for any other name.
+  struct KeyText {
+    std::string_view bytes;
+    bool capitals;
+  };
+  KeyText Key(std::size_t entry) const;
+  // Below zero, zero or above as a sorts before, with or after b.
+  static int CompareKeys(KeyText a, KeyText b);
+  std::string KeyBytes(std::size_t entry) const;
+  // The key's code points into out, which keeps its room from one name to the next.
+  void KeyCodes(std::size_t entry, std::u32string& out) const;
   const std::vector<std::uint32_t>& View() const { return patterns_.empty() ? order_ : filtered_; }
   std::string_view Status(std::size_t entry) const;
-  bool NameLess(std::uint32_t a, std::uint32_t b) const;
   void Refilter();
+  void SortByName();
 
   Archive archive_;
   ShownName shown_name_;
   ArchiveCheck check_;
   bool checked_ = false;
-  // Each entry's name as Windows compares it, UTF-8 encoded, one after another; keyEnd_[i] is
-  // where entry i's ends. Byte order of UTF-8 is the order of its code points.
-  std::string keys_;
-  std::vector<std::uint32_t> keyEnd_;
+  // Most names are ASCII, whose keys are their own bytes: only the other names' keys are kept,
+  // UTF-8 encoded one after another, oddEnd_[k] where the key of entry oddEntries_[k] ends.
+  // Byte order of UTF-8 is the order of its code points.
+  std::vector<bool> odd_;
+  std::vector<std::uint32_t> oddEntries_;
+  std::vector<std::uint32_t> oddEnd_;
+  std::string oddKeys_;
   std::vector<bool> replaced_;
   std::vector<std::uint32_t> order_;  // every entry, sorted
   // Those of order_ the filter lets through; empty while no filter is set, when order_ is shown.

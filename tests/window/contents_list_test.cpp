@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+#include <set>
+
 #include "test_support.h"
 
 namespace sectorsieve::ui {
@@ -97,6 +100,59 @@ TEST_F(ContentsListTest, SortsByEachColumnThenByName) {
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{2, 0, 5})) << "sorting keeps the filter";
 }
 
+TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
+  // Names alike in their first eight bytes, names whose key is not their bytes in capitals
+  // (a dot or a space ending a part, "/", bytes no code page converts), and twins of them.
+  const std::vector<std::string> names = {
+      "abcdefgh.bin", "ABCDEFGH",  "abcdefgh", "abcdefgz",      "a.",        "A",
+      "x\\y.",        "X/y",       "x\\Y",     "\xC9t\xE9.bin", "\xE9t\xE9", "abcdefg~",
+      "ABCDEFGH.",    "a\\b..\\c", "zz",       "A\\B\\C",       "@",         "[",
+  };
+  std::vector<Entry> entries;
+  for (const std::string& name : names) entries.push_back({name, 0, 1});
+  ContentsList list = Read(entries, 1);
+  const CodePage& cp = SystemFileSystem().Ansi();
+  std::vector<std::u32string> keys;
+  for (const std::string& name : names) keys.push_back(NameKey(name, cp, AsciiToUtf8));
+  std::vector<std::size_t> expected(names.size());
+  std::iota(expected.begin(), expected.end(), std::size_t{0});
+  std::stable_sort(expected.begin(), expected.end(),
+                   [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+  list.SortBy(ContentsColumn::Name, false);
+  EXPECT_EQ(Shown(list), expected);
+  for (std::size_t row = 0; row < list.Rows(); ++row) {
+    const std::size_t entry = list.Entry(row).Index();
+    SCOPED_TRACE(names[entry]);
+    // Its own name, typed or as a filter, finds it: only text that converts can be typed.
+    if (AsciiToUtf8(names[entry])) {
+      const auto found = list.FindRow(names[entry], row);
+      ASSERT_TRUE(found);
+      EXPECT_EQ(keys[list.Entry(*found).Index()], keys[entry]);
+      list.SetFilter(names[entry]);
+      EXPECT_GT(list.Rows(), 0u);
+      for (std::size_t shown = 0; shown < list.Rows(); ++shown)
+        EXPECT_EQ(keys[list.Entry(shown).Index()], keys[entry]);
+      list.SetFilter("");
+    }
+    // Selected, its key selects every entry of that key again.
+    list.SelectAll(false);
+    list.Select(row, row, true);
+    const std::vector<std::u32string> selected = list.SelectedKeys();
+    EXPECT_EQ(selected, std::vector<std::u32string>{keys[entry]});
+    list.SelectAll(false);
+    list.SelectKeys(selected);
+    for (const std::size_t again : list.SelectedRows())
+      EXPECT_EQ(keys[list.Entry(again).Index()], keys[entry]);
+  }
+  // Dragged, one file per key of the entries not refused: "ABCDEFGH" and "ABCDEFGH." one.
+  list.SelectAll(true);
+  std::set<std::u32string> written;
+  for (std::size_t entry = 0; entry < names.size(); ++entry)
+    if (!list.Value()[entry].Refused()) written.insert(keys[entry]);
+  EXPECT_LT(written.size(), names.size());
+  EXPECT_EQ(list.DraggedEntries().entries.size(), written.size());
+}
+
 TEST_F(ContentsListTest, ShowsEachColumnAndWhatCheckFinds) {
   ContentsList list = Read();
   const std::vector<std::vector<std::string>> rows = {
@@ -167,6 +223,7 @@ TEST_F(ContentsListTest, FindsTheNextRowWhoseNameBeginsSo) {
   EXPECT_EQ(list.FindRow("A", 2), 3u);
   EXPECT_EQ(list.FindRow("a.b", 4), 1u) << "it wraps around";
   EXPECT_EQ(list.FindRow("zz", 0), std::nullopt);
+  EXPECT_EQ(list.FindRow("*", 0), std::nullopt) << "what is typed is no pattern";
 }
 
 TEST_F(ContentsListTest, DragsWhatExtractionWritesOfTheSelection) {
