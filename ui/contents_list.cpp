@@ -316,6 +316,13 @@ std::vector<std::size_t> ContentsList::SelectedRows() const {
   return rows;
 }
 
+std::optional<std::size_t> ContentsList::FirstSelectedRow() const {
+  if (selectedCount_ > 0)
+    for (std::size_t row = 0; row < View().size(); ++row)
+      if (selected_[View()[row]]) return row;
+  return std::nullopt;
+}
+
 std::vector<std::u32string> ContentsList::SelectedKeys() const {
   std::vector<std::u32string> keys;
   for (const std::size_t row : SelectedRows()) {
@@ -390,12 +397,14 @@ std::string ContentsList::CheckText() const {
 
 std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
                                                       const ContentsList::Pick& pick,
-                                                      const CodePage& cp, const NameText& toUtf8) {
+                                                      const CodePage& cp, const NameText& toUtf8,
+                                                      const KeepGoing& keepGoing) {
   if (pick.every) return std::nullopt;
   const std::vector<NamePattern> patterns(pick.patterns.begin(), pick.patterns.end());
   const std::unordered_set<std::u32string> names(pick.names.begin(), pick.names.end());
   std::vector<std::size_t> picked;
   for (const Archive::Entry& entry : archive) {
+    if (entry.Index() % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) break;
     const std::u32string key = NameKey(entry.FileName(), cp, toUtf8);
     if (names.count(key) ||
         std::any_of(patterns.begin(), patterns.end(),

@@ -16,6 +16,7 @@
 #include "archive_check.h"
 #include "archive_reader.h"
 #include "name_matching.h"
+#include "picking.h"
 
 namespace sectorsieve::ui {
 
@@ -68,8 +69,9 @@ class ContentsList {
   bool Selected(std::size_t row) const { return selected_[View()[row]]; }
   std::size_t SelectedCount() const { return selectedCount_; }
   std::int64_t SelectedBytes() const { return selectedBytes_; }
-  // The rows selected, in row order.
+  // The rows selected, in row order, and the first of them.
   std::vector<std::size_t> SelectedRows() const;
+  std::optional<std::size_t> FirstSelectedRow() const;
   // What Extract takes out: the entries selected, or every one shown when none is.
   struct Pick {
     bool every = false;                 // no filter, nothing selected
@@ -143,9 +145,10 @@ class ContentsList {
 
 // The entries of archive that pick names or matches, in directory order, or nothing for every
 // entry: what a run extracts of what the contents window picked, in whichever reading of the
-// archive the run makes.
+// archive the run makes. Once keepGoing says no, what was found so far.
 std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
                                                       const ContentsList::Pick& pick,
-                                                      const CodePage& cp, const NameText& toUtf8);
+                                                      const CodePage& cp, const NameText& toUtf8,
+                                                      const KeepGoing& keepGoing = {});
 
 }  // namespace sectorsieve::ui

@@ -5,6 +5,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -29,6 +30,9 @@ constexpr UINT kWaitingMessage = WM_APP + 3;
 constexpr UINT kChangedMessage = WM_APP + 4;
 // Files were dropped in.
 constexpr UINT kDroppedMessage = WM_APP + 5;
+// The control's selection is brought to the list's a slice at a time, the next slice posted.
+constexpr UINT kRestoreMessage = WM_APP + 6;
+constexpr auto kRestoreSlice = std::chrono::milliseconds(30);
 // The filter applies once typing pauses this long.
 constexpr UINT kFilterTimer = 1;
 constexpr UINT kFilterPauseMs = 300;
@@ -258,6 +262,9 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
       return 0;
     case kDroppedMessage:
       AddPaths(std::exchange(dropped_, {}));
+      return 0;
+    case kRestoreMessage:
+      RestoreSelection();
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -497,8 +504,8 @@ void frmContentsWindow::cmdExtract_Click() {
 void frmContentsWindow::ExtractPicked() {
   const ContentsList::Pick pick = list_->Picked();
   FileSystem& fs = fs_;
-  frm_.ExtractPicked([pick, &fs](const Archive& archive) {
-    return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs));
+  frm_.ExtractPicked([pick, &fs](const Archive& archive, const KeepGoing& keepGoing) {
+    return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs), keepGoing);
   });
   // The window may have been closed during the run.
   if (hwnd_ && !::GetFocus() && ::GetActiveWindow() == hwnd_.get()) ::SetFocus(lstEntries_);
@@ -610,7 +617,10 @@ void frmContentsWindow::LayOut(int dpi) {
 
 void frmContentsWindow::StartReading(std::string notice,
                                      std::optional<std::vector<std::u32string>> selection) {
-  reader_ = std::jthread();  // a reading still going on is given up
+  // A reading still going on is given up; the new one waits for it to end, off this thread: it
+  // may be in the middle of something it cannot give up at once, as sorting a million names.
+  std::jthread previous = std::move(reader_);
+  previous.request_stop();
   notice_ = std::move(notice);
   awaitingList_ = true;
   ::EnableWindow(cmdExtract_, FALSE);
@@ -629,7 +639,9 @@ void frmContentsWindow::StartReading(std::string notice,
   HWND window = hwnd_.get();
   const unsigned generation = ++generation_;
   reader_ = std::jthread([this, window, generation, column, descending, filter = std::move(filter),
-                          selected = std::move(selected)](std::stop_token stop) {
+                          selected = std::move(selected),
+                          previous = std::move(previous)](std::stop_token stop) mutable {
+    previous = std::jthread();
     Reading reading;
     reading.generation = generation;
     ContentsList* list = nullptr;
@@ -662,11 +674,12 @@ void frmContentsWindow::StartReading(std::string notice,
     Reading checked;
     checked.generation = generation;
     try {
-      checked.check = CheckArchive(list->Value(), fs_.Ansi(), NamesOf(fs_));
+      checked.check = CheckArchive(list->Value(), fs_.Ansi(), NamesOf(fs_),
+                                   [&] { return !stop.stop_requested(); });
     } catch (const std::exception&) {
       return;  // out of memory: the status bar keeps saying the check is to come
     }
-    if (stop.stop_requested()) return;
+    if (!checked.check || stop.stop_requested()) return;
     {
       const std::lock_guard<std::mutex> lock(readingLock_);
       checking_ = std::move(checked);
@@ -682,7 +695,8 @@ void frmContentsWindow::OnRead() {
     const std::lock_guard<std::mutex> lock(readingLock_);
     reading = std::move(reading_);
   }
-  if (!reading.list && reading.failure.empty()) return;  // taken already
+  // Taken already, or the answer of a reading given up for a newer one.
+  if ((!reading.list && reading.failure.empty()) || reading.generation != generation_) return;
   awaitingList_ = false;
   if (!reading.failure.empty()) {
     SetText(lblCount_, "");
@@ -733,27 +747,16 @@ void frmContentsWindow::ShowRows() {
   ListView_SetItemState(lstEntries_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
   ListView_SetItemCountEx(lstEntries_, static_cast<int>(list_->Rows()),
                           LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-  const std::vector<std::size_t> rows = list_->SelectedRows();
   const std::size_t total = list_->Rows();
-  if (!rows.empty() && rows.size() * 2 > total) {
-    // The fewer messages: every row selected at once, then those that are not cleared.
-    ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
-    std::size_t next = 0;
-    for (std::size_t row = 0; row < total; ++row) {
-      if (next < rows.size() && rows[next] == row)
-        ++next;
-      else
-        ListView_SetItemState(lstEntries_, static_cast<int>(row), 0, LVIS_SELECTED);
-    }
-  } else {
-    for (const std::size_t row : rows)
-      ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
-  }
-  if (!rows.empty()) {
-    ListView_SetItemState(lstEntries_, static_cast<int>(rows.front()), LVIS_FOCUSED, LVIS_FOCUSED);
-    ListView_EnsureVisible(lstEntries_, static_cast<int>(rows.front()), FALSE);
+  const bool every = total > 0 && list_->SelectedCount() == total;
+  if (every) ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
+  restoredTo_ = every ? total : 0;
+  if (const auto first = list_->FirstSelectedRow()) {
+    ListView_SetItemState(lstEntries_, static_cast<int>(*first), LVIS_FOCUSED, LVIS_FOCUSED);
+    ListView_EnsureVisible(lstEntries_, static_cast<int>(*first), FALSE);
   }
   settingSelection_ = false;
+  RestoreSelection();
   ::InvalidateRect(lstEntries_, nullptr, FALSE);
 
   HWND header = ListView_GetHeader(lstEntries_);
@@ -768,6 +771,24 @@ void frmContentsWindow::ShowRows() {
   }
   SetText(lblCount_, list_->CountText());
   ShowStatus();
+}
+
+// The control keeps its own selection, a message per row: a scattered selection of a million
+// rows is brought to it a slice at a time, the window answering between slices. What the user
+// selects meanwhile goes to the list, which the slices still to come follow.
+void frmContentsWindow::RestoreSelection() {
+  if (!list_) return;
+  const auto until = std::chrono::steady_clock::now() + kRestoreSlice;
+  const std::size_t total = list_->Rows();
+  settingSelection_ = true;
+  while (restoredTo_ < total) {
+    if (list_->Selected(restoredTo_))
+      ListView_SetItemState(lstEntries_, static_cast<int>(restoredTo_), LVIS_SELECTED,
+                            LVIS_SELECTED);
+    if (++restoredTo_ % 1024 == 0 && std::chrono::steady_clock::now() > until) break;
+  }
+  settingSelection_ = false;
+  if (restoredTo_ < total) ::PostMessageW(hwnd_.get(), kRestoreMessage, 0, 0);
 }
 
 void frmContentsWindow::ShowStatus() {

@@ -131,6 +131,7 @@ class frmContentsWindow {
   Stamps CurrentStamps();
   // The list's rows, arrows and selection after the list's order or filter changed.
   void ShowRows();
+  void RestoreSelection();
   void ShowStatus();
   void LayOut(int dpi);
   void Fail(const char* what);
@@ -153,6 +154,7 @@ class frmContentsWindow {
   bool extractWhenRead_ = false;
   bool awaitingList_ = false;      // a reading is under way, whose list is still to come
   bool settingSelection_ = false;  // the window itself changes the control's selection
+  std::size_t restoredTo_ = 0;     // rows before it show the list's selection
 
   std::mutex readingLock_;
   Reading reading_;          // under readingLock_

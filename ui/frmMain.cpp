@@ -169,7 +169,9 @@ RunOutcome frmMain::ExtractAll(ExtractionRun& run, const EntryPick& pick) {
       destination += "\\";
       c_.lblDestination.SetText(destination);
     }
-    RunTarget target{destination, pick ? pick(loaded) : std::nullopt, {}};
+    // Picking among a million names takes long enough to answer the window meanwhile.
+    RunTarget target{destination, pick ? pick(loaded, keepLoading) : std::nullopt, {}};
+    if (unloadRequested_ || stopRequested_) run.RequestStop();
     total = static_cast<int>(target.picked ? target.picked->size() : loaded.size());
     c_.form.SetTaskbarProgress(TaskbarProgress::Normal, 0, total);
     return target;

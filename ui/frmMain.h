@@ -7,6 +7,7 @@
 #include "controls.h"
 #include "extraction_run.h"
 #include "modArchive.h"
+#include "picking.h"
 
 namespace sectorsieve::ui {
 
@@ -24,7 +25,8 @@ struct frmMainControls {
 
 // The entries of a reading of the archive that a run extracts, in directory order, or nothing
 // for every entry.
-using EntryPick = std::function<std::optional<std::vector<std::size_t>>(const Archive&)>;
+using EntryPick =
+    std::function<std::optional<std::vector<std::size_t>>(const Archive&, const KeepGoing&)>;
 
 struct Version {
   int major = 0;

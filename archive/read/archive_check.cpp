@@ -6,6 +6,12 @@
 namespace sectorsieve {
 
 ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const NameText& toUtf8) {
+  return *CheckArchive(archive, cp, toUtf8, [] { return true; });
+}
+
+std::optional<ArchiveCheck> CheckArchive(const Archive& archive, const CodePage& cp,
+                                         const NameText& toUtf8, const KeepGoing& keepGoing) {
+  const auto stopped = [&] { return keepGoing && !keepGoing(); };
   ArchiveCheck check;
   check.trailingBytes = archive.TrailingBytes();
   std::vector<std::size_t> all(archive.size());
@@ -19,7 +25,9 @@ ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const Name
     }
   }
 
-  for (const SameName& name : GroupByName(archive, all, cp, toUtf8))
+  const std::vector<SameName> names = GroupByName(archive, all, cp, toUtf8, keepGoing);
+  if (stopped()) return std::nullopt;
+  for (const SameName& name : names)
     for (const std::size_t index : name.entries)
       if (name.kept && index < *name.kept && !archive[index].Refused())
         check.hidden.push_back({index, *name.kept});
@@ -28,28 +36,27 @@ ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const Name
 
   // Entries that claim bytes, by where they start: each one that starts before the furthest
   // end so far overlaps the entry that reaches there.
-  std::vector<std::size_t> claiming;
+  std::vector<std::pair<std::int64_t, std::size_t>> claiming;
   for (const Archive::Entry& entry : archive)
-    if (entry.Start() >= 0 && entry.Bytes() > 0) claiming.push_back(entry.Index());
-  std::sort(claiming.begin(), claiming.end(), [&](std::size_t a, std::size_t b) {
-    return archive[a].Start() != archive[b].Start() ? archive[a].Start() < archive[b].Start()
-                                                    : a < b;
-  });
+    if (entry.Start() >= 0 && entry.Bytes() > 0)
+      claiming.emplace_back(entry.Start(), entry.Index());
+  std::sort(claiming.begin(), claiming.end());
+  if (stopped()) return std::nullopt;
   const std::int64_t size = archive.DataSize();
   std::int64_t furthest = 0;
   std::size_t reaching = 0;
   // What compact keeps: the sectors of the entries that lie wholly within the data file.
   std::vector<SectorRun> reached;
-  for (const std::size_t index : claiming) {
+  for (const auto& [start, index] : claiming) {
     const Archive::Entry& entry = archive[index];
-    const std::int64_t end = entry.Start() + entry.Bytes();
-    if (entry.Start() < furthest) check.overlaps.push_back({index, reaching});
+    const std::int64_t end = start + entry.Bytes();
+    if (start < furthest) check.overlaps.push_back({index, reaching});
     if (end > furthest) {
       furthest = end;
       reaching = index;
     }
     if (end <= SectorsFor(size) * SECTOR_SIZE)
-      reached.push_back({entry.Start() / SECTOR_SIZE, end / SECTOR_SIZE});
+      reached.push_back({start / SECTOR_SIZE, end / SECTOR_SIZE});
   }
   std::sort(check.overlaps.begin(), check.overlaps.end(),
             [](const auto& a, const auto& b) { return a.entry < b.entry; });

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,8 @@ struct ArchiveCheck {
 
 // archive checked as extraction would see it, with names compared as Windows compares them.
 ArchiveCheck CheckArchive(const Archive& archive, const CodePage& cp, const NameText& toUtf8);
+// The same, given up (nothing) once keepGoing says no: a million entries take a second.
+std::optional<ArchiveCheck> CheckArchive(const Archive& archive, const CodePage& cp,
+                                         const NameText& toUtf8, const KeepGoing& keepGoing);
 
 }  // namespace sectorsieve

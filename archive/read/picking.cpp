@@ -23,10 +23,13 @@ Picked PickEntries(const Archive& archive, const std::vector<std::string>& patte
 }
 
 std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
-                                  const CodePage& cp, const NameText& toUtf8) {
+                                  const CodePage& cp, const NameText& toUtf8,
+                                  const KeepGoing& keepGoing) {
   std::vector<SameName> groups;
   std::unordered_map<std::u32string, std::size_t> groupOf;
-  for (const std::size_t index : indices) {
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    if (i % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) return {};
+    const std::size_t index = indices[i];
     const Archive::Entry& entry = archive[index];
     const auto [at, fresh] = groupOf.emplace(NameKey(entry.FileName(), cp, toUtf8), groups.size());
     if (fresh) groups.emplace_back();

@@ -3,6 +3,7 @@
 // Entries of an archive picked by name, as Windows compares file names.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,9 +28,15 @@ struct SameName {
   std::vector<std::size_t> entries;
   std::optional<std::size_t> kept;
 };
-// One per name, in the order of each name's first entry.
+// Asked between pieces of a long piece of work: false gives it up.
+using KeepGoing = std::function<bool()>;
+// How many entries a piece of work does between two questions of its KeepGoing.
+inline constexpr std::size_t kEntriesPerQuestion = 4096;
+
+// One per name, in the order of each name's first entry; nothing once keepGoing says no.
 std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std::size_t>& indices,
-                                  const CodePage& cp, const NameText& toUtf8);
+                                  const CodePage& cp, const NameText& toUtf8,
+                                  const KeepGoing& keepGoing = {});
 
 // Of the entries at indices (directory order), those whose file a later one of the same name
 // replaces, in directory order: neither refused nor kept. Extraction skips them, so that a

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <numeric>
 
+#include "archive_check.h"
 #include "name_matches.h"
+#include "test_support.h"
 
 namespace sectorsieve {
 namespace {
@@ -70,6 +73,36 @@ TEST(NameMatches, ComparesCharactersAsWindowsComparesNames) {
   for (const MatchCase& c : cases)
     EXPECT_EQ(NameMatches(c.name, c.pattern, CodePage::Known(c.codePage), ToUtf8), c.matches)
         << c.codePage << " " << c.name << " ~ " << c.pattern;
+}
+
+// Grouping and checking a long directory ask whether to go on between pieces, and give up at
+// once when told no, after however many pieces.
+TEST(LongWork, AsksBetweenPiecesAndGivesUpWhenTold) {
+  constexpr std::size_t kEntries = 3 * kEntriesPerQuestion + 5;
+  testing::TempDir root;
+  std::vector<testing::Entry> entries;
+  for (std::size_t i = 0; i < kEntries; ++i)
+    entries.push_back({"e" + std::to_string(i % (kEntries - 1)), 0, 1});
+  testing::WriteArchive(root.path() / "a", entries, 1);
+  FileSystem& fs = SystemFileSystem();
+  const Archive archive = ArchiveReader(fs).LoadDirectory(root / "a");
+  std::vector<std::size_t> all(kEntries);
+  std::iota(all.begin(), all.end(), std::size_t{0});
+  const ArchiveCheck whole = CheckArchive(archive, fs.Ansi(), ToUtf8);
+  ASSERT_EQ(whole.hidden.size(), 1u);
+  for (const int answers : {0, 1, 3, 1000}) {
+    SCOPED_TRACE(answers);
+    int asked = 0;
+    const KeepGoing keepGoing = [&] { return asked++ < answers; };
+    const bool finishes = answers == 1000;
+    EXPECT_EQ(GroupByName(archive, all, fs.Ansi(), ToUtf8, keepGoing).size(),
+              finishes ? kEntries - 1 : 0u);
+    EXPECT_EQ(asked, finishes ? 4 : answers + 1) << "once per piece, and no more once told no";
+    asked = 0;
+    const auto check = CheckArchive(archive, fs.Ansi(), ToUtf8, keepGoing);
+    ASSERT_EQ(check.has_value(), finishes);
+    EXPECT_EQ(check ? check->hidden.size() : whole.hidden.size(), whole.hidden.size());
+  }
 }
 
 }  // namespace

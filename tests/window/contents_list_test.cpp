@@ -196,7 +196,9 @@ TEST_F(ContentsListTest, KeepsTheSelectionByEntryAcrossSortAndFilter) {
   EXPECT_EQ(list.SelectionText(), "3 selected, 12,288 bytes");
   list.SortBy(ContentsColumn::Size, true);  // 1, 2, 3, 0, 5, 4
   EXPECT_EQ(list.SelectedRows(), (std::vector<std::size_t>{0, 1, 4}));
-  list.Select(0, 0, false);
+  list.Select(0, 1, false);
+  EXPECT_EQ(list.FirstSelectedRow(), 4u);
+  list.Select(1, 1, true);
   EXPECT_EQ(list.SelectionText(), "2 selected, 6,144 bytes");
   list.SetFilter("*.bin b.txt");  // 1, 3, 0 in size order
   EXPECT_EQ(list.SelectedCount(), 0u) << "entries the filter hides leave the selection";
@@ -204,6 +206,7 @@ TEST_F(ContentsListTest, KeepsTheSelectionByEntryAcrossSortAndFilter) {
   EXPECT_EQ(list.SelectionText(), "3 selected, 10,240 bytes");
   list.SelectAll(false);
   EXPECT_EQ(list.SelectedBytes(), 0);
+  EXPECT_EQ(list.FirstSelectedRow(), std::nullopt);
 }
 
 TEST_F(ContentsListTest, KeepsTheSelectionByNameAcrossAReading) {
@@ -261,6 +264,9 @@ TEST_F(ContentsListTest, ExtractTakesTheSelectionOrWhatIsShown) {
     for (const std::size_t row : c.selectRows) list.Select(row, row, true);
     EXPECT_EQ(PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiToUtf8),
               c.extracted);
+    const auto givenUp = PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(),
+                                       AsciiToUtf8, [] { return false; });
+    EXPECT_TRUE(!c.extracted || givenUp->empty()) << "picks nothing once told to stop";
   }
 }
 

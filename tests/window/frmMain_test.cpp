@@ -363,6 +363,7 @@ struct PickedRunCase {
   std::vector<std::string> pickerFolders;  // what the folder picker answers, if asked
   std::set<std::string> written;
   std::string caption;
+  bool escapeWhilePicking = false;
 };
 
 TEST_F(MainWindowTest, ExtractPickedRunsTheSameRunOverThePickedEntries) {
@@ -378,6 +379,7 @@ TEST_F(MainWindowTest, ExtractPickedRunsTheSameRunOverThePickedEntries) {
        {"b.bin", "c.bin"},
        "Extracted! Thanks Sectorsieve!"},
       {"not when the picker is cancelled", false, {}, {}, kStartCaption},
+      {"stopped by Escape while picking", true, {}, {}, "Extraction stopped", true},
   };
   for (const PickedRunCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -400,13 +402,16 @@ TEST_F(MainWindowTest, ExtractPickedRunsTheSameRunOverThePickedEntries) {
     for (const std::string& folder : c.pickerFolders)
       window.pickers.folders.push_back(root / folder);
     std::size_t loaded = 0;
-    window.frm.ExtractPicked([&](const sectorsieve::Archive& value) {
+    if (c.escapeWhilePicking) window.form.pendingEvents = [&](int) { window.frm.Form_KeyEscape(); };
+    window.frm.ExtractPicked([&](const sectorsieve::Archive& value, const KeepGoing& keepGoing) {
       loaded = value.size();
+      // A long pick asks between its pieces, and the window's events are taken meanwhile.
+      if (!keepGoing()) return std::optional(std::vector<std::size_t>{1});
       return std::optional<std::vector<std::size_t>>({1, 2});
     });
     EXPECT_EQ(ListTree(root.path() / "out"), c.written);
     EXPECT_EQ(window.form.captions.back(), c.caption);
-    EXPECT_EQ(loaded, c.written.empty() ? 0u : 3u);
+    EXPECT_EQ(loaded, c.written.empty() && !c.escapeWhilePicking ? 0u : 3u);
     if (!c.written.empty()) {
       EXPECT_EQ(window.form.taskbarTotal, 2) << "the taskbar counts the entries picked";
       EXPECT_TRUE(window.cmdExtract.Enabled());
