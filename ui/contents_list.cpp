@@ -76,7 +76,33 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
   return text;
 }
 
+// Sorts keys by their value: four passes of 16 bits each, from the lowest, each stable.
+void RadixSort(std::vector<std::uint64_t>& keys) {
+  std::vector<std::uint64_t> other(keys.size());
+  std::vector<std::size_t> counts(1 << 16);
+  for (int shift = 0; shift < 64; shift += 16) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (const std::uint64_t key : keys) ++counts[(key >> shift) & 0xFFFF];
+    std::size_t at = 0;
+    for (std::size_t& count : counts) at += std::exchange(count, at);
+    for (const std::uint64_t key : keys) other[counts[(key >> shift) & 0xFFFF]++] = key;
+    keys.swap(other);
+  }
+}
+
 }  // namespace
+
+std::string KeyOf(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
+  std::string key;
+  if (Plain(name)) {
+    key.resize(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i)
+      key[i] = static_cast<char>(Capital(static_cast<unsigned char>(name[i])));
+  } else {
+    AppendUtf8(NameKey(name, cp, toUtf8), key);
+  }
+  return key;
+}
 
 std::string Grouped(std::int64_t n) {
   const bool negative = n < 0;
@@ -130,7 +156,12 @@ void ContentsList::SortByName() {
     return order != 0 ? order < 0 : a.entry < b.entry;
   });
   byName_.resize(sorting.size());
-  for (std::size_t i = 0; i < sorting.size(); ++i) byName_[i] = sorting[i].entry;
+  sameName_.resize(sorting.size());
+  for (std::size_t i = 0; i < sorting.size(); ++i) {
+    byName_[i] = sorting[i].entry;
+    sameName_[i] = i > 0 && sorting[i].prefix == sorting[i - 1].prefix &&
+                   CompareKeys(Key(byName_[i]), Key(byName_[i - 1])) == 0;
+  }
 }
 
 void ContentsList::SetCheck(ArchiveCheck check) {
@@ -242,25 +273,29 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
     order_ = byName_;
     if (descending) {
       // Names the other way; entries of one name stay in directory order.
-      std::reverse(order_.begin(), order_.end());
-      for (auto run = order_.begin(); run != order_.end();) {
-        const auto end = std::find_if(run, order_.end(), [&](std::uint32_t e) {
-          return CompareKeys(Key(e), Key(*run)) != 0;
-        });
-        std::reverse(run, end);
-        run = end;
+      for (std::size_t first = 0; first < n;) {
+        std::size_t end = first + 1;
+        while (end < n && sameName_[end]) ++end;
+        std::copy(byName_.begin() + static_cast<std::ptrdiff_t>(first),
+                  byName_.begin() + static_cast<std::ptrdiff_t>(end),
+                  order_.end() - static_cast<std::ptrdiff_t>(end));
+        first = end;
       }
     }
   } else {
     // Each entry's place by name makes the column's value and the name one number to sort.
     std::vector<std::uint32_t> nameRank(n);
     for (std::uint32_t rank = 0; rank < n; ++rank) nameRank[byName_[rank]] = rank;
-    std::map<std::string_view, std::uint32_t> statusRank;
+    // Statuses in the order of their texts; only refused entries have texts of their own.
+    std::map<std::string_view, std::uint32_t> statusRank{{"", 0}, {kReplacedByLater, 0}};
     if (column == ContentsColumn::Status) {
-      for (std::size_t e = 0; e < n; ++e) statusRank.emplace(Status(e), 0);
+      for (std::size_t e = 0; e < n; ++e)
+        if (archive_[e].Refused()) statusRank.emplace(Status(e), 0);
       std::uint32_t next = 0;
       for (auto& [text, rank] : statusRank) rank = next++;
     }
+    const std::uint32_t plainRank = statusRank[""];
+    const std::uint32_t replacedRank = statusRank[kReplacedByLater];
     std::vector<std::uint64_t> keys(n);
     for (std::size_t e = 0; e < n; ++e) {
       const clsImgFile& record = archive_[e].Record();
@@ -269,10 +304,12 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
                                       ? static_cast<std::uint32_t>(record.lSize()) ^ 0x80000000u
                                   : column == ContentsColumn::Offset
                                       ? static_cast<std::uint32_t>(record.lOffset()) ^ 0x80000000u
-                                      : statusRank[Status(e)];
+                                  : archive_[e].Refused() ? statusRank[Status(e)]
+                                  : replaced_[e]          ? replacedRank
+                                                          : plainRank;
       keys[e] = std::uint64_t{descending ? ~value : value} << 32 | nameRank[e];
     }
-    std::sort(keys.begin(), keys.end());
+    RadixSort(keys);
     for (std::size_t i = 0; i < n; ++i) order_[i] = byName_[keys[i] & 0xFFFFFFFFu];
   }
   Refilter();
@@ -323,22 +360,15 @@ std::optional<std::size_t> ContentsList::FirstSelectedRow() const {
   return std::nullopt;
 }
 
-std::vector<std::u32string> ContentsList::SelectedKeys() const {
-  std::vector<std::u32string> keys;
-  for (const std::size_t row : SelectedRows()) {
-    keys.emplace_back();
-    KeyCodes(View()[row], keys.back());
-  }
+std::vector<std::string> ContentsList::SelectedKeys() const {
+  std::vector<std::string> keys;
+  keys.reserve(selectedCount_);
+  for (const std::size_t row : SelectedRows()) keys.push_back(KeyBytes(View()[row]));
   return keys;
 }
 
-void ContentsList::SelectKeys(const std::vector<std::u32string>& keys) {
-  std::unordered_set<std::string> wanted;
-  for (const std::u32string& key : keys) {
-    std::string bytes;
-    AppendUtf8(key, bytes);
-    wanted.insert(std::move(bytes));
-  }
+void ContentsList::SelectKeys(const std::vector<std::string>& keys) {
+  const std::unordered_set<std::string> wanted(keys.begin(), keys.end());
   for (std::size_t row = 0; row < View().size(); ++row)
     if (wanted.count(KeyBytes(View()[row]))) Select(row, row, true);
 }
@@ -401,15 +431,19 @@ std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
                                                       const KeepGoing& keepGoing) {
   if (pick.every) return std::nullopt;
   const std::vector<NamePattern> patterns(pick.patterns.begin(), pick.patterns.end());
-  const std::unordered_set<std::u32string> names(pick.names.begin(), pick.names.end());
+  const std::unordered_set<std::string> names(pick.names.begin(), pick.names.end());
   std::vector<std::size_t> picked;
+  std::u32string codes;
   for (const Archive::Entry& entry : archive) {
     if (entry.Index() % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) break;
-    const std::u32string key = NameKey(entry.FileName(), cp, toUtf8);
-    if (names.count(key) ||
-        std::any_of(patterns.begin(), patterns.end(),
-                    [&](const NamePattern& pattern) { return pattern.Matches(key); }))
-      picked.push_back(entry.Index());
+    const std::string key = KeyOf(entry.FileName(), cp, toUtf8);
+    bool matched = names.count(key) > 0;
+    if (!matched && !patterns.empty()) {
+      DecodeUtf8(key, codes);
+      matched = std::any_of(patterns.begin(), patterns.end(),
+                            [&](const NamePattern& pattern) { return pattern.Matches(codes); });
+    }
+    if (matched) picked.push_back(entry.Index());
   }
   return picked;
 }

@@ -32,6 +32,10 @@ using ShownName = std::function<std::string(std::string_view name)>;
 // n with a comma between each three digits: "1,000,000".
 std::string Grouped(std::int64_t n);
 
+// An entry name (bytes in code page cp) as Windows compares it, UTF-8 encoded: the list's key
+// of an entry, by which a selection is kept across readings.
+std::string KeyOf(std::string_view name, const CodePage& cp, const NameText& toUtf8);
+
 class ContentsList {
  public:
   // The archive as read, with its names in code page cp. Works out every entry's name as
@@ -76,7 +80,7 @@ class ContentsList {
   struct Pick {
     bool every = false;                 // no filter, nothing selected
     std::vector<std::string> patterns;  // the filter's, when nothing is selected
-    std::vector<std::u32string> names;  // of the entries selected, as Windows compares them
+    std::vector<std::string> names;     // the keys of the entries selected
   };
   Pick Picked() const;
   // What dragging the selection out makes files of: the entries selected that extraction
@@ -88,8 +92,8 @@ class ContentsList {
   Dragged DraggedEntries() const;
   // Selects the entries shown whose names are among keys: the selection of another reading of
   // the archive, kept across it by name.
-  void SelectKeys(const std::vector<std::u32string>& keys);
-  std::vector<std::u32string> SelectedKeys() const;
+  void SelectKeys(const std::vector<std::string>& keys);
+  std::vector<std::string> SelectedKeys() const;
 
   // "1,204 of 1,000,000 entries" while a filter shows fewer than all, else "1,000,000 entries".
   std::string CountText() const;
@@ -134,6 +138,8 @@ class ContentsList {
   std::vector<std::uint32_t> filtered_;
   // Every entry by name, then index: the second key of every other column's order.
   std::vector<std::uint32_t> byName_;
+  // Whether the entry at each place of byName_ has the name of the one before it.
+  std::vector<bool> sameName_;
   std::string filter_;
   std::vector<NamePattern> patterns_;
   ContentsColumn sortColumn_ = ContentsColumn::Index;

@@ -616,7 +616,7 @@ void frmContentsWindow::LayOut(int dpi) {
 }
 
 void frmContentsWindow::StartReading(std::string notice,
-                                     std::optional<std::vector<std::u32string>> selection) {
+                                     std::optional<std::vector<std::string>> selection) {
   // A reading still going on is given up; the new one waits for it to end, off this thread: it
   // may be in the middle of something it cannot give up at once, as sorting a million names.
   std::jthread previous = std::move(reader_);
@@ -628,7 +628,7 @@ void frmContentsWindow::StartReading(std::string notice,
   ContentsColumn column = ContentsColumn::Index;
   bool descending = false;
   std::string filter;
-  std::vector<std::u32string> selected;
+  std::vector<std::string> selected;
   if (list_) {
     column = list_->SortColumn();
     descending = list_->SortDescending();
@@ -1034,11 +1034,11 @@ void frmContentsWindow::OnChanged() {
   }
   changer_ = std::jthread();
   changing_ = false;
-  std::optional<std::vector<std::u32string>> selection;
+  std::optional<std::vector<std::string>> selection;
   if (changed.failure.empty() && !selectAfter_.empty()) {
     selection.emplace();
     for (const std::string& name : selectAfter_)
-      selection->push_back(NameKey(name, fs_.Ansi(), NamesOf(fs_)));
+      selection->push_back(KeyOf(name, fs_.Ansi(), NamesOf(fs_)));
   }
   selectAfter_.clear();
   if (!changed.failure.empty())

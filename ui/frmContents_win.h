@@ -114,9 +114,9 @@ class frmContentsWindow {
 
   // Reads the archive again on the reading thread; notice, when set, goes to the status bar
   // once the list is filled again, whose selection is kept by name, or is the entries of the
-  // names (as Windows compares them) selection gives.
+  // keys (KeyOf) selection gives.
   void StartReading(std::string notice,
-                    std::optional<std::vector<std::u32string>> selection = std::nullopt);
+                    std::optional<std::vector<std::string>> selection = std::nullopt);
   // Whether a change may start: a list shown, no change, reading or extraction under way.
   bool CanChange() const;
   // Runs change on the changing thread, the status bar saying doing meanwhile; the list is read

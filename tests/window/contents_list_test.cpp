@@ -114,12 +114,23 @@ TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
   const CodePage& cp = SystemFileSystem().Ansi();
   std::vector<std::u32string> keys;
   for (const std::string& name : names) keys.push_back(NameKey(name, cp, AsciiToUtf8));
+  // The list's keys are the same names as UTF-8, whose byte order is that of code points.
+  std::vector<std::string> keyBytes;
+  for (const std::string& name : names) keyBytes.push_back(KeyOf(name, cp, AsciiToUtf8));
   std::vector<std::size_t> expected(names.size());
   std::iota(expected.begin(), expected.end(), std::size_t{0});
   std::stable_sort(expected.begin(), expected.end(),
                    [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
   list.SortBy(ContentsColumn::Name, false);
   EXPECT_EQ(Shown(list), expected);
+  for (std::size_t a = 0; a < names.size(); ++a)
+    for (std::size_t b = 0; b < names.size(); ++b)
+      EXPECT_EQ(keyBytes[a] < keyBytes[b], keys[a] < keys[b]) << names[a] << " " << names[b];
+  std::stable_sort(expected.begin(), expected.end(),
+                   [&](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
+  list.SortBy(ContentsColumn::Name, true);
+  EXPECT_EQ(Shown(list), expected) << "names the other way, each name's entries in order";
+  list.SortBy(ContentsColumn::Name, false);
   for (std::size_t row = 0; row < list.Rows(); ++row) {
     const std::size_t entry = list.Entry(row).Index();
     SCOPED_TRACE(names[entry]);
@@ -137,8 +148,8 @@ TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
     // Selected, its key selects every entry of that key again.
     list.SelectAll(false);
     list.Select(row, row, true);
-    const std::vector<std::u32string> selected = list.SelectedKeys();
-    EXPECT_EQ(selected, std::vector<std::u32string>{keys[entry]});
+    const std::vector<std::string> selected = list.SelectedKeys();
+    EXPECT_EQ(selected, std::vector<std::string>{keyBytes[entry]});
     list.SelectAll(false);
     list.SelectKeys(selected);
     for (const std::size_t again : list.SelectedRows())
@@ -213,7 +224,7 @@ TEST_F(ContentsListTest, KeepsTheSelectionByNameAcrossAReading) {
   ContentsList list = Read();
   list.Select(0, 0, true);  // b.txt
   list.Select(2, 2, true);  // c.TXT
-  const std::vector<std::u32string> kept = list.SelectedKeys();
+  const std::vector<std::string> kept = list.SelectedKeys();
   // Another reading: an entry before them, c.TXT removed, b.txt moved.
   ContentsList again = Read({{"new.bin", 0, 1}, {"A.bin", 1, 3}, {"B.TXT", 4, 1}}, 5);
   again.SelectKeys(kept);
