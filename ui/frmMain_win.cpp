@@ -100,14 +100,6 @@ void RaiseChange(UINT code, TextBox& box) {
 
 }  // namespace
 
-std::string WinTextBox::Text() const { return WindowText(hwnd); }
-
-void WinTextBox::SetText(const std::string& text) { ::SetWindowTextW(hwnd, Utf16(text).c_str()); }
-
-bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
-
-void WinButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd, enabled); }
-
 bool WinMenuItem::Enabled() const {
   const UINT state = ::GetMenuState(::GetMenu(window), static_cast<UINT>(id_), MF_BYCOMMAND);
   return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));

@@ -22,23 +22,6 @@
 
 namespace sectorsieve::ui {
 
-// A single-line read-only EDIT: setting its text makes it send EN_CHANGE before SetText returns.
-class WinTextBox final : public TextBox {
- public:
-  std::string Text() const override;
-  void SetText(const std::string& text) override;
-
-  HWND hwnd = nullptr;
-};
-
-class WinButton final : public CommandButton {
- public:
-  bool Enabled() const override;
-  void SetEnabled(bool enabled) override;
-
-  HWND hwnd = nullptr;
-};
-
 // An item of the window's menu bar, enabled or grayed.
 class WinMenuItem final : public CommandButton {
  public:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ansi_text.h"
+#include "wide_text.h"
 
 namespace sectorsieve::ui {
 
@@ -73,5 +74,13 @@ void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC p
   if (!::RegisterClassExW(&wc))
     throw std::runtime_error(std::string(what) + "'s class was refused");
 }
+
+std::string WinTextBox::Text() const { return WindowText(hwnd); }
+
+void WinTextBox::SetText(const std::string& text) { ::SetWindowTextW(hwnd, Utf16(text).c_str()); }
+
+bool WinButton::Enabled() const { return ::IsWindowEnabled(hwnd) != FALSE; }
+
+void WinButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd, enabled); }
 
 }  // namespace sectorsieve::ui

@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include "controls.h"
 #include "unique_handle.h"
 #include "win_handles.h"
 
@@ -47,6 +48,23 @@ HCURSOR SystemCursor(LPCSTR id);
 // Gives control the name screen readers say for it. Without the accessibility service (some
 // Wine setups) the control keeps the name the system gives it.
 void NameForScreenReaders(HWND control, const wchar_t* name);
+
+// An EDIT or a STATIC: setting an EDIT's text makes it send EN_CHANGE before SetText returns.
+class WinTextBox final : public TextBox {
+ public:
+  std::string Text() const override;
+  void SetText(const std::string& text) override;
+
+  HWND hwnd = nullptr;
+};
+
+class WinButton final : public CommandButton {
+ public:
+  bool Enabled() const override;
+  void SetEnabled(bool enabled) override;
+
+  HWND hwnd = nullptr;
+};
 
 // Registers the class className of the program's windows once: its icon iconId, the arrow, the
 // dialog colour and menu (or none). what names the window in the failure.
