@@ -214,7 +214,7 @@ void frmContents::StartReading(std::string notice,
     previous = std::jthread();
     Reading reading;
     reading.generation = generation;
-    ContentsList* list = nullptr;
+    std::shared_ptr<ContentsList> list;
     try {
       // Stamps first: a change made while reading shows as a change afterwards.
       reading.stamps = CurrentStamps();
@@ -222,10 +222,10 @@ void frmContents::StartReading(std::string notice,
       if (!paths) throw std::runtime_error("it is not a .img");
       Archive value =
           ArchiveReader(fs_).LoadDirectory(*paths, [&] { return !stop.stop_requested(); });
-      reading.list = std::make_unique<ContentsList>(
+      reading.list = std::make_shared<ContentsList>(
           std::move(value), fs_.Ansi(), NamesOf(fs_),
           [&fs = fs_](std::string_view name) { return fs.Shown(name); });
-      list = reading.list.get();
+      list = reading.list;
       if (column != ContentsColumn::Index || descending) list->SortBy(column, descending);
       list->SetFilter(filter);
       list->SelectKeys(selected);

@@ -145,10 +145,11 @@ class frmContents {
     std::optional<FileStamp> dir;
     bool operator==(const Stamps&) const = default;
   };
-  // What the reading thread hands over: first the list, then what check finds of it.
+  // What the reading thread hands over: first the list, then what check finds of it. The thread
+  // holds the list while it checks it, which the window may meanwhile have given up.
   struct Reading {
     unsigned generation = 0;
-    std::unique_ptr<ContentsList> list;
+    std::shared_ptr<ContentsList> list;
     std::string failure;
     Stamps stamps;
     std::optional<ArchiveCheck> check;
@@ -191,7 +192,7 @@ class frmContents {
   frmMain& frm_;
   FileSystem& fs_;
   EntryNameOf entryName_;
-  std::unique_ptr<ContentsList> list_;
+  std::shared_ptr<ContentsList> list_;
   Stamps stamps_;  // of the reading the list shows
   std::string notice_;
   bool extractWhenRead_ = false;
