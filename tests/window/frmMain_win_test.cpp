@@ -68,6 +68,15 @@ class ComEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] const auto* const kCom = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
+// A cell's text asked of list as the control is asked: into text, room characters at most.
+void GetCellText(HWND list, int row, int column, wchar_t* text, int room) {
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = room;
+  ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
 class RealWindow : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -130,12 +139,7 @@ TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
                         Case{1, 2, 64, L"2,048"}, Case{1, 3, 3, L"2,"}}) {
     wchar_t text[80];
     std::fill(std::begin(text), std::end(text), L'#');
-    LVITEMW item{};
-    item.iSubItem = c.column;
-    item.pszText = text;
-    item.cchTextMax = c.room;
-    ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(c.row),
-                   reinterpret_cast<LPARAM>(&item));
+    GetCellText(list, c.row, c.column, text, c.room);
     EXPECT_EQ(std::wstring(text), c.text) << c.row << ", " << c.column << ", " << c.room;
     EXPECT_EQ(text[c.room], L'#') << "nothing written past the room given";
   }
@@ -159,12 +163,7 @@ TEST_F(RealWindow, ContentsSortKeepsTheSelectedEntriesSelected) {
     std::set<std::wstring> names;
     for (int row = -1; (row = ListView_GetNextItem(list, row, LVNI_SELECTED)) >= 0;) {
       wchar_t text[64] = {};
-      LVITEMW item{};
-      item.iSubItem = 1;
-      item.pszText = text;
-      item.cchTextMax = 64;
-      ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&item));
+      GetCellText(list, row, 1, text, 64);
       names.insert(text);
     }
     return names;
