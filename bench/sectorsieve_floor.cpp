@@ -13,19 +13,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "floor_record.h"
 
-constexpr std::int64_t SECTOR = 2048;
-constexpr int RECORD = 32;
-constexpr int NAME_AT = 8;
-constexpr int NAME = 24;
-
-std::int64_t Field(const unsigned char* p) {
-  return static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
-                                   static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
+using namespace floor_record;
 
 int main(int argc, char** argv) {
   const bool unnamed = argc == 5 && std::strcmp(argv[1], "--unnamed") == 0;
@@ -37,12 +27,11 @@ int main(int argc, char** argv) {
   if (!dir || img < 0 || out < 0) return 2;
   unsigned char record[RECORD];
   while (std::fread(record, RECORD, 1, dir) == 1) {
-    char name[NAME + 1] = {};
-    std::memcpy(name, record + NAME_AT, NAME);
-    off_t at = Field(record) * SECTOR;
-    std::int64_t left = Field(record + 4) * SECTOR;
+    const Entry entry = Read(record);
+    off_t at = entry.offset;
+    std::int64_t left = entry.bytes;
     const int fd = unnamed ? ::openat(out, ".", O_TMPFILE | O_WRONLY, 0644)
-                           : ::openat(out, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                           : ::openat(out, entry.name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     while (left > 0) {
       const ssize_t n = ::copy_file_range(img, &at, fd, nullptr, static_cast<std::size_t>(left), 0);
       if (n <= 0) return 1;
@@ -51,7 +40,7 @@ int main(int argc, char** argv) {
     if (unnamed) {
       char self[32];
       std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-      if (::linkat(AT_FDCWD, self, out, name, AT_SYMLINK_FOLLOW) != 0) return 1;
+      if (::linkat(AT_FDCWD, self, out, entry.name, AT_SYMLINK_FOLLOW) != 0) return 1;
     }
     ::close(fd);
   }

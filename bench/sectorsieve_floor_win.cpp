@@ -14,17 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "floor_record.h"
+
+using namespace floor_record;
+
 namespace {
-
-constexpr std::int64_t SECTOR = 2048;
-constexpr int RECORD = 32;
-constexpr int NAME_AT = 8;
-constexpr int NAME = 24;
-
-std::int64_t Field(const unsigned char* p) {
-  return static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
-                                   static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Bytes in the system's code page, as the ANSI file functions take them.
 std::wstring Wide(const std::string& text) {
@@ -66,17 +60,15 @@ int main(int argc, char** argv) {
   std::vector<char> buffer;
   for (std::size_t at = 0; at + RECORD <= dir.size(); at += RECORD) {
     const auto* record = reinterpret_cast<const unsigned char*>(dir.data() + at);
-    char name[NAME + 1] = {};
-    std::memcpy(name, record + NAME_AT, NAME);
-    const std::int64_t offset = Field(record) * SECTOR;
-    const auto bytes = static_cast<DWORD>(Field(record + 4) * SECTOR);
+    const Entry entry = Read(record);
+    const auto bytes = static_cast<DWORD>(entry.bytes);
     buffer.resize(bytes);
     OVERLAPPED from{};
-    from.Offset = static_cast<DWORD>(offset);
-    from.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    from.Offset = static_cast<DWORD>(entry.offset);
+    from.OffsetHigh = static_cast<DWORD>(entry.offset >> 32);
     DWORD got = 0;
     if (!::ReadFile(img, buffer.data(), bytes, &got, &from) || got != bytes) return 1;
-    const std::wstring path = folder + Wide(name);
+    const std::wstring path = folder + Wide(entry.name);
     const std::wstring written = temp ? folder + L".floor-" + std::to_wstring(at) + L".tmp" : path;
     const HANDLE out = ::CreateFileW(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -57,6 +57,12 @@ std::map<std::string, std::string> ReadWithSize(const Scene& s) {
   return state;
 }
 
+// No temporary file of the program's is left in folder.
+void ExpectNoTemporaries(const fs::path& folder) {
+  for (const std::string& name : ListTree(folder))
+    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << (folder / name);
+}
+
 class CrashPoints : public ::testing::TestWithParam<CrashCase> {
  protected:
   static void Prepare(const Scene& s) {
@@ -104,8 +110,7 @@ TEST_P(CrashPoints, LeaveTheArchiveAsBeforeOrAsAfterAndNothingOfTheirOwn) {
       ++crashes;
       const auto now = Read(scene);
       EXPECT_TRUE(now == before || now == after);
-      for (const std::string& name : ListTree(scene.root))
-        EXPECT_FALSE(name.find(".sectorsieve") != std::string::npos) << name;
+      ExpectNoTemporaries(scene.root);
     }
   }
   // At least a create, a flush and the rename that publishes the change.
@@ -143,8 +148,7 @@ TEST_P(CrashPoints, FailuresAfterAStepSayWhetherTheChangeWasMade) {
       if (!files.fired) break;
       EXPECT_TRUE(ReadWithSize(scene) == (changed ? after : before))
           << (changed ? "changed" : "refused");
-      for (const std::string& name : ListTree(scene.root))
-        EXPECT_FALSE(name.find(".sectorsieve") != std::string::npos) << name;
+      ExpectNoTemporaries(scene.root);
     }
   }
   // The folder's flush after the rename that publishes the change, at least.
@@ -218,10 +222,8 @@ TEST_P(CrashPoints, ChangeTheFilesSymbolicLinksLeadTo) {
   EXPECT_TRUE(Read(scene) == after);
   for (const std::string& path : {scene.Paths().img, scene.Paths().dir})
     EXPECT_TRUE(fs::is_symlink(path)) << path;
-  for (const std::string& name : ListTree(scene.root))
-    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
-  for (const std::string& name : ListTree(kept))
-    EXPECT_EQ(name.find(".sectorsieve"), std::string::npos) << name;
+  ExpectNoTemporaries(scene.root);
+  ExpectNoTemporaries(kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

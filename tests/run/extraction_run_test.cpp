@@ -17,6 +17,7 @@ namespace sectorsieve::ui {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EntryBytes;
 using testing::ListTree;
 using testing::PatternBytes;
 using testing::ReadBytes;
@@ -65,11 +66,6 @@ class ExtractionRunTest : public ::testing::Test {
   }
   void Run() { Run((root.path() / "out").string()); }
 
-  std::string Contents(const Entry& e) const {
-    return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
-                      static_cast<std::size_t>(e.size) * SECTOR_SIZE);
-  }
-
   void ExpectIdle() {
     EXPECT_TRUE(w.cmdExtract.Enabled());
     EXPECT_TRUE(w.cmdBrowseSource.Enabled());
@@ -91,7 +87,8 @@ TEST_F(ExtractionRunTest, SeveralHundredEntriesWithTheExactCaptionSequence) {
   for (const auto& e : entries) expected.push_back("Extracting : " + e.name);
   expected.push_back(kDone);
   EXPECT_EQ(w.form.captions, expected);
-  for (const auto& e : entries) EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Contents(e));
+  for (const auto& e : entries)
+    EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), EntryBytes(img, e));
   EXPECT_EQ(ListTree(root.path() / "out").size(), entries.size());
   EXPECT_TRUE(w.form.boxes.empty());
   EXPECT_EQ(w.form.taskbar, TaskbarProgress::None);
@@ -117,7 +114,7 @@ TEST_F(ExtractionRunTest, DestinationGetsOneTrailingSeparator) {
     w.lblDestination.SetText(c.chosen);
     Run(c.chosen);
     EXPECT_EQ(w.lblDestination.Text(), c.shown);
-    EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), Contents(entries[1]));
+    EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), EntryBytes(img, entries[1]));
   }
 }
 
@@ -151,7 +148,7 @@ TEST_F(ExtractionRunTest, OneBadEntryAmongGoodOnesIsReportedAndTheRestWritten) {
 
   for (const auto& e : entries) {
     if (e.name == "broken.bin") continue;
-    EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Contents(e)) << e.name;
+    EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), EntryBytes(img, e)) << e.name;
   }
   EXPECT_FALSE(fs::exists(root.path() / "out" / "broken.bin"));
   EXPECT_EQ(w.form.captions.back(), "Extracted with 1 error(s)");
@@ -216,7 +213,7 @@ void ExpectCloseEndsTheRun(ExtractionRunTest& t, MemoryWindow& w,
   EXPECT_TRUE(w.form.unloaded);
   EXPECT_TRUE(w.form.boxes.empty());
   EXPECT_EQ(ListTree(t.root.path() / "out"), (std::set<std::string>{"file000.bin", "file001.bin"}));
-  EXPECT_EQ(ReadBytes(t.root.path() / "out" / "file001.bin"), t.Contents(entries[1]));
+  EXPECT_EQ(ReadBytes(t.root.path() / "out" / "file001.bin"), EntryBytes(t.img, entries[1]));
 }
 
 TEST_F(ExtractionRunTest, ClosingTheWindowDuringTheRunStopsAfterTheEntryInHand) {
@@ -243,7 +240,7 @@ TEST_F(ExtractionRunTest, TwoRunsInARowLeaveTheSameFiles) {
   w.frm.cmdExtract_Click();
   EXPECT_EQ(ListTree(root.path() / "out"), first);
   EXPECT_EQ(ReadBytes(root.path() / "out" / "file005.bin"), replaced);
-  EXPECT_EQ(replaced, Contents(entries.back()));
+  EXPECT_EQ(replaced, EntryBytes(img, entries.back()));
   EXPECT_EQ(w.form.captions.back(), kDone);
 }
 
@@ -307,7 +304,7 @@ TEST_F(ExtractionRunTest, AFolderEndingInADoubleByteCharacterGetsItsOwnSeparator
     const auto file = files932.OpenRead(destination + "\\" + files932.Shown(e.name));
     std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
     file->ReadAt(0, bytes.data(), bytes.size());
-    EXPECT_EQ(bytes, Contents(e)) << e.name;
+    EXPECT_EQ(bytes, EntryBytes(img, e)) << e.name;
   }
   EXPECT_EQ(ListTree(root.path()).size(), before.size() + entries.size());
 }
@@ -337,9 +334,9 @@ TEST_F(ExtractionRunTest, NoEntryIsWrittenThroughALinkAndALinkAtItsNameIsReplace
                 dest + "lnk" + why + "\r\nsub\\inner\\evil.txt: is not written through \"" + dest +
                 "sub\\inner" + why + "\r\nlnk/evil2.txt: is not written through \"" + dest + "lnk" +
                 why);
-  EXPECT_EQ(ReadBytes(out / "sub" / "ok.txt"), Contents(entries[1]));
-  EXPECT_EQ(ReadBytes(out / "sub" / "ok2.txt"), Contents(entries[5]));
-  EXPECT_EQ(ReadBytes(out / "file.bin"), Contents(entries[3]));
+  EXPECT_EQ(ReadBytes(out / "sub" / "ok.txt"), EntryBytes(img, entries[1]));
+  EXPECT_EQ(ReadBytes(out / "sub" / "ok2.txt"), EntryBytes(img, entries[5]));
+  EXPECT_EQ(ReadBytes(out / "file.bin"), EntryBytes(img, entries[3]));
   EXPECT_EQ(ListTree(away), std::set<std::string>{"target.bin"});
   EXPECT_EQ(ReadBytes(away / "target.bin"), "kept");
   ExpectIdle();
@@ -370,7 +367,7 @@ TEST_F(ExtractionRunTest, EscapeStopsTheRunAfterTheEntryInHandAndNothingElse) {
   EXPECT_FALSE(w.form.unloaded);
   EXPECT_EQ(w.form.taskbar, TaskbarProgress::None);
   EXPECT_EQ(ListTree(root.path() / "out"), (std::set<std::string>{"file000.bin", "file001.bin"}));
-  EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), Contents(entries[1]));
+  EXPECT_EQ(ReadBytes(root.path() / "out" / "file001.bin"), EntryBytes(img, entries[1]));
   ExpectIdle();
 
   w.form.pendingEvents = nullptr;

@@ -13,6 +13,7 @@ namespace sectorsieve {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EntryBytes;
 using testing::HookedFileSystem;
 using testing::ListTree;
 using testing::PatternBytes;
@@ -40,17 +41,12 @@ class FinishingTest : public ::testing::TestWithParam<unsigned> {
   RunTarget Out() const { return {(root.path() / "out").string() + "\\", std::nullopt, {}}; }
   RunFailures Run() { return run.Run(loaded, Out()); }
 
-  std::string Bytes(const Entry& e) const {
-    return img.substr(static_cast<std::size_t>(e.offset) * SECTOR_SIZE,
-                      static_cast<std::size_t>(e.size) * SECTOR_SIZE);
-  }
-
   // The destination holds exactly these entries, each whole, and no temporary file.
   void ExpectWritten(const std::vector<Entry>& entries) const {
     std::set<std::string> names;
     for (const Entry& e : entries) {
       names.insert(e.name);
-      EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), Bytes(e)) << e.name;
+      EXPECT_EQ(ReadBytes(root.path() / "out" / e.name), EntryBytes(img, e)) << e.name;
     }
     EXPECT_EQ(ListTree(root.path() / "out"), names);
   }
@@ -153,7 +149,7 @@ TEST_P(FinishingTest, LaterEntryOfTheSameNameWinsWhateverTheFinishersDo) {
   EXPECT_TRUE(Run().empty());
 
   EXPECT_EQ(ListTree(root.path() / "out"), (std::set<std::string>{"same.bin", "other.bin"}));
-  EXPECT_EQ(ReadBytes(root.path() / "out" / "same.bin"), Bytes(entries[59]));
+  EXPECT_EQ(ReadBytes(root.path() / "out" / "same.bin"), EntryBytes(img, entries[59]));
 }
 
 TEST_P(FinishingTest, LaterOfTwoSpellingsOfOneNameWinsOnTheRealFileSystem) {
@@ -181,7 +177,7 @@ TEST_P(FinishingTest, LaterOfTwoSpellingsOfOneNameWinsOnTheRealFileSystem) {
     const auto file = files.OpenRead(out + files.Shown(entries[i].name));
     std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
     file->ReadAt(0, bytes.data(), bytes.size());
-    EXPECT_EQ(bytes, Bytes(entries[i])) << i;
+    EXPECT_EQ(bytes, EntryBytes(img, entries[i])) << i;
   }
   EXPECT_EQ(ListTree(root.path() / "out").size(), static_cast<std::size_t>(kPairs << !oneName));
 }

@@ -86,7 +86,6 @@ inline std::string PatternBytes(std::size_t count, unsigned seed = 1) {
   return bytes;
 }
 
-// Every file and folder below root, as paths relative to it ("sub/x"), folders ending in "/".
 // One directory record of an archive a test writes.
 struct Entry {
   std::string name;
@@ -103,6 +102,11 @@ inline std::string WriteArchive(const fs::path& base, const std::vector<Entry>& 
   std::string img = PatternBytes(sectors * 2048);
   WriteBytes(fs::path(base) += ".img", img);
   return img;
+}
+// What e's whole sectors hold in img, the data file's bytes.
+inline std::string EntryBytes(const std::string& img, const Entry& e) {
+  return img.substr(static_cast<std::size_t>(e.offset) * 2048,
+                    static_cast<std::size_t>(e.size) * 2048);
 }
 
 // Writes a data file of `sectors` sectors that holds a pattern sector at every `every`-th
@@ -125,6 +129,7 @@ inline std::string SparseBytes(std::size_t sectors, std::size_t every) {
   return bytes;
 }
 
+// Every file and folder below root, as paths relative to it ("sub/x"), folders ending in "/".
 inline std::set<std::string> ListTree(const fs::path& root) {
   std::set<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(root)) {

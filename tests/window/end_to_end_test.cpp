@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -75,6 +76,13 @@ std::wstring FullPath(const std::string& path) {
   full.resize(
       ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
   return full;
+}
+
+// Paths as a command line gives them to the program: each in quotes, one space between.
+std::wstring Quoted(std::initializer_list<std::wstring> paths) {
+  std::wstring line;
+  for (const std::wstring& path : paths) line += (line.empty() ? L"\"" : L" \"") + path + L"\"";
+  return line;
 }
 
 std::string Narrow(const wchar_t* wide) {
@@ -339,7 +347,17 @@ std::set<std::string> Names(const Archive& archive) {
 class WindowEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(program.Started()) << "SectorSieve.exe did not come up"; }
+  // The sample archive written into source, it and destination chosen through the dialogs.
+  void ChooseSample() {
+    archive = WriteArchive(source);
+    ASSERT_TRUE(program.ChooseSource(archive.img));
+    ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+  }
+
   Program program;
+  TempDir source;
+  TempDir destination;
+  Archive archive;
 };
 
 // Twips of the window's layout, as drawn by its designer.
@@ -517,9 +535,7 @@ TEST_F(WindowEndToEnd, TabMovesThroughTheControlsInTheDesignedOrder) {
 }
 
 TEST_F(WindowEndToEnd, ExtractsAnArchiveChosenThroughTheDialogs) {
-  TempDir source;
-  TempDir destination;
-  const Archive archive = WriteArchive(source);
+  archive = WriteArchive(source);
 
   ASSERT_TRUE(program.ChooseSource(archive.img, "open-file-dialog"));
   EXPECT_EQ(Text(program.Control(IDC_LBLSOURCE)), archive.img);
@@ -550,8 +566,6 @@ const std::string kOmote = "\x95\x5C";
 
 TEST_F(WindowEndToEnd, ExtractsIntoAFolderNamedWithADoubleByteCharacter) {
   if (::GetACP() != 932) GTEST_SKIP() << "needs a system whose code page is 932";
-  TempDir source;
-  TempDir destination;
   WriteBytes(source.path() / "kanji.dir", Record(0, 1, kOmote) + Record(1, 1, kOmote + ".txt"));
   const std::string data = PatternBytes(2 * 2048, 5);
   WriteBytes(source.path() / "kanji.img", data);
@@ -580,9 +594,7 @@ TEST_F(WindowEndToEnd, ExtractsIntoTheFolderWhoseNameTheCodePageCannotHoldNotIts
   ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, dots.c_str(), -1, nullptr, 0, nullptr,
                         &inexact);
   if (!inexact) GTEST_SKIP() << "this code page holds the name";
-  TempDir source;
-  const Archive archive = WriteArchive(source);
-  TempDir destination;
+  archive = WriteArchive(source);
   const fs::path folder = destination.path() / dots;
   fs::create_directory(folder);
 
@@ -632,7 +644,7 @@ TEST(WindowUnicodePaths, ExtractsFromAndIntoAnyFolderWindowsCanName) {
                Record(0, 1, "alpha.txt") + Record(1, 1, "sub\\beta.bin") + Record(2, 1, name));
     fs::create_directory(Long(out / "sub"));
     const std::wstring img = (c.folder / "a.img").wstring();
-    Program program(c.commandLine ? L"\"" + img + L"\" \"" + out.wstring() + L"\"" : L"");
+    Program program(c.commandLine ? Quoted({img, out.wstring()}) : L"");
     ASSERT_TRUE(program.Started());
     if (!c.commandLine) {
       for (const auto& [id, text] :
@@ -671,8 +683,8 @@ TEST(WindowCommandLine, FillsTheBoxesAsTheBrowseButtonsWould) {
     std::wstring args, workingFolder;
     std::string sourceBox, destinationBox, boxTitle;
   } cases[] = {
-      {"full-paths", L"\"" + folder + L"\\sample.img\" \"" + folder + L"\\out\"", L"", archive.img,
-       out, ""},
+      {"full-paths", Quoted({folder + L"\\sample.img", folder + L"\\out"}), L"", archive.img, out,
+       ""},
       {"relative-paths", L"sample.img out", folder, archive.img, out, ""},
       {"missing-dir", L"lonely.img", folder, "[Select an img]", "[Select destination directory]",
        "File not found"},
@@ -698,8 +710,6 @@ TEST(WindowCommandLine, FillsTheBoxesAsTheBrowseButtonsWould) {
 
 TEST_F(WindowEndToEnd, EscapeStopsALongRunAndTheNextRunFinishes) {
   constexpr int kEntries = 3000;
-  TempDir source;
-  TempDir destination;
   std::string records;
   for (int i = 0; i < kEntries; ++i) records += Record(i, 1, "e" + std::to_string(i) + ".bin");
   WriteBytes(source.path() / "long.dir", records);
@@ -746,7 +756,7 @@ TEST(WindowLinks, AnEntryThroughALinkedFolderIsRefusedWithItsBoxAndNothingLandsO
   MakeUnixLink(away, out / "lnk");
   WriteBytes(root.path() / "a.img", PatternBytes(2 * 2048, 5));
   WriteBytes(root.path() / "a.dir", Record(0, 1, "lnk\\evil.txt") + Record(1, 1, "sub\\ok.txt"));
-  Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + out.wstring() + L"\"");
+  Program program(Quoted({(root.path() / "a.img").wstring(), out.wstring()}));
   ExtractFromCommandLine(program);
 
   const MessageBoxSeen box = AnswerMessageBox(program.Window(), "link-refused");
@@ -779,7 +789,7 @@ TEST(WindowLinks, ADottedLinkIsNoWayOutAtAnyLength) {
     WriteBytes(root.path() / "a.img", data);
     WriteBytes(root.path() / "a.dir",
                Record(0, 1, "sub..\\x") + Record(1, 1, "sub...\\y") + Record(2, 1, "ok.txt"));
-    Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + out.wstring() + L"\"");
+    Program program(Quoted({(root.path() / "a.img").wstring(), out.wstring()}));
     ExtractFromCommandLine(program);
 
     const MessageBoxSeen box =
@@ -800,8 +810,7 @@ TEST(WindowArchiveItself, EntriesNamedLikeTheArchiveAreRefusedWithTheirBox) {
   const std::string data = PatternBytes(3 * 2048, 6);
   WriteBytes(root.path() / "a.img", data);
   WriteBytes(root.path() / "a.dir", records);
-  Program program(L"\"" + (root.path() / "a.img").wstring() + L"\" \"" + root.path().wstring() +
-                  L"\"");
+  Program program(Quoted({(root.path() / "a.img").wstring(), root.path().wstring()}));
   ExtractFromCommandLine(program);
 
   const MessageBoxSeen box = AnswerMessageBox(program.Window(), "archive-itself");
@@ -830,8 +839,7 @@ TEST(WindowCase, HundredsOfPairsOfTwoSpellingsEndWithTheLaterEntries) {
   const std::string data = PatternBytes(2 * kPairs * 2048, 9);
   WriteBytes(root.path() / "pairs.img", data);
   WriteBytes(root.path() / "pairs.dir", records);
-  Program program(L"\"" + (root.path() / "pairs.img").wstring() + L"\" \"" +
-                  (root.path() / "out").wstring() + L"\"");
+  Program program(Quoted({(root.path() / "pairs.img").wstring(), (root.path() / "out").wstring()}));
   ExtractFromCommandLine(program);
 
   ASSERT_TRUE(program.WaitForCaption(kDoneCaption)) << program.Caption();
@@ -883,11 +891,7 @@ TEST_F(WindowEndToEnd, AboutShowsTheProgramsVersion) {
 }
 
 TEST_F(WindowEndToEnd, AboutDuringARunPausesItUntilClosed) {
-  TempDir source;
-  TempDir destination;
-  const Archive archive = WriteArchive(source);
-  ASSERT_TRUE(program.ChooseSource(archive.img));
-  ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+  ASSERT_NO_FATAL_FAILURE(ChooseSample());
 
   // Both go into the queue in order: the run starts, and its first look at pending events
   // finds the menu command before any entry is written.
@@ -905,11 +909,7 @@ TEST_F(WindowEndToEnd, AboutDuringARunPausesItUntilClosed) {
 }
 
 TEST_F(WindowEndToEnd, ClosingDuringARunEndsTheProgramBeforeTheNextEntry) {
-  TempDir source;
-  TempDir destination;
-  const Archive archive = WriteArchive(source);
-  ASSERT_TRUE(program.ChooseSource(archive.img));
-  ASSERT_TRUE(program.ChooseDestination(destination.path().string()));
+  ASSERT_NO_FATAL_FAILURE(ChooseSample());
 
   Click(program.Control(IDC_CMDEXTRACT));
   ::PostMessageW(program.Window(), WM_CLOSE, 0, 0);
@@ -1121,9 +1121,39 @@ std::map<std::string, std::string> Files(const fs::path& folder) {
   return files;
 }
 
+// A program to start before the contents window that reads it: the first base of OpenContents.
+struct StartedProgram {
+  explicit StartedProgram(const std::wstring& args) : program(args) {}
+  Program program;
+};
+
+// The contents window of the program started with img (and destination) on its command line.
+class OpenContents : public StartedProgram, public Contents {
+ public:
+  explicit OpenContents(const std::string& archive, const fs::path& destination = {})
+      : StartedProgram(destination.empty() ? Quoted({Utf16(archive)})
+                                           : Quoted({Utf16(archive), destination.wstring()})),
+        Contents(program),
+        img(archive) {
+    if (!program.Started())
+      failed = "SectorSieve.exe did not come up";
+    else if (!WaitUntil([&] {
+               return Text(program.Control(IDC_LBLSOURCE)) == img &&
+                      (destination.empty() || ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)));
+             }))
+      failed = "the boxes were not filled from the command line";
+    else if (!Open())
+      failed = "the contents window did not open";
+  }
+  // On the archive WriteContentsArchive writes into folder.
+  explicit OpenContents(const TempDir& folder, const fs::path& destination = {})
+      : OpenContents(WriteContentsArchive(folder), destination) {}
+
+  const std::string img;
+  std::string failed;  // the step that did not happen, or ""
+};
+
 TEST(ContentsWindow, OpensFromTheMenuOnceAnArchiveIsChosen) {
-  TempDir source;
-  const std::string img = WriteContentsArchive(source);
   {
     Program program;
     ASSERT_TRUE(program.Started());
@@ -1132,14 +1162,13 @@ TEST(ContentsWindow, OpensFromTheMenuOnceAnArchiveIsChosen) {
     ::Sleep(500);
     EXPECT_EQ(::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr), nullptr);
   }
-  Program program(L"\"" + Utf16(img) + L"\"");
-  ASSERT_TRUE(program.Started());
-  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
-  Contents contents(program);
-  ASSERT_TRUE(contents.Open());
+  TempDir source;
+  const OpenContents contents(source);
+  ASSERT_EQ(contents.failed, "");
+  const Program& program = contents.program;
   EXPECT_EQ(WindowUtf8Text(contents.Window()), "many.img - Contents");
   EXPECT_EQ(::GetWindow(contents.Window(), GW_OWNER), program.Window());
-  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
+  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", contents.img}));
   EXPECT_EQ(Text(contents.Control(IDC_CONTENTS_COUNT)), "32 entries");
   // Sectors 0, 4, ... 28, 32 to 34 and 36 to 39 belong to no entry: 15 of 40.
   EXPECT_EQ(contents.Status(1), "1 refused, 1 replaced; 37.5% of the data file unused");
@@ -1164,13 +1193,9 @@ TEST(ContentsWindow, OpensFromTheMenuOnceAnArchiveIsChosen) {
 
 TEST(ContentsWindow, SortsByEachColumnWithTheNameSecond) {
   TempDir source;
-  const std::string img = WriteContentsArchive(source);
-  Program program(L"\"" + Utf16(img) + L"\"");
-  ASSERT_TRUE(program.Started());
-  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
-  Contents contents(program);
-  ASSERT_TRUE(contents.Open());
-  const auto listed = Listed({"list", "--json", img});
+  const OpenContents contents(source);
+  ASSERT_EQ(contents.failed, "");
+  const auto listed = Listed({"list", "--json", contents.img});
   const auto number = [](std::string text) {
     std::erase(text, ',');
     return std::stoll(text);
@@ -1217,12 +1242,10 @@ TEST(ContentsWindow, FiltersSelectsAndExtractsAsTheCommandLineDoes) {
   TempDir source;
   TempDir out;
   TempDir reference;
-  const std::string img = WriteContentsArchive(source);
-  Program program(L"\"" + Utf16(img) + L"\" \"" + out.path().wstring() + L"\"");
-  ASSERT_TRUE(program.Started());
-  ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); }));
-  Contents contents(program);
-  ASSERT_TRUE(contents.Open());
+  const OpenContents contents(source, out.path());
+  ASSERT_EQ(contents.failed, "");
+  const std::string& img = contents.img;
+  const Program& program = contents.program;
 
   for (const std::string filter : {"*.txt", "doc2?.* late.bin", "nothing", "DATA1?.*"}) {
     SCOPED_TRACE(filter);
@@ -1274,18 +1297,14 @@ TEST(ContentsWindow, FiltersSelectsAndExtractsAsTheCommandLineDoes) {
 // A change from the command line while the window is open shows once the window is activated.
 TEST(ContentsWindow, ReadsTheArchiveAgainWhenActivatedAfterAChange) {
   TempDir source;
-  const std::string img = WriteContentsArchive(source);
-  Program program(L"\"" + Utf16(img) + L"\"");
-  ASSERT_TRUE(program.Started());
-  ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
-  Contents contents(program);
-  ASSERT_TRUE(contents.Open());
-  ASSERT_EQ(RunProgram({"remove", img, "data*.txt"}).status, 0);
+  const OpenContents contents(source);
+  ASSERT_EQ(contents.failed, "");
+  ASSERT_EQ(RunProgram({"remove", contents.img, "data*.txt"}).status, 0);
   ::PostMessageW(contents.Window(), WM_ACTIVATE, WA_ACTIVE, 0);
   EXPECT_TRUE(WaitUntil([&] { return Text(contents.Control(IDC_CONTENTS_COUNT)) == "22 entries"; }))
       << Text(contents.Control(IDC_CONTENTS_COUNT));
   EXPECT_EQ(contents.Status(0), "Changed on disk: read again.");
-  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", img}));
+  EXPECT_EQ(contents.Table(), ListedContents({"list", "--json", contents.img}));
 }
 
 // What the status bar's first part says from start on, once it says it, after what is selected.
@@ -1304,13 +1323,10 @@ std::string StatusOnce(const Contents& contents, const std::string& start) {
 class ContentsChange : public ::testing::Test {
  protected:
   void SetUp() override {
-    img = WriteContentsArchive(window);
     twin = WriteContentsArchive(command);
-    program = std::make_unique<Program>(L"\"" + Utf16(img) + L"\"");
-    ASSERT_TRUE(program->Started());
-    ASSERT_TRUE(WaitUntil([&] { return Text(program->Control(IDC_LBLSOURCE)) == img; }));
-    contents = std::make_unique<Contents>(*program);
-    ASSERT_TRUE(contents->Open());
+    contents.emplace(window);
+    img = contents->img;
+    ASSERT_EQ(contents->failed, "");
   }
   // replaced: the archive still holds the entry that a later one replaces.
   void ExpectAlike(bool replaced = true) {
@@ -1341,8 +1357,7 @@ class ContentsChange : public ::testing::Test {
   TempDir command;
   std::string img;
   std::string twin;
-  std::unique_ptr<Program> program;
-  std::unique_ptr<Contents> contents;
+  std::optional<OpenContents> contents;
 };
 
 TEST_F(ContentsChange, RemovesTheEntriesOfEveryNameSelectedAfterOneQuestion) {
@@ -1529,16 +1544,13 @@ TEST(ContentsWindowKilled, DuringACompactLeavesTheArchiveAsBeforeOrAfter) {
     WriteBytes(folder.path() / "big.img", data);
     const std::string img = folder / "big.img";
     {
-      Program program(L"\"" + Utf16(img) + L"\"");
-      ASSERT_TRUE(program.Started());
-      ASSERT_TRUE(WaitUntil([&] { return Text(program.Control(IDC_LBLSOURCE)) == img; }));
-      Contents contents(program);
-      ASSERT_TRUE(contents.Open());
+      const OpenContents contents(img);
+      ASSERT_EQ(contents.failed, "");
       ::PostMessageW(contents.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS_COMPACT, 0), 0);
       ASSERT_TRUE(WaitUntil([&] { return contents.Status(0).starts_with("Compacting"); }));
       ::Sleep(static_cast<DWORD>(delay));
-      ::TerminateProcess(program.Process(), 1);
-      ::WaitForSingleObject(program.Process(), INFINITE);
+      ::TerminateProcess(contents.program.Process(), 1);
+      ::WaitForSingleObject(contents.program.Process(), INFINITE);
     }
     const std::string listed = RunProgram({"list", "--json", img}).out;
     const std::string bytes = ReadBytes(folder.path() / "big.img");

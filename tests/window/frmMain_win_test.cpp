@@ -40,6 +40,16 @@ void Pump() {
   }
 }
 
+// Pumps the queue until done says so, for at most polls times 10 ms; what done says last.
+template <typename Done>
+bool PumpUntil(Done done, int polls = 400) {
+  for (int i = 0; i < polls && !done(); ++i) {
+    Pump();
+    ::Sleep(10);
+  }
+  return done();
+}
+
 // Drops the WM_QUIT that a destroyed window leaves, so it cannot end a later test's loop.
 void DropQuit() {
   MSG msg;
@@ -58,6 +68,15 @@ class ComEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] const auto* const kCom = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
+// A cell's text asked of list as the control is asked: into text, room characters at most.
+void GetCellText(HWND list, int row, int column, wchar_t* text, int room) {
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = room;
+  ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
 class RealWindow : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -67,7 +86,25 @@ class RealWindow : public ::testing::Test {
   HWND Control(int id) const { return ::GetDlgItem(window.Handle(), id); }
   bool ExtractEnabled() const { return ::IsWindowEnabled(Control(IDC_CMDEXTRACT)); }
 
+  // Opens the contents window over img and waits until its list shows rows entries.
+  void OpenContents(const std::string& img, int rows) {
+    window.ShowContents(img);
+    contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+    ASSERT_NE(contents, nullptr);
+    list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(list) == rows; }))
+        << ListView_GetItemCount(list) << " rows";
+  }
+  std::wstring StatusText() const {
+    wchar_t status[256] = {};
+    ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
+                   reinterpret_cast<LPARAM>(status));
+    return status;
+  }
+
   frmMainWindow window{::GetModuleHandleW(nullptr), Version{1, 0}};
+  HWND contents = nullptr;  // and its list, once OpenContents has opened them
+  HWND list = nullptr;
 };
 
 TEST_F(RealWindow, SettingABoxRaisesItsChangeBeforeTheSetReturns) {
@@ -93,15 +130,7 @@ TEST_F(RealWindow, ContentsIsGrayedUntilAnArchiveIsChosen) {
 TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
   testing::TempDir folder;
   testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"beta.bin", 1, 1}}, 2);
-  window.ShowContents(folder / "a.img");
-  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
-  ASSERT_NE(contents, nullptr);
-  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
-  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
-    Pump();
-    ::Sleep(10);
-  }
-  ASSERT_EQ(ListView_GetItemCount(list), 2);
+  ASSERT_NO_FATAL_FAILURE(OpenContents(folder / "a.img", 2));
   struct Case {
     int row, column, room;
     std::wstring text;
@@ -110,12 +139,7 @@ TEST_F(RealWindow, ContentsListCopiesAtMostTheRoomGivenAndFindsByName) {
                         Case{1, 2, 64, L"2,048"}, Case{1, 3, 3, L"2,"}}) {
     wchar_t text[80];
     std::fill(std::begin(text), std::end(text), L'#');
-    LVITEMW item{};
-    item.iSubItem = c.column;
-    item.pszText = text;
-    item.cchTextMax = c.room;
-    ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(c.row),
-                   reinterpret_cast<LPARAM>(&item));
+    GetCellText(list, c.row, c.column, text, c.room);
     EXPECT_EQ(std::wstring(text), c.text) << c.row << ", " << c.column << ", " << c.room;
     EXPECT_EQ(text[c.room], L'#') << "nothing written past the room given";
   }
@@ -134,24 +158,12 @@ TEST_F(RealWindow, ContentsSortKeepsTheSelectedEntriesSelected) {
   testing::TempDir folder;
   testing::WriteArchive(folder.path() / "a",
                         {{"b.txt", 0, 1}, {"d.txt", 0, 1}, {"a.txt", 0, 1}, {"c.txt", 0, 1}}, 1);
-  window.ShowContents(folder / "a.img");
-  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
-  ASSERT_NE(contents, nullptr);
-  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
-  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 4; ++i) {
-    Pump();
-    ::Sleep(10);
-  }
+  ASSERT_NO_FATAL_FAILURE(OpenContents(folder / "a.img", 4));
   const auto selectedNames = [&] {
     std::set<std::wstring> names;
     for (int row = -1; (row = ListView_GetNextItem(list, row, LVNI_SELECTED)) >= 0;) {
       wchar_t text[64] = {};
-      LVITEMW item{};
-      item.iSubItem = 1;
-      item.pszText = text;
-      item.cchTextMax = 64;
-      ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&item));
+      GetCellText(list, row, 1, text, 64);
       names.insert(text);
     }
     return names;
@@ -181,23 +193,13 @@ TEST_F(RealWindow, ContentsSortKeepsTheSelectedEntriesSelected) {
 TEST_F(RealWindow, ContentsDragLeavesOutWhatExtractionRefuses) {
   testing::TempDir folder;
   testing::WriteArchive(folder.path() / "a", {{"alpha.txt", 0, 1}, {"late.bin", 9, 1}}, 1);
-  window.ShowContents(folder / "a.img");
-  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
-  ASSERT_NE(contents, nullptr);
-  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
-  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 2; ++i) {
-    Pump();
-    ::Sleep(10);
-  }
+  ASSERT_NO_FATAL_FAILURE(OpenContents(folder / "a.img", 2));
   ListView_SetItemState(list, -1, LVIS_SELECTED, LVIS_SELECTED);
   NMLISTVIEW drag{};
   drag.hdr = {list, IDC_CONTENTS_LIST, LVN_BEGINDRAG};
   drag.iItem = 0;
   ::SendMessageW(contents, WM_NOTIFY, IDC_CONTENTS_LIST, reinterpret_cast<LPARAM>(&drag));
-  wchar_t status[256] = {};
-  ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
-                 reinterpret_cast<LPARAM>(status));
-  EXPECT_EQ(std::wstring(status),
+  EXPECT_EQ(StatusText(),
             L"2 selected, 4,096 bytes. Left out 1 entry that extraction refuses: \"late.bin\" lies "
             L"beyond the end of the archive.");
 }
@@ -464,15 +466,10 @@ TEST_F(RealWindow, DroppedArchiveAndFolderFillBothBoxesWhateverTheirScript) {
   testing::SaveScreenshot(window.Handle(), "dropped");
 }
 
-// Files as the shell offers them to a drop target, CF_HDROP only; no files offers nothing.
+// Files as the shell offers them to a drop target: CF_HDROP, a fresh copy for each GetData.
 class DroppedFiles final : public IDataObject {
  public:
-  explicit DroppedFiles(HDROP drop) : drop_(drop) {}
-  ~DroppedFiles() {
-    if (drop_) ::GlobalFree(drop_);
-  }
-  DroppedFiles(const DroppedFiles&) = delete;
-  DroppedFiles& operator=(const DroppedFiles&) = delete;
+  explicit DroppedFiles(std::vector<std::wstring> paths) : paths_(std::move(paths)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     *object = iid == IID_IUnknown || iid == IID_IDataObject ? this : nullptr;
@@ -483,21 +480,15 @@ class DroppedFiles final : public IDataObject {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
     if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
-    const SIZE_T size = ::GlobalSize(drop_);
-    const HGLOBAL copy = ::GlobalAlloc(GHND, size);
-    std::memcpy(::GlobalLock(copy), ::GlobalLock(drop_), size);
-    ::GlobalUnlock(drop_);
-    ::GlobalUnlock(copy);
     *medium = {};
     medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = copy;
+    medium->hGlobal = MakeDrop(paths_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
-    return drop_ && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL)
-               ? S_OK
-               : DV_E_FORMATETC;
+    return format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
   }
+  // Nothing else is asked of it.
   HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override {
     return E_NOTIMPL;
@@ -505,23 +496,14 @@ class DroppedFiles final : public IDataObject {
   HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-    return OLE_E_ADVISENOTSUPPORTED;
+    return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
-    return OLE_E_ADVISENOTSUPPORTED;
-  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
 
  private:
-  HDROP drop_;
+  std::vector<std::wstring> paths_;
 };
-
-std::wstring StatusText(HWND contents) {
-  wchar_t status[256] = {};
-  ::SendMessageW(::GetDlgItem(contents, IDC_CONTENTS_STATUS), SB_GETTEXTW, 0,
-                 reinterpret_cast<LPARAM>(status));
-  return status;
-}
 
 // Files dropped in through the window's drop target, a data object made here: a name no entry
 // can take is named, the entries replaced are asked for, and the archive ends as `add` leaves
@@ -540,20 +522,14 @@ TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
     added.push_back(source / name);
   }
   testing::WriteBytes(source.path() / "two words.txt", "x");
-  window.ShowContents(folder / "a.img");
-  const HWND contents = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
-  ASSERT_NE(contents, nullptr);
-  const HWND list = ::GetDlgItem(contents, IDC_CONTENTS_LIST);
-  for (int i = 0; i < 400 && ListView_GetItemCount(list) != 3; ++i) {
-    Pump();
-    ::Sleep(10);
-  }
+  ASSERT_NO_FATAL_FAILURE(OpenContents(folder / "a.img", 3));
   // Where OLE keeps the target that RegisterDragDrop was given.
   auto* target = static_cast<IDropTarget*>(::GetPropW(contents, L"OleDropTargetInterface"));
   ASSERT_NE(target, nullptr);
   DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-  DroppedFiles nothing(nullptr);
-  EXPECT_EQ(target->DragEnter(&nothing, 0, POINTL{}, &effect), S_OK);
+  // Entries dragged out of a contents window are no files yet.
+  const unique_data_object dragged = NewEntryDataObject(nullptr, 0, {});
+  EXPECT_EQ(target->DragEnter(dragged.get(), 0, POINTL{}, &effect), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE)) << "only files are taken";
   target->DragLeave();
 
@@ -562,7 +538,7 @@ TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
   dropped.push_back((source.path() / "two words.txt").wstring());
   std::filesystem::create_directory(source.path() / "sub");
   dropped.push_back((source.path() / "sub").wstring());
-  DroppedFiles files(MakeDrop(dropped));
+  DroppedFiles files(std::move(dropped));
   std::vector<std::string> asked;
   std::thread answer([&] {
     for (int i = 0; i < 2; ++i) {
@@ -578,12 +554,9 @@ TEST_F(RealWindow, ContentsAddsTheFilesDroppedInAsTheCommandLineAdds) {
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   EXPECT_EQ(target->Drop(&files, 0, POINTL{}, &effect), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
-  for (int i = 0; i < 1000 && StatusText(contents).find(L"Added") == std::wstring::npos; ++i) {
-    Pump();
-    ::Sleep(10);
-  }
+  PumpUntil([&] { return StatusText().find(L"Added") != std::wstring::npos; }, 1000);
   answer.join();
-  EXPECT_EQ(StatusText(contents), L"3 selected, 12,288 bytes. Added 3 files: 1 new, 2 replaced.");
+  EXPECT_EQ(StatusText(), L"3 selected, 12,288 bytes. Added 3 files: 1 new, 2 replaced.");
   EXPECT_EQ(asked, (std::vector<std::string>{
                        "cannot add \"" + (source / "two words.txt") +
                            "\": \"two words.txt\" cannot be an entry's name: its name holds a "
