@@ -5,6 +5,8 @@
 //
 // With --demo <img> <destination> <screenshot name> it runs one extraction for show instead,
 // and prints how long the window took from the click on Extract to its final caption.
+// With --responsiveness <folder> it drives the contents window of a 1,000,000-entry archive
+// written there and prints the longest the window did not answer during each step.
 
 // The common controls' header needs the types of windows.h.
 // clang-format off
@@ -15,12 +17,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <set>
@@ -1633,10 +1638,239 @@ int Demo(const std::string& img, const std::string& destination, const std::stri
   return done && program.ExitCode() == 0 ? 0 : 1;
 }
 
+// Round trips of WM_NULL to one window, made all along from a thread of their own: each takes as
+// long as the window's thread was not taking messages.
+class Watcher {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Trip {
+    Clock::time_point sent, answered;
+  };
+  Watcher()
+      : thread_([this](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+            const HWND window = window_.load();
+            const auto sent = Clock::now();
+            DWORD_PTR ignored = 0;
+            ::SetLastError(0);
+            if (window &&
+                (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 600000, &ignored) ||
+                 ::GetLastError() == ERROR_TIMEOUT)) {
+              const std::lock_guard<std::mutex> lock(lock_);
+              trips_.push_back({sent, Clock::now()});
+            }
+            ::Sleep(2);
+          }
+        }) {}
+  void Watch(HWND window) { window_ = window; }
+  // The longest round trip sent within [from, to), in milliseconds: a stall that what a step did
+  // causes is met by a round trip sent after the step began.
+  double Longest(Clock::time_point from, Clock::time_point to) {
+    const std::lock_guard<std::mutex> lock(lock_);
+    double longest = 0;
+    for (const Trip& t : trips_)
+      if (t.sent >= from && t.sent < to)
+        longest = std::max(longest,
+                           std::chrono::duration<double, std::milli>(t.answered - t.sent).count());
+    return longest;
+  }
+
+ private:
+  std::atomic<HWND> window_ = nullptr;
+  std::mutex lock_;
+  std::vector<Trip> trips_;
+  std::jthread thread_;
+};
+
+// The contents window of a 1,000,000-entry archive driven through what a user does with it,
+// step after step, each awaited by what the window shows; prints the longest the window did not
+// answer during each step and over all. Exits 0 when every step could be driven.
+int Responsiveness(const std::string& folder) {
+  constexpr int kRecords = 1000000;
+  constexpr int kLong = 20 * 600;  // polls: 10 minutes
+  const fs::path root = fs::path(folder);
+  {
+    // Sizes of 0 to 3 sectors at offsets spread over the data file.
+    std::string records;
+    records.reserve(std::size_t{kRecords} * 32);
+    for (int i = 0; i < kRecords; ++i)
+      records += Record(i % 1000, i % 4, "entry" + std::to_string(i) + ".bin");
+    WriteBytes(root / "million.dir", records);
+    WriteBytes(root / "million.img", PatternBytes(1004 * 2048, 6));
+    fs::create_directories(root / "out");
+  }
+  Program program(L"\"" + (root / "million.img").wstring() + L"\" \"" + (root / "out").wstring() +
+                  L"\"");
+  if (!program.Started() ||
+      !WaitUntil([&] { return ::IsWindowEnabled(program.Control(IDC_CMDEXTRACT)); })) {
+    std::fprintf(stderr, "SectorSieve.exe did not come up\n");
+    return 1;
+  }
+  Watcher onMain, onContents;
+  onMain.Watch(program.Window());
+  Contents contents(program);
+  const auto count = [&] { return Text(contents.Control(IDC_CONTENTS_COUNT)); };
+  const auto checking = [&] { return contents.Status(1) == "Checking the archive..."; };
+  const auto shown = [&] { return count() == "1,000,000 entries"; };
+  const auto sorted = [&](int column, int arrow) {
+    contents.ClickColumn(column);
+    return WaitUntil([&] { return contents.SortArrow(column) == arrow; }, kLong);
+  };
+  const auto key = [&](WPARAM key) {
+    ::PostMessageW(contents.Control(IDC_CONTENTS_LIST), WM_KEYDOWN, key, 0);
+  };
+  // F5, and true once the list read again shows while its check has yet to end.
+  const auto readAgain = [&] {
+    key(VK_F5);
+    return WaitUntil([&] { return !shown(); }) && WaitUntil(shown, kLong) && checking();
+  };
+  const auto readUntilChecking = [&] {
+    // The check of a million names takes seconds: one try in three shows it under way.
+    bool under = false;
+    for (int attempt = 0; attempt < 3 && !under; ++attempt) under = readAgain();
+    return under;
+  };
+  // Rows selected (or not) one message each, through one buffer in the program's memory; row -1
+  // stands for every row, which Wine's list sets one by one.
+  const auto selectRows = [&](int first, int last, int step, bool selected = true) {
+    RemoteBuffer remote(program.Process(), sizeof(LVITEMW));
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = selected ? LVIS_SELECTED : 0;
+    if (!remote.get() ||
+        !::WriteProcessMemory(program.Process(), remote.get(), &item, sizeof item, nullptr))
+      return false;
+    DWORD_PTR ignored = 0;
+    for (int row = first; row <= last; row += step)
+      if (!::SendMessageTimeoutW(contents.Control(IDC_CONTENTS_LIST), LVM_SETITEMSTATE,
+                                 static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.get()),
+                                 SMTO_NORMAL, 600000, &ignored))
+        return false;
+    return true;
+  };
+  // Rows first to last selected as Shift and a click select them: the mark on first, then a
+  // click on last with Shift down.
+  const auto selectRange = [&](int first, int last) {
+    const HWND list = contents.Control(IDC_CONTENTS_LIST);
+    DWORD_PTR ignored = 0;
+    RemoteBuffer remote(program.Process(), sizeof(RECT));
+    RECT r{};
+    r.left = LVIR_LABEL;
+    if (!remote.get() ||
+        !::SendMessageTimeoutW(list, LVM_SETSELECTIONMARK, 0, first, SMTO_NORMAL, 600000,
+                               &ignored) ||
+        !::SendMessageTimeoutW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(last), FALSE,
+                               SMTO_NORMAL, 600000, &ignored) ||
+        !::WriteProcessMemory(program.Process(), remote.get(), &r, sizeof r, nullptr) ||
+        !::SendMessageTimeoutW(list, LVM_GETITEMRECT, static_cast<WPARAM>(last),
+                               reinterpret_cast<LPARAM>(remote.get()), SMTO_NORMAL, 600000,
+                               &ignored) ||
+        !::ReadProcessMemory(program.Process(), remote.get(), &r, sizeof r, nullptr))
+      return false;
+    const LPARAM at = MAKELPARAM(r.left + 4, (r.top + r.bottom) / 2);
+    ::PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, at);
+    ::PostMessageW(list, WM_LBUTTONUP, MK_SHIFT, at);
+    return true;
+  };
+  const auto selected = [&](const std::string& n) {
+    return WaitUntil([&] { return contents.Status(0).starts_with(n + " selected"); }, kLong);
+  };
+  const auto none = [&] {
+    return selectRows(-1, -1, 1, false) &&
+           WaitUntil([&] { return contents.Status(0).find(" selected") == std::string::npos; });
+  };
+
+  struct Step {
+    const char* name;
+    std::function<bool()> drive;
+  };
+  const std::vector<Step> steps = {
+      {"1 opening until the list shows and its check ends",
+       [&] {
+         ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_CONTENTS, 0), 0);
+         const bool found = WaitUntil(
+             [&] {
+               const HWND window = ::FindWindowW(SECTORSIEVE_CONTENTS_CLASS, nullptr);
+               onContents.Watch(window);
+               return window &&
+                      Text(::GetDlgItem(window, IDC_CONTENTS_COUNT)) == "1,000,000 entries";
+             },
+             kLong);
+         return found && contents.Open() && WaitUntil([&] { return !checking(); }, kLong);
+       }},
+      {"2 filter *77.bin and back to none",
+       [&] {
+         contents.Filter("*77.bin");
+         if (!WaitUntil([&] { return count() == "10,000 of 1,000,000 entries"; }, kLong))
+           return false;
+         contents.Filter("");
+         return WaitUntil(shown, kLong);
+       }},
+      {"3 sort by name, again by name (descending), by size, offset, status and #",
+       [&] {
+         return sorted(1, 1) && sorted(1, -1) && sorted(2, 1) && sorted(3, 1) && sorted(4, 1) &&
+                sorted(0, 1);
+       }},
+      {"4a select all", [&] { return selectRows(-1, -1, 1) && selected("1,000,000"); }},
+      {"4b sort by size with all selected", [&] { return sorted(2, 1); }},
+      {"4c the selection taken away", none},
+      {"5a every other row of the first 200,000 selected, one message each",
+       [&] { return selectRows(0, 199998, 2) && selected("100,000"); }},
+      {"5b sort by name with those 100,000 selected", [&] { return sorted(1, 1); }},
+      {"5c the selection taken away", none},
+      {"6 F5 again while the check runs",
+       [&] {
+         return readUntilChecking() && readAgain() && WaitUntil([&] { return !checking(); }, kLong);
+       }},
+      {"7a sort by size, rows 0 to 499,999 selected with Shift+click",
+       [&] { return sorted(2, 1) && selectRange(0, kRecords / 2 - 1) && selected("500,000"); }},
+      {"7b Extract with 500,000 selected until it runs, then stopped",
+       [&] {
+         Click(contents.Control(IDC_CONTENTS_EXTRACT));
+         if (!WaitUntil([&] { return program.Caption().starts_with("Extracting : "); }, kLong))
+           return false;
+         ::Sleep(2000);
+         ::PostMessageW(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+         return WaitUntil([&] { return program.Caption() == "Extraction stopped"; }, kLong);
+       }},
+      {"7c the selection taken away", none},
+      {"8a F5 until the list shows again", readUntilChecking},
+      {"8b closing the window while the check runs (main window)",
+       [&] {
+         const HWND window = contents.Window();
+         onContents.Watch(nullptr);
+         ::PostMessageW(window, WM_CLOSE, 0, 0);
+         const bool closed = WaitUntil([&] { return !::IsWindow(window); }, kLong);
+         ::Sleep(2000);  // a stall right after the window went counts too
+         return closed;
+       }},
+  };
+  double longest = 0;
+  for (const Step& step : steps) {
+    const auto from = Watcher::Clock::now();
+    const bool driven = step.drive();
+    const auto to = Watcher::Clock::now();
+    const double ms = std::max(onMain.Longest(from, to), onContents.Longest(from, to));
+    if (!driven) {
+      std::fprintf(stderr, "%s: could not be driven (count \"%s\", status \"%s\" \"%s\")\n",
+                   step.name, count().c_str(), contents.Status(0).c_str(),
+                   contents.Status(1).c_str());
+      return 1;
+    }
+    std::printf("%s: longest %.0f ms\n", step.name, ms);
+    std::fflush(stdout);
+    longest = std::max(longest, ms);
+  }
+  std::printf("longest: %.0f ms\n", longest);
+  ::PostMessageW(program.Window(), WM_COMMAND, MAKEWPARAM(IDM_QUIT, 0), 0);
+  return program.ExitCode() == 0 ? 0 : 1;
+}
+
 }  // namespace
 }  // namespace sectorsieve::testing
 
 // Usage: window_end_to_end <SectorSieve.exe> [--demo <img> <destination> <screenshot>]
+// [--responsiveness <folder>]
 // [GoogleTest options]
 int main(int argc, char** argv) {
   // Real pixels: the layout is checked against the DPI the program itself sees.
@@ -1650,5 +1884,7 @@ int main(int argc, char** argv) {
   sectorsieve::testing::g_program = sectorsieve::testing::FullPath(argv[1]);
   if (argc == 6 && std::string(argv[2]) == "--demo")
     return sectorsieve::testing::Demo(argv[3], argv[4], argv[5]);
+  if (argc == 4 && std::string(argv[2]) == "--responsiveness")
+    return sectorsieve::testing::Responsiveness(argv[3]);
   return RUN_ALL_TESTS();
 }
