@@ -62,6 +62,14 @@ void frmContents::Form_Load() { StartReading({}); }
 
 void frmContents::Form_KeyF5() { StartReading({}); }
 
+void frmContents::Form_KeyCtrlA() {
+  if (!list_) return;
+  list_->SelectAll(true);
+  ShowStatus();
+  restoredTo_ = 0;
+  RestoreSelection();
+}
+
 void frmContents::Form_Activate() {
   if (list_ && !awaitingList_ && !changing_ && !frm_.Running() && ChangedOutside())
     StartReading(kChangedNotice);
@@ -308,10 +316,7 @@ void frmContents::OnChecked() {
 void frmContents::ShowRows() {
   settingSelection_ = true;
   c_.lstEntries.SetRows(list_->Rows());
-  const std::size_t total = list_->Rows();
-  const bool every = total > 0 && list_->SelectedCount() == total;
-  if (every) c_.lstEntries.SelectAll();
-  restoredTo_ = every ? total : 0;
+  restoredTo_ = 0;
   if (const auto first = list_->FirstSelectedRow()) c_.lstEntries.Focus(*first);
   settingSelection_ = false;
   RestoreSelection();
@@ -321,9 +326,10 @@ void frmContents::ShowRows() {
   ShowStatus();
 }
 
-// The control keeps its own selection, a row at a time: a scattered selection of a million
-// rows is brought to it a slice at a time, the window answering between slices. What the user
-// selects meanwhile goes to the list, which the slices still to come follow.
+// The control keeps its own selection, a row at a time (some list controls take even "every row"
+// a row at a time): a selection of a million rows is brought to it a slice at a time, the window
+// answering between slices. What the user selects meanwhile goes to the list, which the slices
+// still to come follow.
 void frmContents::RestoreSelection() {
   if (!list_) return;
   const auto until = std::chrono::steady_clock::now() + kRestoreSlice;
@@ -331,7 +337,7 @@ void frmContents::RestoreSelection() {
   settingSelection_ = true;
   while (restoredTo_ < total) {
     if (list_->Selected(restoredTo_)) c_.lstEntries.Select(restoredTo_);
-    if (++restoredTo_ % 1024 == 0 && std::chrono::steady_clock::now() > until) break;
+    if (++restoredTo_ % 64 == 0 && std::chrono::steady_clock::now() > until) break;
   }
   settingSelection_ = false;
   if (restoredTo_ < total) c_.form.Post(ContentsEvent::Restore);

@@ -42,7 +42,6 @@ class EntryListView {
   // rows rows, none selected or focused.
   virtual void SetRows(std::size_t rows) = 0;
   virtual void Select(std::size_t row) = 0;
-  virtual void SelectAll() = 0;
   // The focus on row, scrolled into view.
   virtual void Focus(std::size_t row) = 0;
   virtual void SetSortArrow(ContentsColumn column, bool descending) = 0;
@@ -110,6 +109,8 @@ class frmContents {
   void OnEvent(ContentsEvent event);
   // F5: the archive read again.
   void Form_KeyF5();
+  // Ctrl+A: every row shown selected.
+  void Form_KeyCtrlA();
   // Typing paused: the filter applies.
   void txtFilter_Timer();
   // One row's selection (nothing: every row's), as the user changed it in the control.

@@ -179,7 +179,7 @@ bool frmContentsWindow::PreTranslate(MSG& msg) {
   }
   if (msg.message == WM_KEYDOWN && msg.wParam == 'A' && msg.hwnd == lstEntries_ &&
       ::GetKeyState(VK_CONTROL) < 0) {
-    ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
+    frm_.Form_KeyCtrlA();
     return true;
   }
   return ::IsDialogMessageW(hwnd_.get(), &msg) != FALSE;
@@ -533,18 +533,19 @@ void frmContentsWindow::Post(ContentsEvent event) {
 
 void frmContentsWindow::Close() { hwnd_.reset(); }
 
+// Clearing "every row" may go a row at a time, a million of them: the focused row is cleared
+// alone, and the selection goes with the rows, none for a moment.
 void frmContentsWindow::SetRows(std::size_t rows) {
-  ListView_SetItemState(lstEntries_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  const int focused = ListView_GetNextItem(lstEntries_, -1, LVNI_FOCUSED);
+  if (focused >= 0) ListView_SetItemState(lstEntries_, focused, 0, LVIS_FOCUSED);
+  if (ListView_GetSelectedCount(lstEntries_) > 0)
+    ListView_SetItemCountEx(lstEntries_, 0, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   ListView_SetItemCountEx(lstEntries_, static_cast<int>(rows),
                           LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
 
 void frmContentsWindow::Select(std::size_t row) {
   ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
-}
-
-void frmContentsWindow::SelectAll() {
-  ListView_SetItemState(lstEntries_, -1, LVIS_SELECTED, LVIS_SELECTED);
 }
 
 void frmContentsWindow::Focus(std::size_t row) {

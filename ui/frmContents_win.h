@@ -47,7 +47,6 @@ class frmContentsWindow final : public ContentsForm, public EntryListView {
   // EntryListView
   void SetRows(std::size_t rows) override;
   void Select(std::size_t row) override;
-  void SelectAll() override;
   void Focus(std::size_t row) override;
   void SetSortArrow(ContentsColumn column, bool descending) override;
   void Redraw() override;

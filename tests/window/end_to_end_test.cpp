@@ -1775,6 +1775,23 @@ int Responsiveness(const std::string& folder) {
   const auto selected = [&](const std::string& n) {
     return WaitUntil([&] { return contents.Status(0).starts_with(n + " selected"); }, kLong);
   };
+  // Ctrl+A as a user presses it: Ctrl held in the input state this thread shares with the
+  // program's while the list takes the key.
+  const auto ctrlA = [&] {
+    const HWND list = contents.Control(IDC_CONTENTS_LIST);
+    const DWORD theirs = ::GetWindowThreadProcessId(list, nullptr);
+    if (!::AttachThreadInput(::GetCurrentThreadId(), theirs, TRUE)) return false;
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_CONTROL] |= 0x80;
+    ::SetKeyboardState(keys);
+    key('A');
+    const bool done = selected("1,000,000");
+    keys[VK_CONTROL] &= 0x7F;
+    ::SetKeyboardState(keys);
+    ::AttachThreadInput(::GetCurrentThreadId(), theirs, FALSE);
+    return done;
+  };
   const auto none = [&] {
     return selectRows(-1, -1, 1, false) &&
            WaitUntil([&] { return contents.Status(0).find(" selected") == std::string::npos; });
@@ -1811,7 +1828,7 @@ int Responsiveness(const std::string& folder) {
          return sorted(1, 1) && sorted(1, -1) && sorted(2, 1) && sorted(3, 1) && sorted(4, 1) &&
                 sorted(0, 1);
        }},
-      {"4a select all", [&] { return selectRows(-1, -1, 1) && selected("1,000,000"); }},
+      {"4a select all (Ctrl+A)", ctrlA},
       {"4b sort by size with all selected", [&] { return sorted(2, 1); }},
       {"4c the selection taken away", none},
       {"5a every other row of the first 200,000 selected, one message each",
