@@ -435,7 +435,8 @@ std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
   std::vector<std::size_t> picked;
   std::u32string codes;
   for (const Archive::Entry& entry : archive) {
-    if (entry.Index() % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) break;
+    if (entry.Index() > 0 && entry.Index() % kEntriesPerQuestion == 0 && keepGoing && !keepGoing())
+      break;
     const std::string key = KeyOf(entry.FileName(), cp, toUtf8);
     bool matched = names.count(key) > 0;
     if (!matched && !patterns.empty()) {

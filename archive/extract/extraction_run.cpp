@@ -19,11 +19,17 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
     all.resize(count);
     for (std::size_t i = 0; i < count; ++i) all[i] = i;
   }
-  const std::vector<std::size_t> replaced =
-      archive_.Replaced(archive, target.picked ? *target.picked : all);
-  auto nextReplaced = replaced.begin();
   RunFailures failures;
   failures.Reserve(count);
+  const auto keepWriting = [&] {
+    if (!stopRequested_ && (!keepGoing || keepGoing())) return true;
+    RequestStop();
+    return false;
+  };
+  // Grouping a million names takes long enough to answer the window meanwhile.
+  const std::vector<std::size_t> replaced =
+      archive_.Replaced(archive, target.picked ? *target.picked : all, keepWriting);
+  auto nextReplaced = replaced.begin();
   // The pool's failures, few, join the run's own in directory order.
   const auto finished = [&](FinishPool& pool) {
     for (const auto& [index, error] : pool.Wait())
@@ -36,11 +42,6 @@ RunFailures ExtractionRun::Run(const Archive& archive, const RunTarget& target,
   Destination folder = archive_.OpenDestination(archive, target.destination);
   // On every way out, a RunError's included, the pool finishes what is in flight first.
   FinishPool pool(finishers_, kMaxEntriesInFlight);
-  const auto keepWriting = [&] {
-    if (!stopRequested_ && (!keepGoing || keepGoing())) return true;
-    RequestStop();
-    return false;
-  };
   // What the folder held before the run, asked before any entry is written: of two entries of
   // one name, the later still replaces the earlier.
   std::vector<bool> existing(target.keepExisting ? count : 0);

@@ -23,9 +23,11 @@ constexpr std::int64_t PIECE_SIZE = 16 << 20;
 modArchive::modArchive(FileSystem& fs) : ArchiveReader(fs) {}
 
 std::vector<std::size_t> modArchive::Replaced(const Archive& archive,
-                                              const std::vector<std::size_t>& indices) const {
-  return ReplacedByLater(archive, indices, fs_.Ansi(),
-                         [this](std::string_view name) { return fs_.ToUtf8(name); });
+                                              const std::vector<std::size_t>& indices,
+                                              const KeepGoing& keepGoing) const {
+  return ReplacedByLater(
+      archive, indices, fs_.Ansi(), [this](std::string_view name) { return fs_.ToUtf8(name); },
+      keepGoing);
 }
 
 void modArchive::OpenArchive(const Archive& archive) {

@@ -11,6 +11,7 @@
 
 #include "archive_reader.h"
 #include "file_io.h"
+#include "picking.h"
 #include "run_failures.h"
 #include "written_entry.h"
 
@@ -43,9 +44,10 @@ class modArchive : public ArchiveReader {
   void CopyEntryTo(const Archive& archive, const Archive::Entry& entry, OutputFile& out);
 
   // Of the entries at indices (directory order), those whose file a later one replaces, which
-  // a run does not write: names compared as Windows compares them, on every system.
-  std::vector<std::size_t> Replaced(const Archive& archive,
-                                    const std::vector<std::size_t>& indices) const;
+  // a run does not write: names compared as Windows compares them, on every system. Nothing once
+  // keepGoing says no: a million names take a second.
+  std::vector<std::size_t> Replaced(const Archive& archive, const std::vector<std::size_t>& indices,
+                                    const KeepGoing& keepGoing = {}) const;
 
   // Closes the data file that WriteEntry keeps open between entries of one run.
   void CloseArchive() { gImgFile.reset(); }

@@ -28,7 +28,7 @@ std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std:
   std::vector<SameName> groups;
   std::unordered_map<std::u32string, std::size_t> groupOf;
   for (std::size_t i = 0; i < indices.size(); ++i) {
-    if (i % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) return {};
+    if (i > 0 && i % kEntriesPerQuestion == 0 && keepGoing && !keepGoing()) return {};
     const std::size_t index = indices[i];
     const Archive::Entry& entry = archive[index];
     const auto [at, fresh] = groupOf.emplace(NameKey(entry.FileName(), cp, toUtf8), groups.size());
@@ -43,9 +43,10 @@ std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std:
 
 std::vector<std::size_t> ReplacedByLater(const Archive& archive,
                                          const std::vector<std::size_t>& indices,
-                                         const CodePage& cp, const NameText& toUtf8) {
+                                         const CodePage& cp, const NameText& toUtf8,
+                                         const KeepGoing& keepGoing) {
   std::vector<std::size_t> replaced;
-  for (const SameName& name : GroupByName(archive, indices, cp, toUtf8))
+  for (const SameName& name : GroupByName(archive, indices, cp, toUtf8, keepGoing))
     for (const std::size_t index : name.entries)
       if (index != name.kept && !archive[index].Refused()) replaced.push_back(index);
   std::sort(replaced.begin(), replaced.end());

@@ -30,7 +30,8 @@ struct SameName {
 };
 // Asked between pieces of a long piece of work: false gives it up.
 using KeepGoing = std::function<bool()>;
-// How many entries a piece of work does between two questions of its KeepGoing.
+// How many entries a piece of work does between two questions of its KeepGoing, asked before
+// each piece but the first: work of fewer entries is not asked at all.
 inline constexpr std::size_t kEntriesPerQuestion = 4096;
 
 // One per name, in the order of each name's first entry; nothing once keepGoing says no.
@@ -40,9 +41,11 @@ std::vector<SameName> GroupByName(const Archive& archive, const std::vector<std:
 
 // Of the entries at indices (directory order), those whose file a later one of the same name
 // replaces, in directory order: neither refused nor kept. Extraction skips them, so that a
-// folder gets the same files whether its system tells names by case or not.
+// folder gets the same files whether its system tells names by case or not. Nothing once
+// keepGoing says no.
 std::vector<std::size_t> ReplacedByLater(const Archive& archive,
                                          const std::vector<std::size_t>& indices,
-                                         const CodePage& cp, const NameText& toUtf8);
+                                         const CodePage& cp, const NameText& toUtf8,
+                                         const KeepGoing& keepGoing = {});
 
 }  // namespace sectorsieve

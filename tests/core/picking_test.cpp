@@ -75,8 +75,8 @@ TEST(NameMatches, ComparesCharactersAsWindowsComparesNames) {
         << c.codePage << " " << c.name << " ~ " << c.pattern;
 }
 
-// Grouping and checking a long directory ask whether to go on between pieces, and give up at
-// once when told no, after however many pieces.
+// Grouping and checking a long directory ask whether to go on between pieces (a short one is
+// never asked), and give up at once when told no, after however many pieces.
 TEST(LongWork, AsksBetweenPiecesAndGivesUpWhenTold) {
   constexpr std::size_t kEntries = 3 * kEntriesPerQuestion + 5;
   testing::TempDir root;
@@ -90,14 +90,19 @@ TEST(LongWork, AsksBetweenPiecesAndGivesUpWhenTold) {
   std::iota(all.begin(), all.end(), std::size_t{0});
   const ArchiveCheck whole = CheckArchive(archive, fs.Ansi(), ToUtf8);
   ASSERT_EQ(whole.hidden.size(), 1u);
-  for (const int answers : {0, 1, 3, 1000}) {
+  EXPECT_EQ(GroupByName(archive, {0, 1}, fs.Ansi(), ToUtf8, [] { return false; }).size(), 2u);
+  for (const int answers : {0, 1, 2, 1000}) {
     SCOPED_TRACE(answers);
     int asked = 0;
     const KeepGoing keepGoing = [&] { return asked++ < answers; };
     const bool finishes = answers == 1000;
     EXPECT_EQ(GroupByName(archive, all, fs.Ansi(), ToUtf8, keepGoing).size(),
               finishes ? kEntries - 1 : 0u);
-    EXPECT_EQ(asked, finishes ? 4 : answers + 1) << "once per piece, and no more once told no";
+    EXPECT_EQ(asked, finishes ? 3 : answers + 1) << "once between pieces, none once told no";
+    asked = 0;
+    EXPECT_EQ(ReplacedByLater(archive, all, fs.Ansi(), ToUtf8, keepGoing).size(),
+              finishes ? 1u : 0u);
+    EXPECT_EQ(asked, finishes ? 3 : answers + 1);
     asked = 0;
     const auto check = CheckArchive(archive, fs.Ansi(), ToUtf8, keepGoing);
     ASSERT_EQ(check.has_value(), finishes);
