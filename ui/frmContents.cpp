@@ -171,6 +171,7 @@ EntryDrag frmContents::lstEntries_BeginDrag() {
 }
 
 void frmContents::lstEntries_EndDrag(std::string notice) {
+  if (awaitingList_) return;  // read again instead: its notice stays
   notice_ = std::move(notice);
   ShowStatus();
 }

@@ -124,7 +124,7 @@ class frmContents {
   // What dragging the selection out makes files of; nothing to drag when the data file is no
   // longer the one read, which is then read again.
   EntryDrag lstEntries_BeginDrag();
-  // Once the drag is over: the status bar says what it left out.
+  // Once the drag is over: the status bar says what it left out, in place of what it said.
   void lstEntries_EndDrag(std::string notice);
   void cmdExtract_Click();
   void mnuRemove_Click();

@@ -378,7 +378,7 @@ void frmContentsWindow::lstEntries_BeginDrag() {
     DWORD effect = DROPEFFECT_NONE;
     ::DoDragDrop(object.get(), source.get(), DROPEFFECT_COPY, &effect);
   }
-  if (hwnd_ && !drag.notice.empty()) frm_.lstEntries_EndDrag(std::move(drag.notice));
+  if (hwnd_) frm_.lstEntries_EndDrag(std::move(drag.notice));
 }
 
 // WM_TIMER: typing paused; the filter applies.

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sectorsieve::testing {
@@ -41,6 +43,14 @@ class TempDir {
 };
 
 // A path spelled as the program spells paths on Windows (and Linux spells them too): UTF-8.
+// An entry name as UTF-8 where it is ASCII, which every ANSI code page reads as it is; nothing
+// for any other byte, as a converter without a table for it answers.
+inline std::optional<std::string> AsciiOnly(std::string_view name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+  return std::string(name);
+}
+
 inline std::string Utf8Path(const fs::path& path) {
   const std::u8string text = path.u8string();
   return {text.begin(), text.end()};

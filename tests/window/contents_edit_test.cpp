@@ -10,15 +10,9 @@
 namespace sectorsieve::ui {
 namespace {
 
+using testing::AsciiOnly;
 using testing::Entry;
 using testing::TempDir;
-
-// Names in these archives are ASCII but for one, which no code page's table is asked for.
-std::optional<std::string> AsciiOnly(std::string_view name) {
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-  return std::string(name);
-}
 
 // 3 is 1 in other capitals; 5 is a name whose "*" matches 4 too; 6 does not convert.
 const std::vector<Entry> kEntries = {

@@ -13,15 +13,9 @@
 namespace sectorsieve::ui {
 namespace {
 
+using testing::AsciiOnly;
 using testing::Entry;
 using testing::TempDir;
-
-// Names in these archives are ASCII, which every ANSI code page converts as it is.
-std::optional<std::string> AsciiToUtf8(std::string_view name) {
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-  return std::string(name);
-}
 
 // Six entries: 3 replaces 1 (the same name in other capitals); 4 and 5 are refused.
 const std::vector<Entry> kEntries = {
@@ -34,9 +28,9 @@ class ContentsListTest : public ::testing::Test {
   ContentsList Read(const std::vector<Entry>& entries = kEntries, std::size_t sectors = 10) {
     testing::WriteArchive(root.path() / "a", entries, sectors);
     FileSystem& fs = SystemFileSystem();
-    ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+    ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiOnly,
                       [](std::string_view name) { return std::string(name); });
-    list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+    list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiOnly));
     return list;
   }
   static std::vector<std::size_t> Shown(const ContentsList& list) {
@@ -113,10 +107,10 @@ TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
   ContentsList list = Read(entries, 1);
   const CodePage& cp = SystemFileSystem().Ansi();
   std::vector<std::u32string> keys;
-  for (const std::string& name : names) keys.push_back(NameKey(name, cp, AsciiToUtf8));
+  for (const std::string& name : names) keys.push_back(NameKey(name, cp, AsciiOnly));
   // The list's keys are the same names as UTF-8, whose byte order is that of code points.
   std::vector<std::string> keyBytes;
-  for (const std::string& name : names) keyBytes.push_back(KeyOf(name, cp, AsciiToUtf8));
+  for (const std::string& name : names) keyBytes.push_back(KeyOf(name, cp, AsciiOnly));
   std::vector<std::size_t> expected(names.size());
   std::iota(expected.begin(), expected.end(), std::size_t{0});
   std::stable_sort(expected.begin(), expected.end(),
@@ -135,7 +129,7 @@ TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
     const std::size_t entry = list.Entry(row).Index();
     SCOPED_TRACE(names[entry]);
     // Its own name, typed or as a filter, finds it: only text that converts can be typed.
-    if (AsciiToUtf8(names[entry])) {
+    if (AsciiOnly(names[entry])) {
       const auto found = list.FindRow(names[entry], row);
       ASSERT_TRUE(found);
       EXPECT_EQ(keys[list.Entry(*found).Index()], keys[entry]);
@@ -188,13 +182,13 @@ TEST_F(ContentsListTest, ShowsEachColumnAndWhatCheckFinds) {
 TEST_F(ContentsListTest, ShowsWhatCheckFindsOnceItComes) {
   testing::WriteArchive(root.path() / "a", kEntries, 10);
   FileSystem& fs = SystemFileSystem();
-  ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiToUtf8,
+  ContentsList list(ArchiveReader(fs).LoadDirectory(root / "a"), fs.Ansi(), AsciiOnly,
                     [](std::string_view name) { return std::string(name); });
   EXPECT_EQ(list.CheckText(), "Checking the archive...");
   EXPECT_EQ(list.CellText(1, ContentsColumn::Status), "");
   list.SortBy(ContentsColumn::Status, true);
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{5, 4, 1, 3, 0, 2}));
-  list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiToUtf8));
+  list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiOnly));
   EXPECT_EQ(list.CellText(0, ContentsColumn::Status), kReplacedByLater);
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 5, 4, 3, 0, 2})) << "sorted again";
 }
@@ -273,10 +267,10 @@ TEST_F(ContentsListTest, ExtractTakesTheSelectionOrWhatIsShown) {
     ContentsList list = Read();
     list.SetFilter(c.filter);
     for (const std::size_t row : c.selectRows) list.Select(row, row, true);
-    EXPECT_EQ(PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiToUtf8),
+    EXPECT_EQ(PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiOnly),
               c.extracted);
     const auto givenUp = PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(),
-                                       AsciiToUtf8, [] { return false; });
+                                       AsciiOnly, [] { return false; });
     EXPECT_EQ(givenUp, c.extracted) << "a pick of a few entries is not asked to stop";
   }
 }
