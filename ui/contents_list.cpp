@@ -1,6 +1,7 @@
 #include "contents_list.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <map>
 #include <numeric>
@@ -89,6 +90,29 @@ void RadixSort(std::vector<std::uint64_t>& keys) {
     keys.swap(other);
   }
 }
+
+// Names looked up by hash in one table of views into strings kept elsewhere: half a million
+// names are one allocation to make and one to free, where a set of nodes makes half a million.
+class NameTable {
+ public:
+  explicit NameTable(std::size_t names) : slots_(std::bit_ceil(2 * names + 1)) {}
+  void Insert(std::string_view name) {
+    std::size_t at = Home(name);
+    while (slots_[at].data() && slots_[at] != name) at = (at + 1) & (slots_.size() - 1);
+    slots_[at] = name;
+  }
+  bool Contains(std::string_view name) const {
+    for (std::size_t at = Home(name); slots_[at].data(); at = (at + 1) & (slots_.size() - 1))
+      if (slots_[at] == name) return true;
+    return false;
+  }
+
+ private:
+  std::size_t Home(std::string_view name) const {
+    return std::hash<std::string_view>{}(name) & (slots_.size() - 1);
+  }
+  std::vector<std::string_view> slots_;  // empty where data() is null
+};
 
 }  // namespace
 
@@ -363,7 +387,9 @@ std::optional<std::size_t> ContentsList::FirstSelectedRow() const {
 std::vector<std::string> ContentsList::SelectedKeys() const {
   std::vector<std::string> keys;
   keys.reserve(selectedCount_);
-  for (const std::size_t row : SelectedRows()) keys.push_back(KeyBytes(View()[row]));
+  // By entry, not by row: the rows' order would cost a look through the view for each.
+  for (std::size_t entry = 0; keys.size() < selectedCount_; ++entry)
+    if (selected_[entry]) keys.push_back(KeyBytes(entry));
   return keys;
 }
 
@@ -431,14 +457,20 @@ std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
                                                       const KeepGoing& keepGoing) {
   if (pick.every) return std::nullopt;
   const std::vector<NamePattern> patterns(pick.patterns.begin(), pick.patterns.end());
-  const std::unordered_set<std::string> names(pick.names.begin(), pick.names.end());
+  // Half a million names take long to gather too: the window answers between pieces.
+  NameTable names(pick.names.size());
+  for (std::size_t i = 0; i < pick.names.size(); ++i) {
+    if (i > 0 && i % kEntriesPerQuestion == 0 && keepGoing && !keepGoing())
+      return std::vector<std::size_t>{};
+    names.Insert(pick.names[i]);
+  }
   std::vector<std::size_t> picked;
   std::u32string codes;
   for (const Archive::Entry& entry : archive) {
     if (entry.Index() > 0 && entry.Index() % kEntriesPerQuestion == 0 && keepGoing && !keepGoing())
       break;
     const std::string key = KeyOf(entry.FileName(), cp, toUtf8);
-    bool matched = names.count(key) > 0;
+    bool matched = names.Contains(key);
     if (!matched && !patterns.empty()) {
       DecodeUtf8(key, codes);
       matched = std::any_of(patterns.begin(), patterns.end(),

@@ -13,6 +13,8 @@ namespace {
 // A slice of a selection brought to the control takes about this long; the window answers
 // between slices.
 constexpr auto kRestoreSlice = std::chrono::milliseconds(30);
+// Rows looked at, and given to the control at once, between looks at the clock.
+constexpr std::size_t kRestorePiece = 16384;
 
 NameText NamesOf(const FileSystem& fs) {
   return [&fs](std::string_view name) { return fs.ToUtf8(name); };
@@ -67,7 +69,7 @@ void frmContents::Form_KeyCtrlA() {
   list_->SelectAll(true);
   ShowStatus();
   restoredTo_ = 0;
-  RestoreSelection();
+  RestoreLater();
 }
 
 void frmContents::Form_Activate() {
@@ -97,7 +99,11 @@ void frmContents::OnEvent(ContentsEvent event) {
     case ContentsEvent::Changed:
       return OnChanged();
     case ContentsEvent::Restore:
+      restorePosted_ = false;
       return RestoreSelection();
+    case ContentsEvent::Status:
+      statusPosted_ = false;
+      return ShowStatus();
   }
 }
 
@@ -117,13 +123,29 @@ void frmContents::lstEntries_ItemChanged(std::optional<std::size_t> row, bool se
     list_->Select(*row, *row, selected);
   else
     list_->SelectAll(selected);
-  ShowStatus();
+  ShowStatusLater();
 }
 
 void frmContents::lstEntries_RangeChanged(std::size_t first, std::size_t last, bool selected) {
   if (settingSelection_ || !list_ || last < first) return;
   list_->Select(first, last, selected);
-  ShowStatus();
+  ShowStatusLater();
+}
+
+void frmContents::lstEntries_RangeTaken(std::size_t first, std::size_t last) {
+  if (!list_ || last < first || last >= list_->Rows()) return;
+  list_->SelectAll(false);
+  list_->Select(first, last, true);
+  restoredTo_ = 0;
+  RestoreLater();
+  ShowStatusLater();
+}
+
+// A click may change half a million rows, each told apart: the status bar is set once for all,
+// after them.
+void frmContents::ShowStatusLater() {
+  if (std::exchange(statusPosted_, true)) return;
+  c_.form.Post(ContentsEvent::Status);
 }
 
 void frmContents::lstEntries_ColumnClick(int column) {
@@ -188,11 +210,11 @@ void frmContents::cmdExtract_Click() {
 }
 
 void frmContents::ExtractPicked() {
-  const ContentsList::Pick pick = list_->Picked();
   FileSystem& fs = fs_;
-  frm_.ExtractPicked([pick, &fs](const Archive& archive, const KeepGoing& keepGoing) {
-    return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs), keepGoing);
-  });
+  frm_.ExtractPicked(
+      [pick = list_->Picked(), &fs](const Archive& archive, const KeepGoing& keepGoing) {
+        return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs), keepGoing);
+      });
 }
 
 void frmContents::StartReading(std::string notice,
@@ -320,7 +342,7 @@ void frmContents::ShowRows() {
   restoredTo_ = 0;
   if (const auto first = list_->FirstSelectedRow()) c_.lstEntries.Focus(*first);
   settingSelection_ = false;
-  RestoreSelection();
+  RestoreLater();
   c_.lstEntries.Redraw();
   c_.lstEntries.SetSortArrow(list_->SortColumn(), list_->SortDescending());
   c_.lblCount.SetText(list_->CountText());
@@ -335,13 +357,26 @@ void frmContents::RestoreSelection() {
   if (!list_) return;
   const auto until = std::chrono::steady_clock::now() + kRestoreSlice;
   const std::size_t total = list_->Rows();
+  if (list_->SelectedCount() == 0) restoredTo_ = total;
   settingSelection_ = true;
+  std::vector<std::size_t> rows;
   while (restoredTo_ < total) {
-    if (list_->Selected(restoredTo_)) c_.lstEntries.Select(restoredTo_);
-    if (++restoredTo_ % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+    if (list_->Selected(restoredTo_)) rows.push_back(restoredTo_);
+    if (++restoredTo_ % kRestorePiece == 0) {
+      c_.lstEntries.Select(rows);
+      rows.clear();
+      if (std::chrono::steady_clock::now() > until) break;
+    }
   }
+  if (!rows.empty()) c_.lstEntries.Select(rows);
   settingSelection_ = false;
-  if (restoredTo_ < total) c_.form.Post(ContentsEvent::Restore);
+  if (restoredTo_ < total) RestoreLater();
+}
+
+// Slices follow one another, one on its way at a time, each after what the window had to do.
+void frmContents::RestoreLater() {
+  if (std::exchange(restorePosted_, true)) return;
+  c_.form.Post(ContentsEvent::Restore);
 }
 
 void frmContents::ShowStatus() {

@@ -33,6 +33,7 @@ enum class ContentsEvent {
   Waiting,  // the changing thread waits for another change's lock
   Changed,  // the change is done or failed
   Restore,  // the next slice of a selection to bring to the list control
+  Status,   // the selection changed: the status bar follows, once for many rows
 };
 
 // The list of entries as the control shows it; it keeps its own selection, a row at a time.
@@ -41,7 +42,8 @@ class EntryListView {
   virtual ~EntryListView() = default;
   // rows rows, none selected or focused.
   virtual void SetRows(std::size_t rows) = 0;
-  virtual void Select(std::size_t row) = 0;
+  // rows (in row order) selected too, in one go.
+  virtual void Select(const std::vector<std::size_t>& rows) = 0;
   // The focus on row, scrolled into view.
   virtual void Focus(std::size_t row) = 0;
   virtual void SetSortArrow(ContentsColumn column, bool descending) = 0;
@@ -117,6 +119,10 @@ class frmContents {
   void lstEntries_ItemChanged(std::optional<std::size_t> row, bool selected);
   // Rows first to last selected at once (Shift+click, Shift+arrows).
   void lstEntries_RangeChanged(std::size_t first, std::size_t last, bool selected);
+  // Only rows first to last selected, the control's own selection cleared: a range taken with
+  // Shift where the control would take long to change its rows. The control is brought in step
+  // a slice at a time.
+  void lstEntries_RangeTaken(std::size_t first, std::size_t last);
   // Sorts by that column; again, the other way.
   void lstEntries_ColumnClick(int column);
   // Type-ahead: the next row from start whose name begins with typed.
@@ -186,6 +192,8 @@ class frmContents {
   // The list's rows, arrows and selection after the list's order or filter changed.
   void ShowRows();
   void RestoreSelection();
+  void RestoreLater();
+  void ShowStatusLater();
   void ShowStatus();
 
   frmContentsControls c_;
@@ -200,6 +208,8 @@ class frmContents {
   bool awaitingList_ = false;      // a reading is under way, whose list is still to come
   bool settingSelection_ = false;  // the window itself changes the control's selection
   std::size_t restoredTo_ = 0;     // rows before it show the list's selection
+  bool restorePosted_ = false;     // a Restore event is on its way
+  bool statusPosted_ = false;      // a Status event is on its way
 
   std::mutex readingLock_;
   Reading reading_;          // under readingLock_

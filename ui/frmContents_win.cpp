@@ -57,6 +57,10 @@ constexpr ColumnLayout kColumns[kContentsColumns] = {
     {L"Offset", 1350, LVCFMT_RIGHT}, {L"Status", 2700, LVCFMT_LEFT},
 };
 
+// More rows than this selected or cleared at once, the window does it itself where the list
+// control would take each row in turn.
+constexpr int kManyRows = 64;
+
 // Characters the open-file dialog may hand back for the files picked.
 constexpr DWORD kPickedRoom = 1 << 16;
 
@@ -124,6 +128,29 @@ std::vector<std::string> PickedPaths(const std::vector<wchar_t>& picked) {
     if (const auto utf8 = Utf8(path)) paths.push_back(*utf8);
   }
   return paths;
+}
+
+// The row a key moves the focus to from focused, as a list in report view moves it; -1 for a
+// key that moves no row.
+int KeyTarget(HWND list, WPARAM key, int focused, int rows) {
+  const int top = ListView_GetTopIndex(list);
+  const int page = std::max(1, ListView_GetCountPerPage(list));
+  const int bottom = std::min(rows - 1, top + page - 1);
+  switch (key) {
+    case VK_UP:
+      return std::max(0, focused - 1);
+    case VK_DOWN:
+      return std::min(rows - 1, focused + 1);
+    case VK_HOME:
+      return 0;
+    case VK_END:
+      return rows - 1;
+    case VK_PRIOR:  // the top of the view, else a view up
+      return focused > top ? top : std::max(0, focused - page + 1);
+    case VK_NEXT:  // the bottom of the view, else a view down
+      return focused < bottom ? bottom : std::min(rows - 1, focused + page - 1);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -207,7 +234,7 @@ LRESULT frmContentsWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPA
       OnDpiChanged(hwnd, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
   }
-  if (msg > kEventMessage && msg <= kEventMessage + static_cast<UINT>(ContentsEvent::Restore) + 1) {
+  if (msg > kEventMessage && msg <= kEventMessage + static_cast<UINT>(ContentsEvent::Status) + 1) {
     const auto event = static_cast<ContentsEvent>(msg - kEventMessage - 1);
     // A name being edited belongs to the list it was begun in.
     if (event == ContentsEvent::Read) txtRename_End(false);
@@ -234,6 +261,9 @@ BOOL frmContentsWindow::OnCreate(HWND hwnd, LPCREATESTRUCT create) {
   sbStatus_ =
       CreateControl(hwnd, IDC_CONTENTS_STATUS, STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, 0, instance);
   ListView_SetExtendedListViewStyle(lstEntries_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  ::SetWindowLongPtrW(lstEntries_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  listProc_ = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(lstEntries_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
   dpi_ = WindowDpi(hwnd);
   for (int i = 0; i < kContentsColumns; ++i) {
     LVCOLUMNW column{};
@@ -315,6 +345,8 @@ LRESULT frmContentsWindow::OnNotify(HWND, int, NMHDR* header) {
     case LVN_BEGINDRAG:
       lstEntries_BeginDrag();
       return 0;
+    case LVN_DELETEALLITEMS:  // and no LVN_DELETEITEM for each row: there is nothing to free
+      return TRUE;
     case LVN_BEGINSCROLL:  // the name being edited would no longer lie over its row
       txtRename_End(false);
       return 0;
@@ -367,6 +399,9 @@ void frmContentsWindow::lstEntries_StateChanged(const NMLVODSTATECHANGE& change)
 // LVN_BEGINDRAG: the selection dragged out as files, their bytes read as the target asks.
 // Entries extraction refuses are left out, and the status bar says so once the drag is over.
 void frmContentsWindow::lstEntries_BeginDrag() {
+  // The drag may begin within the click that held the list's painting; its end clears nothing.
+  ReleaseRedraw();
+  clickedRow_ = -1;
   EntryDrag drag = frm_.lstEntries_BeginDrag();
   if (!drag.files.empty()) {
     std::vector<DraggedFile> files;
@@ -533,19 +568,152 @@ void frmContentsWindow::Post(ContentsEvent event) {
 
 void frmContentsWindow::Close() { hwnd_.reset(); }
 
-// Clearing "every row" may go a row at a time, a million of them: the focused row is cleared
-// alone, and the selection goes with the rows, none for a moment.
+// Some list controls clear "every row" a row at a time, a million of them, and a selection of
+// scattered rows a range at a time: the selection goes with the rows instead, none for a moment.
 void frmContentsWindow::SetRows(std::size_t rows) {
   const int focused = ListView_GetNextItem(lstEntries_, -1, LVNI_FOCUSED);
   if (focused >= 0) ListView_SetItemState(lstEntries_, focused, 0, LVIS_FOCUSED);
-  if (ListView_GetSelectedCount(lstEntries_) > 0)
-    ListView_SetItemCountEx(lstEntries_, 0, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  if (ListView_GetSelectedCount(lstEntries_) > 0) ListView_DeleteAllItems(lstEntries_);
   ListView_SetItemCountEx(lstEntries_, static_cast<int>(rows),
                           LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
 
-void frmContentsWindow::Select(std::size_t row) {
-  ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
+void frmContentsWindow::Select(const std::vector<std::size_t>& rows) {
+  if (rows.empty()) return;
+  const bool held = HoldRedraw();
+  for (const std::size_t row : rows)
+    ListView_SetItemState(lstEntries_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
+  if (held) ReleaseRedraw();
+}
+
+// Some list controls repaint each row whose selection changes as it changes, a call to the
+// display server a row: a click that selects or clears half a million rows would keep the window
+// from answering for a minute. While the list takes what may change many rows, its painting
+// waits, and it is painted once after. Whether painting was held by this call.
+bool frmContentsWindow::HoldRedraw() {
+  if (redrawHeld_) return false;
+  redrawHeld_ = true;
+  ::SendMessageW(lstEntries_, WM_SETREDRAW, FALSE, 0);
+  return true;
+}
+
+void frmContentsWindow::ReleaseRedraw() {
+  if (!std::exchange(redrawHeld_, false)) return;
+  ::SendMessageW(lstEntries_, WM_SETREDRAW, TRUE, 0);
+  ::RedrawWindow(lstEntries_, nullptr, nullptr,
+                 RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+// Whether many rows are selected: enough that the list control may take long to clear them.
+bool frmContentsWindow::ManySelected() const {
+  return ListView_GetSelectedCount(lstEntries_) > static_cast<UINT>(kManyRows);
+}
+
+// What the list takes that may change the selection of many rows: a click or key with Shift (a
+// range), or while many are selected (a plain click clears them), and every row's state at once.
+bool frmContentsWindow::MayChangeManyRows(UINT msg, WPARAM wParam) const {
+  switch (msg) {
+    case LVM_SETITEMSTATE:
+      return static_cast<int>(wParam) == -1;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+      return (wParam & MK_SHIFT) || ManySelected();
+    case WM_KEYDOWN:
+      return ::GetKeyState(VK_SHIFT) < 0 || ManySelected();
+  }
+  return false;
+}
+
+// Some list controls clear a selection a row at a time, telling each row apart: a plain click
+// that leaves one row of a million selected would take seconds. Where the click is about to
+// clear the selection, it goes at once, with the rows, and the view is put back where it was.
+void frmContentsWindow::BeforeClick(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg != WM_LBUTTONDOWN && msg != WM_LBUTTONUP && msg != WM_RBUTTONDOWN) return;
+  LVHITTESTINFO hit{};
+  hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  const int row = ListView_HitTest(lstEntries_, &hit);
+  const bool onSelected =
+      row >= 0 && ListView_GetItemState(lstEntries_, row, LVIS_SELECTED) == LVIS_SELECTED;
+  if (msg == WM_LBUTTONDOWN) clickedRow_ = row;
+  if ((wParam & (MK_SHIFT | MK_CONTROL)) || !ManySelected()) return;
+  // A press on a selected row may begin a drag of them all: they are cleared once it is let go
+  // where it began, as the control does.
+  const bool clears = msg == WM_LBUTTONUP ? onSelected && row == clickedRow_ : !onSelected;
+  if (clears) ClearSelectionAtOnce();
+}
+
+void frmContentsWindow::ClearSelectionAtOnce() {
+  const int top = ListView_GetTopIndex(lstEntries_);
+  RECT rowBox{};
+  ListView_GetItemRect(lstEntries_, top, &rowBox, LVIR_BOUNDS);
+  const int across = ::GetScrollPos(lstEntries_, SB_HORZ);
+  const int rows = ListView_GetItemCount(lstEntries_);
+  ListView_DeleteAllItems(lstEntries_);
+  ListView_SetItemCountEx(lstEntries_, rows, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  // Some controls keep the view through this, others go back to the top.
+  ListView_Scroll(lstEntries_, across - ::GetScrollPos(lstEntries_, SB_HORZ),
+                  (top - ListView_GetTopIndex(lstEntries_)) * (rowBox.bottom - rowBox.top));
+  frm_.lstEntries_ItemChanged(std::nullopt, false);
+}
+
+// Shift with a click or a key selects the rows from the mark to the row it goes to, and only
+// them. Some list controls select them a row at a time, and clear the others a row at a time:
+// half a million rows would take seconds. Where many rows would change, the window takes the
+// range itself: in the list at once, in the control the rows in view first and the others a
+// slice at a time. Whether it took msg.
+bool frmContentsWindow::TakeRange(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const int rows = ListView_GetItemCount(lstEntries_);
+  const int focused = ListView_GetNextItem(lstEntries_, -1, LVNI_FOCUSED);
+  int target = -1;
+  if (msg == WM_LBUTTONDOWN && (wParam & MK_SHIFT) && !(wParam & MK_CONTROL)) {
+    LVHITTESTINFO hit{};
+    hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    target = ListView_HitTest(lstEntries_, &hit);
+  } else if (msg == WM_KEYDOWN && ::GetKeyState(VK_SHIFT) < 0 && ::GetKeyState(VK_CONTROL) >= 0 &&
+             focused >= 0) {
+    target = KeyTarget(lstEntries_, wParam, focused, rows);
+  }
+  if (target < 0) return false;
+  int mark = ListView_GetSelectionMark(lstEntries_);
+  if (mark < 0 || mark >= rows) mark = focused >= 0 ? focused : target;
+  const int first = std::min(mark, target);
+  const int last = std::max(mark, target);
+  if (last - first < kManyRows && !ManySelected()) return false;  // the control's own way is quick
+  ClearSelectionAtOnce();
+  ListView_SetSelectionMark(lstEntries_, mark);
+  ListView_SetItemState(lstEntries_, target, LVIS_FOCUSED, LVIS_FOCUSED);
+  ListView_EnsureVisible(lstEntries_, target, FALSE);
+  frm_.lstEntries_RangeTaken(static_cast<std::size_t>(first), static_cast<std::size_t>(last));
+  std::vector<std::size_t> shown;
+  const int top = ListView_GetTopIndex(lstEntries_);
+  const int end = std::min(last, top + ListView_GetCountPerPage(lstEntries_));
+  for (int row = std::max(first, top); row <= end; ++row)
+    shown.push_back(static_cast<std::size_t>(row));
+  Select(shown);
+  if (msg == WM_LBUTTONDOWN) ::SetFocus(lstEntries_);
+  return true;
+}
+
+// The list's own window procedure, first: what may change many rows holds its painting, and a
+// click that clears many rows clears them at once. Replaced the plain way: a subclass through
+// the common controls' chain looks itself up on every message, which some systems make a call
+// to the display server, a row at a time.
+LRESULT CALLBACK frmContentsWindow::ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto& window = *reinterpret_cast<frmContentsWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  const WNDPROC list = window.listProc_;
+  if (msg == WM_NCDESTROY)
+    ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(list));
+  if (!window.MayChangeManyRows(msg, wParam) || !window.HoldRedraw())
+    return ::CallWindowProcW(list, hwnd, msg, wParam, lParam);
+  if (window.TakeRange(msg, wParam, lParam)) {
+    window.ReleaseRedraw();
+    return 0;
+  }
+  window.BeforeClick(msg, wParam, lParam);
+  const LRESULT result = ::CallWindowProcW(list, hwnd, msg, wParam, lParam);
+  window.ReleaseRedraw();
+  return result;
 }
 
 void frmContentsWindow::Focus(std::size_t row) {

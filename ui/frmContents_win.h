@@ -46,7 +46,7 @@ class frmContentsWindow final : public ContentsForm, public EntryListView {
   void Close() override;
   // EntryListView
   void SetRows(std::size_t rows) override;
-  void Select(std::size_t row) override;
+  void Select(const std::vector<std::size_t>& rows) override;
   void Focus(std::size_t row) override;
   void SetSortArrow(ContentsColumn column, bool descending) override;
   void Redraw() override;
@@ -79,6 +79,14 @@ class frmContentsWindow final : public ContentsForm, public EntryListView {
   void mnuRename_Click();
   // Ends the edit of a name: the entry renamed to what was typed, when take says so.
   void txtRename_End(bool take);
+  bool HoldRedraw();
+  void ReleaseRedraw();
+  bool ManySelected() const;
+  bool MayChangeManyRows(UINT msg, WPARAM wParam) const;
+  void BeforeClick(UINT msg, WPARAM wParam, LPARAM lParam);
+  void ClearSelectionAtOnce();
+  bool TakeRange(UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void LayOut(int dpi);
   void Fail(const char* what);
 
@@ -105,7 +113,10 @@ class frmContentsWindow final : public ContentsForm, public EntryListView {
   unique_hwnd hwnd_;
   HWND lstEntries_ = nullptr;
   HWND sbStatus_ = nullptr;
-  HWND txtRename_ = nullptr;  // while a name is edited
+  HWND txtRename_ = nullptr;    // while a name is edited
+  WNDPROC listProc_ = nullptr;  // the list's own
+  bool redrawHeld_ = false;
+  int clickedRow_ = -1;  // where the left button went down, until a drag begins
   int dpi_ = 96;
   HWND focus_ = nullptr;
 };

@@ -275,5 +275,22 @@ TEST_F(ContentsListTest, ExtractTakesTheSelectionOrWhatIsShown) {
   }
 }
 
+TEST_F(ContentsListTest, ExtractOfManySelectedNamesAsksToGoOnWhileGatheringThem) {
+  ContentsList list = Read();
+  list.Select(5, 5, true);  // d.txt
+  ContentsList::Pick pick = list.Picked();
+  for (std::size_t i = 0; i < kEntriesPerQuestion; ++i)
+    pick.names.push_back("gone" + std::to_string(i));
+  int asked = 0;
+  EXPECT_EQ(PickedEntries(list.Value(), pick, SystemFileSystem().Ansi(), AsciiOnly,
+                          [&] { return ++asked > 0; }),
+            std::vector<std::size_t>{5});
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(
+      PickedEntries(list.Value(), pick, SystemFileSystem().Ansi(), AsciiOnly, [] { return false; }),
+      std::vector<std::size_t>{})
+      << "given up before any entry is looked at";
+}
+
 }  // namespace
 }  // namespace sectorsieve::ui

@@ -53,7 +53,9 @@ class MemoryContents final : public ContentsForm, public EntryListView {
     rows = n;
     selected.clear();
   }
-  void Select(std::size_t row) override { selected.insert(row); }
+  void Select(const std::vector<std::size_t>& rows) override {
+    selected.insert(rows.begin(), rows.end());
+  }
   void Focus(std::size_t row) override { focused = row; }
   void SetSortArrow(ContentsColumn column, bool descending) override {
     arrow = static_cast<int>(column) * (descending ? -1 : 1);
@@ -171,7 +173,8 @@ TEST_F(ContentsWindowTest, KeepsTheControlsSelectionWithTheListsAcrossSortFilter
   Open();
   frm.lstEntries_ItemChanged(1, true);      // a.bin
   frm.lstEntries_RangeChanged(3, 4, true);  // d.bin, e.txt
-  EXPECT_EQ(form.status[0], "3 selected, 6,144 bytes");
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.status[0] == "3 selected, 6,144 bytes"; }))
+      << form.status[0];
   frm.lstEntries_ColumnClick(static_cast<int>(ContentsColumn::Name));
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.bin", "b.txt", "c.txt", "d.bin", "e.txt"}));
   EXPECT_EQ(form.arrow, static_cast<int>(ContentsColumn::Name));
@@ -180,21 +183,31 @@ TEST_F(ContentsWindowTest, KeepsTheControlsSelectionWithTheListsAcrossSortFilter
   EXPECT_EQ(form.focused, 0u);
   frm.lstEntries_ColumnClick(static_cast<int>(ContentsColumn::Name));
   EXPECT_EQ(form.arrow, -static_cast<int>(ContentsColumn::Name)) << "again, the other way";
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 3; }));
   ExpectSelectionInStep();
   txtFilter.SetText("*.bin");
   frm.txtFilter_Timer();
   EXPECT_EQ(lblCount.Text(), "2 of 5 entries");
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 2; }));
   ExpectSelectionInStep();
   // Read again (F5): the selection is kept by name, the sort and filter with it.
   frm.Form_KeyF5();
   ASSERT_TRUE(Shown());
   EXPECT_EQ(Names(), (std::vector<std::string>{"d.bin", "a.bin"}));
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 2; }));
   ExpectSelectionInStep();
   EXPECT_EQ(form.selected.size(), 2u);
   // Ctrl+A: every row shown, in the list at once and in the control slice by slice.
   frm.Form_KeyCtrlA();
   EXPECT_EQ(form.status[0], "2 selected, 4,096 bytes");
   ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 2; }));
+  ExpectSelectionInStep();
+  // A range the window takes itself, the control's selection cleared first: only the range.
+  form.selected.clear();
+  frm.lstEntries_RangeTaken(1, 1);
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.status[0] == "1 selected, 2,048 bytes"; }))
+      << form.status[0];
+  EXPECT_EQ(form.selected, std::set<std::size_t>{1});
   ExpectSelectionInStep();
   // Every row at once (nothing: every row, as the control says so).
   frm.lstEntries_ItemChanged(std::nullopt, false);
