@@ -628,11 +628,16 @@ bool frmContentsWindow::MayChangeManyRows(UINT msg, WPARAM wParam) const {
 // Some list controls clear a selection a row at a time, telling each row apart: a plain click
 // that leaves one row of a million selected would take seconds. Where the click is about to
 // clear the selection, it goes at once, with the rows, and the view is put back where it was.
+// The row under a mouse message's point, or -1.
+int frmContentsWindow::RowAt(LPARAM point) const {
+  LVHITTESTINFO hit{};
+  hit.pt = {GET_X_LPARAM(point), GET_Y_LPARAM(point)};
+  return ListView_HitTest(lstEntries_, &hit);
+}
+
 void frmContentsWindow::BeforeClick(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != WM_LBUTTONDOWN && msg != WM_LBUTTONUP && msg != WM_RBUTTONDOWN) return;
-  LVHITTESTINFO hit{};
-  hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-  const int row = ListView_HitTest(lstEntries_, &hit);
+  const int row = RowAt(lParam);
   const bool onSelected =
       row >= 0 && ListView_GetItemState(lstEntries_, row, LVIS_SELECTED) == LVIS_SELECTED;
   if (msg == WM_LBUTTONDOWN) clickedRow_ = row;
@@ -648,9 +653,7 @@ void frmContentsWindow::ClearSelectionAtOnce() {
   RECT rowBox{};
   ListView_GetItemRect(lstEntries_, top, &rowBox, LVIR_BOUNDS);
   const int across = ::GetScrollPos(lstEntries_, SB_HORZ);
-  const int rows = ListView_GetItemCount(lstEntries_);
-  ListView_DeleteAllItems(lstEntries_);
-  ListView_SetItemCountEx(lstEntries_, rows, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  SetRows(static_cast<std::size_t>(ListView_GetItemCount(lstEntries_)));
   // Some controls keep the view through this, others go back to the top.
   ListView_Scroll(lstEntries_, across - ::GetScrollPos(lstEntries_, SB_HORZ),
                   (top - ListView_GetTopIndex(lstEntries_)) * (rowBox.bottom - rowBox.top));
@@ -667,9 +670,7 @@ bool frmContentsWindow::TakeRange(UINT msg, WPARAM wParam, LPARAM lParam) {
   const int focused = ListView_GetNextItem(lstEntries_, -1, LVNI_FOCUSED);
   int target = -1;
   if (msg == WM_LBUTTONDOWN && (wParam & MK_SHIFT) && !(wParam & MK_CONTROL)) {
-    LVHITTESTINFO hit{};
-    hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    target = ListView_HitTest(lstEntries_, &hit);
+    target = RowAt(lParam);
   } else if (msg == WM_KEYDOWN && ::GetKeyState(VK_SHIFT) < 0 && ::GetKeyState(VK_CONTROL) >= 0 &&
              focused >= 0) {
     target = KeyTarget(lstEntries_, wParam, focused, rows);

@@ -81,6 +81,7 @@ class frmContentsWindow final : public ContentsForm, public EntryListView {
   void txtRename_End(bool take);
   bool HoldRedraw();
   void ReleaseRedraw();
+  int RowAt(LPARAM point) const;
   bool ManySelected() const;
   bool MayChangeManyRows(UINT msg, WPARAM wParam) const;
   void BeforeClick(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -202,13 +202,6 @@ TEST_F(ContentsWindowTest, KeepsTheControlsSelectionWithTheListsAcrossSortFilter
   EXPECT_EQ(form.status[0], "2 selected, 4,096 bytes");
   ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 2; }));
   ExpectSelectionInStep();
-  // A range the window takes itself, the control's selection cleared first: only the range.
-  form.selected.clear();
-  frm.lstEntries_RangeTaken(1, 1);
-  ASSERT_TRUE(form.Pump(frm, [&] { return form.status[0] == "1 selected, 2,048 bytes"; }))
-      << form.status[0];
-  EXPECT_EQ(form.selected, std::set<std::size_t>{1});
-  ExpectSelectionInStep();
   // Every row at once (nothing: every row, as the control says so).
   frm.lstEntries_ItemChanged(std::nullopt, false);
   EXPECT_EQ(frm.List()->SelectedCount(), 0u);
