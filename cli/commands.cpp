@@ -179,8 +179,7 @@ int ExtractToStdout(const std::string& imgPath, const std::string& pattern,
     ReportUnmatched(picked.unmatched);
     return EXIT_SOME_FAILED;
   }
-  const std::vector<SameName> groups =
-      GroupByName(*archive, picked.entries, names.Ansi(), TextOf(names));
+  const NameGroups groups = GroupByName(*archive, picked.entries, names.Ansi(), TextOf(names));
   if (groups.size() > 1)
     return Failed("\"" + pattern + "\" names " + std::to_string(groups.size()) +
                       " files; --stdout writes one: name it",

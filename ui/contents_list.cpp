@@ -77,13 +77,15 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
   return text;
 }
 
-// Sorts keys by their value: four passes of 16 bits each, from the lowest, each stable.
+// Sorts keys by their value: four passes of 16 bits each, from the lowest, each stable. A pass
+// whose 16 bits all keys share moves nothing and is left out, as the high bits of small sizes.
 void RadixSort(std::vector<std::uint64_t>& keys) {
   std::vector<std::uint64_t> other(keys.size());
   std::vector<std::size_t> counts(1 << 16);
   for (int shift = 0; shift < 64; shift += 16) {
     std::fill(counts.begin(), counts.end(), 0);
     for (const std::uint64_t key : keys) ++counts[(key >> shift) & 0xFFFF];
+    if (!keys.empty() && counts[(keys[0] >> shift) & 0xFFFF] == keys.size()) continue;
     std::size_t at = 0;
     for (std::size_t& count : counts) at += std::exchange(count, at);
     for (const std::uint64_t key : keys) other[counts[(key >> shift) & 0xFFFF]++] = key;
@@ -258,11 +260,13 @@ void ContentsList::SetFilter(std::string_view text) {
 void ContentsList::Refilter() {
   filtered_.clear();
   if (!patterns_.empty()) {
-    std::u32string key;
+    std::u32string codes;
     for (const std::uint32_t entry : order_) {
-      KeyCodes(entry, key);
+      // Most names are plain: matched as their bytes, without making their keys.
+      const KeyText key = Key(entry);
+      if (!key.capitals) DecodeUtf8(key.bytes, codes);
       for (const NamePattern& pattern : patterns_)
-        if (pattern.Matches(key)) {
+        if (key.capitals ? pattern.MatchesAscii(key.bytes) : pattern.Matches(codes)) {
           filtered_.push_back(entry);
           break;
         }

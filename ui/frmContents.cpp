@@ -14,7 +14,7 @@ namespace {
 // between slices.
 constexpr auto kRestoreSlice = std::chrono::milliseconds(30);
 // Rows looked at, and given to the control at once, between looks at the clock.
-constexpr std::size_t kRestorePiece = 16384;
+constexpr std::size_t kRestorePiece = 4096;
 
 NameText NamesOf(const FileSystem& fs) {
   return [&fs](std::string_view name) { return fs.ToUtf8(name); };

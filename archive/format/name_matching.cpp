@@ -42,10 +42,6 @@ std::u32string FromUtf8(std::string_view text) {
 
 // name in Unicode: whole where it converts, else character by character.
 std::u32string Decoded(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
-  // Every ANSI code page reads bytes below 0x80 as ASCII: most names need no conversion.
-  if (std::all_of(name.begin(), name.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-    return std::u32string(name.begin(), name.end());
   if (auto whole = toUtf8(name)) return FromUtf8(*whole);
   std::u32string out;
   for (std::size_t i = 0; i < name.size();) {
@@ -72,12 +68,32 @@ char32_t Folded(char32_t c) {
   return c;
 }
 
-// Whether key matches pattern whole. On a mismatch the last "*" takes one more character:
+// Whether the characters of a key from its place from on match pattern, which has no "*",
+// character for character. at gives the key's character at a place.
+template <typename CodeAt>
+bool Same(std::u32string_view pattern, std::size_t from, CodeAt at) {
+  for (std::size_t i = 0; i < pattern.size(); ++i)
+    if (pattern[i] != U'?' && pattern[i] != at(from + i)) return false;
+  return true;
+}
+
+// Whether the key of length characters that at gives matches pattern whole. What comes before
+// the first "*" must begin the key, and what follows the last end it: most names of a filter
+// fail there, at once. Between them, on a mismatch the last "*" takes one more character:
 // enough, since nothing but "*" can take a run of any length.
-bool Glob(std::u32string_view pattern, std::u32string_view key) {
-  std::size_t p = 0, k = 0, star = std::u32string_view::npos, resume = 0;
-  while (k < key.size()) {
-    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == key[k])) {
+template <typename CodeAt>
+bool Glob(std::u32string_view pattern, std::size_t length, CodeAt at) {
+  const std::size_t first = pattern.find(U'*');
+  if (first == std::u32string_view::npos) return pattern.size() == length && Same(pattern, 0, at);
+  const std::size_t tail = pattern.size() - pattern.rfind(U'*') - 1;
+  if (length < first + tail || !Same(pattern.substr(0, first), 0, at) ||
+      !Same(pattern.substr(pattern.size() - tail), length - tail, at))
+    return false;
+  pattern = pattern.substr(first, pattern.size() - tail - first);
+  const std::size_t end = length - tail;
+  std::size_t p = 0, k = first, star = std::u32string_view::npos, resume = 0;
+  while (k < end) {
+    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == at(k))) {
       ++p;
       ++k;
     } else if (p < pattern.size() && pattern[p] == U'*') {
@@ -94,30 +110,58 @@ bool Glob(std::u32string_view pattern, std::u32string_view key) {
   return p == pattern.size();
 }
 
+char32_t CodeOf(char ascii) { return static_cast<unsigned char>(ascii); }
+char32_t CodeOf(char32_t code) { return code; }
+
+// Appends name's key to key: each part without its trailing dots and spaces, "/" as "\\".
+template <typename Text>
+void AppendKey(const Text& name, std::u32string& key) {
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = start;
+    while (end < name.size() && name[end] != '\\' && name[end] != '/') ++end;
+    std::size_t last = end;
+    while (last > start && (name[last - 1] == '.' || name[last - 1] == ' ')) --last;
+    for (std::size_t i = start; i < last; ++i) key += Folded(CodeOf(name[i]));
+    if (end == name.size()) break;
+    key += U'\\';
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 std::u32string NameKey(std::u32string name) {
   std::u32string key;
   key.reserve(name.size());
-  for (std::size_t start = 0; start <= name.size();) {
-    std::size_t end = name.find_first_of(U"\\/", start);
-    if (end == std::u32string::npos) end = name.size();
-    std::size_t last = end;
-    while (last > start && (name[last - 1] == U'.' || name[last - 1] == U' ')) --last;
-    for (std::size_t i = start; i < last; ++i) key += Folded(name[i]);
-    if (end == name.size()) break;
-    key += U'\\';
-    start = end + 1;
-  }
+  AppendKey(name, key);
   return key;
 }
 
 std::u32string NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8) {
-  return NameKey(Decoded(name, cp, toUtf8));
+  std::u32string key;
+  NameKey(name, cp, toUtf8, key);
+  return key;
+}
+
+void NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8,
+             std::u32string& key) {
+  key.clear();
+  // Every ANSI code page reads bytes below 0x80 as ASCII: most names need no conversion.
+  if (std::all_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    AppendKey(name, key);
+  else
+    AppendKey(Decoded(name, cp, toUtf8), key);
 }
 
 NamePattern::NamePattern(std::string_view utf8) : text_(utf8), key_(NameKey(FromUtf8(utf8))) {}
 
-bool NamePattern::Matches(std::u32string_view key) const { return Glob(key_, key); }
+bool NamePattern::Matches(std::u32string_view key) const {
+  return Glob(key_, key.size(), [&](std::size_t k) { return key[k]; });
+}
+
+bool NamePattern::MatchesAscii(std::string_view name) const {
+  return Glob(key_, name.size(), [&](std::size_t k) { return Folded(CodeOf(name[k])); });
+}
 
 }  // namespace sectorsieve

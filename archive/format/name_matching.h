@@ -20,6 +20,10 @@ using NameText = std::function<std::optional<std::string>(std::string_view name)
 // one case, "/" as "\", and each part without its trailing dots and spaces. A character of
 // the code page that does not convert stands for its bytes, so two such names still differ.
 std::u32string NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8);
+// The same into key, which keeps its room from one name to the next: a plain ASCII name then
+// costs no allocation.
+void NameKey(std::string_view name, const CodePage& cp, const NameText& toUtf8,
+             std::u32string& key);
 // The same for a name already in Unicode.
 std::u32string NameKey(std::u32string name);
 
@@ -32,6 +36,9 @@ class NamePattern {
   const std::string& Text() const { return text_; }
   // Whether a name whose NameKey is key matches.
   bool Matches(std::u32string_view key) const;
+  // The same for an ASCII name that is its own key but for case (no "/", no part ending in a
+  // dot or a space), read as it is: nothing converted or copied.
+  bool MatchesAscii(std::string_view name) const;
 
  private:
   std::string text_;

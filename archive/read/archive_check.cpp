@@ -25,10 +25,10 @@ std::optional<ArchiveCheck> CheckArchive(const Archive& archive, const CodePage&
     }
   }
 
-  const std::vector<SameName> names = GroupByName(archive, all, cp, toUtf8, keepGoing);
+  const NameGroups names = GroupByName(archive, all, cp, toUtf8, keepGoing);
   if (stopped()) return std::nullopt;
-  for (const SameName& name : names)
-    for (const std::size_t index : name.entries)
+  for (std::size_t g = 0; g < names.size(); ++g)
+    for (const SameName name = names[g]; const std::size_t index : name.entries)
       if (name.kept && index < *name.kept && !archive[index].Refused())
         check.hidden.push_back({index, *name.kept});
   std::sort(check.hidden.begin(), check.hidden.end(),

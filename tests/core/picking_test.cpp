@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <numeric>
+#include <random>
 
 #include "archive_check.h"
 #include "name_matches.h"
@@ -60,6 +62,14 @@ TEST(NameMatches, ComparesCharactersAsWindowsComparesNames) {
       {1252, "sub\\x.dat", "*", true},
       {1252, "a.txt", "*.*.*", false},
       {1252, "a.b.c", "*.*.*", true},
+      {1252, "a", "a*a", false},
+      {1252, "aa", "a*a", true},
+      {1252, "abXb", "ab*b", true},
+      {1252, "ab", "ab*b", false},
+      {1252, "a", "?*?", false},
+      {1252, "a", "a*", true},
+      {1252, "xay", "*a*", true},
+      {1252, "xy", "*a*", false},
       {1252, "", "*", true},
       {1252, "", "?", false},
       {1252, "x\x81y", "x?y", true},
@@ -70,9 +80,62 @@ TEST(NameMatches, ComparesCharactersAsWindowsComparesNames) {
       {932, "\x83\x5C.bin", "\xE3\x82\xBD.BIN", true},
       {932, "\x83\x5C.bin", "\xE8\xA1\xA8*", false},
   };
-  for (const MatchCase& c : cases)
+  for (const MatchCase& c : cases) {
     EXPECT_EQ(NameMatches(c.name, c.pattern, CodePage::Known(c.codePage), ToUtf8), c.matches)
         << c.codePage << " " << c.name << " ~ " << c.pattern;
+    // A name that is its own key but for case is matched as its bytes too, to the same answer.
+    const bool plain =
+        std::all_of(c.name.begin(), c.name.end(),
+                    [](char ch) { return static_cast<unsigned char>(ch) < 0x80 && ch != '/'; }) &&
+        !c.name.ends_with('.') && !c.name.ends_with(' ');
+    if (plain) {
+      EXPECT_EQ(NamePattern(c.pattern).MatchesAscii(c.name), c.matches) << c.name;
+    }
+  }
+}
+
+// Many names, spelled in several ways and some refused, fall into the groups a map of their
+// keys gives: in the order of each name's first entry, each kept by its last entry not refused.
+TEST(GroupByName, GroupsAsAMapOfKeysWouldWithManyNames) {
+  constexpr std::size_t kEntries = 20000;
+  std::mt19937 random(7);
+  std::vector<testing::Entry> entries;
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    std::string name = "dir\\n" + std::to_string(random() % 5000) + ".bin";
+    for (char& c : name)
+      if (random() % 2) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (random() % 4 == 0) name += random() % 2 ? "." : " ";
+    // An entry beyond the one-sector data file is refused.
+    entries.push_back({name, random() % 8 == 0 ? 5 : 0, 1});
+  }
+  testing::TempDir root;
+  testing::WriteArchive(root.path() / "a", entries, 1);
+  FileSystem& fs = SystemFileSystem();
+  const Archive archive = ArchiveReader(fs).LoadDirectory(root / "a");
+  std::vector<std::size_t> all(kEntries);
+  std::iota(all.begin(), all.end(), std::size_t{0});
+
+  std::map<std::u32string, std::size_t> groupOf;
+  std::vector<std::vector<std::size_t>> wanted;
+  std::vector<std::optional<std::size_t>> wantedKept;
+  for (const std::size_t index : all) {
+    const auto [at, fresh] =
+        groupOf.emplace(NameKey(archive[index].FileName(), fs.Ansi(), ToUtf8), wanted.size());
+    if (fresh) {
+      wanted.emplace_back();
+      wantedKept.emplace_back();
+    }
+    wanted[at->second].push_back(index);
+    if (!archive[index].Refused()) wantedKept[at->second] = index;
+  }
+  const NameGroups groups = GroupByName(archive, all, fs.Ansi(), ToUtf8);
+  ASSERT_EQ(groups.size(), wanted.size());
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    EXPECT_EQ(std::vector<std::size_t>(groups[g].entries.begin(), groups[g].entries.end()),
+              wanted[g])
+        << g;
+    EXPECT_EQ(groups[g].kept, wantedKept[g]) << g;
+  }
 }
 
 // Grouping and checking a long directory ask whether to go on between pieces (a short one is
