@@ -142,8 +142,7 @@ ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8,
     : archive_(std::move(archive)),
       shown_name_(std::move(shown)),
       odd_(archive_.size()),
-      replaced_(archive_.size()),
-      order_(archive_.size()),
+      replaced_(std::make_shared<const std::vector<bool>>(archive_.size())),
       selected_(archive_.size()) {
   for (const Archive::Entry& entry : archive_) {
     if (Plain(entry.FileName())) continue;
@@ -155,8 +154,10 @@ ContentsList::ContentsList(Archive archive, const CodePage& cp, NameText toUtf8,
   oddEntries_.shrink_to_fit();
   oddEnd_.shrink_to_fit();
   oddKeys_.shrink_to_fit();
-  std::iota(order_.begin(), order_.end(), std::uint32_t{0});
   SortByName();
+  view_.order = std::make_shared<const std::vector<std::uint32_t>>(
+      Sorted(ContentsColumn::Index, false, *replaced_));
+  view_.replaced = replaced_;
 }
 
 void ContentsList::SortByName() {
@@ -193,8 +194,9 @@ void ContentsList::SortByName() {
 void ContentsList::SetCheck(ArchiveCheck check) {
   check_ = std::move(check);
   checked_ = true;
-  for (const ArchiveCheck::Hidden& hidden : check_.hidden) replaced_[hidden.entry] = true;
-  if (sortColumn_ == ContentsColumn::Status) SortBy(sortColumn_, descending_);
+  auto replaced = std::make_shared<std::vector<bool>>(archive_.size());
+  for (const ArchiveCheck::Hidden& hidden : check_.hidden) (*replaced)[hidden.entry] = true;
+  replaced_ = std::move(replaced);
 }
 
 ContentsList::KeyText ContentsList::Key(std::size_t entry) const {
@@ -245,38 +247,43 @@ std::string ContentsList::CellText(std::size_t row, ContentsColumn column) const
     case ContentsColumn::Offset:
       return Grouped(entry.Start());
     case ContentsColumn::Status:
-      return std::string(Status(entry.Index()));
+      return std::string(Status(entry.Index(), *replaced_));
   }
   return {};
 }
 
-void ContentsList::SetFilter(std::string_view text) {
-  filter_ = std::string(text);
-  const std::vector<std::string> words = Words(text);
-  patterns_ = std::vector<NamePattern>(words.begin(), words.end());
-  Refilter();
+ContentsList::ViewJob ContentsList::MakeView(ContentsColumn column, bool descending,
+                                             std::string_view filter) const {
+  const std::vector<std::string> words = Words(filter);
+  std::vector<NamePattern> patterns(words.begin(), words.end());
+  // An order already made is shared, not made again: typing a filter leaves the sort as it is,
+  // unless it is by status and check has come since.
+  std::shared_ptr<const std::vector<std::uint32_t>> order;
+  if (column == view_.column && descending == view_.descending &&
+      (column != ContentsColumn::Status || view_.replaced == replaced_))
+    order = view_.order;
+  return [this, column, descending, filter = std::string(filter), patterns = std::move(patterns),
+          order = std::move(order), replaced = replaced_](std::stop_token stop) mutable {
+    View view{column, descending, std::move(filter), std::move(order), nullptr, replaced};
+    if (!view.order)
+      view.order =
+          std::make_shared<const std::vector<std::uint32_t>>(Sorted(column, descending, *replaced));
+    if (!patterns.empty()) {
+      auto filtered = Filtered(*view.order, patterns, stop);
+      if (!filtered) return std::optional<View>();
+      view.filtered = std::make_shared<const std::vector<std::uint32_t>>(std::move(*filtered));
+    }
+    if (stop.stop_requested()) return std::optional<View>();
+    return std::optional<View>(std::move(view));
+  };
 }
 
-void ContentsList::Refilter() {
-  filtered_.clear();
-  if (!patterns_.empty()) {
-    std::u32string codes;
-    for (const std::uint32_t entry : order_) {
-      // Most names are plain: matched as their bytes, without making their keys.
-      const KeyText key = Key(entry);
-      if (!key.capitals) DecodeUtf8(key.bytes, codes);
-      for (const NamePattern& pattern : patterns_)
-        if (key.capitals ? pattern.MatchesAscii(key.bytes) : pattern.Matches(codes)) {
-          filtered_.push_back(entry);
-          break;
-        }
-    }
-  }
-  filtered_.shrink_to_fit();
+void ContentsList::SetView(View view) {
+  view_ = std::move(view);
   // Entries no longer shown leave the selection: Extract takes what can be seen.
-  if (selectedCount_ == 0) return;
+  if (selectedCount_ == 0 || !view_.filtered) return;
   std::vector<bool> stillShown(archive_.size());
-  for (const std::uint32_t entry : View()) stillShown[entry] = true;
+  for (const std::uint32_t entry : *view_.filtered) stillShown[entry] = true;
   for (std::size_t entry = 0; entry < selected_.size(); ++entry)
     if (selected_[entry] && !stillShown[entry]) {
       selected_[entry] = false;
@@ -285,20 +292,49 @@ void ContentsList::Refilter() {
     }
 }
 
-std::string_view ContentsList::Status(std::size_t entry) const {
-  if (archive_[entry].Refused()) return archive_.Refusal(archive_[entry]);
-  return replaced_[entry] ? kReplacedByLater : "";
+void ContentsList::SetFilter(std::string_view text) {
+  if (auto view = MakeView(view_.column, view_.descending, text)({})) SetView(std::move(*view));
 }
 
 void ContentsList::SortBy(ContentsColumn column, bool descending) {
-  sortColumn_ = column;
-  descending_ = descending;
+  if (auto view = MakeView(column, descending, view_.filter)({})) SetView(std::move(*view));
+}
+
+std::optional<std::vector<std::uint32_t>> ContentsList::Filtered(
+    const std::vector<std::uint32_t>& order, const std::vector<NamePattern>& patterns,
+    const std::stop_token& stop) const {
+  std::vector<std::uint32_t> filtered;
+  std::u32string codes;
+  for (std::size_t at = 0; at < order.size(); ++at) {
+    if (at % kEntriesPerQuestion == 0 && stop.stop_requested()) return std::nullopt;
+    // Most names are plain: matched as their bytes, without making their keys.
+    const std::uint32_t entry = order[at];
+    const KeyText key = Key(entry);
+    if (!key.capitals) DecodeUtf8(key.bytes, codes);
+    for (const NamePattern& pattern : patterns)
+      if (key.capitals ? pattern.MatchesAscii(key.bytes) : pattern.Matches(codes)) {
+        filtered.push_back(entry);
+        break;
+      }
+  }
+  filtered.shrink_to_fit();
+  return filtered;
+}
+
+std::string_view ContentsList::Status(std::size_t entry, const std::vector<bool>& replaced) const {
+  if (archive_[entry].Refused()) return archive_.Refusal(archive_[entry]);
+  return replaced[entry] ? kReplacedByLater : "";
+}
+
+std::vector<std::uint32_t> ContentsList::Sorted(ContentsColumn column, bool descending,
+                                                const std::vector<bool>& replaced) const {
   const std::size_t n = archive_.size();
+  std::vector<std::uint32_t> order(n);
   if (column == ContentsColumn::Index) {
-    std::iota(order_.begin(), order_.end(), std::uint32_t{0});
-    if (descending) std::reverse(order_.begin(), order_.end());
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    if (descending) std::reverse(order.begin(), order.end());
   } else if (column == ContentsColumn::Name) {
-    order_ = byName_;
+    order = byName_;
     if (descending) {
       // Names the other way; entries of one name stay in directory order.
       for (std::size_t first = 0; first < n;) {
@@ -306,7 +342,7 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
         while (end < n && sameName_[end]) ++end;
         std::copy(byName_.begin() + static_cast<std::ptrdiff_t>(first),
                   byName_.begin() + static_cast<std::ptrdiff_t>(end),
-                  order_.end() - static_cast<std::ptrdiff_t>(end));
+                  order.end() - static_cast<std::ptrdiff_t>(end));
         first = end;
       }
     }
@@ -318,7 +354,7 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
     std::map<std::string_view, std::uint32_t> statusRank{{"", 0}, {kReplacedByLater, 0}};
     if (column == ContentsColumn::Status) {
       for (std::size_t e = 0; e < n; ++e)
-        if (archive_[e].Refused()) statusRank.emplace(Status(e), 0);
+        if (archive_[e].Refused()) statusRank.emplace(Status(e, replaced), 0);
       std::uint32_t next = 0;
       for (auto& [text, rank] : statusRank) rank = next++;
     }
@@ -332,35 +368,35 @@ void ContentsList::SortBy(ContentsColumn column, bool descending) {
                                       ? static_cast<std::uint32_t>(record.lSize()) ^ 0x80000000u
                                   : column == ContentsColumn::Offset
                                       ? static_cast<std::uint32_t>(record.lOffset()) ^ 0x80000000u
-                                  : archive_[e].Refused() ? statusRank[Status(e)]
-                                  : replaced_[e]          ? replacedRank
+                                  : archive_[e].Refused() ? statusRank[Status(e, replaced)]
+                                  : replaced[e]           ? replacedRank
                                                           : plainRank;
       keys[e] = std::uint64_t{descending ? ~value : value} << 32 | nameRank[e];
     }
     RadixSort(keys);
-    for (std::size_t i = 0; i < n; ++i) order_[i] = byName_[keys[i] & 0xFFFFFFFFu];
+    for (std::size_t i = 0; i < n; ++i) order[i] = byName_[keys[i] & 0xFFFFFFFFu];
   }
-  Refilter();
+  return order;
 }
 
 std::optional<std::size_t> ContentsList::FindRow(std::string_view prefix, std::size_t start) const {
-  if (View().empty()) return std::nullopt;
+  if (Shown().empty()) return std::nullopt;
   // What was typed is text, not a pattern: a "*" in it is a "*".
   std::u32string typed;
   DecodeUtf8(prefix, typed);
   const std::u32string wanted = NameKey(std::move(typed));
   std::u32string key;
-  for (std::size_t n = 0; n < View().size(); ++n) {
-    const std::size_t row = (start + n) % View().size();
-    KeyCodes(View()[row], key);
+  for (std::size_t n = 0; n < Shown().size(); ++n) {
+    const std::size_t row = (start + n) % Shown().size();
+    KeyCodes(Shown()[row], key);
     if (key.starts_with(wanted)) return row;
   }
   return std::nullopt;
 }
 
 void ContentsList::Select(std::size_t first, std::size_t last, bool selected) {
-  for (std::size_t row = first; row <= last && row < View().size(); ++row) {
-    const std::uint32_t entry = View()[row];
+  for (std::size_t row = first; row <= last && row < Shown().size(); ++row) {
+    const std::uint32_t entry = Shown()[row];
     if (selected_[entry] == selected) continue;
     selected_[entry] = selected;
     const std::int64_t bytes = std::max<std::int64_t>(archive_[entry].Bytes(), 0);
@@ -370,73 +406,86 @@ void ContentsList::Select(std::size_t first, std::size_t last, bool selected) {
 }
 
 void ContentsList::SelectAll(bool selected) {
-  if (!View().empty()) Select(0, View().size() - 1, selected);
+  if (!Shown().empty()) Select(0, Shown().size() - 1, selected);
 }
 
 std::vector<std::size_t> ContentsList::SelectedRows() const {
   std::vector<std::size_t> rows;
   if (selectedCount_ == 0) return rows;
-  for (std::size_t row = 0; row < View().size(); ++row)
-    if (selected_[View()[row]]) rows.push_back(row);
+  for (std::size_t row = 0; row < Shown().size(); ++row)
+    if (selected_[Shown()[row]]) rows.push_back(row);
   return rows;
 }
 
 std::optional<std::size_t> ContentsList::FirstSelectedRow() const {
   if (selectedCount_ > 0)
-    for (std::size_t row = 0; row < View().size(); ++row)
-      if (selected_[View()[row]]) return row;
+    for (std::size_t row = 0; row < Shown().size(); ++row)
+      if (selected_[Shown()[row]]) return row;
   return std::nullopt;
 }
 
-std::vector<std::string> ContentsList::SelectedKeys() const {
-  std::vector<std::string> keys;
-  keys.reserve(selectedCount_);
+std::vector<std::uint32_t> ContentsList::SelectedEntries() const {
+  std::vector<std::uint32_t> entries;
+  entries.reserve(selectedCount_);
   // By entry, not by row: the rows' order would cost a look through the view for each.
-  for (std::size_t entry = 0; keys.size() < selectedCount_; ++entry)
-    if (selected_[entry]) keys.push_back(KeyBytes(entry));
+  for (std::uint32_t entry = 0; entries.size() < selectedCount_; ++entry)
+    if (selected_[entry]) entries.push_back(entry);
+  return entries;
+}
+
+std::vector<std::string> ContentsList::KeysOf(const std::vector<std::uint32_t>& entries) const {
+  std::vector<std::string> keys;
+  keys.reserve(entries.size());
+  for (const std::uint32_t entry : entries) keys.push_back(KeyBytes(entry));
   return keys;
 }
 
 void ContentsList::SelectKeys(const std::vector<std::string>& keys) {
   const std::unordered_set<std::string> wanted(keys.begin(), keys.end());
-  for (std::size_t row = 0; row < View().size(); ++row)
-    if (wanted.count(KeyBytes(View()[row]))) Select(row, row, true);
+  for (std::size_t row = 0; row < Shown().size(); ++row)
+    if (wanted.count(KeyBytes(Shown()[row]))) Select(row, row, true);
 }
 
 ContentsList::Pick ContentsList::Picked() const {
   Pick pick;
-  if (selectedCount_ == 0 || selectedCount_ == View().size()) {
-    pick.patterns = Words(filter_);
+  if (selectedCount_ == 0 || selectedCount_ == Shown().size()) {
+    pick.patterns = Words(view_.filter);
     pick.every = pick.patterns.empty();
   } else {
-    pick.names = SelectedKeys();
+    pick.entries = SelectedEntries();
   }
   return pick;
 }
 
 ContentsList::Dragged ContentsList::DraggedEntries() const {
   Dragged dragged;
-  std::vector<std::size_t> rows = SelectedRows();
-  std::vector<std::size_t> entries;
-  for (const std::size_t row : rows) entries.push_back(View()[row]);
-  std::sort(entries.begin(), entries.end());
-  // Files take their names in directory order: of one name, the last entry's file stays.
-  std::unordered_set<std::string> taken;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (archive_[*it].Refused())
-      dragged.refused.push_back(*it);
-    else if (taken.insert(KeyBytes(*it)).second)
-      dragged.entries.push_back(*it);
+  if (selectedCount_ == 0) return dragged;
+  // Files take their names in directory order: of one name, the last entry's file stays. The
+  // entries of a name are together by name, in directory order.
+  const std::size_t n = byName_.size();
+  for (std::size_t first = 0; first < n;) {
+    std::optional<std::uint32_t> last;
+    std::size_t end = first;
+    do {
+      const std::uint32_t entry = byName_[end];
+      if (!selected_[entry]) continue;
+      if (archive_[entry].Refused())
+        dragged.refused.push_back(entry);
+      else
+        last = entry;
+    } while (++end < n && sameName_[end]);
+    if (last) dragged.entries.push_back(*last);
+    first = end;
   }
-  std::reverse(dragged.entries.begin(), dragged.entries.end());
-  std::reverse(dragged.refused.begin(), dragged.refused.end());
+  std::sort(dragged.entries.begin(), dragged.entries.end());
+  std::sort(dragged.refused.begin(), dragged.refused.end());
   return dragged;
 }
 
 std::string ContentsList::CountText() const {
-  if (View().size() == archive_.size())
+  if (Shown().size() == archive_.size())
     return Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
-  return Grouped(static_cast<std::int64_t>(View().size())) + " of " +
+  return Grouped(static_cast<std::int64_t>(Shown().size())) + " of " +
          Grouped(static_cast<std::int64_t>(archive_.size())) + " entries";
 }
 
@@ -455,18 +504,26 @@ std::string ContentsList::CheckText() const {
          Percent(check_.unusedBytes, archive_.DataSize()) + " of the data file unused";
 }
 
-std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
-                                                      const ContentsList::Pick& pick,
-                                                      const CodePage& cp, const NameText& toUtf8,
-                                                      const KeepGoing& keepGoing) {
+std::optional<std::vector<std::size_t>> ContentsList::PickedEntries(
+    const Archive& archive, const Pick& pick, const CodePage& cp, const NameText& toUtf8,
+    const KeepGoing& keepGoing) const {
   if (pick.every) return std::nullopt;
   const std::vector<NamePattern> patterns(pick.patterns.begin(), pick.patterns.end());
-  // Half a million names take long to gather too: the window answers between pieces.
-  NameTable names(pick.names.size());
-  for (std::size_t i = 0; i < pick.names.size(); ++i) {
+  // Half a million names take long to gather too: the window answers between pieces. Their keys
+  // are made into one string, whose room is set first: the table keeps views into it.
+  std::size_t room = 0;
+  for (const std::uint32_t entry : pick.entries) room += Key(entry).bytes.size();
+  std::string keys;
+  keys.reserve(room);
+  NameTable names(pick.entries.size());
+  for (std::size_t i = 0; i < pick.entries.size(); ++i) {
     if (i > 0 && i % kEntriesPerQuestion == 0 && keepGoing && !keepGoing())
       return std::vector<std::size_t>{};
-    names.Insert(pick.names[i]);
+    const KeyText key = Key(pick.entries[i]);
+    const std::size_t start = keys.size();
+    for (const char c : key.bytes)
+      keys += key.capitals ? static_cast<char>(Capital(static_cast<unsigned char>(c))) : c;
+    names.Insert(std::string_view(keys).substr(start));
   }
   std::vector<std::size_t> picked;
   std::u32string codes;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,24 +45,42 @@ class ContentsList {
 
   // Never changes once the list is made: another thread may read it meanwhile, for the check.
   const Archive& Value() const { return archive_; }
-  // What check finds of Value(), which takes longer than the list: the list shows first.
+  // What check finds of Value(), which takes longer than the list: the list shows first. A list
+  // sorted by status is then to be sorted again.
   void SetCheck(ArchiveCheck check);
   bool Checked() const { return checked_; }
-  std::size_t Rows() const { return View().size(); }
+  std::size_t Rows() const { return Shown().size(); }
   std::size_t Total() const { return archive_.size(); }
   // The entry shown at row.
-  const Archive::Entry& Entry(std::size_t row) const { return archive_[View()[row]]; }
+  const Archive::Entry& Entry(std::size_t row) const { return archive_[Shown()[row]]; }
   std::string CellText(std::size_t row, ContentsColumn column) const;
 
-  // Shows only the entries whose names match any of the space-separated NAME patterns of
-  // text (no entry name holds a space); an empty text shows every entry. The selection keeps
-  // only entries still shown.
+  // What the list shows: every entry sorted by column, then by name, then by index (stable, so
+  // equal rows keep their order), and of those only the entries whose names match any of the
+  // space-separated NAME patterns of filter (no entry name holds a space); an empty filter
+  // shows every entry. Views share what they hold alike.
+  struct View {
+    ContentsColumn column = ContentsColumn::Index;
+    bool descending = false;
+    std::string filter;
+    std::shared_ptr<const std::vector<std::uint32_t>> order;
+    std::shared_ptr<const std::vector<std::uint32_t>> filtered;  // none without a filter
+    std::shared_ptr<const std::vector<bool>> replaced;  // what check found when it was sorted
+  };
+  // Works out a view of a million entries, which takes longer than a message should: made from
+  // the list as it is now, it may run on another thread while the list changes its selection,
+  // check and view, as long as the list lives. It gives nothing once stop is asked. Throws
+  // UnconvertibleText, at once, for a filter ending in half a character.
+  using ViewJob = std::function<std::optional<View>(std::stop_token stop)>;
+  ViewJob MakeView(ContentsColumn column, bool descending, std::string_view filter) const;
+  // Shows view. The selection keeps only entries still shown.
+  void SetView(View view);
+  // A view made and shown at once.
   void SetFilter(std::string_view text);
-  const std::string& Filter() const { return filter_; }
-  // Sorts by column, then by name, then by index; stable, so equal rows keep their order.
   void SortBy(ContentsColumn column, bool descending);
-  ContentsColumn SortColumn() const { return sortColumn_; }
-  bool SortDescending() const { return descending_; }
+  const std::string& Filter() const { return view_.filter; }
+  ContentsColumn SortColumn() const { return view_.column; }
+  bool SortDescending() const { return view_.descending; }
 
   // The first row from start on (wrapping around) whose name begins with prefix, compared as
   // Windows compares names, or nothing.
@@ -70,7 +89,7 @@ class ContentsList {
   // The selection, by entry: rows first to last (inclusive) selected or not.
   void Select(std::size_t first, std::size_t last, bool selected);
   void SelectAll(bool selected);
-  bool Selected(std::size_t row) const { return selected_[View()[row]]; }
+  bool Selected(std::size_t row) const { return selected_[Shown()[row]]; }
   std::size_t SelectedCount() const { return selectedCount_; }
   std::int64_t SelectedBytes() const { return selectedBytes_; }
   // The rows selected, in row order, and the first of them.
@@ -78,11 +97,18 @@ class ContentsList {
   std::optional<std::size_t> FirstSelectedRow() const;
   // What Extract takes out: the entries selected, or every one shown when none is.
   struct Pick {
-    bool every = false;                 // no filter, nothing selected
-    std::vector<std::string> patterns;  // the filter's, when nothing is selected
-    std::vector<std::string> names;     // the keys of the entries selected
+    bool every = false;                  // no filter, nothing selected
+    std::vector<std::string> patterns;   // the filter's, when nothing is selected
+    std::vector<std::uint32_t> entries;  // those selected, whose names pick
   };
   Pick Picked() const;
+  // The entries of archive, another reading perhaps, that pick names or matches, in directory
+  // order, or nothing for every entry: what a run extracts of what the window picked. Reads only
+  // what never changes in the list: the run's thread asks while the window goes on. Once
+  // keepGoing says no, what was found so far.
+  std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive, const Pick& pick,
+                                                        const CodePage& cp, const NameText& toUtf8,
+                                                        const KeepGoing& keepGoing = {}) const;
   // What dragging the selection out makes files of: the entries selected that extraction
   // writes (in directory order; of one name, the last), and those it refuses, left out.
   struct Dragged {
@@ -93,7 +119,10 @@ class ContentsList {
   // Selects the entries shown whose names are among keys: the selection of another reading of
   // the archive, kept across it by name.
   void SelectKeys(const std::vector<std::string>& keys);
-  std::vector<std::string> SelectedKeys() const;
+  // The entries selected, in directory order, and the keys of entries (KeyOf), which reads only
+  // what never changes in the list: another thread may ask while the window goes on.
+  std::vector<std::uint32_t> SelectedEntries() const;
+  std::vector<std::string> KeysOf(const std::vector<std::uint32_t>& entries) const;
 
   // "1,204 of 1,000,000 entries" while a filter shows fewer than all, else "1,000,000 entries".
   std::string CountText() const;
@@ -116,9 +145,15 @@ class ContentsList {
   std::string KeyBytes(std::size_t entry) const;
   // The key's code points into out, which keeps its room from one name to the next.
   void KeyCodes(std::size_t entry, std::u32string& out) const;
-  const std::vector<std::uint32_t>& View() const { return patterns_.empty() ? order_ : filtered_; }
-  std::string_view Status(std::size_t entry) const;
-  void Refilter();
+  const std::vector<std::uint32_t>& Shown() const {
+    return view_.filtered ? *view_.filtered : *view_.order;
+  }
+  std::string_view Status(std::size_t entry, const std::vector<bool>& replaced) const;
+  std::vector<std::uint32_t> Sorted(ContentsColumn column, bool descending,
+                                    const std::vector<bool>& replaced) const;
+  std::optional<std::vector<std::uint32_t>> Filtered(const std::vector<std::uint32_t>& order,
+                                                     const std::vector<NamePattern>& patterns,
+                                                     const std::stop_token& stop) const;
   void SortByName();
 
   Archive archive_;
@@ -132,29 +167,16 @@ class ContentsList {
   std::vector<std::uint32_t> oddEntries_;
   std::vector<std::uint32_t> oddEnd_;
   std::string oddKeys_;
-  std::vector<bool> replaced_;
-  std::vector<std::uint32_t> order_;  // every entry, sorted
-  // Those of order_ the filter lets through; empty while no filter is set, when order_ is shown.
-  std::vector<std::uint32_t> filtered_;
+  // Replaced whole when check comes: a view being made reads the one it began with.
+  std::shared_ptr<const std::vector<bool>> replaced_;
   // Every entry by name, then index: the second key of every other column's order.
   std::vector<std::uint32_t> byName_;
   // Whether the entry at each place of byName_ has the name of the one before it.
   std::vector<bool> sameName_;
-  std::string filter_;
-  std::vector<NamePattern> patterns_;
-  ContentsColumn sortColumn_ = ContentsColumn::Index;
-  bool descending_ = false;
+  View view_;
   std::vector<bool> selected_;  // by entry
   std::size_t selectedCount_ = 0;
   std::int64_t selectedBytes_ = 0;
 };
-
-// The entries of archive that pick names or matches, in directory order, or nothing for every
-// entry: what a run extracts of what the contents window picked, in whichever reading of the
-// archive the run makes. Once keepGoing says no, what was found so far.
-std::optional<std::vector<std::size_t>> PickedEntries(const Archive& archive,
-                                                      const ContentsList::Pick& pick,
-                                                      const CodePage& cp, const NameText& toUtf8,
-                                                      const KeepGoing& keepGoing = {});
 
 }  // namespace sectorsieve::ui

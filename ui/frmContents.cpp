@@ -58,6 +58,7 @@ frmContents::frmContents(const frmContentsControls& controls, std::string path, 
 frmContents::~frmContents() {
   changer_ = std::jthread();
   reader_ = std::jthread();
+  viewer_ = std::jthread();
 }
 
 void frmContents::Form_Load() { StartReading({}); }
@@ -94,6 +95,8 @@ void frmContents::OnEvent(ContentsEvent event) {
       return OnRead();
     case ContentsEvent::Checked:
       return OnChecked();
+    case ContentsEvent::Viewed:
+      return OnViewed();
     case ContentsEvent::Waiting:
       return OnWaiting();
     case ContentsEvent::Changed:
@@ -109,12 +112,13 @@ void frmContents::OnEvent(ContentsEvent event) {
 
 void frmContents::txtFilter_Timer() {
   if (!list_) return;
+  Wanted wanted = wanted_;
   try {
-    list_->SetFilter(c_.txtFilter.Text());
+    wanted.filter = c_.txtFilter.Text();
   } catch (const UnconvertibleText&) {
     return;  // half a character typed: the next one completes it
   }
-  ShowRows();
+  if (wanted != wanted_) StartViewing(std::move(wanted));
 }
 
 void frmContents::lstEntries_ItemChanged(std::optional<std::size_t> row, bool selected) {
@@ -151,8 +155,53 @@ void frmContents::ShowStatusLater() {
 void frmContents::lstEntries_ColumnClick(int column) {
   if (!list_ || column < 0 || column >= kContentsColumns) return;
   const auto clicked = static_cast<ContentsColumn>(column);
-  list_->SortBy(clicked, clicked == list_->SortColumn() && !list_->SortDescending());
-  ShowRows();
+  StartViewing({clicked, clicked == wanted_.column && !wanted_.descending, wanted_.filter});
+}
+
+void frmContents::StartViewing(Wanted wanted) {
+  ContentsList::ViewJob job;
+  try {
+    job = list_->MakeView(wanted.column, wanted.descending, wanted.filter);
+  } catch (const UnconvertibleText&) {
+    return;
+  }
+  wanted_ = std::move(wanted);
+  viewing_ = true;
+  // As with reading: the view given up ends on the new view's thread, not this one.
+  std::jthread previous = std::move(viewer_);
+  previous.request_stop();
+  viewer_ = std::jthread([this, generation = ++viewGeneration_, list = list_, job = std::move(job),
+                          previous = std::move(previous)](std::stop_token stop) mutable {
+    previous = std::jthread();
+    Viewed viewed{generation, std::move(list), std::nullopt};
+    try {
+      viewed.view = job(stop);
+    } catch (const std::exception&) {
+      // Out of memory: the window goes on showing the view it has.
+    }
+    if (stop.stop_requested()) return;
+    {
+      const std::lock_guard<std::mutex> lock(readingLock_);
+      viewed_ = std::move(viewed);
+    }
+    c_.form.Post(ContentsEvent::Viewed);
+  });
+}
+
+void frmContents::OnViewed() {
+  Viewed viewed;
+  {
+    const std::lock_guard<std::mutex> lock(readingLock_);
+    viewed = std::move(viewed_);
+  }
+  // The answer of a view given up, or of a list read again since.
+  if (!viewed.list || viewed.list != list_ || viewed.generation != viewGeneration_) return;
+  viewing_ = false;
+  if (viewed.view) {
+    list_->SetView(std::move(*viewed.view));
+    ShowRows();
+  }
+  if (std::exchange(extractWhenShown_, false) && !frm_.Running() && !changing_) ExtractPicked();
 }
 
 std::optional<std::size_t> frmContents::lstEntries_FindItem(const std::string& typed,
@@ -200,21 +249,27 @@ void frmContents::lstEntries_EndDrag(std::string notice) {
 
 void frmContents::cmdExtract_Click() {
   if (!list_ || frm_.Running() || changing_) return;
+  // The filter typed is what is extracted, though the pause that applies it is still to come.
+  txtFilter_Timer();
   if (ChangedOutside()) {
     // The run reads the archive itself; the window reads it too, to show what it extracts.
     extractWhenRead_ = true;
     StartReading(kChangedNotice);
     return;
   }
-  ExtractPicked();
+  if (viewing_)
+    extractWhenShown_ = true;
+  else
+    ExtractPicked();
 }
 
 void frmContents::ExtractPicked() {
   FileSystem& fs = fs_;
-  frm_.ExtractPicked(
-      [pick = list_->Picked(), &fs](const Archive& archive, const KeepGoing& keepGoing) {
-        return PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs), keepGoing);
-      });
+  // The list goes with the run: the names picked are found on the run's thread.
+  frm_.ExtractPicked([list = std::shared_ptr<const ContentsList>(list_), pick = list_->Picked(),
+                      &fs](const Archive& archive, const KeepGoing& keepGoing) {
+    return list->PickedEntries(archive, pick, fs.Ansi(), NamesOf(fs), keepGoing);
+  });
 }
 
 void frmContents::StartReading(std::string notice,
@@ -227,20 +282,21 @@ void frmContents::StartReading(std::string notice,
   awaitingList_ = true;
   c_.cmdExtract.SetEnabled(false);
   c_.lblCount.SetText("Reading the archive...");
-  ContentsColumn column = ContentsColumn::Index;
-  bool descending = false;
-  std::string filter;
-  std::vector<std::string> selected;
-  if (list_) {
-    column = list_->SortColumn();
-    descending = list_->SortDescending();
-    filter = list_->Filter();
-    selected = list_->SelectedKeys();
+  // The list read shows the view asked for; a view being made of the list now shown is given up.
+  ++viewGeneration_;
+  viewing_ = false;
+  extractWhenShown_ = false;
+  // The selection's names are made on the reading thread, from the list shown now.
+  std::shared_ptr<const ContentsList> shown;
+  std::vector<std::uint32_t> selectedEntries;
+  if (!selection && list_) {
+    shown = list_;
+    selectedEntries = list_->SelectedEntries();
   }
-  if (selection) selected = std::move(*selection);
   const unsigned generation = ++generation_;
-  reader_ = std::jthread([this, generation, column, descending, filter = std::move(filter),
-                          selected = std::move(selected),
+  reader_ = std::jthread([this, generation, wanted = wanted_,
+                          selected = std::move(selection).value_or(std::vector<std::string>{}),
+                          shown = std::move(shown), selectedEntries = std::move(selectedEntries),
                           previous = std::move(previous)](std::stop_token stop) mutable {
     previous = std::jthread();
     Reading reading;
@@ -257,9 +313,9 @@ void frmContents::StartReading(std::string notice,
           std::move(value), fs_.Ansi(), NamesOf(fs_),
           [&fs = fs_](std::string_view name) { return fs.Shown(name); });
       list = reading.list;
-      if (column != ContentsColumn::Index || descending) list->SortBy(column, descending);
-      list->SetFilter(filter);
-      list->SelectKeys(selected);
+      if (auto view = list->MakeView(wanted.column, wanted.descending, wanted.filter)(stop))
+        list->SetView(std::move(*view));
+      list->SelectKeys(shown ? shown->KeysOf(selectedEntries) : selected);
     } catch (const std::exception& e) {
       reading.failure = e.what();
     }
@@ -302,22 +358,32 @@ void frmContents::OnRead() {
     c_.lblCount.SetText("");
     c_.form.SetStatus(0, "The archive could not be read: " + reading.failure);
     extractWhenRead_ = false;
+    if (list_) ViewWanted();
     return;
   }
   list_ = std::move(reading.list);
   stamps_ = reading.stamps;
-  // The filter box may have changed while the archive was read.
-  try {
-    const std::string typed = c_.txtFilter.Text();
-    if (typed != list_->Filter()) list_->SetFilter(typed);
-  } catch (const UnconvertibleText&) {
-  }
   c_.cmdExtract.SetEnabled(!changing_);
   ShowRows();
-  if (extractWhenRead_) {
-    extractWhenRead_ = false;
-    if (!frm_.Running()) ExtractPicked();
+  ViewWanted();
+  if (std::exchange(extractWhenRead_, false) && !frm_.Running()) {
+    if (viewing_)
+      extractWhenShown_ = true;
+    else
+      ExtractPicked();
   }
+}
+
+// A column clicked or a filter typed while the archive was read: the view of the list read is
+// worked out again.
+void frmContents::ViewWanted() {
+  Wanted wanted = wanted_;
+  try {
+    wanted.filter = c_.txtFilter.Text();
+  } catch (const UnconvertibleText&) {
+  }
+  wanted_ = {list_->SortColumn(), list_->SortDescending(), list_->Filter()};
+  if (wanted != wanted_) StartViewing(std::move(wanted));
 }
 
 void frmContents::OnChecked() {
@@ -327,12 +393,9 @@ void frmContents::OnChecked() {
     checked = std::move(checking_);
   }
   if (!checked.check || !list_ || checked.generation != generation_) return;
-  const bool byStatus = list_->SortColumn() == ContentsColumn::Status;
   list_->SetCheck(std::move(*checked.check));
-  if (byStatus)
-    ShowRows();
-  else
-    c_.lstEntries.Redraw();
+  if (wanted_.column == ContentsColumn::Status) StartViewing(wanted_);
+  c_.lstEntries.Redraw();
   ShowStatus();
 }
 

@@ -30,6 +30,7 @@ inline constexpr const char* kWaitingNotice =
 enum class ContentsEvent {
   Read,     // the reading thread has the list
   Checked,  // and then what check finds of it
+  Viewed,   // the viewing thread has the list's new order or filter
   Waiting,  // the changing thread waits for another change's lock
   Changed,  // the change is done or failed
   Restore,  // the next slice of a selection to bring to the list control
@@ -113,7 +114,7 @@ class frmContents {
   void Form_KeyF5();
   // Ctrl+A: every row shown selected.
   void Form_KeyCtrlA();
-  // Typing paused: the filter applies.
+  // Typing paused: the filter applies, once worked out off the window's thread.
   void txtFilter_Timer();
   // One row's selection (nothing: every row's), as the user changed it in the control.
   void lstEntries_ItemChanged(std::optional<std::size_t> row, bool selected);
@@ -123,7 +124,7 @@ class frmContents {
   // Shift where the control would take long to change its rows. The control is brought in step
   // a slice at a time.
   void lstEntries_RangeTaken(std::size_t first, std::size_t last);
-  // Sorts by that column; again, the other way.
+  // Sorts by that column, again the other way, once worked out off the window's thread.
   void lstEntries_ColumnClick(int column);
   // Type-ahead: the next row from start whose name begins with typed.
   std::optional<std::size_t> lstEntries_FindItem(const std::string& typed, std::size_t start) const;
@@ -161,6 +162,19 @@ class frmContents {
     Stamps stamps;
     std::optional<ArchiveCheck> check;
   };
+  // The sort and filter asked for last: shown, or being worked out.
+  struct Wanted {
+    ContentsColumn column = ContentsColumn::Index;
+    bool descending = false;
+    std::string filter;
+    bool operator==(const Wanted&) const = default;
+  };
+  // What the viewing thread hands over: a view of list, or nothing when it could not be made.
+  struct Viewed {
+    unsigned generation = 0;
+    std::shared_ptr<ContentsList> list;
+    std::optional<ContentsList::View> view;
+  };
   // A change of the archive, on the changing thread: what the status bar says once it is done.
   using Change = std::function<std::string(FileSystem& fs, const ArchivePaths& paths,
                                            const ChangeOptions& options)>;
@@ -178,6 +192,12 @@ class frmContents {
                     std::optional<std::vector<std::string>> selection = std::nullopt);
   void OnRead();
   void OnChecked();
+  // Works out the list's view of wanted on the viewing thread, to show once it is made; a view
+  // still being made is given up. Nothing, while the filter ends in half a character.
+  void StartViewing(Wanted wanted);
+  void OnViewed();
+  // Once a reading is done: the sort or filter asked for meanwhile, of the list shown.
+  void ViewWanted();
   // Runs change on the changing thread, the status bar saying doing meanwhile; the list is read
   // again once it is done, and a failure shown in a box.
   void StartChange(std::string doing, Change change);
@@ -205,6 +225,7 @@ class frmContents {
   Stamps stamps_;  // of the reading the list shows
   std::string notice_;
   bool extractWhenRead_ = false;
+  bool extractWhenShown_ = false;  // once the view being made is shown
   bool awaitingList_ = false;      // a reading is under way, whose list is still to come
   bool settingSelection_ = false;  // the window itself changes the control's selection
   std::size_t restoredTo_ = 0;     // rows before it show the list's selection
@@ -216,6 +237,12 @@ class frmContents {
   Reading checking_;         // under readingLock_
   unsigned generation_ = 0;  // of the reading going on or last done
   std::jthread reader_;
+
+  Wanted wanted_;
+  bool viewing_ = false;  // a view is being made
+  Viewed viewed_;         // under readingLock_
+  unsigned viewGeneration_ = 0;
+  std::jthread viewer_;
 
   bool changing_ = false;
   Changed changed_;  // under readingLock_

@@ -33,6 +33,12 @@ class ContentsListTest : public ::testing::Test {
     list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiOnly));
     return list;
   }
+  // What Extract takes out of the list's own reading.
+  static std::optional<std::vector<std::size_t>> PickedEntries(const ContentsList& list,
+                                                               const KeepGoing& keepGoing = {}) {
+    return list.PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiOnly,
+                              keepGoing);
+  }
   static std::vector<std::size_t> Shown(const ContentsList& list) {
     std::vector<std::size_t> entries;
     for (std::size_t row = 0; row < list.Rows(); ++row) entries.push_back(list.Entry(row).Index());
@@ -142,7 +148,7 @@ TEST_F(ContentsListTest, OrdersAndMatchesEveryNameAsWindowsComparesIt) {
     // Selected, its key selects every entry of that key again.
     list.SelectAll(false);
     list.Select(row, row, true);
-    const std::vector<std::string> selected = list.SelectedKeys();
+    const std::vector<std::string> selected = list.KeysOf(list.SelectedEntries());
     EXPECT_EQ(selected, std::vector<std::string>{keyBytes[entry]});
     list.SelectAll(false);
     list.SelectKeys(selected);
@@ -189,7 +195,8 @@ TEST_F(ContentsListTest, ShowsWhatCheckFindsOnceItComes) {
   list.SortBy(ContentsColumn::Status, true);
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{5, 4, 1, 3, 0, 2}));
   list.SetCheck(CheckArchive(list.Value(), fs.Ansi(), AsciiOnly));
-  EXPECT_EQ(list.CellText(0, ContentsColumn::Status), kReplacedByLater);
+  EXPECT_EQ(list.CellText(2, ContentsColumn::Status), kReplacedByLater);
+  list.SortBy(ContentsColumn::Status, true);
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 5, 4, 3, 0, 2})) << "sorted again";
 }
 
@@ -218,7 +225,7 @@ TEST_F(ContentsListTest, KeepsTheSelectionByNameAcrossAReading) {
   ContentsList list = Read();
   list.Select(0, 0, true);  // b.txt
   list.Select(2, 2, true);  // c.TXT
-  const std::vector<std::string> kept = list.SelectedKeys();
+  const std::vector<std::string> kept = list.KeysOf(list.SelectedEntries());
   // Another reading: an entry before them, c.TXT removed, b.txt moved.
   ContentsList again = Read({{"new.bin", 0, 1}, {"A.bin", 1, 3}, {"B.TXT", 4, 1}}, 5);
   again.SelectKeys(kept);
@@ -267,28 +274,26 @@ TEST_F(ContentsListTest, ExtractTakesTheSelectionOrWhatIsShown) {
     ContentsList list = Read();
     list.SetFilter(c.filter);
     for (const std::size_t row : c.selectRows) list.Select(row, row, true);
-    EXPECT_EQ(PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(), AsciiOnly),
-              c.extracted);
-    const auto givenUp = PickedEntries(list.Value(), list.Picked(), SystemFileSystem().Ansi(),
-                                       AsciiOnly, [] { return false; });
-    EXPECT_EQ(givenUp, c.extracted) << "a pick of a few entries is not asked to stop";
+    EXPECT_EQ(PickedEntries(list), c.extracted);
+    EXPECT_EQ(PickedEntries(list, [] { return false; }), c.extracted)
+        << "a pick of a few entries is not asked to stop";
   }
 }
 
 TEST_F(ContentsListTest, ExtractOfManySelectedNamesAsksToGoOnWhileGatheringThem) {
-  ContentsList list = Read();
-  list.Select(5, 5, true);  // d.txt
-  ContentsList::Pick pick = list.Picked();
-  for (std::size_t i = 0; i < kEntriesPerQuestion; ++i)
-    pick.names.push_back("gone" + std::to_string(i));
+  // One more name selected than are gathered between questions, one left out.
+  std::vector<Entry> entries;
+  for (std::size_t i = 0; i < kEntriesPerQuestion + 2; ++i)
+    entries.push_back({"n" + std::to_string(i), 0, 1});
+  ContentsList list = Read(entries, 1);
+  list.SelectAll(true);
+  list.Select(0, 0, false);
+  std::vector<std::size_t> selected(kEntriesPerQuestion + 1);
+  std::iota(selected.begin(), selected.end(), std::size_t{1});
   int asked = 0;
-  EXPECT_EQ(PickedEntries(list.Value(), pick, SystemFileSystem().Ansi(), AsciiOnly,
-                          [&] { return ++asked > 0; }),
-            std::vector<std::size_t>{5});
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(
-      PickedEntries(list.Value(), pick, SystemFileSystem().Ansi(), AsciiOnly, [] { return false; }),
-      std::vector<std::size_t>{})
+  EXPECT_EQ(PickedEntries(list, [&] { return ++asked > 0; }), selected);
+  EXPECT_EQ(asked, 2) << "once gathering the names, once looking through the entries";
+  EXPECT_EQ(PickedEntries(list, [] { return false; }), std::vector<std::size_t>{})
       << "given up before any entry is looked at";
 }
 

@@ -120,6 +120,12 @@ class ContentsWindowTest : public ::testing::Test {
              form.status[1].find("refused") != std::string::npos;
     });
   }
+  // The view asked for shown: the list control's rows set again.
+  bool Viewed(std::chrono::milliseconds patience = std::chrono::seconds(20)) {
+    form.rows = 0;
+    return form.Pump(
+        frm, [&] { return form.rows > 0; }, patience);
+  }
   // The entries shown, by name, in row order.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -176,17 +182,20 @@ TEST_F(ContentsWindowTest, KeepsTheControlsSelectionWithTheListsAcrossSortFilter
   ASSERT_TRUE(form.Pump(frm, [&] { return form.status[0] == "3 selected, 6,144 bytes"; }))
       << form.status[0];
   frm.lstEntries_ColumnClick(static_cast<int>(ContentsColumn::Name));
+  ASSERT_TRUE(Viewed());
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.bin", "b.txt", "c.txt", "d.bin", "e.txt"}));
   EXPECT_EQ(form.arrow, static_cast<int>(ContentsColumn::Name));
   ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 3; }));
   ExpectSelectionInStep();
   EXPECT_EQ(form.focused, 0u);
   frm.lstEntries_ColumnClick(static_cast<int>(ContentsColumn::Name));
+  ASSERT_TRUE(Viewed());
   EXPECT_EQ(form.arrow, -static_cast<int>(ContentsColumn::Name)) << "again, the other way";
   ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 3; }));
   ExpectSelectionInStep();
   txtFilter.SetText("*.bin");
   frm.txtFilter_Timer();
+  ASSERT_TRUE(Viewed());
   EXPECT_EQ(lblCount.Text(), "2 of 5 entries");
   ASSERT_TRUE(form.Pump(frm, [&] { return form.selected.size() == 2; }));
   ExpectSelectionInStep();
@@ -219,17 +228,42 @@ TEST_F(ContentsWindowTest, ReadingAgainBeforeTheFirstIsDoneShowsOnlyTheLast) {
       frm, [&] { return frm.List() != shown; }, std::chrono::milliseconds(500)));
 }
 
+TEST_F(ContentsWindowTest, ShowsOnlyTheLastSortAndFilterAskedFor) {
+  Open();
+  const int name = static_cast<int>(ContentsColumn::Name);
+  frm.lstEntries_ColumnClick(name);
+  frm.lstEntries_ColumnClick(name);  // the other way, though the first is not shown yet
+  txtFilter.SetText("*.txt");
+  frm.txtFilter_Timer();
+  txtFilter.SetText("*.bin");
+  frm.txtFilter_Timer();
+  ASSERT_TRUE(Viewed());
+  EXPECT_EQ(form.arrow, -name);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"d.bin", "a.bin"}));
+  EXPECT_EQ(lblCount.Text(), "2 of 5 entries");
+  EXPECT_FALSE(Viewed(std::chrono::milliseconds(300))) << "a view given up showed after";
+  // A click while the archive is read again: the list read shows it.
+  frm.Form_KeyF5();
+  frm.lstEntries_ColumnClick(name);
+  ASSERT_TRUE(form.Pump(frm, [&] { return form.arrow == name && frm.CanChange(); }));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.bin", "d.bin"}));
+  EXPECT_FALSE(Viewed(std::chrono::milliseconds(300)))
+      << "a view of the list read before showed after";
+}
+
 struct ExtractCase {
   const char* name;
   std::vector<std::size_t> rows;  // selected
   bool changedOutside;
+  std::string typed;  // in the filter box, its pause still to come
   std::set<std::string> written;
 };
 
 TEST_F(ContentsWindowTest, ExtractTakesOutWhatIsPickedThroughTheMainWindowsRun) {
   const ExtractCase cases[] = {
-      {"every entry", {}, false, {"a.bin", "b.txt", "c.txt", "d.bin", "e.txt"}},
-      {"the selection, read again first when changed outside", {1}, true, {"a.bin"}},
+      {"every entry", {}, false, "", {"a.bin", "b.txt", "c.txt", "d.bin", "e.txt"}},
+      {"the selection, read again first when changed outside", {1}, true, "", {"a.bin"}},
+      {"what the filter typed shows", {}, false, "*.bin", {"a.bin", "d.bin", "new.bin"}},
   };
   for (const ExtractCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -246,10 +280,13 @@ TEST_F(ContentsWindowTest, ExtractTakesOutWhatIsPickedThroughTheMainWindowsRun) 
         records += Record(static_cast<std::int32_t>(i), 1, kNames[i]);
       WriteBytes(root.path() / "many.dir", records + Record(0, 1, "new.bin"));
     }
+    txtFilter.SetText(c.typed);
     frm.cmdExtract_Click();
     if (c.changedOutside) {
       EXPECT_TRUE(ListTree(root.path() / "out").empty()) << "not before the list is read again";
-      ASSERT_TRUE(form.Pump(frm, [&] { return !ListTree(root.path() / "out").empty(); }));
+    }
+    ASSERT_TRUE(form.Pump(frm, [&] { return !ListTree(root.path() / "out").empty(); }));
+    if (c.changedOutside) {
       EXPECT_NE(form.status[0].find(kChangedNotice), std::string::npos);
     }
     EXPECT_EQ(ListTree(root.path() / "out"), c.written);
