@@ -263,8 +263,8 @@ ContentsList::ViewJob ContentsList::MakeView(ContentsColumn column, bool descend
       (column != ContentsColumn::Status || view_.replaced == replaced_))
     order = view_.order;
   return [this, column, descending, filter = std::string(filter), patterns = std::move(patterns),
-          order = std::move(order), replaced = replaced_](std::stop_token stop) mutable {
-    View view{column, descending, std::move(filter), std::move(order), nullptr, replaced};
+          order = std::move(order), replaced = replaced_](std::stop_token stop) {
+    View view{column, descending, filter, order, nullptr, replaced};
     if (!view.order)
       view.order =
           std::make_shared<const std::vector<std::uint32_t>>(Sorted(column, descending, *replaced));

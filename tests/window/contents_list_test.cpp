@@ -200,6 +200,26 @@ TEST_F(ContentsListTest, ShowsWhatCheckFindsOnceItComes) {
   EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 5, 4, 3, 0, 2})) << "sorted again";
 }
 
+TEST_F(ContentsListTest, MakesAViewAsideShownOnlyOnceSet) {
+  ContentsList list = Read();
+  const ContentsList::ViewJob job = list.MakeView(ContentsColumn::Size, true, "*.bin");
+  std::stop_source givenUp;
+  givenUp.request_stop();
+  EXPECT_EQ(job(givenUp.get_token()), std::nullopt);
+  for (int made = 0; made < 2; ++made) {
+    list.SortBy(ContentsColumn::Index, false);
+    list.SetFilter("");
+    list.Select(0, 0, true);  // b.txt
+    std::optional<ContentsList::View> view = job({});
+    ASSERT_TRUE(view) << made;
+    EXPECT_EQ(Shown(list), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5})) << "not before it is set";
+    list.SetView(std::move(*view));
+    EXPECT_EQ(Shown(list), (std::vector<std::size_t>{1, 3}));
+    EXPECT_EQ(list.Filter(), "*.bin");
+    EXPECT_EQ(list.SelectedCount(), 0u) << "b.txt is no longer shown";
+  }
+}
+
 TEST_F(ContentsListTest, KeepsTheSelectionByEntryAcrossSortAndFilter) {
   ContentsList list = Read();
   EXPECT_EQ(list.SelectionText(), "");
